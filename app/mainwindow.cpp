@@ -1,0 +1,92 @@
+#include "mainwindow.h"
+
+#include "about.h"
+#include "mainwindowform.h"
+
+#include <QPixmap>
+#include <QSettings>
+
+namespace {
+
+const char SettingsOrganisation[] = "Orvane, Inc.";
+const char SettingsApplication[] = "KorvaneAmp";
+const char HostAddressKey[] = "SaveIPAddress";
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , m_form(new MainWindowForm)
+{
+    m_form->setup(this);
+
+    QSettings settings{QLatin1String(SettingsOrganisation), QLatin1String(SettingsApplication)};
+    const QVariant saved = settings.value(QLatin1String(HostAddressKey),
+                                          QLatin1String(MainWindowForm::DefaultHostAddress));
+    m_form->HostIP->setText(saved.toString());
+
+    setFixedSize(width(), height());
+
+    m_pollTimer = new QTimer(this);
+    m_serial = new QSerialPort(this);
+
+    for (QTextEdit *display : {m_form->TempAVal,
+                               m_form->TempBVal,
+                               m_form->DrvTemp,
+                               m_form->CHAPout,
+                               m_form->CHBPout,
+                               m_form->CHCPout}) {
+        display->setAlignment(Qt::AlignRight);
+    }
+
+    FindSerialPorts();
+}
+
+MainWindow::~MainWindow()
+{
+    QSettings settings{QLatin1String(SettingsOrganisation), QLatin1String(SettingsApplication)};
+    settings.setValue(QLatin1String(HostAddressKey), m_form->HostIP->text());
+
+    m_socket.disconnectFromHost();
+    // The socket may still report its closing, and the port its closing, after the form
+    // is gone; neither has anything left to show.
+    m_socket.disconnect(this);
+    m_serial->disconnect(this);
+    m_pollTimer->stop();
+
+    delete m_form;
+    m_form = nullptr;
+}
+
+void MainWindow::on_AboutBtn_clicked()
+{
+    auto *dialog = new about(this);
+    dialog->show();
+}
+
+void MainWindow::on_AdvancedBtn_clicked()
+{
+    // The button's own text tells which view is showing.
+    if (m_form->AdvancedBtn->text() == QLatin1String("Advanced")) {
+        setFixedWidth(MainWindowForm::AdvancedWidth);
+        m_form->AdvancedBtn->setText(QStringLiteral("Simple"));
+        m_form->AdvancedBtn->setIcon(QIcon(QPixmap(QStringLiteral(":/images/Arrow-Left.png"))));
+    } else {
+        setFixedWidth(MainWindowForm::SimpleWidth);
+        m_form->AdvancedBtn->setText(QStringLiteral("Advanced"));
+        m_form->AdvancedBtn->setIcon(QIcon(QPixmap(QStringLiteral(":/images/Arrow.png"))));
+    }
+}
+
+void MainWindow::on_ClearBtn_clicked()
+{
+    m_form->DebugOut->clear();
+    m_form->CommandOut->clear();
+    m_form->SerPortIn->clear();
+    m_form->SerPortInHex->clear();
+}
+
+void MainWindow::showLamp(QLabel *lamp, const char *image)
+{
+    lamp->setPixmap(QPixmap(QLatin1String(image)));
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
+
+class MainWindowForm;
+class QLabel;
+
+// The panel's one window: it owns the links to the amplifier, the poll timer and the
+// form, and its slots are the whole behaviour of the panel.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int PollIntervalMs = 100;
+
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    void FindSerialPorts();
+    void on_SerialRefresh_clicked();
+    void SerialError(QSerialPort::SerialPortError error);
+    void on_SerialConnect_clicked();
+    void socketConnected();
+    void socketDisconnected();
+    void on_EthernetConnect_clicked();
+    void ReadSerData();
+    void SendPeriodicCmd();
+    void SendCommand();
+    void on_AboutBtn_clicked();
+    void on_ResetBtn_clicked();
+    void on_PAOnCB_clicked();
+    void on_SetPwrLimitBtn_clicked();
+    void on_SetCellTempLimitBtn_clicked();
+    void on_SetDrvTempLimitBtn_clicked();
+    void on_GainA_valueChanged(const QString &arg1);
+    void on_Linearity_valueChanged(const QString &arg1);
+    void on_GainB_valueChanged(const QString &arg1);
+    void on_GainC_valueChanged(const QString &arg1);
+    void on_CalibrateBtnA_clicked();
+    void on_CalibrateBtnB_clicked();
+    void on_CalibrateBtnC_clicked();
+    void on_AdvancedBtn_clicked();
+    void on_ClearBtn_clicked();
+
+private:
+    void send(const QString &command);
+    QByteArray probe();
+    void closeSerialLink();
+    void stopPollUnlessLinkUp();
+    void startPoll();
+    void applyFrame(const QByteArray &frame);
+    void applyIdentification(const QByteArray &frame);
+    void applyStatus(const QByteArray &frame);
+    void applyMeasurement(const QByteArray &frame);
+    void applyStatusCharacter(qint8 statusChar);
+    void showLamp(QLabel *lamp, const char *image);
+
+    QTcpSocket m_socket;
+    MainWindowForm *m_form = nullptr;
+    QSerialPort *m_serial = nullptr;
+    QTimer *m_pollTimer = nullptr;
+};

@@ -1,0 +1,98 @@
+// The serial port scan: every port that describes itself as one of the amplifier's USB
+// adapters is asked to identify itself, and those that answer with a known model are
+// offered in the port list.
+#include "mainwindow.h"
+
+#include "appstate.h"
+#include "commands.h"
+#include "mainwindowform.h"
+#include "replies.h"
+#include "serialports.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+const char *const AdapterMarkers[] = {"USB Serial Device", "CCS USB to UART"};
+// The probe repeats "?" with one more line end each time, seven times in all.
+constexpr int ProbeSends = 7;
+// Time the amplifier gets to answer before the port's input is read.
+constexpr int ProbeAnswerMs = 50;
+constexpr int ProbeFlushMs = 5000;
+
+bool isAdapter(const QString &description)
+{
+    for (const char *marker : AdapterMarkers) {
+        if (description.contains(QLatin1String(marker), Qt::CaseSensitive))
+            return true;
+    }
+    return false;
+}
+
+const QString &notAvailableText()
+{
+    static const QString text = QCoreApplication::translate("MainWindow", "N/A");
+    return text;
+}
+
+QStringList portEntryData(const Platform::SerialPortEntry &port)
+{
+    return {port.name,
+            port.productIdentifier ? QString::number(port.productIdentifier, 16)
+                                   : notAvailableText()};
+}
+
+} // namespace
+
+void MainWindow::on_SerialRefresh_clicked()
+{
+    // The scan reuses the link's port object; end the link properly rather than leave
+    // the panel showing a link the scan has closed.
+    if (App::serialLinkUp)
+        closeSerialLink();
+    FindSerialPorts();
+}
+
+void MainWindow::FindSerialPorts()
+{
+    m_form->serialPortInfoListBox->clear();
+    notAvailableText();
+
+    const QList<Platform::SerialPortEntry> ports = Platform::availableSerialPorts();
+    for (const Platform::SerialPortEntry &port : ports) {
+        const QStringList entryData = portEntryData(port);
+        m_serial->setPortName(port.name);
+
+        QString suffix = QStringLiteral(": Error");
+        if (isAdapter(port.description)) {
+            App::serialLinkUp = m_serial->open(QIODevice::ReadWrite) ? 1 : 0;
+            if (App::serialLinkUp) {
+                const QByteArray received = probe();
+                if (Reply::probeMatches(received)) {
+                    const QString model = Reply::probeModelText(received);
+                    suffix = QStringLiteral(": OK, Match: ") + model;
+                    m_form->serialPortInfoListBox->addItem(port.name, entryData);
+                } else {
+                    suffix = QStringLiteral(": OK, NoMatch");
+                }
+            }
+        } else {
+            App::serialLinkUp = 0;
+        }
+        m_form->DebugOut->appendPlainText(port.name + suffix);
+        m_serial->close();
+        App::serialLinkUp = 0;
+    }
+}
+
+QByteArray MainWindow::probe()
+{
+    App::commandBuffer = QLatin1String(Command::Identify);
+    for (int i = 0; i < ProbeSends - 1; ++i)
+        SendCommand();
+    m_serial->flush();
+    m_serial->waitForBytesWritten(ProbeFlushMs);
+    Platform::sleepMs(ProbeAnswerMs);
+    SendCommand();
+    return m_serial->readAll();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The amplifier's command lines: their texts, their scalings and how they go on the wire.
+// Shared by the panel, the simulator and the console tool, so that every program sends
+// exactly the same bytes for the same setting.
+namespace Command {
+
+// Channels A, B and C travel as 0, 1 and 2.
+constexpr int ChannelCount = 3;
+
+// Wire units: the power limit travels in tenths of a watt, gains in half-dB steps.
+constexpr double PowerLimitScale = 10.0;
+constexpr double GainScale = 2.0;
+
+constexpr char Identify[] = "?";
+constexpr char Status[] = "Status";
+constexpr char Meas[] = "Meas";
+constexpr char Reset[] = "Reset";
+
+// Every line ends with CR LF.
+constexpr char LineEnd[] = "\r\n";
+
+QString setRf(bool on);
+QString setGain(int channel, double dB);
+QString setLinearity(unsigned percent);
+QString setMaxPower(double watts);
+QString setMaxCellTemp(unsigned celsius);
+QString setMaxDrvTemp(unsigned celsius);
+QString calibrate(int channel);
+
+// The bytes that go out for a command buffer: its text in UTF-8, cut at the first NUL.
+QByteArray toWire(const QString &buffer);
+
+// A command line as the amplifier reads it. Values are the integers on the wire
+// (half-dB steps, tenths of a watt, whole degrees, percent).
+struct Parsed
+{
+    enum Kind {
+        Invalid,
+        Identify,
+        Status,
+        Meas,
+        Reset,
+        SetRf,
+        SetGain,
+        SetLinearity,
+        SetMaxPower,
+        SetMaxCellTemp,
+        SetMaxDrvTemp,
+        Calibrate,
+    };
+    Kind kind = Invalid;
+    int channel = -1;
+    long value = 0;
+    QString error; // why an Invalid line was refused
+};
+
+// Reads one line without its line end. Leading and trailing blanks are ignored; a line
+// with a wrong argument count, a non-numeric or negative value or a channel other than
+// 0 to 2 is Invalid. Range checks against the device's limits are the device's business.
+Parsed parse(const QByteArray &line);
+
+} // namespace Command

@@ -1,0 +1,205 @@
+#include "replies.h"
+
+#include "frameassembler.h"
+
+namespace Reply {
+
+namespace {
+
+QString utf8UpToNul(const QByteArray &bytes)
+{
+    const int nul = bytes.indexOf('\0');
+    return QString::fromUtf8(nul >= 0 ? bytes.left(nul) : bytes);
+}
+
+// The frame's content: everything before its closing 0xFF.
+QByteArray contentOf(const QByteArray &frame)
+{
+    return frame.endsWith(FrameAssembler::End) ? frame.left(frame.size() - 1) : frame;
+}
+
+// Decimal text of exactly `width` digits, clamped to what the width can carry.
+QByteArray padded(int value, int width)
+{
+    int top = 1;
+    for (int i = 0; i < width; ++i)
+        top *= 10;
+    value = qBound(0, value, top - 1);
+    return QByteArray::number(value).rightJustified(width, '0');
+}
+
+QByteArray framed(const QByteArray &content)
+{
+    QByteArray frame;
+    frame.reserve(content.size() + 2);
+    frame.append(FrameAssembler::Start);
+    frame.append(content);
+    frame.append(FrameAssembler::End);
+    return frame;
+}
+
+} // namespace
+
+Kind kindOf(const QByteArray &frame)
+{
+    if (frame.contains('?'))
+        return Kind::Identification;
+    if (frame.contains("Status"))
+        return Kind::Status;
+    if (frame.contains("Meas"))
+        return Kind::Measurement;
+    return Kind::Unknown;
+}
+
+QVector<QByteArray> readFields(const QByteArray &frame, const int *widths, int count)
+{
+    const QByteArray content = contentOf(frame);
+    QVector<QByteArray> fields;
+    fields.reserve(count);
+    int pos = 0;
+    for (int i = 0; i < count; ++i) {
+        const int comma = content.indexOf(',', pos);
+        if (comma < 0)
+            break;
+        pos = comma + 2;
+        if (pos >= content.size())
+            break;
+        fields.append(content.mid(pos, widths[i]));
+    }
+    return fields;
+}
+
+QString modelText(const QByteArray &frame)
+{
+    return utf8UpToNul(frame.mid(ModelOffset, ModelTextLength));
+}
+
+QString windowTitle(const QByteArray &frame)
+{
+    return QLatin1String(TitlePrefix) + modelText(frame);
+}
+
+bool hasLinearityControl(const QByteArray &frame)
+{
+    return frame.mid(ModelOffset, int(sizeof(FixedLinearityModel)) - 1) != FixedLinearityModel;
+}
+
+Status decodeStatus(const QByteArray &frame)
+{
+    const QVector<QByteArray> f = readFields(frame, StatusWidths, StatusFieldCount);
+    Status s;
+    s.fieldCount = f.size();
+    switch (s.fieldCount) {
+    case 8:
+        s.gainDb[2] = f[7].toDouble() * 0.5;
+        Q_FALLTHROUGH();
+    case 7:
+        s.gainDb[1] = f[6].toDouble() * 0.5;
+        Q_FALLTHROUGH();
+    case 6:
+        s.gainDb[0] = f[5].toDouble() * 0.5;
+        Q_FALLTHROUGH();
+    case 5:
+        s.linearityPct = f[4].toInt();
+        Q_FALLTHROUGH();
+    case 4:
+        s.rfOn = f[3].at(0) != '0';
+        Q_FALLTHROUGH();
+    case 3:
+        s.maxDrvTempC = f[2].toInt();
+        Q_FALLTHROUGH();
+    case 2:
+        s.maxCellTempC = f[1].toInt();
+        Q_FALLTHROUGH();
+    case 1:
+        s.maxPowerW = f[0].toDouble() / 10;
+        break;
+    default:
+        break;
+    }
+    return s;
+}
+
+Measurement decodeMeasurement(const QByteArray &frame)
+{
+    const QVector<QByteArray> f = readFields(frame, MeasWidths, MeasFieldCount);
+    Measurement m;
+    m.fieldCount = f.size();
+    double *values[] = {nullptr,
+                        &m.cellTenths[0],
+                        &m.cellTenths[1],
+                        &m.driverTenths,
+                        &m.powerTenths[0],
+                        &m.powerTenths[1],
+                        &m.powerTenths[2]};
+    for (int i = 0; i < f.size(); ++i) {
+        if (i == 0)
+            m.statusChar = qint8(f[0].at(0));
+        else
+            *values[i] = f[i].toDouble();
+    }
+    return m;
+}
+
+QString displayTenths(double tenths)
+{
+    return QString::asprintf("%0.1f", tenths / 10);
+}
+
+bool overLimit(double tenths, int limit)
+{
+    return tenths > 10.0 * limit;
+}
+
+QByteArray identificationFrame(const QByteArray &model)
+{
+    return framed(QByteArray("?\r\n") + model);
+}
+
+QByteArray statusFrame(const StatusValues &v)
+{
+    const int values[StatusFieldCount] = {v.maxPowerTenths,
+                                          v.maxCellTempC,
+                                          v.maxDrvTempC,
+                                          v.rfOn ? 1 : 0,
+                                          v.linearityPct,
+                                          v.gainHalfDb[0],
+                                          v.gainHalfDb[1],
+                                          v.gainHalfDb[2]};
+    QByteArray content("Status");
+    for (int i = 0; i < StatusFieldCount; ++i)
+        content += ", " + padded(values[i], StatusWidths[i]);
+    return framed(content);
+}
+
+QByteArray measFrame(const MeasValues &v)
+{
+    const int values[MeasFieldCount] = {0,
+                                        v.cellTenths[0],
+                                        v.cellTenths[1],
+                                        v.driverTenths,
+                                        v.powerTenths[0],
+                                        v.powerTenths[1],
+                                        v.powerTenths[2]};
+    QByteArray content("Meas, ");
+    content.append(v.statusChar);
+    for (int i = 1; i < MeasFieldCount; ++i)
+        content += ", " + padded(values[i], MeasWidths[i]);
+    return framed(content);
+}
+
+bool probeMatches(const QByteArray &received)
+{
+    for (const char *model : ProbeModels) {
+        if (received.contains(model))
+            return true;
+    }
+    return false;
+}
+
+QString probeModelText(const QByteArray &received)
+{
+    return utf8UpToNul(received.mid(ProbeModelOffset, ProbeModelLength));
+}
+
+} // namespace Reply

@@ -1,0 +1,30 @@
+# Installs the Debian packages the build needs, and only those that are missing, so that a
+# second run costs nothing. Sourced by the run and test scripts; uses sudo when not root.
+
+korvane_install_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    "${as_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
+    libqt5serialport5-dev base-files)
+
+# Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR).
+korvane_build() {
+    local root build
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    build=${KORVANE_BUILD_DIR:-$root/build}
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$build" -j"$(nproc)"
+}

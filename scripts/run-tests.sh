@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite through CTest, headless.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=deps.sh
+source "$here/deps.sh"
+korvane_install_packages "${KORVANE_BUILD_PACKAGES[@]}"
+korvane_build
+build=${KORVANE_BUILD_DIR:-$here/../build}
+QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" --output-on-failure -j2

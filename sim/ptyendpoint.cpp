@@ -1,0 +1,189 @@
+#include "ptyendpoint.h"
+
+#include "simconnection.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A hang-up waits for the panel to read the last replies, but not for ever.
+constexpr int HangUpPollMs = 10;
+constexpr int HangUpQuietMs = 50;
+constexpr int HangUpPatienceMs = 2000;
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool setFlags(int fd)
+{
+    const int status = fcntl(fd, F_GETFL);
+    const int descriptor = fcntl(fd, F_GETFD);
+    return status >= 0 && descriptor >= 0 && fcntl(fd, F_SETFL, status | O_NONBLOCK) == 0
+           && fcntl(fd, F_SETFD, descriptor | FD_CLOEXEC) == 0;
+}
+
+} // namespace
+
+PtyEndpoint::PtyEndpoint(AmplifierModel *model, const FaultOptions &faults, QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_faults(faults)
+{
+    m_hangUpTimer.setInterval(HangUpPollMs);
+    connect(&m_hangUpTimer, &QTimer::timeout, this, &PtyEndpoint::hangUpWhenRead);
+}
+
+PtyEndpoint::~PtyEndpoint()
+{
+    closeTerminal();
+}
+
+bool PtyEndpoint::fail(const QString &what)
+{
+    m_error = what + QStringLiteral(": ") + systemError();
+    closeTerminal();
+    return false;
+}
+
+bool PtyEndpoint::open()
+{
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0)
+        return fail(QStringLiteral("posix_openpt"));
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        return fail(QStringLiteral("cannot unlock the pseudo-terminal"));
+    char path[128] = {};
+    if (ptsname_r(m_master, path, sizeof path) != 0)
+        return fail(QStringLiteral("ptsname"));
+    if (!setFlags(m_master))
+        return fail(QStringLiteral("fcntl"));
+    m_slavePath = QString::fromLocal8Bit(path);
+
+    m_slave = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (m_slave < 0)
+        return fail(QStringLiteral("cannot open %1").arg(m_slavePath));
+    // Raw, so that the terminal neither echoes replies back as commands nor rewrites
+    // line ends, before and between the panel's own port settings.
+    termios settings = {};
+    if (tcgetattr(m_slave, &settings) != 0)
+        return fail(QStringLiteral("tcgetattr"));
+    cfmakeraw(&settings);
+    if (tcsetattr(m_slave, TCSANOW, &settings) != 0)
+        return fail(QStringLiteral("tcsetattr"));
+
+    m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::readMaster);
+    m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
+    m_writeNotifier->setEnabled(false);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::flush);
+
+    m_connection = new SimConnection(m_model, m_faults, QStringLiteral("pty"), this);
+    connect(m_connection, &SimConnection::report, this, &PtyEndpoint::report);
+    connect(m_connection, &SimConnection::send, this, &PtyEndpoint::write);
+    connect(m_connection, &SimConnection::closeRequested, this, &PtyEndpoint::startHangUp);
+    m_sinceWrite.start();
+    return true;
+}
+
+void PtyEndpoint::readMaster()
+{
+    char buffer[4096];
+    while (m_master >= 0) {
+        const ssize_t count = ::read(m_master, buffer, sizeof buffer);
+        if (count > 0) {
+            m_connection->receive(QByteArray(buffer, int(count)));
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        // With our own slave descriptor open this should not happen; if it does, a
+        // notifier left on would spin on the error.
+        emit report(QStringLiteral("pty: read failed: %1").arg(systemError()));
+        m_readNotifier->setEnabled(false);
+        return;
+    }
+}
+
+void PtyEndpoint::write(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return;
+    if (m_pending.size() + bytes.size() > MaxPendingBytes) {
+        emit report(
+            QStringLiteral("pty: nobody reads the terminal, %1 bytes dropped").arg(bytes.size()));
+        return;
+    }
+    m_pending += bytes;
+    flush();
+}
+
+void PtyEndpoint::flush()
+{
+    while (m_master >= 0 && !m_pending.isEmpty()) {
+        const ssize_t count = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+        if (count > 0) {
+            m_pending.remove(0, int(count));
+            m_sinceWrite.start();
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            m_writeNotifier->setEnabled(true);
+            return;
+        }
+        emit report(QStringLiteral("pty: write failed: %1").arg(systemError()));
+        m_pending.clear();
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(false);
+}
+
+void PtyEndpoint::startHangUp()
+{
+    m_sinceHangUp.start();
+    m_hangUpTimer.start();
+}
+
+// Closing the master throws away whatever the slave has not read yet, so the last reply
+// before a hang-up would often be lost. Wait until the terminal's input queue is empty.
+void PtyEndpoint::hangUpWhenRead()
+{
+    int unread = 0;
+    if (m_slave >= 0 && ioctl(m_slave, FIONREAD, &unread) != 0)
+        unread = 0;
+    const bool drained = m_pending.isEmpty() && unread == 0
+                         && m_sinceWrite.elapsed() >= HangUpQuietMs;
+    if (!drained && m_sinceHangUp.elapsed() < HangUpPatienceMs)
+        return;
+    m_hangUpTimer.stop();
+    closeTerminal();
+    emit report(QStringLiteral("pty: hung up"));
+}
+
+void PtyEndpoint::closeTerminal()
+{
+    delete m_readNotifier;
+    m_readNotifier = nullptr;
+    delete m_writeNotifier;
+    m_writeNotifier = nullptr;
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+    if (m_slave >= 0)
+        ::close(m_slave);
+    m_slave = -1;
+    m_pending.clear();
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "faultoptions.h"
+#include "linesplitter.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QQueue>
+#include <QTimer>
+
+class AmplifierModel;
+
+// One client's conversation with the amplifier, whatever the transport, with its own faults.
+class SimConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Junk that cannot be mistaken for a frame start or end.
+    static constexpr char Junk[] = "xx\r\n";
+    // Gap between the pieces of a burst, long enough for each to arrive as its own read.
+    static constexpr int BurstGapMs = 10;
+
+    SimConnection(AmplifierModel *model,
+                  const FaultOptions &faults,
+                  const QString &name,
+                  QObject *parent = nullptr);
+
+    void receive(const QByteArray &data);
+    QString name() const { return m_name; }
+
+signals:
+    void send(const QByteArray &bytes);
+    // Emitted once, after the last reply has been handed to send().
+    void closeRequested();
+    void report(const QString &message);
+
+private:
+    struct DelayedLine
+    {
+        qint64 dueMs;
+        QByteArray line;
+    };
+
+    void handleLine(const QByteArray &line);
+    void runDueLines();
+    void queueReply(const QByteArray &frame);
+    void write(const QByteArray &bytes);
+    void writeNextPiece();
+    void close();
+
+    AmplifierModel *m_model = nullptr;
+    FaultOptions m_faults;
+    QString m_name;
+    LineSplitter m_splitter;
+
+    int m_replies = 0;
+    bool m_muteReported = false;
+    bool m_closing = false;
+
+    QByteArray m_held;
+    int m_heldCount = 0;
+
+    QQueue<DelayedLine> m_delayed;
+    QElapsedTimer m_clock;
+    QTimer m_delayTimer;
+
+    QQueue<QByteArray> m_pieces;
+    QTimer m_burstTimer;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+
+// Runs the real korvane-sim for a test, on a free port, for as long as the object lives.
+class SimProcess : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int StartTimeoutMs = 10000;
+
+    explicit SimProcess(QObject *parent = nullptr);
+    ~SimProcess() override;
+
+    static QString programPath();
+
+    // Starts the simulator with `--port 0` and the given arguments, and waits until it
+    // listens (and, with --pty, has its terminal). False with errorString() if not.
+    bool start(const QStringList &arguments = {});
+    // Ends it with SIGTERM; true if it then exited by itself with status 0.
+    bool stop();
+
+    quint16 port() const { return m_port; }
+    QString ptyPath() const { return m_ptyPath; }
+    // Everything it has written to standard error so far.
+    QString stderrText();
+    QString errorString() const { return m_error; }
+
+private:
+    bool fail(const QString &why);
+    bool parseStartLines(bool wantPty);
+
+    QProcess m_process;
+    QByteArray m_stdout;
+    QByteArray m_stderr;
+    quint16 m_port = 0;
+    QString m_ptyPath;
+    QString m_error;
+};

@@ -60,6 +60,8 @@ private:
     void applyStatusCharacter(qint8 statusChar);
     void showLamp(QLabel *lamp, const char *image);
 
+    friend class tst_Links; // looks at the links' own state
+
     QTcpSocket m_socket;
     MainWindowForm *m_form = nullptr;
     QSerialPort *m_serial = nullptr;

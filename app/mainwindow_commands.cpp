@@ -4,6 +4,14 @@
 #include "appstate.h"
 #include "commands.h"
 #include "mainwindowform.h"
+#include "serialports.h"
+
+namespace {
+
+// The serial link is slow (9600 baud); each command waits at most this long to leave.
+constexpr int SerialWriteWaitMs = 500;
+
+} // namespace
 
 void MainWindow::SendCommand()
 {
@@ -17,7 +25,7 @@ void MainWindow::SendCommand()
     if (App::serialLinkUp) {
         m_serial->write(Command::toWire(App::commandBuffer));
         m_serial->flush();
-        m_serial->waitForBytesWritten(500);
+        Platform::waitForSerialWritten(m_serial, SerialWriteWaitMs);
     }
     if (App::tcpLinkUp)
         m_socket.write(Command::toWire(App::commandBuffer));

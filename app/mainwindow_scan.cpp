@@ -6,28 +6,13 @@
 #include "appstate.h"
 #include "commands.h"
 #include "mainwindowform.h"
+#include "probe.h"
 #include "replies.h"
 #include "serialports.h"
 
 #include <QCoreApplication>
 
 namespace {
-
-const char *const AdapterMarkers[] = {"USB Serial Device", "CCS USB to UART"};
-// The probe repeats "?" with one more line end each time, seven times in all.
-constexpr int ProbeSends = 7;
-// Time the amplifier gets to answer before the port's input is read.
-constexpr int ProbeAnswerMs = 50;
-constexpr int ProbeFlushMs = 5000;
-
-bool isAdapter(const QString &description)
-{
-    for (const char *marker : AdapterMarkers) {
-        if (description.contains(QLatin1String(marker), Qt::CaseSensitive))
-            return true;
-    }
-    return false;
-}
 
 const QString &notAvailableText()
 {
@@ -64,7 +49,7 @@ void MainWindow::FindSerialPorts()
         m_serial->setPortName(port.name);
 
         QString suffix = QStringLiteral(": Error");
-        if (isAdapter(port.description)) {
+        if (Platform::isAmplifierAdapter(port.description)) {
             App::serialLinkUp = m_serial->open(QIODevice::ReadWrite) ? 1 : 0;
             if (App::serialLinkUp) {
                 const QByteArray received = probe();
@@ -88,11 +73,11 @@ void MainWindow::FindSerialPorts()
 QByteArray MainWindow::probe()
 {
     App::commandBuffer = QLatin1String(Command::Identify);
-    for (int i = 0; i < ProbeSends - 1; ++i)
+    for (int i = 0; i < Probe::Sends - 1; ++i)
         SendCommand();
     m_serial->flush();
-    m_serial->waitForBytesWritten(ProbeFlushMs);
-    Platform::sleepMs(ProbeAnswerMs);
+    Platform::waitForSerialWritten(m_serial, Probe::FlushWaitMs);
+    Platform::sleepMs(Probe::AnswerMs);
     SendCommand();
-    return m_serial->readAll();
+    return Platform::takeSerialInput(m_serial);
 }

@@ -1,5 +1,7 @@
 #include "serialports.h"
 
+#include <QDeadlineTimer>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 
 #include <chrono>
@@ -7,6 +9,8 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #endif
 
 namespace Platform {
@@ -21,6 +25,8 @@ QList<SerialPortEntry> systemPorts()
         ports.append({info.portName(), info.description(), info.productIdentifier()});
     return ports;
 }
+
+const char *const AdapterMarkers[] = {"USB Serial Device", "CCS USB to UART"};
 
 SerialPortProvider &installedProvider()
 {
@@ -41,9 +47,58 @@ void setSerialPortProvider(SerialPortProvider provider)
     installedProvider() = std::move(provider);
 }
 
+bool isAmplifierAdapter(const QString &description)
+{
+    for (const char *marker : AdapterMarkers) {
+        if (description.contains(QLatin1String(marker), Qt::CaseSensitive))
+            return true;
+    }
+    return false;
+}
+
 void sleepMs(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+namespace {
+
+// Bytes the system still has to send on the port; 0 when it cannot tell.
+int systemOutputQueue(QSerialPort *port)
+{
+#if defined(Q_OS_UNIX) && defined(TIOCOUTQ)
+    int queued = 0;
+    if (::ioctl(int(port->handle()), TIOCOUTQ, &queued) == 0)
+        return queued;
+#else
+    Q_UNUSED(port);
+#endif
+    return 0;
+}
+
+} // namespace
+
+bool waitForSerialWritten(QSerialPort *port, int msecs)
+{
+    const QDeadlineTimer deadline(msecs);
+    while (port->bytesToWrite() > 0) {
+        if (deadline.hasExpired() || !port->waitForBytesWritten(int(deadline.remainingTime())))
+            return false;
+    }
+    // At 9600 baud a byte takes about a millisecond to leave.
+    while (systemOutputQueue(port) > 0) {
+        if (deadline.hasExpired())
+            return false;
+        sleepMs(1);
+    }
+    return true;
+}
+
+QByteArray takeSerialInput(QSerialPort *port)
+{
+    while (port->waitForReadyRead(0)) {
+    }
+    return port->readAll();
 }
 
 bool serialPortHungUp(qintptr handle)

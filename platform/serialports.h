@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -7,6 +8,8 @@
 
 // What the port scan needs to know of the machine's serial ports, behind one replaceable
 // provider, so that tests can offer pseudo-terminals as if they were USB adapters.
+class QSerialPort;
+
 namespace Platform {
 
 struct SerialPortEntry
@@ -23,8 +26,22 @@ QList<SerialPortEntry> availableSerialPorts();
 // Installs a provider; an empty one restores the system's list.
 void setSerialPortProvider(SerialPortProvider provider);
 
+// Whether a port's description names one of the USB adapters the amplifier is built with.
+// Case matters; the name may stand anywhere in the description.
+bool isAmplifierAdapter(const QString &description);
+
 // Blocks the calling thread for the given milliseconds.
 void sleepMs(int ms);
+
+// Waits until what was written to the port has left it, or `msecs` have passed: the
+// bytes Qt still holds are handed to the system, then the system's output queue drains.
+// (QSerialPort::waitForBytesWritten on Unix instead waits out its whole time limit for
+// input once its own buffer is empty.) Takes in no input.
+bool waitForSerialWritten(QSerialPort *port, int msecs);
+
+// Everything the port has received so far, without waiting for more and without the event
+// loop having run since it arrived.
+QByteArray takeSerialInput(QSerialPort *port);
 
 // True when the device behind an open serial port's descriptor has hung up (an unplugged
 // adapter, or the far end of a pseudo-terminal gone).

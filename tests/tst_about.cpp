@@ -2,6 +2,7 @@
 #include "aboutform.h"
 #include "appstate.h"
 #include "mainwindow.h"
+#include "scratchsettings.h"
 #include "serialports.h"
 
 #include <QFile>
@@ -25,6 +26,7 @@ private slots:
 
 void tst_About::initTestCase()
 {
+    useScratchSettings();
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
 }
 

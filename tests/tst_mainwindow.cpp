@@ -1,5 +1,6 @@
 #include "appstate.h"
 #include "mainwindow.h"
+#include "scratchsettings.h"
 #include "serialports.h"
 
 #include <QAbstractSpinBox>
@@ -13,7 +14,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
 
@@ -55,15 +55,12 @@ private:
     }
     void newWindow();
 
-    QTemporaryDir m_settingsDir;
     std::unique_ptr<MainWindow> m_window;
 };
 
 void tst_MainWindow::initTestCase()
 {
-    QVERIFY(m_settingsDir.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useScratchSettings();
     // No real serial ports: the start-up scan finds nothing.
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
 }

@@ -1,0 +1,390 @@
+#include "appstate.h"
+#include "mainwindow.h"
+#include "scratchsettings.h"
+#include "scriptedpeer.h"
+#include "serialports.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTextEdit>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+template<int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
+const QByteArray MeasExample = bytes("\0Meas, 0, 0253, 0248, 0301, 123, 118, 120\xff");
+const QByteArray StatusExample = bytes("\0Status, 065, 055, 060, 1, 010, 021, 021, 021\xff");
+const char RedStyle[] = "QTextEdit { background-color: red; }";
+const char WhiteStyle[] = "QTextEdit { background-color: white; }";
+
+QByteArray frame(const QByteArray &content)
+{
+    return '\0' + content + '\xff';
+}
+
+QImage imageOf(const QIcon &icon)
+{
+    return icon.pixmap(25).toImage();
+}
+
+} // namespace
+
+// The panel talking to a scripted amplifier over loopback TCP: the commands its controls
+// send, and what each reply does to the window.
+class tst_Telemetry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void commandLines_data();
+    void commandLines();
+    void sendCommandRules();
+    void frameInBursts();
+    void measurementExample();
+    void statusIsNotEchoed();
+    void statusClampsGains();
+    void identification_data();
+    void identification();
+    void nulMidFrame();
+    void framesInOneBurstAppliedInOrder();
+    void limitBoundary();
+    void statusCharacter_data();
+    void statusCharacter();
+    void shortMeasurementKeepsLaterDisplays();
+
+private:
+    template<typename T>
+    T *widget(const char *name) const
+    {
+        auto *found = m_window->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no widget %s", name);
+        return found;
+    }
+    QString text(const char *display) const { return widget<QTextEdit>(display)->toPlainText(); }
+    QString style(const char *display) const { return widget<QTextEdit>(display)->styleSheet(); }
+    // Sends the bytes and waits until the panel has had two poll ticks to read them.
+    void deliver(const QByteArray &bytes);
+
+    std::unique_ptr<ScriptedPeer> m_peer;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void tst_Telemetry::initTestCase()
+{
+    useScratchSettings();
+    Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
+}
+
+void tst_Telemetry::init()
+{
+    App::resetState();
+    m_peer = std::make_unique<ScriptedPeer>();
+    QVERIFY(m_peer->listen());
+    App::amplifierTcpPort = m_peer->port();
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.0.0.1"));
+    widget<QPushButton>("EthernetConnect")->click();
+    QVERIFY(m_peer->waitForClient());
+    QVERIFY(m_peer->waitForLine("Status"));
+    QCOMPARE(m_peer->lines().mid(0, 2), (QList<QByteArray>{"?", "Status"}));
+    QTRY_COMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Disconnect"));
+}
+
+void tst_Telemetry::cleanup()
+{
+    m_window.reset();
+    m_peer.reset();
+}
+
+void tst_Telemetry::deliver(const QByteArray &bytes)
+{
+    m_peer->send(bytes);
+    QVERIFY(m_peer->waitForPolls(2));
+}
+
+void tst_Telemetry::commandLines_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("gain A 11 dB") << "GainA" << 11.0 << "" << QByteArray("SetGain 0 22");
+    QTest::newRow("gain B 0 dB") << "GainB" << 0.0 << "" << QByteArray("SetGain 1 0");
+    QTest::newRow("gain C at top") << "GainC" << 31.5 << "" << QByteArray("SetGain 2 63");
+    QTest::newRow("linearity") << "Linearity" << 42.0 << "" << QByteArray("SetLin 42");
+    QTest::newRow("power limit at top")
+        << "MaxPowerLim" << 50.0 << "SetPwrLimitBtn" << QByteArray("SetMaxP 500");
+    QTest::newRow("power limit as it starts")
+        << "MaxPowerLim" << 6.5 << "SetPwrLimitBtn" << QByteArray("SetMaxP 65");
+    QTest::newRow("cell limit") << "CellTempLim" << 55.0 << "SetCellTempLimitBtn"
+                                << QByteArray("SetMaxCellT 55");
+    QTest::newRow("driver limit") << "DrvTempLim" << 200.0 << "SetDrvTempLimitBtn"
+                                  << QByteArray("SetMaxDrvT 200");
+    QTest::newRow("calibrate A") << "" << 0.0 << "CalibrateBtnA" << QByteArray("Calibrate 0");
+    QTest::newRow("calibrate B") << "" << 0.0 << "CalibrateBtnB" << QByteArray("Calibrate 1");
+    QTest::newRow("calibrate C") << "" << 0.0 << "CalibrateBtnC" << QByteArray("Calibrate 2");
+    QTest::newRow("reset") << "" << 0.0 << "ResetBtn" << QByteArray("Reset");
+}
+
+void tst_Telemetry::commandLines()
+{
+    QFETCH(QString, control);
+    QFETCH(double, value);
+    QFETCH(QString, button);
+    QFETCH(QByteArray, line);
+    if (auto *real = m_window->findChild<QDoubleSpinBox *>(control))
+        real->setValue(value);
+    else if (auto *whole = m_window->findChild<QSpinBox *>(control))
+        whole->setValue(int(value));
+    if (!button.isEmpty())
+        m_window->findChild<QPushButton *>(button)->click();
+    QVERIFY(m_peer->waitForLine(line));
+    QVERIFY(m_peer->received().contains(line + "\r\nMeas")
+            || m_peer->received().endsWith(line + "\r\n"));
+    QCOMPARE(m_peer->count(line), 1);
+}
+
+void tst_Telemetry::sendCommandRules()
+{
+    // A click on the RF box sends its new state and makes the next reading redraw the status.
+    deliver(MeasExample);
+    QCOMPARE(App::lastStatusCode, int('0'));
+    widget<QCheckBox>("PAOnCB")->click();
+    QVERIFY(m_peer->waitForLine("SetRF 0"));
+    QCOMPARE(App::lastStatusCode, App::StatusRedraw);
+    QVERIFY(!widget<QCheckBox>("PAOnCB")->isChecked());
+    deliver(MeasExample);
+    QVERIFY(widget<QCheckBox>("PAOnCB")->isChecked());
+
+    // The buffer keeps its line end: a second send repeats the line with one more.
+    m_peer->clearReceived();
+    App::commandBuffer = QStringLiteral("Status");
+    QMetaObject::invokeMethod(m_window.get(), "SendCommand");
+    QMetaObject::invokeMethod(m_window.get(), "SendCommand");
+    QCOMPARE(App::commandBuffer, QStringLiteral("Status\r\n\r\n"));
+    QVERIFY(m_peer->waitForLine("Status", 2));
+    QVERIFY(m_peer->received().contains("Status\r\nStatus\r\n\r\n"));
+
+    // A swallowed send writes nothing, appends nothing and clears the flag.
+    App::swallowNextCommand = 1;
+    App::commandBuffer = QStringLiteral("Reset");
+    QMetaObject::invokeMethod(m_window.get(), "SendCommand");
+    QCOMPARE(App::commandBuffer, QStringLiteral("Reset"));
+    QCOMPARE(App::swallowNextCommand, 0);
+    QVERIFY(m_peer->waitForPolls(2));
+    QCOMPARE(m_peer->count("Reset"), 0);
+}
+
+void tst_Telemetry::frameInBursts()
+{
+    deliver(MeasExample.left(9));
+    deliver(MeasExample.mid(9, 20));
+    QVERIFY(text("TempAVal").isEmpty());
+    QVERIFY(text("CHCPout").isEmpty());
+    deliver(MeasExample.mid(29));
+    QCOMPARE(text("TempAVal"), QStringLiteral("25.3"));
+    QCOMPARE(text("CHCPout"), QStringLiteral("12.0"));
+}
+
+void tst_Telemetry::measurementExample()
+{
+    widget<QSpinBox>("CellTempLim")->setValue(25);
+    widget<QSpinBox>("DrvTempLim")->setValue(60);
+    widget<QCheckBox>("PAOnCB")->setChecked(false);
+    App::lastStatusCode = '1';
+    deliver(MeasExample);
+    const QStringList shown = {text("TempAVal"),
+                               text("TempBVal"),
+                               text("DrvTemp"),
+                               text("CHAPout"),
+                               text("CHBPout"),
+                               text("CHCPout")};
+    QCOMPARE(shown, (QStringList{"25.3", "24.8", "30.1", "12.3", "11.8", "12.0"}));
+    QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
+    QCOMPARE(style("TempBVal"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("DrvTemp"), QLatin1String(WhiteStyle));
+    QVERIFY(style("CHAPout").isEmpty()); // powers are never coloured
+    QCOMPARE(imageOf(widget<QPushButton>("ResetBtn")->icon()), imageOf(QIcon(":/images/OK.png")));
+    QVERIFY(widget<QCheckBox>("PAOnCB")->isChecked());
+    QCOMPARE(widget<QTextEdit>("TempAVal")->alignment(), Qt::AlignRight);
+}
+
+void tst_Telemetry::statusIsNotEchoed()
+{
+    // Against a fresh window the example changes nothing and forms no command.
+    deliver(StatusExample);
+    QCOMPARE(App::commandBuffer, QStringLiteral("Meas\r\n"));
+
+    // Changed values are taken over without being sent back.
+    deliver(frame("Status, 123, 070, 080, 0, 055, 001, 030, 063"));
+    QCOMPARE(widget<QDoubleSpinBox>("MaxPowerLim")->value(), 12.3);
+    QCOMPARE(widget<QSpinBox>("CellTempLim")->value(), 70);
+    QCOMPARE(widget<QSpinBox>("DrvTempLim")->value(), 80);
+    QVERIFY(!widget<QCheckBox>("PAOnCB")->isChecked());
+    QCOMPARE(widget<QSpinBox>("Linearity")->value(), 55);
+    QCOMPARE(widget<QDoubleSpinBox>("GainA")->value(), 0.5);
+    QCOMPARE(widget<QDoubleSpinBox>("GainB")->value(), 15.0);
+    QCOMPARE(widget<QDoubleSpinBox>("GainC")->value(), 31.5);
+    QCOMPARE(App::swallowNextCommand, 0);
+    QVERIFY(m_peer->waitForPolls(2));
+    for (const QByteArray &line : m_peer->lines())
+        QVERIFY2(!line.startsWith("Set"), line.constData());
+
+    // The operator's own change after that is sent as usual.
+    widget<QDoubleSpinBox>("GainA")->setValue(1.0);
+    QVERIFY(m_peer->waitForLine("SetGain 0 2"));
+}
+
+void tst_Telemetry::statusClampsGains()
+{
+    deliver(frame("Status, 065, 055, 060, 1, 010, 063, 070, 021"));
+    QCOMPARE(widget<QDoubleSpinBox>("GainA")->value(), 31.5);
+    QCOMPARE(widget<QDoubleSpinBox>("GainB")->value(), 31.5);
+    QVERIFY(m_peer->waitForPolls(2));
+    for (const QByteArray &line : m_peer->lines())
+        QVERIFY2(!line.startsWith("SetGain"), line.constData());
+}
+
+void tst_Telemetry::identification_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("linearity");
+    QTest::newRow("700136A") << frame("?\r\n700136A")
+                             << QString("Korvane Amplifier 700136A") + QChar(0xfffd) << false;
+    QTest::newRow("700122A") << frame("?\r\n700122A")
+                             << QString("Korvane Amplifier 700122A") + QChar(0xfffd) << true;
+    QTest::newRow("? with Meas") << frame("Meas?\r700115A, 0, 0253")
+                                 << QString("Korvane Amplifier s?\r700115A, 0, 0") << true;
+}
+
+void tst_Telemetry::identification()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, title);
+    QFETCH(bool, linearity);
+    deliver(bytes);
+    QCOMPARE(m_window->windowTitle(), title);
+    QCOMPARE(widget<QSpinBox>("Linearity")->isVisible(), linearity);
+    QCOMPARE(widget<QLabel>("LinearityLabel")->isVisible(), linearity);
+    QCOMPARE(widget<QLabel>("TCPLED")->pixmap(Qt::ReturnByValue).toImage(),
+             QPixmap(":/images/LED_Green.png").toImage());
+    QVERIFY(text("TempAVal").isEmpty()); // "?" wins over "Meas"
+}
+
+void tst_Telemetry::nulMidFrame()
+{
+    deliver(QByteArray("\0Meas, 0, 0999, 09", 18) + MeasExample);
+    QCOMPARE(text("TempAVal"), QStringLiteral("25.3"));
+}
+
+void tst_Telemetry::framesInOneBurstAppliedInOrder()
+{
+    QByteArray burst = frame("?\r\n700122A")
+                       + frame("Status, 065, 055, 060, 1, 010, 004, 021, 021");
+    burst += frame("Meas, 0, 0100, 0100, 0100, 001, 001, 001") + MeasExample;
+    m_peer->send(burst);
+    // All four are applied at once, the last reading winning.
+    QTRY_COMPARE(text("TempAVal"), QStringLiteral("25.3"));
+    QCOMPARE(text("CHAPout"), QStringLiteral("12.3"));
+    QCOMPARE(widget<QDoubleSpinBox>("GainA")->value(), 2.0);
+    QVERIFY(m_window->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
+}
+
+void tst_Telemetry::limitBoundary()
+{
+    widget<QSpinBox>("CellTempLim")->setValue(55);
+    widget<QSpinBox>("DrvTempLim")->setValue(60);
+    deliver(frame("Meas, 0, 0550, 0551, 0600, 000, 000, 000"));
+    QCOMPARE(style("TempAVal"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("TempBVal"), QLatin1String(RedStyle));
+    QCOMPARE(style("DrvTemp"), QLatin1String(WhiteStyle));
+    deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
+    QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
+    QCOMPARE(style("TempBVal"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("DrvTemp"), QLatin1String(RedStyle));
+    // The limit in force is the spin box's value when the reading arrives.
+    widget<QSpinBox>("DrvTempLim")->setValue(61);
+    deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
+    QCOMPARE(style("DrvTemp"), QLatin1String(WhiteStyle));
+}
+
+void tst_Telemetry::statusCharacter_data()
+{
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<bool>("faultCheckable");
+    QTest::addColumn<bool>("faultChecked");
+    QTest::newRow("700136A unticks the box") << QByteArray("700136A") << true << false;
+    QTest::newRow("700115A makes it untickable") << QByteArray("700115A") << false << false;
+}
+
+void tst_Telemetry::statusCharacter()
+{
+    QFETCH(QByteArray, model);
+    QFETCH(bool, faultCheckable);
+    QFETCH(bool, faultChecked);
+    auto *rf = widget<QCheckBox>("PAOnCB");
+    auto *reset = widget<QPushButton>("ResetBtn");
+    deliver(frame("?\r\n" + model));
+
+    deliver(frame("Meas, 1, 0250, 0250, 0250, 000, 000, 000"));
+    QCOMPARE(imageOf(reset->icon()), imageOf(QIcon(":/images/Error.png")));
+    QCOMPARE(rf->isCheckable(), faultCheckable);
+    QCOMPARE(rf->isChecked(), faultChecked);
+
+    // The same character again leaves the operator's own choice alone.
+    rf->setCheckable(true);
+    rf->setChecked(true);
+    deliver(frame("Meas, 1, 0250, 0250, 0250, 000, 000, 000"));
+    QVERIFY(rf->isChecked());
+
+    // Until a Reset forces a redraw.
+    reset->click();
+    QVERIFY(m_peer->waitForLine("Reset"));
+    deliver(frame("Meas, 1, 0250, 0250, 0250, 000, 000, 000"));
+    QCOMPARE(rf->isChecked(), faultChecked);
+
+    deliver(frame("Meas, 0, 0250, 0250, 0250, 000, 000, 000"));
+    QCOMPARE(imageOf(reset->icon()), imageOf(QIcon(":/images/OK.png")));
+    QVERIFY(rf->isCheckable());
+    if (model.startsWith("700115"))
+        QVERIFY(!rf->isChecked()); // tickable again, but not ticked for the operator
+    else
+        QVERIFY(rf->isChecked());
+}
+
+void tst_Telemetry::shortMeasurementKeepsLaterDisplays()
+{
+    deliver(MeasExample);
+    deliver(frame("Meas, 0, 0300, 0301"));
+    QCOMPARE(text("TempAVal"), QStringLiteral("30.0"));
+    QCOMPARE(text("TempBVal"), QStringLiteral("30.1"));
+    QCOMPARE(text("DrvTemp"), QStringLiteral("30.1"));
+    QCOMPARE(text("CHAPout"), QStringLiteral("12.3"));
+    deliver(frame("Meas,"));
+    deliver(frame("Status, 100"));
+    QCOMPARE(widget<QDoubleSpinBox>("MaxPowerLim")->value(), 10.0);
+    QCOMPARE(widget<QSpinBox>("CellTempLim")->value(), 55);
+    QCOMPARE(App::swallowNextCommand, 0);
+}
+
+QTEST_MAIN(tst_Telemetry)
+#include "tst_telemetry.moc"

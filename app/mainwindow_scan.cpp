@@ -41,7 +41,7 @@ void MainWindow::on_SerialRefresh_clicked()
 void MainWindow::FindSerialPorts()
 {
     m_form->serialPortInfoListBox->clear();
-    notAvailableText();
+    notAvailableText(); // translated once, on the first scan, and kept for the process
 
     const QList<Platform::SerialPortEntry> ports = Platform::availableSerialPorts();
     for (const Platform::SerialPortEntry &port : ports) {

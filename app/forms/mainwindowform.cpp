@@ -128,8 +128,8 @@ void MainWindowForm::setup(QMainWindow *window)
     serialPortInfoListBox->addItem(QString());
     serialPortInfoListBox->setMaximumSize(QSize(391, QWIDGETSIZE_MAX));
     serialPortInfoListBox->setInsertPolicy(QComboBox::InsertAtBottom);
-    // Deprecated in Qt 5.15 in favour of AdjustToContents, which would let the list grow
-    // with long port names beyond its place in the group box.
+    // Deprecated in Qt 5.15, but it is the policy that keeps the list at its place's width
+    // whatever the length of the port names.
     QT_WARNING_PUSH
     QT_WARNING_DISABLE_DEPRECATED
     serialPortInfoListBox->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLength);

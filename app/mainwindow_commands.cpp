@@ -6,13 +6,6 @@
 #include "mainwindowform.h"
 #include "serialports.h"
 
-namespace {
-
-// The serial link is slow (9600 baud); each command waits at most this long to leave.
-constexpr int SerialWriteWaitMs = 500;
-
-} // namespace
-
 void MainWindow::SendCommand()
 {
     if (App::swallowNextCommand) {
@@ -25,7 +18,7 @@ void MainWindow::SendCommand()
     if (App::serialLinkUp) {
         m_serial->write(Command::toWire(App::commandBuffer));
         m_serial->flush();
-        Platform::waitForSerialWritten(m_serial, SerialWriteWaitMs);
+        Platform::waitForSerialWritten(m_serial, Platform::SerialWriteWaitMs);
     }
     if (App::tcpLinkUp)
         m_socket.write(Command::toWire(App::commandBuffer));

@@ -48,23 +48,19 @@ void MainWindow::FindSerialPorts()
         const QStringList entryData = portEntryData(port);
         m_serial->setPortName(port.name);
 
-        QString suffix = QStringLiteral(": Error");
+        QString report = Reply::probeErrorReport(port.name);
         if (Platform::isAmplifierAdapter(port.description)) {
             App::serialLinkUp = m_serial->open(QIODevice::ReadWrite) ? 1 : 0;
             if (App::serialLinkUp) {
                 const QByteArray received = probe();
-                if (Reply::probeMatches(received)) {
-                    const QString model = Reply::probeModelText(received);
-                    suffix = QStringLiteral(": OK, Match: ") + model;
+                if (Reply::probeMatches(received))
                     m_form->serialPortInfoListBox->addItem(port.name, entryData);
-                } else {
-                    suffix = QStringLiteral(": OK, NoMatch");
-                }
+                report = Reply::probeReport(port.name, received);
             }
         } else {
             App::serialLinkUp = 0;
         }
-        m_form->DebugOut->appendPlainText(port.name + suffix);
+        m_form->DebugOut->appendPlainText(report);
         m_serial->close();
         App::serialLinkUp = 0;
     }

@@ -6,11 +6,16 @@
 
 #include <functional>
 
-// What the port scan needs to know of the machine's serial ports, behind one replaceable
-// provider, so that tests can offer pseudo-terminals as if they were USB adapters.
 class QSerialPort;
 
+// What the panel and the console tool need of the machine's serial ports: their list,
+// behind one replaceable provider so that tests can offer pseudo-terminals as if they were
+// USB adapters, and the blocking waits of the serial link.
 namespace Platform {
+
+// At 9600 baud a command line takes a few milliseconds to leave; each send waits at most
+// this long for it.
+constexpr int SerialWriteWaitMs = 500;
 
 struct SerialPortEntry
 {

@@ -202,4 +202,16 @@ QString probeModelText(const QByteArray &received)
     return utf8UpToNul(received.mid(ProbeModelOffset, ProbeModelLength));
 }
 
+QString probeReport(const QString &portName, const QByteArray &received)
+{
+    if (!probeMatches(received))
+        return portName + QStringLiteral(": OK, NoMatch");
+    return portName + QStringLiteral(": OK, Match: ") + probeModelText(received);
+}
+
+QString probeErrorReport(const QString &portName)
+{
+    return portName + QStringLiteral(": Error");
+}
+
 } // namespace Reply

@@ -108,5 +108,11 @@ constexpr int ProbeModelLength = 7;
 bool probeMatches(const QByteArray &received);
 // The model text reported for a matched port: 7 bytes from offset 4, cut at NUL, as UTF-8.
 QString probeModelText(const QByteArray &received);
+// The scan's report line for a port that was opened and probed: its name and
+// ": OK, Match: " with the model text, or ": OK, NoMatch".
+QString probeReport(const QString &portName, const QByteArray &received);
+// The report line for a port that was not probed (not an amplifier's adapter) or would
+// not open.
+QString probeErrorReport(const QString &portName);
 
 } // namespace Reply

@@ -5,11 +5,8 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -22,14 +19,6 @@ constexpr int HangUpPatienceMs = 2000;
 QString systemError()
 {
     return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-bool setFlags(int fd)
-{
-    const int status = fcntl(fd, F_GETFL);
-    const int descriptor = fcntl(fd, F_GETFD);
-    return status >= 0 && descriptor >= 0 && fcntl(fd, F_SETFL, status | O_NONBLOCK) == 0
-           && fcntl(fd, F_SETFD, descriptor | FD_CLOEXEC) == 0;
 }
 
 } // namespace
@@ -48,42 +37,13 @@ PtyEndpoint::~PtyEndpoint()
     closeTerminal();
 }
 
-bool PtyEndpoint::fail(const QString &what)
-{
-    m_error = what + QStringLiteral(": ") + systemError();
-    closeTerminal();
-    return false;
-}
-
 bool PtyEndpoint::open()
 {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_master < 0)
-        return fail(QStringLiteral("posix_openpt"));
-    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0)
-        return fail(QStringLiteral("cannot unlock the pseudo-terminal"));
-    char path[128] = {};
-    if (ptsname_r(m_master, path, sizeof path) != 0)
-        return fail(QStringLiteral("ptsname"));
-    if (!setFlags(m_master))
-        return fail(QStringLiteral("fcntl"));
-    m_slavePath = QString::fromLocal8Bit(path);
-
-    m_slave = ::open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_slave < 0)
-        return fail(QStringLiteral("cannot open %1").arg(m_slavePath));
-    // Raw, so that the terminal neither echoes replies back as commands nor rewrites
-    // line ends, before and between the panel's own port settings.
-    termios settings = {};
-    if (tcgetattr(m_slave, &settings) != 0)
-        return fail(QStringLiteral("tcgetattr"));
-    cfmakeraw(&settings);
-    if (tcsetattr(m_slave, TCSANOW, &settings) != 0)
-        return fail(QStringLiteral("tcsetattr"));
-
-    m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    if (!m_terminal.open())
+        return false;
+    m_readNotifier = new QSocketNotifier(m_terminal.master(), QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::readMaster);
-    m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
+    m_writeNotifier = new QSocketNotifier(m_terminal.master(), QSocketNotifier::Write, this);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::flush);
 
@@ -98,8 +58,8 @@ bool PtyEndpoint::open()
 void PtyEndpoint::readMaster()
 {
     char buffer[4096];
-    while (m_master >= 0) {
-        const ssize_t count = ::read(m_master, buffer, sizeof buffer);
+    while (m_terminal.master() >= 0) {
+        const ssize_t count = ::read(m_terminal.master(), buffer, sizeof buffer);
         if (count > 0) {
             m_connection->receive(QByteArray(buffer, int(count)));
             continue;
@@ -118,7 +78,7 @@ void PtyEndpoint::readMaster()
 
 void PtyEndpoint::write(const QByteArray &bytes)
 {
-    if (m_master < 0)
+    if (m_terminal.master() < 0)
         return;
     if (m_pending.size() + bytes.size() > MaxPendingBytes) {
         emit report(
@@ -131,8 +91,10 @@ void PtyEndpoint::write(const QByteArray &bytes)
 
 void PtyEndpoint::flush()
 {
-    while (m_master >= 0 && !m_pending.isEmpty()) {
-        const ssize_t count = ::write(m_master, m_pending.constData(), size_t(m_pending.size()));
+    while (m_terminal.master() >= 0 && !m_pending.isEmpty()) {
+        const ssize_t count = ::write(m_terminal.master(),
+                                      m_pending.constData(),
+                                      size_t(m_pending.size()));
         if (count > 0) {
             m_pending.remove(0, int(count));
             m_sinceWrite.start();
@@ -162,7 +124,7 @@ void PtyEndpoint::startHangUp()
 void PtyEndpoint::hangUpWhenRead()
 {
     int unread = 0;
-    if (m_slave >= 0 && ioctl(m_slave, FIONREAD, &unread) != 0)
+    if (m_terminal.slave() >= 0 && ioctl(m_terminal.slave(), FIONREAD, &unread) != 0)
         unread = 0;
     const bool drained = m_pending.isEmpty() && unread == 0
                          && m_sinceWrite.elapsed() >= HangUpQuietMs;
@@ -179,11 +141,6 @@ void PtyEndpoint::closeTerminal()
     m_readNotifier = nullptr;
     delete m_writeNotifier;
     m_writeNotifier = nullptr;
-    if (m_master >= 0)
-        ::close(m_master);
-    m_master = -1;
-    if (m_slave >= 0)
-        ::close(m_slave);
-    m_slave = -1;
+    m_terminal.close();
     m_pending.clear();
 }

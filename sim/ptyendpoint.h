@@ -1,6 +1,7 @@
 #pragma once
 
 #include "faultoptions.h"
+#include "pseudoterminal.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -25,15 +26,14 @@ public:
     ~PtyEndpoint() override;
 
     bool open();
-    bool isOpen() const { return m_master >= 0; }
-    QString slavePath() const { return m_slavePath; }
-    QString errorString() const { return m_error; }
+    bool isOpen() const { return m_terminal.isOpen(); }
+    QString slavePath() const { return m_terminal.slavePath(); }
+    QString errorString() const { return m_terminal.errorString(); }
 
 signals:
     void report(const QString &message);
 
 private:
-    bool fail(const QString &what);
     void readMaster();
     void write(const QByteArray &bytes);
     void flush();
@@ -45,11 +45,7 @@ private:
     FaultOptions m_faults;
     SimConnection *m_connection = nullptr;
 
-    int m_master = -1;
-    // Held open so that the master never sees the hang-up the panel's close would cause.
-    int m_slave = -1;
-    QString m_slavePath;
-    QString m_error;
+    PseudoTerminal m_terminal;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
 

@@ -1,7 +1,6 @@
 #include "scriptedpeer.h"
 
-#include <QElapsedTimer>
-#include <QSignalSpy>
+#include "waiting.h"
 
 ScriptedPeer::ScriptedPeer(QObject *parent)
     : QObject(parent)
@@ -55,15 +54,8 @@ QList<QByteArray> ScriptedPeer::lines() const
 
 bool ScriptedPeer::waitForLine(const QByteArray &line, int times)
 {
-    QSignalSpy spy(this, &ScriptedPeer::bytesReceived);
-    QElapsedTimer clock;
-    clock.start();
-    while (count(line) < times) {
-        const qint64 left = TimeoutMs - clock.elapsed();
-        if (left <= 0 || !spy.wait(int(left)))
-            return count(line) >= times;
-    }
-    return true;
+    return waitUntil(
+        this, &ScriptedPeer::bytesReceived, [&] { return count(line) >= times; }, TimeoutMs);
 }
 
 bool ScriptedPeer::waitForPolls(int polls)

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "pseudoterminal.h"
+
 #include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -18,10 +19,8 @@ public:
     static constexpr int TimeoutMs = 5000;
 
     explicit ScriptedPty(QObject *parent = nullptr);
-    ~ScriptedPty() override;
-
     bool open();
-    QString slavePath() const { return m_slavePath; }
+    QString slavePath() const { return m_terminal.slavePath(); }
     void send(const QByteArray &bytes);
     // Closes the master: the slave side sees the device hang up.
     void hangUp();
@@ -36,9 +35,7 @@ signals:
 private:
     void readMaster();
 
-    int m_master = -1;
-    int m_slave = -1; // held open so that the panel's close is not a hang-up for us
-    QString m_slavePath;
+    PseudoTerminal m_terminal;
     QSocketNotifier *m_notifier = nullptr;
     QByteArray m_received;
 };

@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "findwidget.h"
 #include "mainwindow.h"
 #include "scratchsettings.h"
 #include "scriptedpeer.h"
@@ -49,15 +50,13 @@ private slots:
     void bothLinksUp();
     void reconnectsKeepOneMeasPerTick();
     void refreshEndsSerialLink();
+    void closingTheWindowEndsLinksQuietly();
 
 private:
     template<typename T>
     T *widget(const char *name) const
     {
-        auto *found = m_window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
+        return findWidget<T>(m_window.get(), name);
     }
     QImage lampOf(const char *name) const
     {
@@ -309,6 +308,23 @@ void tst_Links::refreshEndsSerialLink()
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
     QVERIFY(!pollTimer()->isActive());
     QCOMPARE(widget<QComboBox>("serialPortInfoListBox")->count(), 0);
+}
+
+void tst_Links::closingTheWindowEndsLinksQuietly()
+{
+    ScriptedPty device;
+    QVERIFY(device.open());
+    QVERIFY(openSerial(device.slavePath()));
+    ScriptedPeer peer;
+    QVERIFY(peer.listen());
+    QVERIFY(connectTcp(peer));
+    QVERIFY(peer.waitForPolls(2));
+
+    m_window.reset();
+    QTRY_VERIFY(!peer.isConnected());
+    for (const QByteArray &line : peer.lines())
+        QVERIFY2(line == "?" || line == "Status" || line == "Meas", line.constData());
+    QVERIFY(!device.received().contains("Set"));
 }
 
 QTEST_MAIN(tst_Links)

@@ -42,10 +42,6 @@ private slots:
     void shortFrames();
     void statusExample();
     void measurementExample();
-    void identification_data();
-    void identification();
-    void limitBoundary_data();
-    void limitBoundary();
     void buildersRoundTrip();
     void probe_data();
     void probe();
@@ -188,52 +184,6 @@ void tst_Replies::measurementExample()
                                Reply::displayTenths(m.powerTenths[2])};
     QCOMPARE(shown, (QStringList{"25.3", "24.8", "30.1", "12.3", "11.8", "12.0"}));
     QCOMPARE(qint8(Reply::decodeMeasurement("Meas, \xe9\xff").statusChar), qint8(-23));
-}
-
-void tst_Replies::identification_data()
-{
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<bool>("linearity");
-    QTest::newRow("700136A") << QByteArray("?\r\n700136A\xff")
-                             << QString("Korvane Amplifier 700136A") + QChar(0xfffd) << false;
-    QTest::newRow("700115A") << QByteArray("?\r\n700115A\xff")
-                             << QString("Korvane Amplifier 700115A") + QChar(0xfffd) << true;
-    QTest::newRow("long text cut at 16 bytes") << QByteArray("?\r\n700122A rev 12 build 7\xff")
-                                               << "Korvane Amplifier 700122A rev 12 b" << true;
-    QTest::newRow("line ends kept")
-        << QByteArray("?\r\n7001\r\n\xff") << QString("Korvane Amplifier 7001\r\n") + QChar(0xfffd)
-        << true;
-    QTest::newRow("too short") << QByteArray("?\xff") << "Korvane Amplifier " << true;
-}
-
-void tst_Replies::identification()
-{
-    QFETCH(QByteArray, frame);
-    QFETCH(QString, title);
-    QFETCH(bool, linearity);
-    QCOMPARE(Reply::windowTitle(frame), title);
-    QCOMPARE(Reply::hasLinearityControl(frame), linearity);
-}
-
-void tst_Replies::limitBoundary_data()
-{
-    QTest::addColumn<double>("tenths");
-    QTest::addColumn<int>("limit");
-    QTest::addColumn<bool>("over");
-    QTest::newRow("equal is within") << 550.0 << 55 << false;
-    QTest::newRow("a tenth above") << 551.0 << 55 << true;
-    QTest::newRow("below") << 549.0 << 55 << false;
-    QTest::newRow("limit zero, reading zero") << 0.0 << 0 << false;
-    QTest::newRow("limit at top") << 2551.0 << 255 << true;
-}
-
-void tst_Replies::limitBoundary()
-{
-    QFETCH(double, tenths);
-    QFETCH(int, limit);
-    QFETCH(bool, over);
-    QCOMPARE(Reply::overLimit(tenths, limit), over);
 }
 
 void tst_Replies::buildersRoundTrip()

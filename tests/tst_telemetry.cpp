@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "findwidget.h"
 #include "mainwindow.h"
 #include "scratchsettings.h"
 #include "scriptedpeer.h"
@@ -72,10 +73,7 @@ private:
     template<typename T>
     T *widget(const char *name) const
     {
-        auto *found = m_window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qFatal("no widget %s", name);
-        return found;
+        return findWidget<T>(m_window.get(), name);
     }
     QString text(const char *display) const { return widget<QTextEdit>(display)->toPlainText(); }
     QString style(const char *display) const { return widget<QTextEdit>(display)->styleSheet(); }

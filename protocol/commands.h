@@ -15,6 +15,19 @@ constexpr int ChannelCount = 3;
 constexpr double PowerLimitScale = 10.0;
 constexpr double GainScale = 2.0;
 
+// What the panel's controls accept, and so what every program sends: gains in half-dB
+// steps up to 31.5 dB, the power limit in tenths of a watt up to 50 W, whole percent and
+// whole degrees.
+namespace Limits {
+constexpr double MaxGainDb = 31.5;
+constexpr double GainStepDb = 1.0 / GainScale;
+constexpr int MinLinearityPct = 1;
+constexpr int MaxLinearityPct = 100;
+constexpr double MaxPowerLimitW = 50.0;
+constexpr double PowerLimitStepW = 1.0 / PowerLimitScale;
+constexpr int MaxTempLimitC = 255;
+} // namespace Limits
+
 constexpr char Identify[] = "?";
 constexpr char Status[] = "Status";
 constexpr char Meas[] = "Meas";

@@ -1,5 +1,7 @@
 #include "mainwindowform.h"
 
+#include "commands.h"
+
 #include <QCoreApplication>
 #include <QFont>
 #include <QIcon>
@@ -60,8 +62,8 @@ QDoubleSpinBox *makeGain(QWidget *parent, const char *name, int x, const QFont &
     gain->setFont(font);
     gain->setDecimals(1);
     gain->setMinimum(0.0);
-    gain->setMaximum(31.5);
-    gain->setSingleStep(0.5);
+    gain->setMaximum(Command::Limits::MaxGainDb);
+    gain->setSingleStep(Command::Limits::GainStepDb);
     gain->setValue(10.5);
     return gain;
 }
@@ -143,10 +145,16 @@ void MainWindowForm::setup(QMainWindow *window)
     MaxPowerLim->setFont(font12);
     MaxPowerLim->setDecimals(1);
     MaxPowerLim->setMinimum(0.0);
-    MaxPowerLim->setMaximum(50.0);
+    MaxPowerLim->setMaximum(Command::Limits::MaxPowerLimitW);
     MaxPowerLim->setSingleStep(1.0);
     MaxPowerLim->setValue(6.5);
-    CellTempLim = makeSpin(centralWidget, "CellTempLim", {460, 40, 61, 31}, font12, 0, 255, 55);
+    CellTempLim = makeSpin(centralWidget,
+                           "CellTempLim",
+                           {460, 40, 61, 31},
+                           font12,
+                           0,
+                           Command::Limits::MaxTempLimitC,
+                           55);
     label_8 = makeLabel(centralWidget, "label_8", {460, 10, 131, 21}, font12);
 
     groupBox_2 = make<QGroupBox>(centralWidget, "groupBox_2", 280, 120, 171, 91);
@@ -172,10 +180,22 @@ void MainWindowForm::setup(QMainWindow *window)
     SetCellTempLimitBtn = makeButton(centralWidget, "SetCellTempLimitBtn", {530, 40, 71, 31}, arrow);
     SetDrvTempLimitBtn = makeButton(centralWidget, "SetDrvTempLimitBtn", {530, 140, 71, 31}, arrow);
     label_12 = makeLabel(centralWidget, "label_12", {460, 110, 161, 21}, font12);
-    DrvTempLim = makeSpin(centralWidget, "DrvTempLim", {460, 140, 61, 31}, font12, 0, 255, 60);
+    DrvTempLim = makeSpin(centralWidget,
+                          "DrvTempLim",
+                          {460, 140, 61, 31},
+                          font12,
+                          0,
+                          Command::Limits::MaxTempLimitC,
+                          60);
     label_13 = makeLabel(centralWidget, "label_13", {460, 200, 161, 21}, font12);
     SetPwrLimitBtn = makeButton(centralWidget, "SetPwrLimitBtn", {530, 230, 71, 31}, arrow);
-    Linearity = makeSpin(centralWidget, "Linearity", {640, 230, 61, 31}, font12, 1, 100, 10);
+    Linearity = makeSpin(centralWidget,
+                         "Linearity",
+                         {640, 230, 61, 31},
+                         font12,
+                         Command::Limits::MinLinearityPct,
+                         Command::Limits::MaxLinearityPct,
+                         10);
     LinearityLabel = makeLabel(centralWidget, "LinearityLabel", {640, 200, 111, 21}, font12);
     LinearityLabel->setWordWrap(true);
 

@@ -1,0 +1,164 @@
+#include "amplifierlink.h"
+
+#include "commands.h"
+#include "serialports.h"
+
+QString AmplifierLink::Target::text() const
+{
+    return isSerial() ? serialPath : QStringLiteral("%1:%2").arg(host).arg(port);
+}
+
+AmplifierLink::AmplifierLink(const Target &target, QObject *parent)
+    : QObject(parent)
+    , m_target(target)
+{
+    m_connectTimer.setSingleShot(true);
+    m_connectTimer.setInterval(ConnectTimeoutMs);
+    connect(&m_connectTimer, &QTimer::timeout, this, &AmplifierLink::onConnectTimeout);
+
+    connect(&m_socket, &QTcpSocket::connected, this, &AmplifierLink::onConnected);
+    connect(&m_socket, &QTcpSocket::errorOccurred, this, &AmplifierLink::onSocketError);
+    connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
+        lose(tr("the amplifier closed the connection"));
+    });
+    connect(&m_serial, &QSerialPort::errorOccurred, this, &AmplifierLink::onSerialError);
+
+    QIODevice *const link = device();
+    connect(link, &QIODevice::readyRead, this, &AmplifierLink::readFrames);
+    connect(link, &QIODevice::bytesWritten, this, &AmplifierLink::onBytesWritten);
+}
+
+QIODevice *AmplifierLink::device()
+{
+    if (m_target.isSerial())
+        return &m_serial;
+    return &m_socket;
+}
+
+void AmplifierLink::open()
+{
+    m_assembler.clear();
+    m_waitingForWrite = false;
+    if (m_target.isSerial()) {
+        openSerial();
+        return;
+    }
+    // A socket still closing from an earlier link would refuse to connect.
+    m_socket.abort();
+    m_connectTimer.start();
+    m_socket.connectToHost(m_target.host, m_target.port);
+}
+
+void AmplifierLink::openSerial()
+{
+    m_serial.setPortName(m_target.serialPath);
+    m_serial.setBaudRate(QSerialPort::Baud9600);
+    m_serial.setDataBits(QSerialPort::Data8);
+    m_serial.setParity(QSerialPort::NoParity);
+    m_serial.setStopBits(QSerialPort::OneStop);
+    m_serial.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_serial.open(QIODevice::ReadWrite)) {
+        const QString reason = m_serial.errorString();
+        QMetaObject::invokeMethod(
+            this, [this, reason] { emit openFailed(reason); }, Qt::QueuedConnection);
+        return;
+    }
+    m_open = true;
+    // Callers wait for the signal as they would for a socket; it must not come before that.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_open)
+                emit opened();
+        },
+        Qt::QueuedConnection);
+}
+
+void AmplifierLink::close()
+{
+    m_connectTimer.stop();
+    m_open = false;
+    m_waitingForWrite = false;
+    if (m_target.isSerial())
+        m_serial.close();
+    else
+        m_socket.disconnectFromHost();
+}
+
+void AmplifierLink::sendLine(const QString &command)
+{
+    if (m_open)
+        device()->write(Command::toWire(command + QLatin1String(Command::LineEnd)));
+}
+
+void AmplifierLink::notifyWhenWritten()
+{
+    if (m_open && device()->bytesToWrite() > 0) {
+        m_waitingForWrite = true;
+        return;
+    }
+    QMetaObject::invokeMethod(this, &AmplifierLink::allWritten, Qt::QueuedConnection);
+}
+
+void AmplifierLink::onConnected()
+{
+    m_connectTimer.stop();
+    m_open = true;
+    emit opened();
+}
+
+void AmplifierLink::onSocketError()
+{
+    if (m_open) {
+        lose(m_socket.errorString());
+    } else if (m_connectTimer.isActive()) {
+        m_connectTimer.stop();
+        emit openFailed(m_socket.errorString());
+    }
+}
+
+void AmplifierLink::onSerialError(QSerialPort::SerialPortError error)
+{
+    // A hung-up port (an unplugged adapter, a pseudo-terminal whose far end closed) reports
+    // read errors over and over rather than a resource error; both are the device gone.
+    if (error == QSerialPort::ReadError && Platform::serialPortHungUp(m_serial.handle()))
+        lose(tr("the device hung up"));
+    else if (error == QSerialPort::ResourceError || error == QSerialPort::WriteError)
+        lose(m_serial.errorString());
+}
+
+void AmplifierLink::onConnectTimeout()
+{
+    m_socket.abort();
+    emit openFailed(tr("no connection within %1 ms").arg(ConnectTimeoutMs));
+}
+
+void AmplifierLink::onBytesWritten()
+{
+    if (m_waitingForWrite && device()->bytesToWrite() == 0) {
+        m_waitingForWrite = false;
+        emit allWritten();
+    }
+}
+
+void AmplifierLink::readFrames()
+{
+    const QByteArray bytes = device()->readAll();
+    for (const char byte : bytes) {
+        if (m_assembler.push(byte))
+            emit frameReceived(m_assembler.frame());
+    }
+}
+
+void AmplifierLink::lose(const QString &reason)
+{
+    if (!m_open)
+        return;
+    m_open = false;
+    m_waitingForWrite = false;
+    if (m_target.isSerial())
+        m_serial.close();
+    else
+        m_socket.abort();
+    emit linkLost(reason);
+}

@@ -1,0 +1,410 @@
+#include "commandline.h"
+
+#include "commands.h"
+#include "exitstatus.h"
+#include "output.h"
+#include "ranges.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include <climits>
+#include <cstdio>
+
+namespace {
+
+struct CommandInfo
+{
+    const char *name;
+    Invocation::Command command;
+    const char *synopsis;
+    const char *details;
+};
+
+const CommandInfo Commands[] = {
+    {"identify",
+     Invocation::Identify,
+     "identify",
+     "Prints the amplifier's model number, such as 700136A.\n"
+     "--json prints {\"model\": \"...\"}."},
+    {"status",
+     Invocation::Status,
+     "status",
+     "Prints the eight settings: max power (W), max cell temp and max driver temp (\u00b0C),\n"
+     "rf on/off, linearity (%) and the gain of channels A, B and C (dB), as a table.\n"
+     "--json prints one object with the keys max_power_w, max_cell_temp_c,\n"
+     "max_driver_temp_c, rf_on, linearity_pct, gain_a_db, gain_b_db and gain_c_db."},
+    {"meas",
+     Invocation::Meas,
+     "meas [--json] [--csv FILE] [--watch [--interval MS] [--count N]]",
+     "Prints one reading: the output power of channels A, B and C (W), the temperature\n"
+     "of cell 1, cell 2 and the driver (\u00b0C) and the status character (0: no fault).\n"
+     "--json prints it as an object with the keys power_a_w, power_b_w, power_c_w,\n"
+     "cell1_temp_c, cell2_temp_c, driver_temp_c, status and fault.\n"
+     "--csv FILE appends the reading to FILE as a row: time (ISO 8601, local, with\n"
+     "milliseconds), the six values, the status. A new or empty file gets a header row.\n"
+     "--watch reads every --interval ms (default 100), one line per reading (one JSON\n"
+     "object per line with --json), until --count readings, Ctrl-C or SIGTERM, which end\n"
+     "it with status 0 and only whole rows in the file. A lost link, or a reading that\n"
+     "does not come within --timeout, is reported on standard error and the link opened\n"
+     "again after 0.5 s, 1 s, 2 s ... up to 10 s; readings go on once it is back. A link\n"
+     "that cannot be opened at the start ends the watch with status 1."},
+    {"set",
+     Invocation::Set,
+     "set gain A|B|C DB\n"
+     "set rf on|off\n"
+     "set linearity PCT\n"
+     "set max-power W\n"
+     "set max-cell-temp C\n"
+     "set max-driver-temp C",
+     "Changes one setting with the panel's command. Values are checked first against the\n"
+     "panel's ranges: gain 0 to 31.5 dB in steps of 0.5; linearity 1 to 100 %, whole;\n"
+     "max-power 0 to 50.0 W with one decimal; max-cell-temp and max-driver-temp 0 to\n"
+     "255 \u00b0C, whole; channels A, B or C. A bad value ends with status 2 before the link\n"
+     "is opened.\n"
+     "Afterwards Status is read back. If it does not show the new value (the amplifier\n"
+     "refused it, for one, rf on while a fault is latched), that is reported and the status\n"
+     "is 1. --no-confirm sends the line only and ends once it has left."},
+    {"calibrate",
+     Invocation::Calibrate,
+     "calibrate A|B|C",
+     "Calibrates a channel. Status is read back afterwards, as a sign that the amplifier\n"
+     "took the line; --no-confirm sends the line only."},
+    {"reset",
+     Invocation::Reset,
+     "reset",
+     "Clears a latched fault. Status is read back afterwards, as a sign that the amplifier\n"
+     "took the line; --no-confirm sends the line only."},
+    {"scan",
+     Invocation::Scan,
+     "scan [--probe PATH[=DESCRIPTION]]...",
+     "Probes the serial ports as the panel does. Each port whose description names one of\n"
+     "the amplifier's USB adapters is asked \"?\" seven times; one line per port reads\n"
+     "\"PORT: Error\" (not an adapter, or it would not open), \"PORT: OK, NoMatch\" or\n"
+     "\"PORT: OK, Match: MODEL\". --probe scans the ports given, each with the description\n"
+     "given (none if left out), instead of the system's: a pseudo-terminal, for instance.\n"
+     "Status 0 when an amplifier was found, 1 when none was."},
+};
+
+const CommandInfo *commandNamed(const QString &name)
+{
+    for (const CommandInfo &info : Commands) {
+        if (name == QLatin1String(info.name))
+            return &info;
+    }
+    return nullptr;
+}
+
+QStringList synopses(const CommandInfo &info)
+{
+    return QString::fromUtf8(info.synopsis).split(QLatin1Char('\n'));
+}
+
+QString overview()
+{
+    return QStringLiteral(
+        "Reads, sets and logs a Korvane Amplifier over TCP (--host) or a serial port\n"
+        "(--serial), from scripts and test benches.\n\n"
+        "Commands:\n"
+        "  identify             print the model number\n"
+        "  status               print the eight settings (--json: as JSON)\n"
+        "  meas                 print a reading; --watch keeps reading, --csv logs\n"
+        "  set SETTING VALUE    gain A|B|C DB, rf on|off, linearity PCT, max-power W,\n"
+        "                       max-cell-temp C or max-driver-temp C\n"
+        "  calibrate A|B|C      calibrate a channel\n"
+        "  reset                clear a latched fault\n"
+        "  scan                 probe the serial ports as the panel does\n"
+        "  help [COMMAND]       help on a command, with its ranges and output\n\n"
+        "Exit status: 0 success; 1 link could not be opened or was lost, no reply,\n"
+        "or a setting did not take; 2 bad command line or value (nothing sent).");
+}
+
+QString commandHelp(const CommandInfo &info)
+{
+    const bool needsLink = info.command != Invocation::Scan;
+    const QString prefix = needsLink ? QStringLiteral("korvane-ctl LINK [options] ")
+                                     : QStringLiteral("korvane-ctl [options] ");
+    QString text;
+    for (const QString &synopsis : synopses(info))
+        text += (text.isEmpty() ? QStringLiteral("Usage: ") : QStringLiteral("       ")) + prefix
+                + synopsis + QLatin1Char('\n');
+    if (needsLink)
+        text += QStringLiteral("LINK: --host ADDRESS [--port PORT] or --serial PATH\n");
+    text += QLatin1Char('\n') + QString::fromUtf8(info.details) + QLatin1Char('\n');
+    if (needsLink)
+        text += QStringLiteral("\nEach reply is waited for --timeout ms (default 1000). "
+                               "'korvane-ctl --help' lists all options.\n");
+    return text;
+}
+
+} // namespace
+
+CommandLine::CommandLine()
+{
+    m_parser.setApplicationDescription(overview());
+    m_parser.addOptions({m_help,
+                         m_version,
+                         m_host,
+                         m_port,
+                         m_serial,
+                         m_timeout,
+                         m_json,
+                         m_watch,
+                         m_interval,
+                         m_count,
+                         m_csv,
+                         m_noConfirm,
+                         m_probe});
+    m_parser.addPositionalArgument(QStringLiteral("command"),
+                                   QStringLiteral("One of the commands above, with its "
+                                                  "arguments."),
+                                   QStringLiteral("command [arguments]"));
+}
+
+bool CommandLine::parse(const QStringList &arguments, int *exitStatus)
+{
+    *exitStatus = ExitStatus::Usage;
+    if (!m_parser.parse(keepNegativeNumbers(arguments))) {
+        usageError(m_parser.errorText());
+        return false;
+    }
+    const QStringList words = m_parser.positionalArguments();
+    if (m_parser.isSet(m_version)) {
+        Output::print(
+            QStringLiteral("korvane-ctl %1\n").arg(QCoreApplication::applicationVersion()));
+        *exitStatus = ExitStatus::Success;
+        return false;
+    }
+    if (m_parser.isSet(m_help) || words.value(0) == QLatin1String("help"))
+        return showHelp(words, exitStatus);
+    if (words.isEmpty()) {
+        usageError(QStringLiteral("no command given"));
+        return false;
+    }
+    QString error;
+    if (!readCommand(words, &error) || !checkOptionsApply(words.first(), &error)
+        || !readLink(&error) || !readOptions(&error)) {
+        usageError(error);
+        return false;
+    }
+    return true;
+}
+
+bool CommandLine::showHelp(const QStringList &words, int *exitStatus)
+{
+    const QStringList topic = words.value(0) == QLatin1String("help") ? QStringList(words.mid(1))
+                                                                      : words;
+    if (topic.isEmpty()) {
+        // The parser names the program by the path it was started with.
+        QString text = m_parser.helpText();
+        text.replace(0,
+                     text.indexOf(QStringLiteral(" [options]")),
+                     QStringLiteral("Usage: korvane-ctl"));
+        Output::print(text);
+        *exitStatus = ExitStatus::Success;
+        return false;
+    }
+    const CommandInfo *info = commandNamed(topic.first());
+    if (!info) {
+        *exitStatus = usageError(QStringLiteral("no command '%1'").arg(topic.first()));
+        return false;
+    }
+    Output::print(commandHelp(*info));
+    *exitStatus = ExitStatus::Success;
+    return false;
+}
+
+bool CommandLine::readCommand(const QStringList &words, QString *error)
+{
+    const CommandInfo *info = commandNamed(words.first());
+    if (!info) {
+        *error = QStringLiteral("no command '%1'").arg(words.first());
+        return false;
+    }
+    m_invocation.command = info->command;
+    const QStringList arguments = words.mid(1);
+    switch (info->command) {
+    case Invocation::Set:
+        if (!Setting::parse(arguments, &m_invocation.setting, error))
+            return false;
+        m_invocation.line = m_invocation.setting.commandText();
+        return true;
+    case Invocation::Calibrate: {
+        int channel = 0;
+        if (arguments.size() != 1) {
+            *error = QStringLiteral("calibrate takes one channel: A, B or C");
+            return false;
+        }
+        if (!Range::channel(arguments.first(), &channel, error))
+            return false;
+        m_invocation.line = Command::calibrate(channel);
+        return true;
+    }
+    case Invocation::Reset:
+        m_invocation.line = QLatin1String(Command::Reset);
+        break;
+    default:
+        break;
+    }
+    if (!arguments.isEmpty()) {
+        *error = QStringLiteral("%1 takes no arguments, got '%2'")
+                     .arg(words.first(), arguments.join(QLatin1Char(' ')));
+        return false;
+    }
+    return true;
+}
+
+bool CommandLine::checkOptionsApply(const QString &command, QString *error) const
+{
+    struct Rule
+    {
+        const QCommandLineOption *option;
+        QStringList commands;
+    };
+    const QStringList linked{"identify", "status", "meas", "set", "calibrate", "reset"};
+    const Rule rules[] = {
+        {&m_host, linked},
+        {&m_port, linked},
+        {&m_serial, linked},
+        {&m_timeout, linked},
+        {&m_json, {"identify", "status", "meas"}},
+        {&m_watch, {"meas"}},
+        {&m_csv, {"meas"}},
+        {&m_interval, {"meas"}},
+        {&m_count, {"meas"}},
+        {&m_noConfirm, {"set", "calibrate", "reset"}},
+        {&m_probe, {"scan"}},
+    };
+    for (const Rule &rule : rules) {
+        if (m_parser.isSet(*rule.option) && !rule.commands.contains(command)) {
+            *error = QStringLiteral("--%1 does not go with %2")
+                         .arg(rule.option->names().constLast(), command);
+            return false;
+        }
+    }
+    for (const QCommandLineOption *option : {&m_interval, &m_count}) {
+        if (m_parser.isSet(*option) && !m_parser.isSet(m_watch)) {
+            *error = QStringLiteral("--%1 needs --watch").arg(option->names().constLast());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CommandLine::readLink(QString *error)
+{
+    if (m_invocation.command == Invocation::Scan)
+        return true;
+    const bool tcp = m_parser.isSet(m_host);
+    const bool serial = m_parser.isSet(m_serial);
+    if (tcp == serial) {
+        *error = tcp ? QStringLiteral("--host and --serial exclude each other; give one")
+                     : QStringLiteral("no link: give --host ADDRESS or --serial PATH");
+        return false;
+    }
+    if (serial && m_parser.isSet(m_port)) {
+        *error = QStringLiteral("--port goes with --host, not --serial");
+        return false;
+    }
+    AmplifierLink::Target &target = m_invocation.target;
+    target.host = m_parser.value(m_host);
+    target.serialPath = m_parser.value(m_serial);
+    if ((tcp && target.host.isEmpty()) || (serial && target.serialPath.isEmpty())) {
+        *error = QStringLiteral("empty --%1").arg(QLatin1String(tcp ? "host" : "serial"));
+        return false;
+    }
+    int port = target.port;
+    if (!readNumber(m_port, 1, 65535, &port, error))
+        return false;
+    target.port = quint16(port);
+    return true;
+}
+
+bool CommandLine::readOptions(QString *error)
+{
+    m_invocation.json = m_parser.isSet(m_json);
+    m_invocation.watch = m_parser.isSet(m_watch);
+    m_invocation.confirm = !m_parser.isSet(m_noConfirm);
+    m_invocation.csvPath = m_parser.value(m_csv);
+    if (m_parser.isSet(m_csv) && m_invocation.csvPath.isEmpty()) {
+        *error = QStringLiteral("empty --csv");
+        return false;
+    }
+    constexpr int Hour = 3600 * 1000;
+    return readNumber(m_timeout, 1, Hour, &m_invocation.timeoutMs, error)
+           && readNumber(m_interval, 10, Hour, &m_invocation.intervalMs, error)
+           && readNumber(m_count, 1, INT_MAX, &m_invocation.count, error) && readProbes(error);
+}
+
+bool CommandLine::readNumber(
+    const QCommandLineOption &option, int low, int high, int *value, QString *error) const
+{
+    if (!m_parser.isSet(option))
+        return true;
+    bool ok = false;
+    const QString text = m_parser.value(option);
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high) {
+        *error = QStringLiteral("--%1 must be a whole number from %2 to %3, not '%4'")
+                     .arg(option.names().constLast())
+                     .arg(low)
+                     .arg(high)
+                     .arg(text);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+bool CommandLine::readProbes(QString *error)
+{
+    const QStringList probes = m_parser.values(m_probe);
+    for (const QString &probe : probes) {
+        const int equals = probe.indexOf(QLatin1Char('='));
+        Platform::SerialPortEntry entry;
+        entry.name = equals < 0 ? probe : probe.left(equals);
+        entry.description = equals < 0 ? QString() : probe.mid(equals + 1);
+        if (entry.name.isEmpty()) {
+            *error = QStringLiteral("--probe wants a port path, not '%1'").arg(probe);
+            return false;
+        }
+        m_invocation.probePorts.append(entry);
+    }
+    return true;
+}
+
+// A value such as "-1" would be read as an option. Moved behind "--" it stays a value, so
+// that the range check, not the option parser, explains what is wrong with it.
+QStringList CommandLine::keepNegativeNumbers(const QStringList &arguments) const
+{
+    if (arguments.contains(QStringLiteral("--")))
+        return arguments;
+    static const QRegularExpression negative(QStringLiteral("^-(\\d+\\.?\\d*|\\.\\d+)$"));
+    QStringList options;
+    QStringList numbers;
+    bool optionValue = false;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (i > 0 && !optionValue && negative.match(argument).hasMatch()) {
+            numbers.append(argument);
+            continue;
+        }
+        options.append(argument);
+        optionValue = false;
+        for (const QCommandLineOption *option :
+             {&m_host, &m_port, &m_serial, &m_timeout, &m_interval, &m_count, &m_csv, &m_probe}) {
+            if (argument == QLatin1String("--") + option->names().constLast())
+                optionValue = true;
+        }
+    }
+    if (numbers.isEmpty())
+        return arguments;
+    return options + QStringList{QStringLiteral("--")} + numbers;
+}
+
+int CommandLine::usageError(const QString &message) const
+{
+    Output::printError(message);
+    std::fprintf(stderr, "Try 'korvane-ctl --help'.\n");
+    return ExitStatus::Usage;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "invocation.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+
+// Reads korvane-ctl's arguments into a checked Invocation, before any link is opened.
+class CommandLine
+{
+public:
+    CommandLine();
+
+    // True when the invocation is ready to run; otherwise the program is to end with
+    // *exitStatus (0 after help or version, 2 after a usage error, already reported).
+    bool parse(const QStringList &arguments, int *exitStatus);
+    const Invocation &invocation() const { return m_invocation; }
+
+private:
+    bool showHelp(const QStringList &words, int *exitStatus);
+    bool readCommand(const QStringList &words, QString *error);
+    bool readLink(QString *error);
+    bool readOptions(QString *error);
+    bool checkOptionsApply(const QString &command, QString *error) const;
+    bool readNumber(
+        const QCommandLineOption &option, int low, int high, int *value, QString *error) const;
+    bool readProbes(QString *error);
+    QStringList keepNegativeNumbers(const QStringList &arguments) const;
+    int usageError(const QString &message) const;
+
+    QCommandLineParser m_parser;
+    QCommandLineOption m_help{{QStringLiteral("h"), QStringLiteral("help")},
+                              QStringLiteral("Help on the program, or on the command given.")};
+    QCommandLineOption m_version{{QStringLiteral("v"), QStringLiteral("version")},
+                                 QStringLiteral("Print the version.")};
+    QCommandLineOption m_host{QStringLiteral("host"),
+                              QStringLiteral("The amplifier on TCP at <address>."),
+                              QStringLiteral("address")};
+    QCommandLineOption m_port{QStringLiteral("port"),
+                              QStringLiteral("Its TCP port (default %1).")
+                                  .arg(AmplifierLink::DefaultTcpPort),
+                              QStringLiteral("port")};
+    QCommandLineOption m_serial{QStringLiteral("serial"),
+                                QStringLiteral("The amplifier on the serial port <path> (any "
+                                               "device path, a pseudo-terminal too; 9600 baud, "
+                                               "8N1, no flow control)."),
+                                QStringLiteral("path")};
+    QCommandLineOption m_timeout{QStringLiteral("timeout"),
+                                 QStringLiteral("How long to wait for each reply (default %1).")
+                                     .arg(Invocation::DefaultTimeoutMs),
+                                 QStringLiteral("ms")};
+    QCommandLineOption m_json{QStringLiteral("json"),
+                              QStringLiteral("identify, status, meas: print JSON.")};
+    QCommandLineOption m_watch{QStringLiteral("watch"),
+                               QStringLiteral("meas: keep reading until interrupted.")};
+    QCommandLineOption m_interval{QStringLiteral("interval"),
+                                  QStringLiteral("meas --watch: time between readings "
+                                                 "(default %1).")
+                                      .arg(Invocation::DefaultIntervalMs),
+                                  QStringLiteral("ms")};
+    QCommandLineOption m_count{QStringLiteral("count"),
+                               QStringLiteral("meas --watch: stop after <n> readings."),
+                               QStringLiteral("n")};
+    QCommandLineOption m_csv{QStringLiteral("csv"),
+                             QStringLiteral("meas: append each reading to <file> as a CSV row."),
+                             QStringLiteral("file")};
+    QCommandLineOption m_noConfirm{QStringLiteral("no-confirm"),
+                                   QStringLiteral("set, calibrate, reset: send the line only, "
+                                                  "without reading Status back.")};
+    QCommandLineOption m_probe{QStringLiteral("probe"),
+                               QStringLiteral("scan: probe <path> instead of the system's ports, "
+                                              "taking <description> as its description "
+                                              "(repeatable)."),
+                               QStringLiteral("path[=description]")};
+
+    Invocation m_invocation;
+};

@@ -1,0 +1,208 @@
+#include "commandrunner.h"
+
+#include "commands.h"
+#include "exitstatus.h"
+#include "measwatch.h"
+#include "output.h"
+#include "portscanner.h"
+#include "replies.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+
+CommandRunner::CommandRunner(const Invocation &invocation, QObject *parent)
+    : QObject(parent)
+    , m_invocation(invocation)
+    , m_link(invocation.target)
+    , m_requester(&m_link, invocation.timeoutMs)
+{}
+
+void CommandRunner::start()
+{
+    if (m_invocation.command == Invocation::Scan) {
+        scan();
+        return;
+    }
+    // A file that cannot be written is found out before the amplifier is bothered.
+    if (!m_invocation.csvPath.isEmpty() && !m_log.open(m_invocation.csvPath, Output::csvHeader())) {
+        fail(tr("cannot open %1").arg(m_log.errorString()));
+        return;
+    }
+    if (m_invocation.watch) {
+        startWatch();
+        return;
+    }
+    connect(&m_link, &AmplifierLink::opened, this, &CommandRunner::onOpened);
+    connect(&m_link, &AmplifierLink::openFailed, this, [this](const QString &reason) {
+        fail(tr("cannot open %1: %2").arg(m_link.target().text(), reason));
+    });
+    connect(&m_link, &AmplifierLink::linkLost, this, [this](const QString &reason) {
+        fail(tr("link to %1 lost: %2").arg(m_link.target().text(), reason));
+    });
+    connect(&m_link, &AmplifierLink::allWritten, this, [this] { finish(ExitStatus::Success); });
+    connect(&m_requester, &Requester::answered, this, &CommandRunner::onAnswered);
+    connect(&m_requester, &Requester::timedOut, this, [this](const QString &command) {
+        const QString after = m_invocation.line.isEmpty()
+                                  ? QString()
+                                  : tr(" (sent after '%1')").arg(m_invocation.line);
+        fail(tr("no reply to '%1'%2 from %3 within %4 ms")
+                 .arg(command, after, m_link.target().text())
+                 .arg(m_requester.timeoutMs()));
+    });
+    m_link.open();
+}
+
+void CommandRunner::stop()
+{
+    if (m_watch)
+        m_watch->stop();
+}
+
+void CommandRunner::scan()
+{
+    if (!m_invocation.probePorts.isEmpty()) {
+        const QList<Platform::SerialPortEntry> ports = m_invocation.probePorts;
+        Platform::setSerialPortProvider([ports] { return ports; });
+    }
+    bool found = false;
+    const QList<PortScanner::Outcome> outcomes = PortScanner().scan();
+    for (const PortScanner::Outcome &outcome : outcomes) {
+        Output::print(outcome.line + QLatin1Char('\n'));
+        found = found || outcome.matched;
+    }
+    if (!found)
+        Output::printError(tr("no amplifier found"));
+    finish(found ? ExitStatus::Success : ExitStatus::Failure);
+}
+
+void CommandRunner::startWatch()
+{
+    m_watch = new MeasWatch(&m_link, &m_requester, m_log.isOpen() ? &m_log : nullptr, this);
+    m_watch->setInterval(m_invocation.intervalMs);
+    m_watch->setCount(m_invocation.count);
+    m_watch->setJson(m_invocation.json);
+    connect(m_watch, &MeasWatch::finished, this, &CommandRunner::finish);
+    m_watch->start();
+}
+
+void CommandRunner::onOpened()
+{
+    switch (m_invocation.command) {
+    case Invocation::Identify:
+        m_requester.ask(QLatin1String(Command::Identify), Reply::Kind::Identification);
+        break;
+    case Invocation::Status:
+        m_requester.ask(QLatin1String(Command::Status), Reply::Kind::Status);
+        break;
+    case Invocation::Meas:
+        m_requester.ask(QLatin1String(Command::Meas), Reply::Kind::Measurement);
+        break;
+    default:
+        m_link.sendLine(m_invocation.line);
+        // The amplifier handles lines in order: the Status reply comes after the change.
+        if (m_invocation.confirm)
+            m_requester.ask(QLatin1String(Command::Status), Reply::Kind::Status);
+        else
+            m_link.notifyWhenWritten();
+        break;
+    }
+}
+
+void CommandRunner::onAnswered(const QByteArray &frame)
+{
+    switch (m_invocation.command) {
+    case Invocation::Identify:
+        finish(identify(frame));
+        break;
+    case Invocation::Status:
+        finish(status(frame));
+        break;
+    case Invocation::Meas:
+        finish(meas(frame));
+        break;
+    default:
+        finish(confirm(frame));
+        break;
+    }
+}
+
+int CommandRunner::identify(const QByteArray &frame)
+{
+    const QString model = Output::modelNumber(frame);
+    if (m_invocation.json)
+        Output::print(QString::fromUtf8(Output::json({{QStringLiteral("model"), model}}, false)));
+    else
+        Output::print(model + QLatin1Char('\n'));
+    return ExitStatus::Success;
+}
+
+int CommandRunner::status(const QByteArray &frame)
+{
+    const Reply::Status status = Reply::decodeStatus(frame);
+    if (status.fieldCount < Reply::StatusFieldCount) {
+        Output::printError(tr("incomplete reply to 'Status': %1 of %2 fields")
+                               .arg(status.fieldCount)
+                               .arg(Reply::StatusFieldCount));
+        return ExitStatus::Failure;
+    }
+    if (m_invocation.json)
+        Output::print(QString::fromUtf8(Output::json(Output::statusObject(status), false)));
+    else
+        Output::print(Output::statusTable(status));
+    return ExitStatus::Success;
+}
+
+int CommandRunner::meas(const QByteArray &frame)
+{
+    const Reply::Measurement meas = Reply::decodeMeasurement(frame);
+    if (meas.fieldCount < Reply::MeasFieldCount) {
+        Output::printError(tr("incomplete reply to 'Meas': %1 of %2 fields")
+                               .arg(meas.fieldCount)
+                               .arg(Reply::MeasFieldCount));
+        return ExitStatus::Failure;
+    }
+    if (m_log.isOpen() && !m_log.append(Output::csvRow(QDateTime::currentDateTime(), meas))) {
+        Output::printError(tr("cannot write %1").arg(m_log.errorString()));
+        return ExitStatus::Failure;
+    }
+    if (m_invocation.json)
+        Output::print(QString::fromUtf8(Output::json(Output::measObject(meas), false)));
+    else
+        Output::print(Output::measTable(meas));
+    return ExitStatus::Success;
+}
+
+// Calibrate and reset leave no trace in Status: its arrival alone says the line was taken.
+int CommandRunner::confirm(const QByteArray &frame)
+{
+    const Setting &setting = m_invocation.setting;
+    if (m_invocation.command != Invocation::Set)
+        return ExitStatus::Success;
+    const Reply::Status status = Reply::decodeStatus(frame);
+    if (setting.isShownIn(status))
+        return ExitStatus::Success;
+    Output::printError(tr("%1 not confirmed: after '%2' the amplifier reports %3, not %4")
+                           .arg(setting.label(),
+                                m_invocation.line,
+                                status.fieldCount < Reply::StatusFieldCount
+                                    ? tr("an incomplete Status")
+                                    : setting.reportedText(status),
+                                setting.wantedText()));
+    return ExitStatus::Failure;
+}
+
+void CommandRunner::fail(const QString &message)
+{
+    Output::printError(message);
+    finish(ExitStatus::Failure);
+}
+
+void CommandRunner::finish(int exitStatus)
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_requester.cancel();
+    m_link.close();
+    emit finished(exitStatus);
+}

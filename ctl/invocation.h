@@ -1,0 +1,36 @@
+#pragma once
+
+#include "amplifierlink.h"
+#include "serialports.h"
+#include "setting.h"
+
+#include <QList>
+#include <QString>
+
+// Everything one run of korvane-ctl is asked to do, every value already checked.
+struct Invocation
+{
+    enum Command { Identify, Status, Meas, Set, Calibrate, Reset, Scan };
+
+    static constexpr int DefaultTimeoutMs = 1000;
+    static constexpr int DefaultIntervalMs = 100;
+
+    Command command = Identify;
+    AmplifierLink::Target target;
+    int timeoutMs = DefaultTimeoutMs;
+    bool json = false;
+
+    // set, calibrate, reset: the line to send, and whether Status is read back after it.
+    QString line;
+    Setting setting;
+    bool confirm = true;
+
+    // meas
+    bool watch = false;
+    int intervalMs = DefaultIntervalMs;
+    int count = 0; // 0: until interrupted
+    QString csvPath;
+
+    // scan: replaces the system's port list when not empty
+    QList<Platform::SerialPortEntry> probePorts;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "replies.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+
+// How korvane-ctl shows what the amplifier said: aligned tables for people, JSON and CSV
+// for scripts. The JSON keys and CSV columns share their names and stay stable.
+namespace Output {
+
+// The model number of an identification frame, without the line ends and frame end
+// that short frames bring along.
+QString modelNumber(const QByteArray &frame);
+
+QString statusTable(const Reply::Status &status);
+QJsonObject statusObject(const Reply::Status &status);
+
+QString measTable(const Reply::Measurement &meas);
+QJsonObject measObject(const Reply::Measurement &meas);
+
+// One reading per line for `meas --watch`, under a header printed once.
+QString watchHeader();
+QString watchLine(const QDateTime &time, const Reply::Measurement &meas);
+QJsonObject watchObject(const QDateTime &time, const Reply::Measurement &meas);
+
+QByteArray csvHeader();
+QByteArray csvRow(const QDateTime &time, const Reply::Measurement &meas);
+
+QByteArray json(const QJsonObject &object, bool compact);
+
+// Whole lines to standard output and error, flushed, so that a pipe sees each at once.
+void print(const QString &text);
+void printError(const QString &message);
+
+} // namespace Output

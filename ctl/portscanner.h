@@ -1,0 +1,28 @@
+#pragma once
+
+#include "serialports.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+class QSerialPort;
+
+// The panel's serial port probe, reporting one line per port in the panel's words.
+class PortScanner
+{
+public:
+    struct Outcome
+    {
+        QString line; // port name and ": Error", ": OK, NoMatch" or ": OK, Match: <model>"
+        bool matched = false;
+    };
+
+    QList<Outcome> scan() const;
+    Outcome scanPort(const Platform::SerialPortEntry &port) const;
+
+private:
+    // Everything the port sent back while it was probed.
+    static QByteArray probe(QSerialPort *port);
+    static void sendProbeLine(QSerialPort *port, const QString &line);
+};

@@ -1,0 +1,22 @@
+# Installs the build into a scratch prefix and checks that everything a user needs is there.
+# Run as: cmake -DBUILD_DIR=<build> -DPREFIX=<scratch> -P check_install.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(path
+        bin/korvane-panel bin/korvane-sim bin/korvane-ctl
+        share/applications/korvane-panel.desktop
+        share/pixmaps/korvane-panel.png
+        share/doc/korvane-amplifier/README.md)
+    if(NOT EXISTS "${PREFIX}/${path}")
+        message(FATAL_ERROR "not installed: ${path}")
+    endif()
+endforeach()
+file(STRINGS "${PREFIX}/share/applications/korvane-panel.desktop" exec REGEX "^Exec=")
+if(NOT exec STREQUAL "Exec=korvane-panel")
+    message(FATAL_ERROR "desktop entry does not start the panel: ${exec}")
+endif()
+message(STATUS "install layout complete")

@@ -1,0 +1,393 @@
+#include "replies.h"
+#include "simprocess.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+constexpr int Timeout = 20000;
+const QString Tcp = QStringLiteral("tcp");
+const QString Pty = QStringLiteral("pty");
+
+struct Run
+{
+    int exitCode = -1; // -1: crashed or never ended
+    QString out;
+    QString err;
+};
+
+// Runs korvane-ctl to its end with the event loop going, so that a peer in this test can
+// answer it meanwhile.
+Run ctl(const QStringList &arguments)
+{
+    qRegisterMetaType<QProcess::ExitStatus>();
+    QProcess process;
+    QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    process.start(QStringLiteral(KORVANE_CTL_PATH), arguments);
+    if (!finished.wait(Timeout)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    const bool normal = process.exitStatus() == QProcess::NormalExit && !finished.isEmpty();
+    return {normal ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// Command lines as text, for short test rows; none of their arguments holds a blank.
+QStringList words(const QString &text)
+{
+    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+QStringList linkTo(const SimProcess &sim, const QString &transport)
+{
+    return transport == Pty ? QStringList{"--serial", sim.ptyPath()}
+                            : words("--host 127.0.0.1 --port") << QString::number(sim.port());
+}
+
+QJsonObject jsonOf(const QString &text)
+{
+    return QJsonDocument::fromJson(text.toUtf8()).object();
+}
+
+// The lines of a CSV file; an unfinished last line comes back as one that is no whole row.
+QStringList csvLines(const QString &path)
+{
+    QFile file(path);
+    QStringList lines;
+    if (file.open(QIODevice::ReadOnly))
+        lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && !lines.takeLast().isEmpty())
+        lines.append(QStringLiteral("unfinished"));
+    return lines;
+}
+
+QDateTime timeOf(const QString &row)
+{
+    return QDateTime::fromString(row.section(QLatin1Char(','), 0, 0), Qt::ISODateWithMs);
+}
+
+// A CSV row as a whole: local time with milliseconds, six numbers, one status character.
+const QRegularExpression WholeRow(
+    QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(,\\d+\\.\\d){6},.$"));
+
+// A loopback amplifier that records every byte it is sent and answers "?", "Status" (with
+// gain A at 10.5 dB) and "Meas". The tool waits for each reply before its next line.
+class FakeAmplifier : public QObject
+{
+public:
+    FakeAmplifier()
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *client = m_server.nextPendingConnection()) {
+                ++m_connections;
+                connect(client, &QTcpSocket::readyRead, this, [this, client] {
+                    const QByteArray bytes = client->readAll();
+                    received += bytes;
+                    if (bytes == "?\r\n")
+                        client->write(Reply::identificationFrame("700122A"));
+                    if (bytes.endsWith("Status\r\n"))
+                        client->write(Reply::statusFrame({65, 55, 60, true, 10, {21, 21, 1}}));
+                    if (bytes == "Meas\r\n")
+                        client->write(Reply::measFrame({}));
+                });
+            }
+        });
+    }
+    QStringList link() const
+    {
+        return words("--host 127.0.0.1 --port") << QString::number(m_server.serverPort());
+    }
+    // Takes in a connection still waiting in the backlog too, so that none goes unseen.
+    int connections()
+    {
+        m_server.waitForNewConnection(0);
+        return m_connections;
+    }
+    QByteArray received;
+
+private:
+    QTcpServer m_server;
+    int m_connections = 0;
+};
+
+} // namespace
+
+// The real korvane-ctl against the real simulator, over TCP and a pseudo-terminal, and
+// against a peer that shows what went over the wire.
+class tst_Ctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void linesOnWire_data();
+    void linesOnWire();
+    void readouts();
+    void badInvocation_data();
+    void badInvocation();
+    void noAmplifier_data();
+    void noAmplifier();
+    void watch_data();
+    void watch();
+    void scan_data();
+    void scan();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+#define START_SIM(sim, arguments) QVERIFY2((sim).start(arguments), qPrintable((sim).errorString()))
+
+void tst_Ctl::linesOnWire_data()
+{
+    // Lines as the amplifier should receive them, '|' for each CR LF.
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("lines");
+    QTest::newRow("identify") << "identify" << QString("?|");
+    QTest::newRow("status") << "status" << QString("Status|");
+    QTest::newRow("meas") << "meas" << QString("Meas|");
+    QTest::newRow("gain confirmed") << "set gain C 0.5" << QString("SetGain 2 1|Status|");
+    // The peer's Status shows gain A at 10.5 dB, so that a change to 0.5 is not confirmed.
+    QTest::newRow("gain refused") << "set gain A 0.5" << QString("SetGain 0 1|Status|");
+    QTest::newRow("gain sent only") << "set gain a 31.5 --no-confirm" << QString("SetGain 0 63|");
+    QTest::newRow("rf on") << "set rf ON --no-confirm" << QString("SetRF 1|");
+    QTest::newRow("linearity") << "set linearity 100 --no-confirm" << QString("SetLin 100|");
+    QTest::newRow("power") << "set max-power 12.3 --no-confirm" << QString("SetMaxP 123|");
+    QTest::newRow("cell") << "set max-cell-temp 255 --no-confirm" << QString("SetMaxCellT 255|");
+    QTest::newRow("driver") << "set max-driver-temp 0 --no-confirm" << QString("SetMaxDrvT 0|");
+    QTest::newRow("calibrate A") << "calibrate a --no-confirm" << QString("Calibrate 0|");
+    QTest::newRow("calibrate C") << "calibrate C" << QString("Calibrate 2|Status|");
+    QTest::newRow("reset") << "reset" << QString("Reset|Status|");
+}
+
+void tst_Ctl::linesOnWire()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, lines);
+    FakeAmplifier amplifier;
+    const Run run = ctl(amplifier.link() + words(arguments));
+    const bool refused = QTest::currentDataTag() == QLatin1String("gain refused");
+    QCOMPARE(run.exitCode, refused ? 1 : 0);
+    QCOMPARE(run.err.contains("gain A not confirmed"), refused);
+    const QByteArray expected = lines.replace('|', "\r\n").toLatin1();
+    QTRY_COMPARE_WITH_TIMEOUT(amplifier.received, expected, Timeout);
+}
+
+// What a script, a person and a log read from a freshly started device.
+void tst_Ctl::readouts()
+{
+    SimProcess sim;
+    START_SIM(sim, words("--pty --model 700115A --ambient 40"));
+    const QStringList link = linkTo(sim, Pty);
+    QCOMPARE(ctl(link + words("identify")).out, "700115A\n");
+
+    // The simulator's start values: Status, 065, 055, 060, 1, 010, 021, 021, 021.
+    QCOMPARE(jsonOf(ctl(link + words("status --json")).out),
+             jsonOf(R"({"max_power_w": 6.5, "max_cell_temp_c": 55, "max_driver_temp_c": 60,
+                        "rf_on": true, "linearity_pct": 10,
+                        "gain_a_db": 10.5, "gain_b_db": 10.5, "gain_c_db": 10.5})"));
+    QCOMPARE(ctl(link + words("status")).out,
+             "max power          6.5 W\n"
+             "max cell temp       55 °C\n"
+             "max driver temp     60 °C\n"
+             "rf                  on\n"
+             "linearity           10 %\n"
+             "gain A            10.5 dB\n"
+             "gain B            10.5 dB\n"
+             "gain C            10.5 dB\n");
+
+    // Just started: every sensor near the ambient temperature, in degrees, not tenths.
+    const QJsonObject reading = jsonOf(ctl(link + words("meas --json")).out);
+    QCOMPARE(reading.size(), 8);
+    for (const char *key : {"cell1_temp_c", "cell2_temp_c", "driver_temp_c"})
+        QVERIFY2(qAbs(reading.value(key).toDouble() - 40) < 5, key);
+    QCOMPARE(reading.value("status"), QJsonValue("0"));
+    QCOMPARE(reading.value("fault"), QJsonValue(false));
+    const QString table = ctl(link + words("meas")).out;
+    QVERIFY2(table.contains(QRegularExpression("\ncell 2 temp +4\\d\\.\\d °C\n")),
+             qPrintable(table));
+    QVERIFY2(table.contains(QRegularExpression("\nstatus +0\n$")), qPrintable(table));
+
+    // A log appended to by two watches and a single reading has one header, whole rows.
+    const QString path = m_dir.filePath("appended.csv");
+    const QStringList watch = words("meas --watch --count 3 --interval 20 --csv") << path;
+    QCOMPARE(ctl(linkTo(sim, Tcp) + watch).exitCode, 0);
+    QCOMPARE(ctl(link + watch).exitCode, 0);
+    QCOMPARE(ctl(linkTo(sim, Tcp) + words("meas --csv") << path).exitCode, 0);
+    const QStringList lines = csvLines(path);
+    QCOMPARE(lines.value(0),
+             "time,power_a_w,power_b_w,power_c_w,cell1_temp_c,cell2_temp_c,driver_temp_c,status");
+    QCOMPARE(lines.size(), 1 + 3 + 3 + 1);
+    for (int i = 1; i < lines.size(); ++i) {
+        QVERIFY2(WholeRow.match(lines[i]).hasMatch(), qPrintable(lines[i]));
+        QVERIFY(i == 1 || timeOf(lines[i - 1]) <= timeOf(lines[i]));
+    }
+}
+
+void tst_Ctl::badInvocation_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("gain above top") << "set gain A 32" << QString("0 to 31.5 dB");
+    QTest::newRow("gain off its steps") << "set gain B 12.25" << QString("steps of 0.5");
+    QTest::newRow("gain below bottom") << "set gain C -0.5" << QString("0 to 31.5 dB");
+    QTest::newRow("channel D") << "set gain D 10" << QString("A, B or C");
+    QTest::newRow("rf yes") << "set rf yes" << QString("on or off");
+    QTest::newRow("linearity 0") << "set linearity 0" << QString("1 to 100");
+    QTest::newRow("linearity 101") << "set linearity 101" << QString("1 to 100");
+    QTest::newRow("linearity 50.5") << "set linearity 50.5" << QString("1 to 100");
+    QTest::newRow("power above top") << "set max-power 50.1" << QString("0 to 50.0 W");
+    QTest::newRow("power in hundredths") << "set max-power 12.34" << QString("one decimal");
+    QTest::newRow("cell limit 256") << "set max-cell-temp 256" << QString("0 to 255");
+    QTest::newRow("driver limit -1") << "set max-driver-temp -1" << QString("0 to 255");
+    QTest::newRow("no value") << "set gain A" << QString("a channel and a value");
+    QTest::newRow("unknown setting") << "set volume 3" << QString("max-power");
+    QTest::newRow("two links") << "status --serial /dev/null" << QString("--serial");
+    QTest::newRow("watch on status") << "status --watch" << QString("does not go with");
+    QTest::newRow("count, no watch") << "meas --count 3" << QString("needs --watch");
+}
+
+void tst_Ctl::badInvocation()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, message);
+    FakeAmplifier amplifier;
+    const Run run = ctl(amplifier.link() + words(arguments));
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    // Checked before the link is opened: not even a connection.
+    QCOMPARE(amplifier.connections(), 0);
+    QCOMPARE(amplifier.received, QByteArray());
+}
+
+void tst_Ctl::noAmplifier_data()
+{
+    // The link: the muted simulator over "tcp" or "pty", a TCP port nobody listens on
+    // ("closed", its number for %1) or a missing serial port.
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("identify, no reply") << Tcp << "identify" << QString("no reply to '?'");
+    QTest::newRow("set, no reply") << Pty << "set rf off" << QString("no reply to 'Status'");
+    const QString closed("closed");
+    const QString refused("cannot open 127.0.0.1:%1: ");
+    QTest::newRow("refused") << closed << "status" << refused;
+    QTest::newRow("watch refused") << closed << "meas --watch" << refused;
+    const QString missing = "/nonexistent/ttyUSB7";
+    QTest::newRow("no such serial port")
+        << missing << "identify" << QString("cannot open ") + missing;
+}
+
+void tst_Ctl::noAmplifier()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, arguments);
+    QFETCH(QString, message);
+    SimProcess sim;
+    START_SIM(sim, words("--pty --mute-after 0"));
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const QString port = QString::number(closed.serverPort());
+    closed.close();
+    const QStringList target = link == "closed"     ? words("--host 127.0.0.1 --port") << port
+                               : link.contains('/') ? QStringList{"--serial", link}
+                                                    : linkTo(sim, link);
+    const Run run = ctl(target + words(arguments + " --timeout 300"));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(message.replace("%1", port)), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+}
+
+void tst_Ctl::watch_data()
+{
+    // The watch runs until the file has `rows` readings and stderr shows `report`; then
+    // the signal ends it. With --drop-after 3 the simulator drops each link after three.
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<QString>("simArguments");
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("SIGINT over tcp") << Tcp << "" << SIGINT << 3 << QString();
+    QTest::newRow("SIGTERM over pty") << Pty << "" << SIGTERM << 3 << QString();
+    QTest::newRow("tcp dropped") << Tcp << "--drop-after 3" << SIGINT << 4 << QString("is back");
+    // A long timeout: the hang-up itself must be noticed, not the silence after it.
+    QTest::newRow("pty hung up") << Pty << "--drop-after 3" << SIGINT << 3 << QString("hung up");
+}
+
+void tst_Ctl::watch()
+{
+    QFETCH(QString, transport);
+    QFETCH(QString, simArguments);
+    QFETCH(int, signalNumber);
+    QFETCH(int, rows);
+    QFETCH(QString, report);
+    SimProcess sim;
+    START_SIM(sim, words(simArguments + " --pty"));
+    const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".csv"));
+    QProcess process;
+    process.start(KORVANE_CTL_PATH,
+                  linkTo(sim, transport) + words("meas --watch --interval 20 --timeout 5000 --csv")
+                      << path);
+    QVERIFY(process.waitForStarted(Timeout) && process.processId() > 0);
+    QByteArray err;
+    QTRY_VERIFY_WITH_TIMEOUT(csvLines(path).size() > rows
+                                 && (err += process.readAllStandardError()).contains(report.toUtf8()),
+                             Timeout);
+    ::kill(pid_t(process.processId()), signalNumber);
+    QVERIFY(process.waitForFinished(Timeout));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+
+    // Whole rows only, each one printed as well; a reconnection waits half a second.
+    const QStringList lines = csvLines(path);
+    for (const QString &row : lines.mid(1))
+        QVERIFY2(WholeRow.match(row).hasMatch(), qPrintable(row));
+    const QString printed = QString::fromUtf8(process.readAllStandardOutput());
+    QCOMPARE(printed.split('\n', Qt::SkipEmptyParts).size(), lines.size());
+    QVERIFY(lines.size() <= 4 || !simArguments.contains("drop")
+            || timeOf(lines[3]).msecsTo(timeOf(lines[4])) >= 450);
+}
+
+void tst_Ctl::scan_data()
+{
+    QTest::addColumn<QString>("simArguments");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("amplifier") << "" << QString("USB Serial Device") << ": OK, Match: 700136A";
+    QTest::newRow("other adapter, other model")
+        << "--model 700115A" << QString("CCS USB to UART (ttyACM0)") << ": OK, Match: 700115A";
+    QTest::newRow("not an adapter") << "" << QString("pseudo-terminal") << ": Error";
+    QTest::newRow("silent adapter")
+        << "--mute-after 0" << QString("USB Serial Device") << ": OK, NoMatch";
+}
+
+void tst_Ctl::scan()
+{
+    QFETCH(QString, simArguments);
+    QFETCH(QString, description);
+    QFETCH(QString, outcome);
+    SimProcess sim;
+    START_SIM(sim, words(simArguments + " --pty"));
+    const QString missing = "/nonexistent/ttyUSB3";
+    const Run run = ctl(QStringList{"scan", "--probe", sim.ptyPath() + "=" + description}
+                        << "--probe" << missing + "=USB Serial Device");
+    QCOMPARE(run.out, sim.ptyPath() + outcome + "\n" + missing + ": Error\n");
+    QCOMPARE(run.exitCode, outcome.contains("Match:") ? 0 : 1);
+}
+
+QTEST_GUILESS_MAIN(tst_Ctl)
+#include "tst_ctl.moc"

@@ -63,7 +63,10 @@ private:
         return widget<QLabel>(name)->pixmap(Qt::ReturnByValue).toImage();
     }
     QTimer *pollTimer() const { return m_window->m_pollTimer; }
+    // Opens the device's terminal and the panel's serial link to it.
+    bool openSerial(ScriptedPty &device);
     bool openSerial(const QString &path);
+    // Has the peer listen and the panel connect to it, up to its "Status".
     bool connectTcp(ScriptedPeer &peer);
 
     std::unique_ptr<MainWindow> m_window;
@@ -89,6 +92,11 @@ void tst_Links::cleanup()
     App::amplifierTcpPort = App::DefaultAmplifierTcpPort;
 }
 
+bool tst_Links::openSerial(ScriptedPty &device)
+{
+    return device.open() && openSerial(device.slavePath());
+}
+
 bool tst_Links::openSerial(const QString &path)
 {
     // As if the scan had found the amplifier there.
@@ -100,6 +108,8 @@ bool tst_Links::openSerial(const QString &path)
 
 bool tst_Links::connectTcp(ScriptedPeer &peer)
 {
+    if (!peer.listen())
+        return false;
     App::amplifierTcpPort = peer.port();
     widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.0.0.1"));
     widget<QPushButton>("EthernetConnect")->click();
@@ -109,8 +119,7 @@ bool tst_Links::connectTcp(ScriptedPeer &peer)
 void tst_Links::serialOpenAndClose()
 {
     ScriptedPty device;
-    QVERIFY(device.open());
-    QVERIFY(openSerial(device.slavePath()));
+    QVERIFY(openSerial(device));
     QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Disconnect"));
     QVERIFY(device.waitForLine("Meas"));
     QVERIFY(device.received().startsWith("?\r\nStatus\r\nMeas\r\n"));
@@ -158,7 +167,6 @@ void tst_Links::serialHangUpIsLost()
 void tst_Links::tcpConnect()
 {
     ScriptedPeer peer;
-    QVERIFY(peer.listen());
     QVERIFY(connectTcp(peer));
     QVERIFY(peer.waitForPolls(10));
     const QList<QByteArray> lines = peer.lines();
@@ -188,7 +196,6 @@ void tst_Links::tcpConnect()
 void tst_Links::peerCloses()
 {
     ScriptedPeer peer;
-    QVERIFY(peer.listen());
     QVERIFY(connectTcp(peer));
     peer.send(frame("?\r\n700136A"));
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
@@ -233,10 +240,8 @@ void tst_Links::refusedThenConnects()
 void tst_Links::bothLinksUp()
 {
     ScriptedPty device;
-    QVERIFY(device.open());
-    QVERIFY(openSerial(device.slavePath()));
+    QVERIFY(openSerial(device));
     ScriptedPeer peer;
-    QVERIFY(peer.listen());
     QVERIFY(connectTcp(peer));
 
     widget<QPushButton>("CalibrateBtnA")->click();
@@ -265,14 +270,12 @@ void tst_Links::bothLinksUp()
 void tst_Links::reconnectsKeepOneMeasPerTick()
 {
     ScriptedPty device;
-    QVERIFY(device.open());
-    QVERIFY(openSerial(device.slavePath()));
+    QVERIFY(openSerial(device));
     widget<QPushButton>("SerialConnect")->click();
     widget<QPushButton>("SerialConnect")->click();
     QCOMPARE(App::serialLinkUp, 1);
 
     ScriptedPeer peer;
-    QVERIFY(peer.listen());
     QVERIFY(connectTcp(peer));
     widget<QPushButton>("EthernetConnect")->click();
     QTRY_COMPARE(App::tcpLinkUp, 0);
@@ -296,8 +299,7 @@ void tst_Links::reconnectsKeepOneMeasPerTick()
 void tst_Links::refreshEndsSerialLink()
 {
     ScriptedPty device;
-    QVERIFY(device.open());
-    QVERIFY(openSerial(device.slavePath()));
+    QVERIFY(openSerial(device));
     device.send(frame("?\r\n700136A"));
     QTRY_COMPARE(lampOf("USBLED"), lamp("Green"));
 
@@ -313,10 +315,8 @@ void tst_Links::refreshEndsSerialLink()
 void tst_Links::closingTheWindowEndsLinksQuietly()
 {
     ScriptedPty device;
-    QVERIFY(device.open());
-    QVERIFY(openSerial(device.slavePath()));
+    QVERIFY(openSerial(device));
     ScriptedPeer peer;
-    QVERIFY(peer.listen());
     QVERIFY(connectTcp(peer));
     QVERIFY(peer.waitForPolls(2));
 

@@ -10,4 +10,12 @@ double cpuSeconds();
 // Resident memory in KiB, from /proc/self/status.
 qint64 residentKiB();
 
+// The same of another process, from /proc.
+struct Sample
+{
+    double cpuSeconds = 0;
+    qint64 residentKiB = 0;
+};
+Sample sampleOf(qint64 pid);
+
 } // namespace ProcStats

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -59,6 +60,7 @@ private:
     void applyMeasurement(const QByteArray &frame);
     void applyStatusCharacter(qint8 statusChar);
     void showLamp(QLabel *lamp, const char *image);
+    void updateKeyboardReach(int viewWidth);
 
     friend class tst_Links; // looks at the links' own state
 
@@ -66,4 +68,6 @@ private:
     MainWindowForm *m_form = nullptr;
     QSerialPort *m_serial = nullptr;
     QTimer *m_pollTimer = nullptr;
+    // Each control's own focus policy, given back when the view shows it again.
+    QHash<QWidget *, Qt::FocusPolicy> m_focusPolicies;
 };

@@ -20,7 +20,8 @@ void decodeFrame(const QByteArray &frame)
         // Whatever the bytes, the title holds no line end, NUL or frame end.
         const QString title = Reply::windowTitle(frame);
         if (title.contains(QLatin1Char('\r')) || title.contains(QLatin1Char('\n'))
-            || title.contains(QChar(0)) || title.size() > 18 + Reply::ModelTextLength)
+            || title.contains(QChar(0))
+            || title.size() > int(sizeof(Reply::TitlePrefix)) - 1 + Reply::ModelTextLength)
             std::abort();
         Reply::hasLinearityControl(frame);
         break;

@@ -27,6 +27,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_form->HostIP->setText(saved.toString());
 
     setFixedSize(width(), height());
+    for (QWidget *control : m_form->focusChain())
+        m_focusPolicies.insert(control, control->focusPolicy());
+    updateKeyboardReach(width());
 
     m_pollTimer = new QTimer(this);
     m_serial = new QSerialPort(this);
@@ -74,11 +77,29 @@ void MainWindow::on_AdvancedBtn_clicked()
         setFixedWidth(MainWindowForm::AdvancedWidth);
         m_form->AdvancedBtn->setText(QStringLiteral("Simple"));
         m_form->AdvancedBtn->setIcon(QIcon(QPixmap(QStringLiteral(":/images/Arrow-Left.png"))));
+        updateKeyboardReach(MainWindowForm::AdvancedWidth);
     } else {
         setFixedWidth(MainWindowForm::SimpleWidth);
         m_form->AdvancedBtn->setText(QStringLiteral("Advanced"));
         m_form->AdvancedBtn->setIcon(QIcon(QPixmap(QStringLiteral(":/images/Arrow.png"))));
+        updateKeyboardReach(MainWindowForm::SimpleWidth);
     }
+}
+
+// A control outside the window's area can be neither seen nor clicked; it must not take
+// the focus either, or a key would send a command from a control the operator cannot see.
+// The view's width is passed in, as a window system may apply a new size only later.
+void MainWindow::updateKeyboardReach(int viewWidth)
+{
+    const QRect inView(0, 0, viewWidth, MainWindowForm::CentralHeight);
+    for (auto it = m_focusPolicies.cbegin(); it != m_focusPolicies.cend(); ++it) {
+        QWidget *control = it.key();
+        const QRect place(control->mapTo(m_form->centralWidget, QPoint()), control->size());
+        control->setFocusPolicy(inView.contains(place) ? it.value() : Qt::NoFocus);
+    }
+    QWidget *focused = focusWidget();
+    if (focused && focused->focusPolicy() == Qt::NoFocus)
+        m_form->AdvancedBtn->setFocus();
 }
 
 void MainWindow::on_ClearBtn_clicked()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -63,6 +64,7 @@ private:
     void applyMeasurement(const QByteArray &frame);
     void applyStatusCharacter(qint8 statusChar);
     void showLamp(QLabel *lamp, const char *image);
+    void updateKeyboardReach(int viewWidth);
 
     friend class tst_Links; // looks at the links' own state
 
@@ -77,4 +79,6 @@ private:
     // The status bar lines this window put up, so that it clears only its own.
     QString m_scanMessage;
     QString m_connectMessage;
+    // Each control's own focus policy, given back when the view shows it again.
+    QHash<QWidget *, Qt::FocusPolicy> m_focusPolicies;
 };

@@ -147,8 +147,13 @@ void MainWindow::applyStatusCharacter(qint8 statusChar)
                                                     : QStringLiteral(":/images/Error.png"))));
     // On models with a switchable RF output the box can be ticked only while there is
     // no fault; on the others it mirrors the fault state.
-    if (windowTitle().contains(QLatin1String(Reply::SwitchableRfModel)))
+    if (windowTitle().contains(QLatin1String(Reply::SwitchableRfModel))) {
         m_form->PAOnCB->setCheckable(noFault);
-    else
+    } else {
+        // A 700115 may have made the box untickable before another model identified
+        // itself on the same run; without this, RF could never be switched on again.
+        if (noFault)
+            m_form->PAOnCB->setCheckable(true);
         m_form->PAOnCB->setChecked(noFault);
+    }
 }

@@ -16,10 +16,16 @@ namespace {
 void decodeFrame(const QByteArray &frame)
 {
     switch (Reply::kindOf(frame)) {
-    case Reply::Kind::Identification:
-        Reply::windowTitle(frame);
+    case Reply::Kind::Identification: {
+        // Whatever the bytes, the title holds no line end, NUL or frame end.
+        const QString title = Reply::windowTitle(frame);
+        if (title.contains(QLatin1Char('\r')) || title.contains(QLatin1Char('\n'))
+            || title.contains(QChar(0))
+            || title.size() > int(sizeof(Reply::TitlePrefix)) - 1 + Reply::ModelTextLength)
+            std::abort();
         Reply::hasLinearityControl(frame);
         break;
+    }
     case Reply::Kind::Status: {
         const Reply::Status status = Reply::decodeStatus(frame);
         if (status.fieldCount < 0 || status.fieldCount > Reply::StatusFieldCount)
@@ -30,8 +36,11 @@ void decodeFrame(const QByteArray &frame)
         const Reply::Measurement m = Reply::decodeMeasurement(frame);
         if (m.fieldCount < 0 || m.fieldCount > Reply::MeasFieldCount)
             std::abort();
-        for (double tenths : m.cellTenths)
-            Reply::displayTenths(tenths);
+        // A reading is at most four digits and a sign: never a long garbled number.
+        for (double tenths : m.cellTenths) {
+            if (Reply::displayTenths(tenths).size() > 6)
+                std::abort();
+        }
         break;
     }
     case Reply::Kind::Unknown:

@@ -6,6 +6,23 @@ namespace Reply {
 
 namespace {
 
+// A field is a number only as an optional minus sign and decimal digits; anything else
+// ("nan", "inf", "9e99", "0x1f", "12a") is a value the amplifier did not send, and gives 0.
+int fieldNumber(const QByteArray &field)
+{
+    const int digitsFrom = field.startsWith('-') ? 1 : 0;
+    if (field.size() <= digitsFrom)
+        return 0;
+    int value = 0;
+    for (int i = digitsFrom; i < field.size(); ++i) {
+        const char c = field.at(i);
+        if (c < '0' || c > '9')
+            return 0;
+        value = value * 10 + (c - '0');
+    }
+    return digitsFrom ? -value : value;
+}
+
 QString utf8UpToNul(const QByteArray &bytes)
 {
     const int nul = bytes.indexOf('\0');
@@ -18,12 +35,15 @@ QByteArray contentOf(const QByteArray &frame)
     return frame.endsWith(FrameAssembler::End) ? frame.left(frame.size() - 1) : frame;
 }
 
-// Decimal text of exactly `width` digits, clamped to what the width can carry.
+// Decimal text of exactly `width` bytes, clamped to what the width can carry; a negative
+// value takes the first byte for its sign ("-100" for -100 in four bytes).
 QByteArray padded(int value, int width)
 {
     int top = 1;
     for (int i = 0; i < width; ++i)
         top *= 10;
+    if (value < 0 && width > 1)
+        return '-' + padded(qMin(-value, top / 10 - 1), width - 1);
     value = qBound(0, value, top - 1);
     return QByteArray::number(value).rightJustified(width, '0');
 }
@@ -71,7 +91,17 @@ QVector<QByteArray> readFields(const QByteArray &frame, const int *widths, int c
 
 QString modelText(const QByteArray &frame)
 {
-    return utf8UpToNul(frame.mid(ModelOffset, ModelTextLength));
+    // The text ends where a NUL, a line end or the frame's closing byte does: none of them
+    // is part of a model number, and none may show in the title.
+    QByteArray text = frame.mid(ModelOffset, ModelTextLength);
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '\0' || c == '\r' || c == '\n' || c == FrameAssembler::End) {
+            text.truncate(i);
+            break;
+        }
+    }
+    return QString::fromUtf8(text);
 }
 
 QString windowTitle(const QByteArray &frame)
@@ -91,28 +121,28 @@ Status decodeStatus(const QByteArray &frame)
     s.fieldCount = f.size();
     switch (s.fieldCount) {
     case 8:
-        s.gainDb[2] = f[7].toDouble() * 0.5;
+        s.gainDb[2] = fieldNumber(f[7]) * 0.5;
         Q_FALLTHROUGH();
     case 7:
-        s.gainDb[1] = f[6].toDouble() * 0.5;
+        s.gainDb[1] = fieldNumber(f[6]) * 0.5;
         Q_FALLTHROUGH();
     case 6:
-        s.gainDb[0] = f[5].toDouble() * 0.5;
+        s.gainDb[0] = fieldNumber(f[5]) * 0.5;
         Q_FALLTHROUGH();
     case 5:
-        s.linearityPct = f[4].toInt();
+        s.linearityPct = fieldNumber(f[4]);
         Q_FALLTHROUGH();
     case 4:
         s.rfOn = f[3].at(0) != '0';
         Q_FALLTHROUGH();
     case 3:
-        s.maxDrvTempC = f[2].toInt();
+        s.maxDrvTempC = fieldNumber(f[2]);
         Q_FALLTHROUGH();
     case 2:
-        s.maxCellTempC = f[1].toInt();
+        s.maxCellTempC = fieldNumber(f[1]);
         Q_FALLTHROUGH();
     case 1:
-        s.maxPowerW = f[0].toDouble() / 10;
+        s.maxPowerW = fieldNumber(f[0]) / 10.0;
         break;
     default:
         break;
@@ -136,7 +166,7 @@ Measurement decodeMeasurement(const QByteArray &frame)
         if (i == 0)
             m.statusChar = qint8(f[0].at(0));
         else
-            *values[i] = f[i].toDouble();
+            *values[i] = fieldNumber(f[i]);
     }
     return m;
 }

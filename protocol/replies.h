@@ -36,8 +36,8 @@ constexpr char FixedLinearityModel[] = "700136";
 // Models whose RF switch follows the fault state: ticking is possible only without fault.
 constexpr char SwitchableRfModel[] = "700115";
 
-// Up to 16 bytes from the model offset, cut at NUL, as UTF-8 (invalid bytes such as the
-// closing 0xFF of a short frame become U+FFFD).
+// Up to 16 bytes from the model offset, cut at the first NUL, CR, LF or 0xFF, as UTF-8
+// (other invalid bytes become U+FFFD).
 QString modelText(const QByteArray &frame);
 QString windowTitle(const QByteArray &frame);
 bool hasLinearityControl(const QByteArray &frame);

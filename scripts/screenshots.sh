@@ -7,7 +7,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 # shellcheck source=deps.sh
 source "$here/deps.sh"
-korvane_install_packages "${KORVANE_BUILD_PACKAGES[@]}" xvfb xauth xdotool imagemagick
+korvane_install_packages "${KORVANE_BUILD_PACKAGES[@]}" "${KORVANE_RUNTIME_PACKAGES[@]}" \
+    "${KORVANE_TEST_PACKAGES[@]}" xdotool imagemagick
 korvane_build
 build=${KORVANE_BUILD_DIR:-$root/build}
 

@@ -1,11 +1,13 @@
 #include "about.h"
 #include "aboutform.h"
 #include "appstate.h"
+#include "formfonts.h"
 #include "mainwindow.h"
 #include "scratchsettings.h"
 #include "serialports.h"
 
 #include <QFile>
+#include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -26,6 +28,7 @@ private slots:
 
 void tst_About::initTestCase()
 {
+    App::useFormFonts();
     useScratchSettings();
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
 }
@@ -93,6 +96,11 @@ void tst_About::licenceIsThePublishedText()
     const QTextCharFormat line = first.begin().fragment().charFormat();
     QCOMPARE(line.fontPointSize(), 8.0);
     QCOMPARE(line.fontFamily(), QStringLiteral("Courier New,courier"));
+    // Shown monospaced, in the family Courier New resolves to, so its indents line up.
+    const QFontInfo lineFont(line.font());
+    QVERIFY(lineFont.fixedPitch());
+    QCOMPARE(lineFont.family(), QFontInfo(QFont(QStringLiteral("Courier New"))).family());
+    QCOMPARE(lineFont.family(), QStringLiteral("Liberation Mono"));
     QCOMPARE(line.foreground().color(), QColor(Qt::black));
 }
 
@@ -112,6 +120,12 @@ void tst_About::productText()
     QCOMPARE(paragraphs.at(1), QStringLiteral("  Supported Models: 700122A, 700136A"));
     QVERIFY(paragraphs.at(2).startsWith(QStringLiteral("For more information please visit: ")));
     QVERIFY(!product->text().contains(QStringLiteral("<a ")));
+
+    // Both texts fit their places whole.
+    QVERIFY(product->sizeHint().width() <= product->width());
+    QVERIFY(product->sizeHint().height() <= product->height());
+    auto *notice = dialog.findChild<QLabel *>(QStringLiteral("label_2"));
+    QVERIFY(notice->heightForWidth(notice->width()) <= notice->height());
 }
 
 QTEST_MAIN(tst_About)

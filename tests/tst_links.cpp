@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTcpServer>
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
@@ -94,6 +95,7 @@ private slots:
     void serialErrors();
     void serialHangUpIsLost();
     void tcpConnect();
+    void amplifierPort();
     void peerCloses();
     void refusedThenConnects();
     void addressesAreDecimal();
@@ -320,12 +322,31 @@ void tst_Links::tcpConnect()
     QVERIFY(!pollTimer()->isActive());
 }
 
+void tst_Links::amplifierPort()
+{
+    // The one test that leaves the port as the amplifier has it.
+    QCOMPARE(App::amplifierTcpPort, quint16(2101));
+    QTcpServer amplifier;
+    if (!amplifier.listen(QHostAddress::LocalHost, 2101))
+        QSKIP("port 2101 is taken on this machine");
+    QSignalSpy connected(&amplifier, &QTcpServer::newConnection);
+    QVERIFY(connected.isValid());
+    widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.0.0.1"));
+    widget<QPushButton>("EthernetConnect")->click();
+    QVERIFY(connected.wait(5000));
+    QTRY_COMPARE(App::tcpLinkUp, 1);
+}
+
 void tst_Links::peerCloses()
 {
     ScriptedPeer peer;
     QVERIFY(connectTcp(peer));
     peer.send(frame("?\r\n700136A"));
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
+    // A frame cut off by the lost link is finished by the next one: the receive buffer
+    // outlives links.
+    peer.send(QByteArray("\0Meas, 0, 0253", 14));
+    QVERIFY(peer.waitForPolls(2));
     peer.closeClient();
     QTRY_COMPARE(App::tcpLinkUp, 0);
     QCOMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Connect"));
@@ -336,6 +357,9 @@ void tst_Links::peerCloses()
     widget<QPushButton>("EthernetConnect")->click();
     QVERIFY(peer.waitForClient());
     QTRY_COMPARE(App::tcpLinkUp, 1);
+    QVERIFY(widget<QTextEdit>("TempAVal")->toPlainText().isEmpty());
+    peer.send(", 0248, 0301, 123, 118, 120\xff");
+    QTRY_COMPARE(widget<QTextEdit>("TempAVal")->toPlainText(), QStringLiteral("25.3"));
 }
 
 void tst_Links::refusedThenConnects()

@@ -1,6 +1,8 @@
 #include "appstate.h"
 #include "findwidget.h"
+#include "formfonts.h"
 #include "mainwindow.h"
+#include "mainwindowform.h"
 #include "scratchsettings.h"
 #include "serialports.h"
 
@@ -8,6 +10,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFontInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaMethod>
@@ -15,8 +19,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTest>
 #include <QTextEdit>
+#include <QTextDocument>
 
 #include <memory>
 
@@ -31,6 +38,8 @@ private slots:
     void cleanup();
 
     void slotTable();
+    void form_data();
+    void form();
     void viewToggle();
     void clearEmptiesOnlyLogPanes();
     void spinBoxes_data();
@@ -44,6 +53,7 @@ private slots:
     void savedAddress();
     void addressAtExitIsStored();
     void missingImagesChangeNothingElse();
+    void sendWithoutLink();
 
 private:
     template<typename T>
@@ -58,6 +68,9 @@ private:
 
 void tst_MainWindow::initTestCase()
 {
+    // Before any test points it at a simulator.
+    QCOMPARE(App::amplifierTcpPort, quint16(2101));
+    App::useFormFonts();
     useScratchSettings();
     // No real serial ports: the start-up scan finds nothing.
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
@@ -127,6 +140,309 @@ void tst_MainWindow::slotTable()
     QCOMPARE(meta->classInfoCount(), meta->classInfoOffset());
 }
 
+namespace {
+
+enum class Place { Frame, Left, Right, Below };
+
+// The width a widget's longest text takes when drawn, and the width its style leaves for
+// it; for word-wrapped labels the same for heights. Ink widths, as a glyph's side bearings
+// may lie outside the text area without any part of it being cut.
+QPair<int, int> neededAndRoom(QWidget *w, const QString &text)
+{
+    const QFontMetrics fm(w->font());
+    const int ink = fm.boundingRect(text).width();
+    QStyle *style = w->style();
+    if (auto *label = qobject_cast<QLabel *>(w)) {
+        if (label->wordWrap())
+            return {label->heightForWidth(label->width()), label->contentsRect().height()};
+        return {ink, label->contentsRect().width()};
+    }
+    if (auto *button = qobject_cast<QPushButton *>(w)) {
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = text;
+        const QRect room = style->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+        // The style puts the icon left of the text, 4 pixels apart.
+        const int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
+        return {icon + ink, room.width()};
+    }
+    if (auto *box = qobject_cast<QCheckBox *>(w)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        option.text = text;
+        return {ink, style->subElementRect(QStyle::SE_CheckBoxContents, &option, box).width()};
+    }
+    if (auto *group = qobject_cast<QGroupBox *>(w)) {
+        QStyleOptionGroupBox option;
+        option.initFrom(group);
+        option.text = text;
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        const QRect label = style->subControlRect(QStyle::CC_GroupBox,
+                                                  &option,
+                                                  QStyle::SC_GroupBoxLabel,
+                                                  group);
+        return {label.x() + ink, group->contentsRect().width()};
+    }
+    if (auto *display = qobject_cast<QTextEdit *>(w)) {
+        const int margin = int(display->document()->documentMargin());
+        return {ink, display->contentsRect().width() - 2 * margin};
+    }
+    if (auto *combo = qobject_cast<QComboBox *>(w)) {
+        QStyleOptionComboBox option;
+        option.initFrom(combo);
+        option.editable = false;
+        option.frame = true;
+        return {ink,
+                style
+                    ->subControlRect(QStyle::CC_ComboBox,
+                                     &option,
+                                     QStyle::SC_ComboBoxEditField,
+                                     combo)
+                    .width()};
+    }
+    // Line edits, alone or inside a spin box: a 2-pixel margin on each side of the text.
+    auto *edit = qobject_cast<QLineEdit *>(w);
+    if (!edit)
+        edit = w->findChild<QLineEdit *>();
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = edit->hasFrame() ? style->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
+    const QRect room = style->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+    return {ink, room.width() - 2 * 2};
+}
+
+} // namespace
+
+void tst_MainWindow::form_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QRect>("geometry");
+    // The longest text the widget shows: its own, another it takes on ("Disconnect",
+    // "Simple"), a spin box's maximum or a display's widest reading.
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("place");
+    QTest::addColumn<QString>("family");
+
+    const QString narrow = QStringLiteral("Liberation Sans Narrow");
+    const QString arial = QStringLiteral("Liberation Sans");
+    const QString mono = QStringLiteral("Liberation Mono");
+    auto row = [&](const char *name,
+                   const char *type,
+                   const char *parent,
+                   QRect rect,
+                   QStringList texts,
+                   Place place,
+                   const QString &family) {
+        QTest::newRow(name) << name << type << parent << rect << texts << int(place) << family;
+    };
+    const Place L = Place::Left, R = Place::Right, B = Place::Below, F = Place::Frame;
+    row("centralWidget", "QWidget", "MainWindow", {}, {}, F, narrow);
+    row("groupBox", "QGroupBox", "centralWidget", {280, 10, 171, 91}, {"USB"}, L, narrow);
+    row("serialPortInfoListBox", "QComboBox", "groupBox", {0, 20, 81, 20}, {"USB Port"}, L, narrow);
+    row("SerialConnect",
+        "QPushButton",
+        "groupBox",
+        {0, 50, 81, 31},
+        {"Connect", "Disconnect"},
+        L,
+        narrow);
+    row("USBLED", "QLabel", "groupBox", {100, 50, 31, 31}, {}, L, narrow);
+    row("SerialRefresh", "QPushButton", "groupBox", {90, 20, 51, 21}, {"Refresh"}, L, narrow);
+    row("MaxPowerLim", "QDoubleSpinBox", "centralWidget", {460, 230, 61, 31}, {"50.0"}, R, narrow);
+    row("CellTempLim", "QSpinBox", "centralWidget", {460, 40, 61, 31}, {"255"}, R, narrow);
+    row("label_8", "QLabel", "centralWidget", {460, 10, 131, 21}, {"Max Cell Temp (C)"}, R, narrow);
+    row("groupBox_2", "QGroupBox", "centralWidget", {280, 120, 171, 91}, {"Ethernet"}, L, narrow);
+    row("HostIP",
+        "QLineEdit",
+        "groupBox_2",
+        {0, 20, 131, 21},
+        {"192.168.100.200", "999.999.999.999"},
+        L,
+        narrow);
+    row("EthernetConnect",
+        "QPushButton",
+        "groupBox_2",
+        {0, 50, 81, 31},
+        {"Connect", "Disconnect"},
+        L,
+        narrow);
+    row("TCPLED", "QLabel", "groupBox_2", {100, 50, 31, 31}, {}, L, narrow);
+    row("AboutBtn", "QPushButton", "centralWidget", {280, 230, 81, 31}, {"About"}, L, narrow);
+    row("groupBox_8", "QGroupBox", "centralWidget", {10, 130, 261, 61}, {"Gain (dB)"}, L, narrow);
+    row("GainC", "QDoubleSpinBox", "groupBox_8", {170, 20, 71, 31}, {"31.5"}, L, narrow);
+    row("GainA", "QDoubleSpinBox", "groupBox_8", {10, 20, 71, 31}, {"31.5"}, L, narrow);
+    row("GainB", "QDoubleSpinBox", "groupBox_8", {90, 20, 71, 31}, {"31.5"}, L, narrow);
+    row("SetCellTempLimitBtn", "QPushButton", "centralWidget", {530, 40, 71, 31}, {"Set"}, R, narrow);
+    row("SetDrvTempLimitBtn", "QPushButton", "centralWidget", {530, 140, 71, 31}, {"Set"}, R, narrow);
+    row("label_12",
+        "QLabel",
+        "centralWidget",
+        {460, 110, 161, 21},
+        {"Max Driver Temp (C)"},
+        R,
+        narrow);
+    row("DrvTempLim", "QSpinBox", "centralWidget", {460, 140, 61, 31}, {"255"}, R, narrow);
+    row("label_13",
+        "QLabel",
+        "centralWidget",
+        {460, 200, 161, 21},
+        {"Max Driver Power (W)"},
+        R,
+        narrow);
+    row("SetPwrLimitBtn", "QPushButton", "centralWidget", {530, 230, 71, 31}, {"Set"}, R, narrow);
+    row("Linearity", "QSpinBox", "centralWidget", {640, 230, 61, 31}, {"100"}, R, narrow);
+    row("LinearityLabel",
+        "QLabel",
+        "centralWidget",
+        {640, 200, 111, 21},
+        {"Linearity (%)"},
+        R,
+        narrow);
+    row("groupBox_9",
+        "QGroupBox",
+        "centralWidget",
+        {620, 10, 131, 171},
+        {"Power Calibration"},
+        R,
+        narrow);
+    row("CalibrateBtnA",
+        "QPushButton",
+        "groupBox_9",
+        {20, 20, 101, 31},
+        {"Calibrate CHA"},
+        R,
+        narrow);
+    row("CalibrateBtnB",
+        "QPushButton",
+        "groupBox_9",
+        {20, 50, 101, 31},
+        {"Calibrate CHB"},
+        R,
+        narrow);
+    row("CalibrateBtnC",
+        "QPushButton",
+        "groupBox_9",
+        {20, 80, 101, 31},
+        {"Calibrate CHC"},
+        R,
+        narrow);
+    row("label_4",
+        "QLabel",
+        "groupBox_9",
+        {20, 120, 101, 41},
+        {"Set output power to +33dBm and press Calibrate"},
+        R,
+        narrow);
+    row("groupBox_3",
+        "QGroupBox",
+        "centralWidget",
+        {10, 10, 261, 111},
+        {"RF Output Power (W)"},
+        L,
+        narrow);
+    row("PAOnCB", "QCheckBox", "groupBox_3", {10, 30, 71, 17}, {"RF On"}, L, narrow);
+    row("ResetBtn", "QPushButton", "groupBox_3", {170, 20, 71, 31}, {"Reset"}, L, narrow);
+    // Three bytes of tenths: 99.9 W at most, as wide as any other reading.
+    row("CHAPout", "QTextEdit", "groupBox_3", {10, 60, 71, 41}, {"-.-", "50.0", "99.9"}, L, arial);
+    row("CHBPout", "QTextEdit", "groupBox_3", {90, 60, 71, 41}, {"-.-", "50.0", "99.9"}, L, arial);
+    row("CHCPout", "QTextEdit", "groupBox_3", {170, 60, 71, 41}, {"-.-", "50.0", "99.9"}, L, arial);
+    row("groupBox_4",
+        "QGroupBox",
+        "centralWidget",
+        {10, 200, 151, 71},
+        {"Cell Temperature (C)"},
+        L,
+        narrow);
+    row("TempAVal",
+        "QTextEdit",
+        "groupBox_4",
+        {10, 20, 61, 41},
+        {"---.-", "255.0", "-99.9"},
+        L,
+        narrow);
+    row("TempBVal",
+        "QTextEdit",
+        "groupBox_4",
+        {80, 20, 61, 41},
+        {"---.-", "255.0", "-99.9"},
+        L,
+        narrow);
+    row("groupBox_5",
+        "QGroupBox",
+        "centralWidget",
+        {170, 200, 101, 71},
+        {"Driver Temp (C)"},
+        L,
+        narrow);
+    row("DrvTemp",
+        "QTextEdit",
+        "groupBox_5",
+        {20, 20, 61, 41},
+        {"---.-", "255.0", "-99.9"},
+        L,
+        narrow);
+    row("AdvancedBtn",
+        "QPushButton",
+        "centralWidget",
+        {370, 230, 81, 31},
+        {"Advanced", "Simple"},
+        L,
+        narrow);
+    row("ClearBtn", "QPushButton", "centralWidget", {650, 330, 81, 31}, {"Clear"}, B, narrow);
+    row("DebugOut", "QPlainTextEdit", "centralWidget", {20, 300, 141, 61}, {}, B, narrow);
+    row("CommandOut", "QPlainTextEdit", "centralWidget", {180, 300, 141, 61}, {}, B, narrow);
+    row("SerPortIn", "QPlainTextEdit", "centralWidget", {340, 300, 301, 61}, {}, B, narrow);
+    row("SerPortInHex", "QPlainTextEdit", "centralWidget", {20, 370, 1091, 61}, {}, B, mono);
+    row("mainToolBar", "QToolBar", "MainWindow", {}, {}, F, narrow);
+    row("statusBar", "QStatusBar", "MainWindow", {}, {}, F, narrow);
+}
+
+void tst_MainWindow::form()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, type);
+    QFETCH(QString, parent);
+    QFETCH(QRect, geometry);
+    QFETCH(QStringList, texts);
+    QFETCH(int, place);
+    QFETCH(QString, family);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    auto *w = m_window->findChild<QWidget *>(name);
+    QVERIFY(w);
+    QCOMPARE(w->metaObject()->className(), type.toLatin1());
+    QCOMPARE(w->parentWidget()->objectName(), parent);
+    for (const QString &text : texts) {
+        const QPair<int, int> fit = neededAndRoom(w, text);
+        QVERIFY2(fit.first <= fit.second,
+                 qPrintable(QStringLiteral("\"%1\" takes %2 px of %3")
+                                .arg(text)
+                                .arg(fit.first)
+                                .arg(fit.second)));
+    }
+    QCOMPARE(QFontInfo(w->font()).family(), family);
+    if (Place(place) == Place::Frame)
+        return;
+    QCOMPARE(w->geometry(), geometry);
+
+    // The central widget shows all of the left block, and in the wide view the right-hand
+    // column too, down to the margin the layout leaves at the right; the log panes stay
+    // out of sight.
+    auto *central = widget<QWidget>("centralWidget");
+    auto *view = widget<QPushButton>("AdvancedBtn");
+    const QRect area(w->mapTo(central, QPoint()), w->size());
+    for (int wide = 0; wide < 2; ++wide) {
+        if (wide)
+            view->click();
+        QTRY_COMPARE(central->size(), QSize(wide ? 757 : 458, MainWindowForm::CentralHeight));
+        const bool shown = Place(place) == Place::Left || (wide && Place(place) == Place::Right);
+        QCOMPARE(central->rect().contains(area), shown);
+        QCOMPARE(central->rect().intersects(area), shown);
+    }
+}
+
 void tst_MainWindow::viewToggle()
 {
     auto *view = widget<QPushButton>("AdvancedBtn");
@@ -134,17 +450,20 @@ void tst_MainWindow::viewToggle()
     const QImage leftArrow = QIcon(":/images/Arrow-Left.png").pixmap(16).toImage();
     QVERIFY(rightArrow != leftArrow);
 
-    QCOMPARE(m_window->size(), QSize(458, 294));
+    // The height is that of the bars on this platform and the central widget's 277.
+    const int height = widget<QToolBar>("mainToolBar")->sizeHint().height() + 277
+                       + widget<QStatusBar>("statusBar")->sizeHint().height();
+    QCOMPARE(m_window->size(), QSize(458, height));
     QCOMPARE(view->text(), QStringLiteral("Advanced"));
 
     view->click();
-    QCOMPARE(m_window->size(), QSize(757, 294));
+    QCOMPARE(m_window->size(), QSize(757, height));
     QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
     QCOMPARE(view->text(), QStringLiteral("Simple"));
     QCOMPARE(view->icon().pixmap(16).toImage(), leftArrow);
 
     view->click();
-    QCOMPARE(m_window->size(), QSize(457, 294));
+    QCOMPARE(m_window->size(), QSize(457, height));
     QCOMPARE(m_window->minimumSize(), m_window->maximumSize());
     QCOMPARE(view->text(), QStringLiteral("Advanced"));
     QCOMPARE(view->icon().pixmap(16).toImage(), rightArrow);
@@ -241,7 +560,7 @@ void tst_MainWindow::placeholders_data()
     QTest::newRow("TempAVal") << "TempAVal"
                               << "---.-" << 16;
     QTest::newRow("TempBVal") << "TempBVal"
-                              << "255.0" << 16;
+                              << "---.-" << 16;
     QTest::newRow("DrvTemp") << "DrvTemp"
                              << "---.-" << 16;
 }
@@ -367,10 +686,19 @@ void tst_MainWindow::missingImagesChangeNothingElse()
     Q_INIT_RESOURCE(images);
     QVERIFY(widget<QLabel>("USBLED")->pixmap(Qt::ReturnByValue).isNull());
     QVERIFY(widget<QPushButton>("ResetBtn")->icon().pixmap(25).isNull());
-    QCOMPARE(m_window->size(), QSize(458, 294));
+    const int height = m_window->height();
+    QCOMPARE(m_window->size(), QSize(458, height));
     QCOMPARE(widget<QPushButton>("ResetBtn")->text(), QStringLiteral("Reset"));
     widget<QPushButton>("AdvancedBtn")->click();
-    QCOMPARE(m_window->size(), QSize(757, 294));
+    QCOMPARE(m_window->size(), QSize(757, height));
+}
+
+void tst_MainWindow::sendWithoutLink()
+{
+    // With no link up nothing is written, but the line end is appended all the same.
+    App::commandBuffer = QStringLiteral("Status");
+    QMetaObject::invokeMethod(m_window.get(), "SendCommand");
+    QCOMPARE(App::commandBuffer, QStringLiteral("Status\r\n"));
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -41,6 +41,8 @@ private slots:
     void shortFrames_data();
     void shortFrames();
     void statusExample();
+    void fieldConversion_data();
+    void fieldConversion();
     void measurementExample();
     void buildersRoundTrip();
     void probe_data();
@@ -169,6 +171,44 @@ void tst_Replies::statusExample()
     QCOMPARE(high.gainDb[2], 0.0);  // not a number
     // Only the first bytes of a field count, whatever follows up to the next comma.
     QCOMPARE(Reply::decodeStatus("Status, 0659, 0\xff").maxPowerW, 6.5);
+    // The next comma is looked for from the previous field's first byte on.
+    const Reply::Status restart = Reply::decodeStatus("Status, 0,1, 055\xff");
+    QCOMPARE(restart.fieldCount, 3);
+    QCOMPARE(restart.maxCellTempC, 0); // ", 0"
+    QCOMPARE(restart.maxDrvTempC, 55);
+    // Any RF byte but "0" means on.
+    QCOMPARE(Reply::decodeStatus("Status, 0, 0, 0, 2\xff").rfOn, true);
+    QCOMPARE(Reply::decodeStatus("Status, 0, 0, 0, x\xff").rfOn, true);
+    QCOMPARE(Reply::decodeStatus("Status, 0, 0, 0, 1\xff").rfOn, true);
+}
+
+void tst_Replies::fieldConversion_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<double>("tenths");
+    QTest::newRow("digits") << QByteArray("0253") << 253.0;
+    QTest::newRow("negative") << QByteArray("-100") << -100.0;
+    QTest::newRow("nan") << QByteArray("nan") << 0.0;
+    QTest::newRow("inf") << QByteArray("inf") << 0.0;
+    QTest::newRow("-inf") << QByteArray("-inf") << 0.0;
+    QTest::newRow("exponent") << QByteArray("9e99") << 0.0;
+    QTest::newRow("hex") << QByteArray("0x1f") << 0.0;
+    QTest::newRow("trailing letter") << QByteArray("12a") << 0.0;
+    QTest::newRow("plus sign") << QByteArray("+12") << 0.0;
+    QTest::newRow("blank") << QByteArray(" 12") << 0.0;
+    QTest::newRow("decimal point") << QByteArray("1.5") << 0.0;
+    QTest::newRow("minus alone") << QByteArray("-") << 0.0;
+}
+
+void tst_Replies::fieldConversion()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(double, tenths);
+    const Reply::Measurement m = Reply::decodeMeasurement("Meas, 0, " + field + ", 0\xff");
+    QCOMPARE(m.cellTenths[0], tenths);
+    // The same rule for the status fields, three bytes wide.
+    const int expected = field.size() > 3 && tenths != 0 ? int(tenths) / 10 : int(tenths);
+    QCOMPARE(Reply::decodeStatus("Status, 0, 0, 0, 0, " + field + "\xff").linearityPct, expected);
 }
 
 void tst_Replies::measurementExample()
@@ -208,13 +248,19 @@ void tst_Replies::buildersRoundTrip()
     meas.powerTenths[2] = 120;
     QCOMPARE(Reply::measFrame(meas), MeasExample);
 
-    // Values beyond a field's width are clamped, never widen the field.
+    // Values beyond a field's width are clamped, never widen the field; a negative value
+    // keeps its sign in the first byte.
     meas.cellTenths[0] = 123456;
+    meas.cellTenths[1] = -100;
+    meas.driverTenths = -5000;
     meas.powerTenths[2] = -4;
-    const Reply::Measurement back = Reply::decodeMeasurement(Reply::measFrame(meas).mid(1));
+    const QByteArray wire = Reply::measFrame(meas);
+    QVERIFY(wire.contains(", 9999, -100, -999, 123, 118, -04\xff"));
+    const Reply::Measurement back = Reply::decodeMeasurement(wire.mid(1));
     QCOMPARE(back.cellTenths[0], 9999.0);
-    QCOMPARE(back.powerTenths[2], 0.0);
-    QCOMPARE(back.driverTenths, 301.0);
+    QCOMPARE(back.cellTenths[1], -100.0);
+    QCOMPARE(back.driverTenths, -999.0);
+    QCOMPARE(back.powerTenths[2], -4.0);
 }
 
 void tst_Replies::probe_data()

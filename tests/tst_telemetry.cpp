@@ -5,6 +5,7 @@
 #include "scriptedpeer.h"
 #include "serialports.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
@@ -67,7 +68,10 @@ private slots:
     void limitBoundary();
     void statusCharacter_data();
     void statusCharacter();
+    void statusAfterModelChange();
     void shortMeasurementKeepsLaterDisplays();
+    void keyboardWalk_data();
+    void keyboardWalk();
 
 private:
     template<typename T>
@@ -253,9 +257,25 @@ void tst_Telemetry::statusIsNotEchoed()
 
 void tst_Telemetry::statusClampsGains()
 {
-    deliver(frame("Status, 065, 055, 060, 1, 010, 063, 070, 021"));
+    deliver(frame("Status, 999, 300, 999, 1, 000, 063, 070, 021"));
+    QCOMPARE(widget<QDoubleSpinBox>("MaxPowerLim")->value(), 50.0);
+    QCOMPARE(widget<QSpinBox>("CellTempLim")->value(), 255);
+    QCOMPARE(widget<QSpinBox>("DrvTempLim")->value(), 255);
+    QCOMPARE(widget<QSpinBox>("Linearity")->value(), 1);
     QCOMPARE(widget<QDoubleSpinBox>("GainA")->value(), 31.5);
     QCOMPARE(widget<QDoubleSpinBox>("GainB")->value(), 31.5);
+    // Text that is not a plain number is 0, never a spin box's maximum.
+    deliver(frame("Status, nan, inf, 9e9, 1, 0x1, 12a, -1, 021"));
+    QCOMPARE(widget<QDoubleSpinBox>("MaxPowerLim")->value(), 0.0);
+    QCOMPARE(widget<QSpinBox>("CellTempLim")->value(), 0);
+    QCOMPARE(widget<QSpinBox>("DrvTempLim")->value(), 0);
+    QCOMPARE(widget<QSpinBox>("Linearity")->value(), 1);
+    QCOMPARE(widget<QDoubleSpinBox>("GainA")->value(), 0.0);
+    QCOMPARE(widget<QDoubleSpinBox>("GainB")->value(), 0.0);
+    deliver(frame("Meas, 0, 9e99, -100, inf, nan, 1e3, 099"));
+    QCOMPARE(text("TempAVal"), QStringLiteral("0.0"));
+    QCOMPARE(text("TempBVal"), QStringLiteral("-10.0"));
+    QCOMPARE(text("CHCPout"), QStringLiteral("9.9"));
     QVERIFY(m_peer->waitForPolls(2));
     for (const QByteArray &line : m_peer->lines())
         QVERIFY2(!line.startsWith("SetGain"), line.constData());
@@ -266,12 +286,23 @@ void tst_Telemetry::identification_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("title");
     QTest::addColumn<bool>("linearity");
-    QTest::newRow("700136A") << frame("?\r\n700136A")
-                             << QString("Korvane Amplifier 700136A") + QChar(0xfffd) << false;
-    QTest::newRow("700122A") << frame("?\r\n700122A")
-                             << QString("Korvane Amplifier 700122A") + QChar(0xfffd) << true;
-    QTest::newRow("? with Meas") << frame("Meas?\r700115A, 0, 0253")
-                                 << QString("Korvane Amplifier s?\r700115A, 0, 0") << true;
+    // The model text ends at the frame's end, a NUL, CR or LF, within 16 bytes.
+    QTest::newRow("700136A") << frame("?\r\n700136A") << "Korvane Amplifier 700136A" << false;
+    QTest::newRow("700122A") << frame("?\r\n700122A") << "Korvane Amplifier 700122A" << true;
+    QTest::newRow("? with Meas") << frame("Meas?\r700115A, 0, 0253") << "Korvane Amplifier s?"
+                                 << true;
+    QTest::newRow("line end after model")
+        << frame("?\r\n700136A\r\nrev 2") << "Korvane Amplifier 700136A" << false;
+    QTest::newRow("16 bytes at most")
+        << frame("?\r\n700122A-0123456789") << "Korvane Amplifier 700122A-01234567" << true;
+    QTest::newRow("invalid UTF-8")
+        << frame("?\r\n7001\xe9") << QString("Korvane Amplifier 7001") + QChar(0xfffd) << true;
+    // Only "700136" at offsets 3 to 8 hides Linearity; another model shows it again.
+    QTest::newRow("700136 elsewhere")
+        << frame("?\r\nX700136") << "Korvane Amplifier X700136" << true;
+    QTest::newRow("700135A") << frame("?\r\n700135A") << "Korvane Amplifier 700135A" << true;
+    QTest::newRow("700136A then 700122A")
+        << frame("?\r\n700136A") + frame("?\r\n700122A") << "Korvane Amplifier 700122A" << true;
 }
 
 void tst_Telemetry::identification()
@@ -334,6 +365,24 @@ void tst_Telemetry::statusCharacter_data()
     QTest::newRow("700115A makes it untickable") << QByteArray("700115A") << false << false;
 }
 
+void tst_Telemetry::statusAfterModelChange()
+{
+    // A 700115 with a fault leaves the box untickable; once another model identifies,
+    // its next "0" makes the box tickable again and ticks it.
+    auto *rf = widget<QCheckBox>("PAOnCB");
+    deliver(frame("?\r\n700115A"));
+    deliver(frame("Meas, 1, 0250, 0250, 0250, 000, 000, 000"));
+    QVERIFY(!rf->isCheckable());
+    deliver(frame("?\r\n700122A"));
+    deliver(frame("Meas, 0, 0250, 0250, 0250, 000, 000, 000"));
+    QVERIFY(rf->isCheckable());
+    QVERIFY(rf->isChecked());
+    rf->click();
+    QVERIFY(m_peer->waitForLine("SetRF 0"));
+    rf->click();
+    QVERIFY(m_peer->waitForLine("SetRF 1"));
+}
+
 void tst_Telemetry::statusCharacter()
 {
     QFETCH(QByteArray, model);
@@ -382,6 +431,103 @@ void tst_Telemetry::shortMeasurementKeepsLaterDisplays()
     QCOMPARE(widget<QDoubleSpinBox>("MaxPowerLim")->value(), 10.0);
     QCOMPARE(widget<QSpinBox>("CellTempLim")->value(), 55);
     QCOMPARE(App::swallowNextCommand, 0);
+}
+
+void tst_Telemetry::keyboardWalk_data()
+{
+    QTest::addColumn<bool>("advanced");
+    QTest::addColumn<QStringList>("chain");
+    QTest::addColumn<QList<QByteArray>>("lines");
+    const QList<QByteArray> gains = {"SetGain 0 22",
+                                     "SetGain 0 21",
+                                     "SetGain 1 22",
+                                     "SetGain 1 21",
+                                     "SetGain 2 22",
+                                     "SetGain 2 21"};
+    QTest::newRow("simple") << false
+                            << QStringList{"GainA",
+                                           "GainB",
+                                           "GainC",
+                                           "SerialConnect",
+                                           "AboutBtn",
+                                           "HostIP",
+                                           "EthernetConnect",
+                                           "serialPortInfoListBox",
+                                           "ResetBtn",
+                                           "SerialRefresh",
+                                           "PAOnCB",
+                                           "AdvancedBtn"}
+                            << gains + QList<QByteArray>{"Reset", "SetRF 0"};
+    QTest::newRow("advanced")
+        << true << QStringList{"GainA",         "GainB",           "GainC",
+                               "MaxPowerLim",   "DrvTempLim",      "SerialConnect",
+                               "AboutBtn",      "SetPwrLimitBtn",  "SetCellTempLimitBtn",
+                               "CellTempLim",   "Linearity",       "SetDrvTempLimitBtn",
+                               "HostIP",        "EthernetConnect", "CalibrateBtnA",
+                               "CalibrateBtnB", "CalibrateBtnC",   "serialPortInfoListBox",
+                               "ResetBtn",      "SerialRefresh",   "PAOnCB",
+                               "AdvancedBtn"}
+        << gains
+               + QList<QByteArray>{"SetMaxP 65",
+                                   "SetMaxCellT 55",
+                                   "SetLin 11",
+                                   "SetLin 10",
+                                   "SetMaxDrvT 60",
+                                   "Calibrate 0",
+                                   "Calibrate 1",
+                                   "Calibrate 2",
+                                   "Reset",
+                                   "SetRF 0"};
+}
+
+// Tab visits the controls in view, in the form's order, and comes round to the first;
+// Up and Down step a spin box or move the focus back and forth; Space presses a button.
+void tst_Telemetry::keyboardWalk()
+{
+    QFETCH(bool, advanced);
+    QFETCH(QStringList, chain);
+    QFETCH(QList<QByteArray>, lines);
+    if (advanced)
+        widget<QPushButton>("AdvancedBtn")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    widget<QWidget>(chain.first().toLatin1())->setFocus(Qt::TabFocusReason);
+    m_peer->clearReceived();
+    auto focusName = [] {
+        return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+    };
+    // Space only where it neither changes a link or the view nor opens a window.
+    const QStringList pressed = {"ResetBtn",
+                                 "PAOnCB",
+                                 "SetPwrLimitBtn",
+                                 "SetCellTempLimitBtn",
+                                 "SetDrvTempLimitBtn",
+                                 "CalibrateBtnA",
+                                 "CalibrateBtnB",
+                                 "CalibrateBtnC"};
+    for (const QString &name : chain) {
+        QTRY_COMPARE(focusName(), name);
+        QWidget *control = QApplication::focusWidget();
+        QTest::keyClick(control, Qt::Key_Up);
+        QTest::keyClick(control, Qt::Key_Down);
+        QTRY_COMPARE(focusName(), name);
+        if (pressed.contains(name))
+            QTest::keyClick(control, Qt::Key_Space);
+        QTest::keyClick(control, Qt::Key_Tab);
+    }
+    QTRY_COMPARE(focusName(), chain.first());
+    // And back the other way.
+    for (int i = chain.size() - 1; i >= 0; --i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QTRY_COMPARE(focusName(), chain.at(i));
+    }
+
+    QVERIFY(m_peer->waitForLine(lines.last()));
+    QVERIFY(m_peer->waitForPolls(2));
+    QList<QByteArray> sent = m_peer->lines();
+    sent.removeAll("Meas");
+    QCOMPARE(sent, lines);
 }
 
 QTEST_MAIN(tst_Telemetry)

@@ -116,7 +116,6 @@ void MainWindowForm::setup(QMainWindow *window)
 {
     if (window->objectName().isEmpty())
         window->setObjectName(QStringLiteral("MainWindow"));
-    window->resize(StartWidth, Height);
     window->setWindowIcon(iconFromFile(":/images/Sine-Wave Inv.png"));
 
     const QFont font12 = pointFont(12);
@@ -247,6 +246,9 @@ void MainWindowForm::setup(QMainWindow *window)
     CommandOut = make<QPlainTextEdit>(centralWidget, "CommandOut", 180, 300, 141, 61);
     SerPortIn = make<QPlainTextEdit>(centralWidget, "SerPortIn", 340, 300, 301, 61);
     SerPortInHex = make<QPlainTextEdit>(centralWidget, "SerPortInHex", 20, 370, 1091, 61);
+    // Should one ever hold the focus, Tab must leave it rather than insert a tab character.
+    for (QPlainTextEdit *pane : {DebugOut, CommandOut, SerPortIn, SerPortInHex})
+        pane->setTabChangesFocus(true);
     QFont hexFont;
     hexFont.setFamily(QStringLiteral("Courier"));
     hexFont.setPointSize(8);
@@ -259,8 +261,24 @@ void MainWindowForm::setup(QMainWindow *window)
     statusBar = new QStatusBar(window);
     statusBar->setObjectName(QStringLiteral("statusBar"));
     window->setStatusBar(statusBar);
+    window->resize(StartWidth, windowHeight());
 
     setTabOrder(window);
+    // The value displays have nothing to select or type, and the log panes, editable as
+    // they are, lie out of sight: the keyboard passes them all by. Set after the chain, as
+    // Qt links no widget without focus into it.
+    for (QWidget *passive : std::initializer_list<QWidget *>{CHAPout,
+                                                             CHBPout,
+                                                             CHCPout,
+                                                             TempAVal,
+                                                             TempBVal,
+                                                             DrvTemp,
+                                                             DebugOut,
+                                                             CommandOut,
+                                                             SerPortIn,
+                                                             SerPortInHex}) {
+        passive->setFocusPolicy(Qt::NoFocus);
+    }
     retranslate(window);
 
     for (QPushButton *button : {SerialConnect,
@@ -282,44 +300,53 @@ void MainWindowForm::setup(QMainWindow *window)
     QMetaObject::connectSlotsByName(window);
 }
 
+int MainWindowForm::windowHeight() const
+{
+    return mainToolBar->sizeHint().height() + CentralHeight + statusBar->sizeHint().height();
+}
+
+QList<QWidget *> MainWindowForm::focusChain() const
+{
+    return {GainA,
+            GainB,
+            GainC,
+            CHAPout,
+            MaxPowerLim,
+            DrvTempLim,
+            CHBPout,
+            SerialConnect,
+            AboutBtn,
+            SetPwrLimitBtn,
+            SetCellTempLimitBtn,
+            CellTempLim,
+            Linearity,
+            SetDrvTempLimitBtn,
+            HostIP,
+            EthernetConnect,
+            CHCPout,
+            CalibrateBtnA,
+            CalibrateBtnB,
+            CalibrateBtnC,
+            serialPortInfoListBox,
+            ResetBtn,
+            SerialRefresh,
+            PAOnCB,
+            TempAVal,
+            TempBVal,
+            DrvTemp,
+            AdvancedBtn,
+            ClearBtn,
+            DebugOut,
+            CommandOut,
+            SerPortIn,
+            SerPortInHex};
+}
+
 void MainWindowForm::setTabOrder(QMainWindow *window)
 {
-    QWidget *const chain[] = {GainA,
-                              GainB,
-                              GainC,
-                              CHAPout,
-                              MaxPowerLim,
-                              DrvTempLim,
-                              CHBPout,
-                              SerialConnect,
-                              AboutBtn,
-                              SetPwrLimitBtn,
-                              SetCellTempLimitBtn,
-                              CellTempLim,
-                              Linearity,
-                              SetDrvTempLimitBtn,
-                              HostIP,
-                              EthernetConnect,
-                              CHCPout,
-                              CalibrateBtnA,
-                              CalibrateBtnB,
-                              CalibrateBtnC,
-                              serialPortInfoListBox,
-                              ResetBtn,
-                              SerialRefresh,
-                              PAOnCB,
-                              TempAVal,
-                              TempBVal,
-                              DrvTemp,
-                              AdvancedBtn,
-                              ClearBtn,
-                              DebugOut,
-                              CommandOut,
-                              SerPortIn,
-                              SerPortInHex};
-    const int count = int(sizeof(chain) / sizeof(chain[0]));
-    for (int i = 0; i + 1 < count; ++i)
-        window->setTabOrder(chain[i], chain[i + 1]);
+    const QList<QWidget *> chain = focusChain();
+    for (int i = 0; i + 1 < chain.size(); ++i)
+        window->setTabOrder(chain.at(i), chain.at(i + 1));
 }
 
 void MainWindowForm::retranslate(QMainWindow *window)
@@ -360,7 +387,7 @@ void MainWindowForm::retranslate(QMainWindow *window)
     CHCPout->setPlaceholderText(tr("-.-"));
     groupBox_4->setTitle(tr("Cell Temperature (C)"));
     TempAVal->setPlaceholderText(tr("---.-"));
-    TempBVal->setPlaceholderText(tr("255.0"));
+    TempBVal->setPlaceholderText(tr("---.-"));
     groupBox_5->setTitle(tr("Driver Temp (C)"));
     DrvTemp->setPlaceholderText(tr("---.-"));
     AdvancedBtn->setText(tr("Advanced"));

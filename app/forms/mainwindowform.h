@@ -26,10 +26,18 @@ public:
     static constexpr int SimpleWidth = 457;
     static constexpr int AdvancedWidth = 757;
     static constexpr int StartWidth = 458;
-    static constexpr int Height = 294;
+    // What the central widget must show: its lowest widgets in view (the temperature
+    // groups) end at y 271, and below them the same 6 pixels the layout leaves at the right
+    // of its rightmost widgets in either view (451 to 457, 751 to 757).
+    static constexpr int CentralHeight = 277;
 
     void setup(QMainWindow *window);
     void retranslate(QMainWindow *window);
+    // The window's fixed height: the central height and what this platform's tool bar and
+    // status bar take above and below it.
+    int windowHeight() const;
+    // The widgets of the focus chain in their order, the operator's path through the form.
+    QList<QWidget *> focusChain() const;
 
     QWidget *centralWidget = nullptr;
     QGroupBox *groupBox = nullptr;

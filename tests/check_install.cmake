@@ -8,14 +8,14 @@ if(NOT result EQUAL 0)
 endif()
 foreach(path
         bin/korvane-panel bin/korvane-sim bin/korvane-ctl
-        share/applications/korvane-panel.desktop
+        share/applications/example.orvane.KorvanePanel.desktop
         share/pixmaps/korvane-panel.png
         share/doc/korvane-amplifier/README.md)
     if(NOT EXISTS "${PREFIX}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
     endif()
 endforeach()
-file(STRINGS "${PREFIX}/share/applications/korvane-panel.desktop" exec REGEX "^Exec=")
+file(STRINGS "${PREFIX}/share/applications/example.orvane.KorvanePanel.desktop" exec REGEX "^Exec=")
 if(NOT exec STREQUAL "Exec=korvane-panel")
     message(FATAL_ERROR "desktop entry does not start the panel: ${exec}")
 endif()

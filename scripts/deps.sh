@@ -18,7 +18,7 @@ korvane_install_packages() {
 }
 
 KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
-    libqt5serialport5-dev base-files help2man gzip)
+    libqt5serialport5-dev base-files help2man gzip bash-completion)
 
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR).
 korvane_build() {

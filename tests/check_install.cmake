@@ -10,7 +10,14 @@ foreach(path
         bin/korvane-panel bin/korvane-sim bin/korvane-ctl
         share/applications/example.orvane.KorvanePanel.desktop
         share/pixmaps/korvane-panel.png
-        share/doc/korvane-amplifier/README.md)
+        share/doc/korvane-amplifier/README.md
+        share/doc/korvane-amplifier/copyright
+        share/doc/korvane-amplifier/changelog.gz
+        share/man/man1/korvane-panel.1.gz
+        share/man/man1/korvane-sim.1.gz
+        share/man/man1/korvane-ctl.1.gz
+        share/bash-completion/completions/korvane-ctl
+        share/metainfo/example.orvane.KorvanePanel.metainfo.xml)
     if(NOT EXISTS "${PREFIX}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
     endif()

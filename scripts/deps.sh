@@ -20,6 +20,10 @@ korvane_install_packages() {
 KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
     libqt5serialport5-dev base-files help2man gzip bash-completion)
 
+# What `cpack -G DEB` and the package's test (lintian, desktop entry and AppStream checks)
+# need beyond the build.
+KORVANE_PACKAGE_CHECK_PACKAGES=(dpkg-dev file lintian desktop-file-utils appstream)
+
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR).
 korvane_build() {
     local root build

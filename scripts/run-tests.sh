@@ -5,7 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=deps.sh
 source "$here/deps.sh"
-korvane_install_packages "${KORVANE_BUILD_PACKAGES[@]}"
+korvane_install_packages "${KORVANE_BUILD_PACKAGES[@]}" "${KORVANE_PACKAGE_CHECK_PACKAGES[@]}"
 korvane_build
 build=${KORVANE_BUILD_DIR:-$here/../build}
 "$here/run-fuzz.sh" 45

@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "formfonts.h"
 #include "mainwindow.h"
 
@@ -5,6 +6,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (const std::optional<int> exitStatus = answerInformationOptions(argc, argv))
+        return *exitStatus;
     QApplication application(argc, argv);
     App::useFormFonts();
     MainWindow window;

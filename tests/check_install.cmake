@@ -7,15 +7,25 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 foreach(path
-        bin/korvane-panel bin/korvane-sim bin/korvane-ctl
-        share/applications/korvane-panel.desktop
+        bin/korvane-panel bin/korvane-sim bin/korvane-ctl bin/korvane-agent
+        share/applications/example.orvane.KorvanePanel.desktop
         share/pixmaps/korvane-panel.png
-        share/doc/korvane-amplifier/README.md)
+        share/doc/korvane-amplifier/README.md
+        share/doc/korvane-amplifier/copyright
+        share/doc/korvane-amplifier/changelog.gz
+        share/man/man1/korvane-panel.1.gz
+        share/man/man1/korvane-sim.1.gz
+        share/man/man1/korvane-ctl.1.gz
+        share/man/man1/korvane-agent.1.gz
+        lib/systemd/system/korvane-agent@.service
+        share/doc/korvane-amplifier/examples/korvane-agent.conf
+        share/bash-completion/completions/korvane-ctl
+        share/metainfo/example.orvane.KorvanePanel.metainfo.xml)
     if(NOT EXISTS "${PREFIX}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
     endif()
 endforeach()
-file(STRINGS "${PREFIX}/share/applications/korvane-panel.desktop" exec REGEX "^Exec=")
+file(STRINGS "${PREFIX}/share/applications/example.orvane.KorvanePanel.desktop" exec REGEX "^Exec=")
 if(NOT exec STREQUAL "Exec=korvane-panel")
     message(FATAL_ERROR "desktop entry does not start the panel: ${exec}")
 endif()

@@ -33,6 +33,45 @@ bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
     return true;
 }
 
+// "HOST:PORT" or "HOST" for the broker, a name or an address; IPv6 with a port in brackets.
+bool parseBroker(const QString &text, QString *host, quint16 *port)
+{
+    QString hostPart = text;
+    QString portPart;
+    if (text.startsWith(QLatin1Char('['))) {
+        const int close = text.indexOf(QLatin1Char(']'));
+        if (close < 0)
+            return false;
+        hostPart = text.mid(1, close - 1);
+        const QString after = text.mid(close + 1);
+        if (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))
+            return false;
+        if (!after.isEmpty())
+            portPart = after.mid(1);
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        const int colon = text.indexOf(QLatin1Char(':'));
+        hostPart = text.left(colon);
+        portPart = text.mid(colon + 1);
+    }
+    if (!portPart.isNull()) {
+        bool ok = false;
+        const uint number = portPart.toUInt(&ok);
+        if (!ok || number == 0 || number > 65535)
+            return false;
+        *port = quint16(number);
+    }
+    *host = hostPart;
+    return !hostPart.isEmpty() && !hostPart.contains(QLatin1Char(' '));
+}
+
+// An MQTT topic level or prefix that takes no wildcards and leaves room for "/status".
+bool validTopic(const QString &topic)
+{
+    return !topic.isEmpty() && !topic.contains(QLatin1Char('+'))
+           && !topic.contains(QLatin1Char('#')) && !topic.endsWith(QLatin1Char('/'))
+           && !topic.contains(QChar(0));
+}
+
 } // namespace
 
 bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
@@ -73,9 +112,42 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         timeout(QStringLiteral("timeout"),
                 QStringLiteral("Wait <ms> for each reply of the amplifier (default 1000)."),
                 QStringLiteral("ms"));
+    const QCommandLineOption metricsOption(QStringLiteral("metrics"),
+                                           QStringLiteral("Serve Prometheus metrics at /metrics on "
+                                                          "<address:port> (default off)."),
+                                           QStringLiteral("address:port"));
+    const QCommandLineOption mqttOption(QStringLiteral("mqtt"),
+                                        QStringLiteral("Publish telemetry to the MQTT broker at "
+                                                       "<host:port> (default off; port 1883)."),
+                                        QStringLiteral("host:port"));
+    const QCommandLineOption nameOption(QStringLiteral("name"),
+                                        QStringLiteral("The amplifier's <name> in MQTT topics "
+                                                       "(default its model)."),
+                                        QStringLiteral("name"));
+    const QCommandLineOption prefixOption(QStringLiteral("mqtt-prefix"),
+                                          QStringLiteral("Publish under <topic> (default "
+                                                         "korvane/NAME)."),
+                                          QStringLiteral("topic"));
+    const QCommandLineOption intervalOption(QStringLiteral("mqtt-interval"),
+                                            QStringLiteral(
+                                                "Publish the state every <ms> (default 1000)."),
+                                            QStringLiteral("ms"));
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Only check the options and print them."));
-    parser.addOptions({serial, host, port, listen, allow, control, events, timeout, check});
+    parser.addOptions({serial,
+                       host,
+                       port,
+                       listen,
+                       allow,
+                       control,
+                       events,
+                       timeout,
+                       metricsOption,
+                       mqttOption,
+                       nameOption,
+                       prefixOption,
+                       intervalOption,
+                       check});
 
     if (!parser.parse(arguments))
         return fail(parser.errorText(), exitStatus);
@@ -93,7 +165,17 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         return fail(QStringLiteral("unexpected argument '%1'")
                         .arg(parser.positionalArguments().first()),
                     exitStatus);
-    for (const QCommandLineOption *single : {&serial, &host, &port, &listen, &events, &timeout}) {
+    for (const QCommandLineOption *single : {&serial,
+                                             &host,
+                                             &port,
+                                             &listen,
+                                             &events,
+                                             &timeout,
+                                             &metricsOption,
+                                             &mqttOption,
+                                             &nameOption,
+                                             &prefixOption,
+                                             &intervalOption}) {
         if (parser.values(*single).size() > 1)
             return fail(QStringLiteral("--%1 given more than once").arg(single->names().first()),
                         exitStatus);
@@ -136,6 +218,31 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         if (!ok || timeoutMs < 10 || timeoutMs > 60000)
             return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
     }
+    if (parser.isSet(metricsOption)
+        && !parseListen(parser.value(metricsOption), &metricsAddress, &metricsPort))
+        return fail(QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725"),
+                    exitStatus);
+    if (parser.isSet(mqttOption) && !parseBroker(parser.value(mqttOption), &mqttHost, &mqttPort))
+        return fail(QStringLiteral("--mqtt takes HOST:PORT, such as 127.0.0.1:1883"), exitStatus);
+    name = parser.value(nameOption);
+    if (parser.isSet(nameOption) && (!validTopic(name) || name.contains(QLatin1Char('/'))))
+        return fail(QStringLiteral("--name takes a name without '/', '+' or '#'"), exitStatus);
+    mqttPrefix = parser.value(prefixOption);
+    if (parser.isSet(prefixOption) && !validTopic(mqttPrefix))
+        return fail(QStringLiteral("--mqtt-prefix takes a topic without '+', '#' or a "
+                                   "trailing '/'"),
+                    exitStatus);
+    if (parser.isSet(intervalOption)) {
+        bool ok = false;
+        mqttIntervalMs = parser.value(intervalOption).toInt(&ok);
+        if (!ok || mqttIntervalMs < 100 || mqttIntervalMs > 3600000)
+            return fail(QStringLiteral("--mqtt-interval takes milliseconds from 100 to 3600000"),
+                        exitStatus);
+    }
+    if (mqttHost.isEmpty()
+        && (parser.isSet(nameOption) || parser.isSet(prefixOption) || parser.isSet(intervalOption)))
+        return fail(QStringLiteral("--name, --mqtt-prefix and --mqtt-interval go with --mqtt"),
+                    exitStatus);
     checkOnly = parser.isSet(check);
     *exitStatus = 0;
     return true;
@@ -151,5 +258,28 @@ QString AgentOptions::describe() const
         << listenPort << '\n';
     out << "events " << (eventsPath.isEmpty() ? QStringLiteral("-") : eventsPath) << '\n';
     out << "timeout " << timeoutMs << " ms\n";
+    if (metricsAddress.isNull()) {
+        out << "metrics -\n";
+    } else {
+        const bool metricsV6 = metricsAddress.protocol() == QAbstractSocket::IPv6Protocol;
+        out << "metrics " << (metricsV6 ? "[" : "") << metricsAddress.toString()
+            << (metricsV6 ? "]" : "") << ':' << metricsPort << '\n';
+    }
+    if (mqttHost.isEmpty()) {
+        out << "mqtt -\n";
+    } else {
+        const bool brokerV6 = mqttHost.contains(QLatin1Char(':'));
+        out << "mqtt " << (brokerV6 ? "[" : "") << mqttHost << (brokerV6 ? "]" : "") << ':'
+            << mqttPort << '\n';
+        out << "mqtt-prefix " << topicPrefix(QStringLiteral("MODEL")) << '\n';
+        out << "mqtt-interval " << mqttIntervalMs << " ms\n";
+    }
     return text;
+}
+
+QString AgentOptions::topicPrefix(const QString &model) const
+{
+    if (!mqttPrefix.isEmpty())
+        return mqttPrefix;
+    return QStringLiteral("korvane/") + (name.isEmpty() ? model : name);
 }

@@ -12,6 +12,8 @@ struct AgentOptions
 {
     static constexpr quint16 DefaultListenPort = 2101;
     static constexpr int DefaultTimeoutMs = 1000;
+    static constexpr quint16 DefaultMqttPort = 1883;
+    static constexpr int DefaultMqttIntervalMs = 1000;
 
     AmplifierLink::Target device;
     QHostAddress listenAddress = QHostAddress::LocalHost;
@@ -19,6 +21,14 @@ struct AgentOptions
     AccessPolicy access;
     QString eventsPath;
     int timeoutMs = DefaultTimeoutMs;
+    // Telemetry, off unless asked for: a null metrics address and an empty MQTT host.
+    QHostAddress metricsAddress;
+    quint16 metricsPort = 0;
+    QString mqttHost;
+    quint16 mqttPort = DefaultMqttPort;
+    QString name;       // empty: the model, once identified
+    QString mqttPrefix; // empty: korvane/NAME
+    int mqttIntervalMs = DefaultMqttIntervalMs;
     bool checkOnly = false;
 
     // Reads the arguments (program name first). On --help or --version prints and sets
@@ -27,4 +37,6 @@ struct AgentOptions
     bool parse(const QStringList &arguments, int *exitStatus);
     // The options as read, one per line, for --check.
     QString describe() const;
+    // The topic prefix for an amplifier of `model`.
+    QString topicPrefix(const QString &model) const;
 };

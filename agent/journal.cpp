@@ -27,14 +27,14 @@ QString plain(const QJsonValue &value)
     return QString::number(value.toDouble());
 }
 
-QString now()
+} // namespace
+
+QString Journal::now()
 {
     // Local time with its offset, so that rows from agents in other zones line up.
     const QDateTime local = QDateTime::currentDateTime();
     return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
-
-} // namespace
 
 void Journal::record(const QString &event, const QJsonObject &details)
 {
@@ -49,6 +49,10 @@ void Journal::record(const QString &event, const QJsonObject &details)
     for (auto it = details.begin(); it != details.end(); ++it)
         text += QLatin1Char(' ') + it.key() + QLatin1Char('=') + plain(it.value());
     QTextStream(stderr) << text << '\n';
+    for (const Subscription &subscription : m_listeners) {
+        if (subscription.context)
+            subscription.listener(time, event, details);
+    }
 }
 
 QByteArray Journal::line(const QString &time, const QString &event, const QJsonObject &details)

@@ -3,13 +3,17 @@
 #include "devicesession.h"
 #include "eventwatch.h"
 #include "journal.h"
+#include "metricsserver.h"
+#include "mqttpublisher.h"
 #include "signalnotifier.h"
+#include "telemetrystate.h"
 
 #include <QCoreApplication>
 #include <QJsonObject>
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -42,13 +46,56 @@ int main(int argc, char *argv[])
             << options.listenPort << ": " << server.errorString() << '\n';
         return 1;
     }
+    TelemetryState telemetry(&device, &journal);
+    std::unique_ptr<MetricsServer> metrics;
+    if (!options.metricsAddress.isNull()) {
+        metrics = std::make_unique<MetricsServer>();
+        if (!metrics->listen(options.metricsAddress, options.metricsPort, &error)) {
+            err << "korvane-agent: cannot serve metrics on " << options.metricsAddress.toString()
+                << ':' << options.metricsPort << ": " << error << '\n';
+            return 1;
+        }
+        metrics->update(telemetry.snapshot());
+        QObject::connect(&telemetry, &TelemetryState::changed, &app, [&] {
+            metrics->update(telemetry.snapshot());
+        });
+    }
+    std::unique_ptr<MqttPublisher> mqtt;
+    const auto startMqtt = [&](const QString &model) {
+        mqtt = std::make_unique<MqttPublisher>(MqttPublisher::Settings{options.mqttHost,
+                                                                       options.mqttPort,
+                                                                       options.topicPrefix(model),
+                                                                       options.mqttIntervalMs},
+                                               &telemetry,
+                                               &journal);
+        mqtt->start();
+    };
+    if (!options.mqttHost.isEmpty()) {
+        if (!options.name.isEmpty() || !options.mqttPrefix.isEmpty()) {
+            startMqtt(QString());
+        } else {
+            // The topics are named after the model: publishing starts once it is known.
+            QObject::connect(&telemetry, &TelemetryState::changed, &app, [&] {
+                if (!mqtt && !telemetry.snapshot().model.isEmpty())
+                    startMqtt(telemetry.snapshot().model);
+            });
+        }
+    }
+
     // The first line tells scripts and tests where the agent serves (with --listen ...:0).
     std::printf("listening %s:%u\n", qPrintable(server.address().toString()), server.port());
+    QJsonObject
+        started{{QStringLiteral("device"), device.deviceText()},
+                {QStringLiteral("listen"),
+                 QStringLiteral("%1:%2").arg(server.address().toString()).arg(server.port())}};
+    if (metrics) {
+        const QString where
+            = QStringLiteral("%1:%2").arg(options.metricsAddress.toString()).arg(metrics->port());
+        std::printf("metrics %s\n", qPrintable(where));
+        started.insert(QStringLiteral("metrics"), where);
+    }
     std::fflush(stdout);
-    journal.record(QStringLiteral("started"),
-                   {{QStringLiteral("device"), device.deviceText()},
-                    {QStringLiteral("listen"),
-                     QStringLiteral("%1:%2").arg(server.address().toString()).arg(server.port())}});
+    journal.record(QStringLiteral("started"), started);
 
     SignalNotifier signals_;
     if (!signals_.install()) {
@@ -58,6 +105,9 @@ int main(int argc, char *argv[])
     QObject::connect(&signals_, &SignalNotifier::received, &app, [&] {
         device.stop();
         journal.record(QStringLiteral("stopped"));
+        // After the last event, so that it goes out too.
+        if (mqtt)
+            mqtt->stop();
         QCoreApplication::exit(0);
     });
 

@@ -18,12 +18,15 @@ korvane_install_packages() {
 }
 
 KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
-    libqt5serialport5-dev base-files help2man gzip bash-completion)
+    libqt5serialport5-dev base-files help2man gzip bash-completion libmicrohttpd-dev
+    libmosquitto-dev)
 # What the panel needs to run: the metric-compatible families its form is laid out for.
 KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # What the tests need beyond that: a virtual X server for the keyboard test under X11, and
-# what `cpack -G DEB` and the package's test (lintian, desktop entry and AppStream checks) use.
-KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream)
+# what `cpack -G DEB` and the package's test (lintian, desktop entry and AppStream checks) use,
+# and the real servers the agent's telemetry is tested against.
+KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream
+    mosquitto mosquitto-clients prometheus)
 
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR).
 korvane_build() {

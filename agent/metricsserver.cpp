@@ -1,0 +1,229 @@
+#include "metricsserver.h"
+
+#include <microhttpd.h>
+#include <netinet/in.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Scrapers read the page seconds apart; the limits cut off anything that holds a connection
+// or sends more than a scrape would.
+constexpr unsigned ConnectionLimit = 16;
+constexpr unsigned ConnectionTimeoutS = 10;
+constexpr size_t ConnectionMemory = 16 * 1024;
+
+constexpr char MetricsPath[] = "/metrics";
+constexpr char ContentType[] = "text/plain; version=0.0.4; charset=utf-8";
+
+MHD_Result reply(MHD_Connection *connection, unsigned status, const QByteArray &body)
+{
+    MHD_Response *response = MHD_create_response_from_buffer(size_t(body.size()),
+                                                             const_cast<char *>(body.constData()),
+                                                             MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, ContentType);
+    if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    const MHD_Result result = MHD_queue_response(connection, status, response);
+    MHD_destroy_response(response);
+    return result;
+}
+
+MHD_Result answer(void *server,
+                  MHD_Connection *connection,
+                  const char *url,
+                  const char *method,
+                  const char *,
+                  const char *,
+                  size_t *,
+                  void **)
+{
+    if (std::strcmp(url, MetricsPath) != 0)
+        return reply(connection, MHD_HTTP_NOT_FOUND, "not found\n");
+    if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0
+        && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
+        return reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n");
+    return reply(connection, MHD_HTTP_OK, static_cast<const MetricsServer *>(server)->page());
+}
+
+// Writes one metric family: help, type, then its samples.
+class Writer
+{
+public:
+    void family(const char *name, const char *type, const char *help)
+    {
+        m_text += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type
+                  + '\n';
+    }
+    void sample(const char *name, double value, const QByteArray &labels = {})
+    {
+        m_text += name;
+        if (!labels.isEmpty())
+            m_text += '{' + labels + '}';
+        m_text += ' ' + QByteArray::number(value, 'g', 12) + '\n';
+    }
+    QByteArray text() const { return m_text; }
+
+private:
+    QByteArray m_text;
+};
+
+QByteArray label(const char *name, const QString &value)
+{
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('"'), QLatin1String("\\\""))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return QByteArray(name) + "=\"" + escaped.toUtf8() + '"';
+}
+
+const char *const Channels[] = {"A", "B", "C"};
+
+} // namespace
+
+MetricsServer::~MetricsServer()
+{
+    if (m_daemon)
+        MHD_stop_daemon(m_daemon);
+}
+
+bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *error)
+{
+    sockaddr_in v4 = {};
+    sockaddr_in6 v6 = {};
+    sockaddr *where = nullptr;
+    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        v4.sin_addr.s_addr = htonl(address.toIPv4Address());
+        where = reinterpret_cast<sockaddr *>(&v4);
+    } else {
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&v6.sin6_addr, &bytes, sizeof(bytes));
+        where = reinterpret_cast<sockaddr *>(&v6);
+        flags |= MHD_USE_IPv6;
+    }
+    errno = 0;
+    m_daemon = MHD_start_daemon(flags,
+                                port,
+                                nullptr,
+                                nullptr,
+                                &answer,
+                                this,
+                                MHD_OPTION_SOCK_ADDR,
+                                where,
+                                MHD_OPTION_CONNECTION_LIMIT,
+                                ConnectionLimit,
+                                MHD_OPTION_CONNECTION_TIMEOUT,
+                                ConnectionTimeoutS,
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+                                ConnectionMemory,
+                                MHD_OPTION_END);
+    if (!m_daemon) {
+        *error = errno ? QString::fromLocal8Bit(std::strerror(errno))
+                       : QStringLiteral("the HTTP server did not start");
+        return false;
+    }
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
+    m_port = info ? info->port : port;
+    return true;
+}
+
+void MetricsServer::update(const TelemetryState::Snapshot &snapshot)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_snapshot = snapshot;
+}
+
+QByteArray MetricsServer::page() const
+{
+    TelemetryState::Snapshot snapshot;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        snapshot = m_snapshot;
+    }
+    return exposition(snapshot);
+}
+
+QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
+{
+    Writer out;
+    out.family("korvane_up", "gauge", "1 while the amplifier's link is up and it answers.");
+    out.sample("korvane_up", snapshot.up ? 1 : 0);
+    if (!snapshot.model.isEmpty()) {
+        out.family("korvane_info", "gauge", "The amplifier's model.");
+        out.sample("korvane_info", 1, label("model", snapshot.model));
+    }
+
+    const Reply::Measurement &meas = snapshot.readings;
+    if (snapshot.hasReadings()) {
+        if (meas.fieldCount >= 5) {
+            out.family("korvane_output_power_watts", "gauge", "Output power of each channel.");
+            for (int i = 0; i < 3 && 4 + i < meas.fieldCount; ++i)
+                out.sample("korvane_output_power_watts",
+                           meas.powerTenths[i] / 10.0,
+                           label("channel", QLatin1String(Channels[i])));
+        }
+        if (meas.fieldCount >= 2) {
+            out.family("korvane_temperature_celsius", "gauge", "Temperature of each sensor.");
+            const char *const sensors[] = {"cell1", "cell2", "driver"};
+            const double tenths[] = {meas.cellTenths[0], meas.cellTenths[1], meas.driverTenths};
+            for (int i = 0; i < 3 && 1 + i < meas.fieldCount; ++i)
+                out.sample("korvane_temperature_celsius",
+                           tenths[i] / 10.0,
+                           label("sensor", QLatin1String(sensors[i])));
+        }
+        out.family("korvane_fault", "gauge", "1 while a fault is latched.");
+        out.sample("korvane_fault", meas.statusChar != Reply::NoFault ? 1 : 0);
+        out.family("korvane_status_code", "gauge", "Character code of the status character.");
+        out.sample("korvane_status_code", quint8(meas.statusChar));
+    }
+
+    const Reply::Status &settings = snapshot.settings;
+    if (snapshot.hasSettings()) {
+        // The fields come in this order; a short frame leaves the later ones out.
+        out.family("korvane_power_limit_watts", "gauge", "Output power limit.");
+        out.sample("korvane_power_limit_watts", settings.maxPowerW);
+        if (settings.fieldCount >= 2) {
+            out.family("korvane_temperature_limit_celsius", "gauge", "Temperature limits.");
+            out.sample("korvane_temperature_limit_celsius",
+                       settings.maxCellTempC,
+                       label("sensor", QStringLiteral("cell")));
+            if (settings.fieldCount >= 3)
+                out.sample("korvane_temperature_limit_celsius",
+                           settings.maxDrvTempC,
+                           label("sensor", QStringLiteral("driver")));
+        }
+        if (settings.fieldCount >= 4) {
+            out.family("korvane_rf_enabled", "gauge", "1 while the RF output is switched on.");
+            out.sample("korvane_rf_enabled", settings.rfOn ? 1 : 0);
+        }
+        if (settings.fieldCount >= 5) {
+            out.family("korvane_linearity_ratio", "gauge", "Linearity setting, 0 to 1.");
+            out.sample("korvane_linearity_ratio", settings.linearityPct / 100.0);
+        }
+        if (settings.fieldCount >= 6) {
+            out.family("korvane_gain_decibels", "gauge", "Gain of each channel.");
+            for (int i = 0; i < 3 && 5 + i < settings.fieldCount; ++i)
+                out.sample("korvane_gain_decibels",
+                           settings.gainDb[i],
+                           label("channel", QLatin1String(Channels[i])));
+        }
+    }
+
+    out.family("korvane_link_losses_total", "counter", "Times the amplifier's link was lost.");
+    out.sample("korvane_link_losses_total", double(snapshot.linkLosses));
+    out.family("korvane_fault_events_total", "counter", "Faults the amplifier latched.");
+    out.sample("korvane_fault_events_total", double(snapshot.faultEvents));
+    out.family("korvane_dropped_clients_total",
+               "counter",
+               "Clients dropped for not reading their replies.");
+    out.sample("korvane_dropped_clients_total", double(snapshot.droppedClients));
+    return out.text();
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "telemetrystate.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QString>
+
+#include <mutex>
+
+struct MHD_Daemon;
+
+// Serves the telemetry in the Prometheus text format at /metrics, from libmicrohttpd's own
+// thread. That thread sees only a copy of the telemetry handed over under a mutex, so a
+// scrape never waits on the device and never touches the agent's Qt objects.
+class MetricsServer
+{
+public:
+    MetricsServer() = default;
+    MetricsServer(const MetricsServer &) = delete;
+    MetricsServer &operator=(const MetricsServer &) = delete;
+    ~MetricsServer();
+
+    // Listens on `address` only; false with `error` set if it cannot.
+    bool listen(const QHostAddress &address, quint16 port, QString *error);
+    quint16 port() const { return m_port; }
+    void update(const TelemetryState::Snapshot &snapshot);
+    // The page for the latest snapshot; called on the server's thread.
+    QByteArray page() const;
+
+    static QByteArray exposition(const TelemetryState::Snapshot &snapshot);
+
+private:
+    MHD_Daemon *m_daemon = nullptr;
+    quint16 m_port = 0;
+    mutable std::mutex m_mutex;
+    TelemetryState::Snapshot m_snapshot;
+};

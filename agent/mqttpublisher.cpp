@@ -1,0 +1,304 @@
+#include "mqttpublisher.h"
+
+#include "journal.h"
+#include "telemetrystate.h"
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
+
+#include <mosquitto.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr char Online[] = "online";
+constexpr char Offline[] = "offline";
+constexpr int ServiceMs = 500;
+
+QString reasonOf(int result)
+{
+    if (result == MOSQ_ERR_ERRNO)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromUtf8(mosquitto_strerror(result));
+}
+
+} // namespace
+
+MqttPublisher::MqttPublisher(const Settings &settings,
+                             const TelemetryState *state,
+                             Journal *journal,
+                             QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_state(state)
+    , m_journal(journal)
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { mosquitto_lib_init(); });
+    m_client = mosquitto_new(nullptr, true, this);
+    const QByteArray statusTopic = (m_settings.prefix + QLatin1String("/status")).toUtf8();
+    mosquitto_will_set(m_client,
+                       statusTopic.constData(),
+                       int(std::strlen(Offline)),
+                       Offline,
+                       1,
+                       true);
+    mosquitto_connect_callback_set(m_client, [](mosquitto *, void *self, int code) {
+        static_cast<MqttPublisher *>(self)->onConnack(code);
+    });
+
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &MqttPublisher::resolve);
+    m_stateTimer.setInterval(m_settings.intervalMs);
+    connect(&m_stateTimer, &QTimer::timeout, this, &MqttPublisher::publishState);
+    m_serviceTimer.setInterval(ServiceMs);
+    connect(&m_serviceTimer, &QTimer::timeout, this, &MqttPublisher::service);
+    m_journal->addListener(this,
+                           [this](const QString &time,
+                                  const QString &event,
+                                  const QJsonObject &details) {
+                               publishEvent(time, event, details);
+                           });
+}
+
+MqttPublisher::~MqttPublisher()
+{
+    stop(0);
+    mosquitto_destroy(m_client);
+}
+
+void MqttPublisher::start()
+{
+    m_stateTimer.start();
+    m_serviceTimer.start();
+    resolve();
+}
+
+void MqttPublisher::stop(int timeoutMs)
+{
+    if (m_phase == Phase::Stopped)
+        return;
+    m_retryTimer.stop();
+    m_stateTimer.stop();
+    m_serviceTimer.stop();
+    if (m_lookupId >= 0)
+        QHostInfo::abortHostLookup(m_lookupId);
+    m_lookupId = -1;
+    if (m_phase == Phase::Connected) {
+        publish(QStringLiteral("status"), Offline, true);
+        mosquitto_disconnect(m_client);
+        // The library closes the socket once the goodbye is out.
+        const QDeadlineTimer deadline(timeoutMs);
+        while (mosquitto_socket(m_client) >= 0 && !deadline.hasExpired()) {
+            if (mosquitto_loop(m_client, int(qMax<qint64>(1, deadline.remainingTime())), 1)
+                != MOSQ_ERR_SUCCESS)
+                break;
+        }
+        emit connectedChanged(false);
+    }
+    delete m_readNotifier;
+    delete m_writeNotifier;
+    m_readNotifier = m_writeNotifier = nullptr;
+    m_socket = -1;
+    m_phase = Phase::Stopped;
+}
+
+void MqttPublisher::resolve()
+{
+    m_phase = Phase::Resolving;
+    const QHostAddress literal(m_settings.host);
+    if (!literal.isNull()) {
+        QHostInfo info;
+        info.setAddresses({literal});
+        onResolved(info);
+        return;
+    }
+    // The system's resolver blocks; Qt asks it on a thread of its own.
+    m_lookupId = QHostInfo::lookupHost(m_settings.host, this, &MqttPublisher::onResolved);
+}
+
+void MqttPublisher::onResolved(const QHostInfo &info)
+{
+    m_lookupId = -1;
+    if (m_phase != Phase::Resolving)
+        return;
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+        fail(tr("cannot find %1: %2").arg(m_settings.host, info.errorString()));
+        return;
+    }
+    m_phase = Phase::Connecting;
+    m_connecting.start();
+    const QByteArray address = info.addresses().first().toString().toLatin1();
+    const int result = mosquitto_connect_async(m_client,
+                                               address.constData(),
+                                               m_settings.port,
+                                               KeepAliveS);
+    afterIo(result);
+}
+
+void MqttPublisher::onConnack(int code)
+{
+    // Called from inside the library's loop: what is published here leaves after it returns.
+    if (code != 0) {
+        m_refusedCode = code;
+        return;
+    }
+    m_phase = Phase::Connected;
+    m_backoff.reset();
+    m_failureReported = false;
+    publish(QStringLiteral("status"), Online, true);
+    publishState();
+    emit connectedChanged(true);
+    m_journal->record(QStringLiteral("mqtt_connected"),
+                      {{QStringLiteral("broker"),
+                        QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port)}});
+}
+
+void MqttPublisher::service()
+{
+    if (m_phase != Phase::Connecting && m_phase != Phase::Connected)
+        return;
+    // A broker that takes the connection but never answers it is given up like a refusal.
+    if (m_phase == Phase::Connecting && m_connecting.hasExpired(KeepAliveS * 1000)) {
+        fail(tr("the broker did not answer"));
+        return;
+    }
+    afterIo(mosquitto_loop(m_client, 0, 1));
+}
+
+void MqttPublisher::afterIo(int result)
+{
+    if (result != MOSQ_ERR_SUCCESS) {
+        fail(m_refusedCode ? QString::fromUtf8(mosquitto_connack_string(m_refusedCode))
+                           : reasonOf(result));
+        return;
+    }
+    watchSocket();
+}
+
+void MqttPublisher::watchSocket()
+{
+    const int socket = mosquitto_socket(m_client);
+    if (socket != m_socket) {
+        delete m_readNotifier;
+        delete m_writeNotifier;
+        m_readNotifier = m_writeNotifier = nullptr;
+        m_socket = socket;
+        if (socket >= 0) {
+            m_readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+            connect(m_readNotifier, &QSocketNotifier::activated, this, &MqttPublisher::service);
+            m_writeNotifier = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+            connect(m_writeNotifier, &QSocketNotifier::activated, this, &MqttPublisher::service);
+        }
+    }
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(mosquitto_want_write(m_client));
+}
+
+void MqttPublisher::fail(const QString &reason)
+{
+    const bool wasConnected = m_phase == Phase::Connected;
+    delete m_readNotifier;
+    delete m_writeNotifier;
+    m_readNotifier = m_writeNotifier = nullptr;
+    m_socket = -1;
+    m_refusedCode = 0;
+    m_phase = Phase::Waiting;
+    const QString broker = QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port);
+    if (wasConnected) {
+        emit connectedChanged(false);
+        m_journal->record(QStringLiteral("mqtt_lost"),
+                          {{QStringLiteral("broker"), broker}, {QStringLiteral("reason"), reason}});
+    } else if (!m_failureReported) {
+        // A broker that stays away is said once, not at every try.
+        m_failureReported = true;
+        m_journal->record(QStringLiteral("mqtt_failed"),
+                          {{QStringLiteral("broker"), broker}, {QStringLiteral("reason"), reason}});
+    }
+    m_retryTimer.start(m_backoff.next());
+}
+
+void MqttPublisher::publish(const QString &topic, const QByteArray &payload, bool retain)
+{
+    if (m_phase != Phase::Connected)
+        return;
+    const QByteArray name = (m_settings.prefix + QLatin1Char('/') + topic).toUtf8();
+    // The state comes again in a second: it is not worth a queue of acknowledgements.
+    const int qos = topic == QLatin1String("state") ? 0 : 1;
+    mosquitto_publish(m_client,
+                      nullptr,
+                      name.constData(),
+                      int(payload.size()),
+                      payload.constData(),
+                      qos,
+                      retain);
+    // Errors show on the socket, where the next round of the loop finds them.
+    watchSocket();
+}
+
+void MqttPublisher::publishState()
+{
+    publish(QStringLiteral("state"), stateMessage(m_state, Journal::now()), true);
+}
+
+void MqttPublisher::publishEvent(const QString &time,
+                                 const QString &event,
+                                 const QJsonObject &details)
+{
+    publish(QStringLiteral("events"), Journal::line(time, event, details), false);
+}
+
+QByteArray MqttPublisher::stateMessage(const TelemetryState *state, const QString &time)
+{
+    const TelemetryState::Snapshot &snapshot = state->snapshot();
+    QJsonObject message{{QStringLiteral("time"), time},
+                        {QStringLiteral("model"), snapshot.model},
+                        {QStringLiteral("up"), snapshot.up}};
+    if (snapshot.hasReadings()) {
+        const Reply::Measurement &meas = snapshot.readings;
+        message.insert(QStringLiteral("status"), QString(QLatin1Char(meas.statusChar)));
+        message.insert(QStringLiteral("fault"), meas.statusChar != Reply::NoFault);
+        const char *const names[]
+            = {"cell1_c", "cell2_c", "driver_c", "power_a_w", "power_b_w", "power_c_w"};
+        const double tenths[] = {meas.cellTenths[0],
+                                 meas.cellTenths[1],
+                                 meas.driverTenths,
+                                 meas.powerTenths[0],
+                                 meas.powerTenths[1],
+                                 meas.powerTenths[2]};
+        QJsonObject readings;
+        for (int i = 0; i < 6 && i + 1 < meas.fieldCount; ++i)
+            readings.insert(QLatin1String(names[i]), tenths[i] / 10.0);
+        message.insert(QStringLiteral("readings"), readings);
+    }
+    if (snapshot.hasSettings()) {
+        const Reply::Status &status = snapshot.settings;
+        const QJsonValue values[] = {status.maxPowerW,
+                                     status.maxCellTempC,
+                                     status.maxDrvTempC,
+                                     status.rfOn,
+                                     status.linearityPct,
+                                     status.gainDb[0],
+                                     status.gainDb[1],
+                                     status.gainDb[2]};
+        const char *const names[] = {"power_limit_w",
+                                     "cell_limit_c",
+                                     "driver_limit_c",
+                                     "rf_enabled",
+                                     "linearity_pct",
+                                     "gain_a_db",
+                                     "gain_b_db",
+                                     "gain_c_db"};
+        QJsonObject settings;
+        for (int i = 0; i < status.fieldCount && i < 8; ++i)
+            settings.insert(QLatin1String(names[i]), values[i]);
+        message.insert(QStringLiteral("settings"), settings);
+    }
+    return QJsonDocument(message).toJson(QJsonDocument::Compact);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "replies.h"
+
+#include <QObject>
+#include <QString>
+
+class DeviceSession;
+class Journal;
+
+// What the agent last knew of the amplifier, for the metrics and the MQTT telemetry: kept
+// from the replies the agent's own poll gets, so that nobody watching has to ask the device.
+class TelemetryState : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A plain copy, safe to hand to another thread.
+    struct Snapshot
+    {
+        // The link is up and the device answered its last question.
+        bool up = false;
+        QString model; // the last one identified, kept while the link is down
+        // Only from the time the device has been up and answering without a break: a
+        // fieldCount of 0 means no reading (or no settings) since.
+        Reply::Measurement readings;
+        Reply::Status settings;
+        quint64 linkLosses = 0;
+        quint64 faultEvents = 0;
+        quint64 droppedClients = 0;
+
+        bool hasReadings() const { return up && readings.fieldCount > 0; }
+        bool hasSettings() const { return up && settings.fieldCount > 0; }
+    };
+
+    TelemetryState(DeviceSession *device, Journal *journal, QObject *parent = nullptr);
+
+    const Snapshot &snapshot() const { return m_snapshot; }
+
+signals:
+    void changed();
+
+private:
+    void onFrame(const QByteArray &frame);
+    void onEvent(const QString &event);
+    void forgetReadings();
+
+    Snapshot m_snapshot;
+};

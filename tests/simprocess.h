@@ -1,5 +1,7 @@
 #pragma once
 
+#include "childprocess.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
@@ -39,7 +41,7 @@ private:
     bool fail(const QString &why);
     bool parseStartLines(bool wantPty);
 
-    QProcess m_process;
+    ChildProcess m_process;
     QByteArray m_stdout;
     QByteArray m_stderr;
     quint16 m_port = 0;

@@ -1,0 +1,609 @@
+#include "frameassembler.h"
+#include "replies.h"
+#include "serverprocess.h"
+#include "simprocess.h"
+#include "waiting.h"
+
+#include <QDateTime>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+// One HTTP exchange on a raw socket, so that any request shape can be sent: the whole answer
+// as the server wrote it before closing.
+QByteArray http(quint16 port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    // The server closes the connection after its answer.
+    QByteArray answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(15000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
+}
+
+int statusOf(const QByteArray &answer)
+{
+    return answer.split(' ').value(1).toInt();
+}
+
+QByteArray bodyOf(const QByteArray &answer)
+{
+    return answer.mid(answer.indexOf("\r\n\r\n") + 4);
+}
+
+// The value of an unlabelled sample, or of one with exactly these labels; null if absent.
+QByteArray sample(const QByteArray &page, const QByteArray &name)
+{
+    for (const QByteArray &line : page.split('\n')) {
+        if (line.startsWith(name + ' '))
+            return line.mid(name.size() + 1);
+    }
+    return {};
+}
+
+// Asks a client's question through the agent and returns the reply frame.
+QByteArray ask(quint16 port, const QByteArray &line)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(line + "\r\n");
+    FrameAssembler assembler;
+    QByteArray frame;
+    waitUntil(
+        &socket,
+        &QIODevice::readyRead,
+        [&] {
+            for (const char byte : socket.readAll()) {
+                if (frame.isEmpty() && assembler.push(byte))
+                    frame = assembler.frame();
+            }
+            return !frame.isEmpty();
+        },
+        5000);
+    return frame;
+}
+
+// An MQTT subscriber (mosquitto_sub) that keeps each message as "RETAINED TOPIC PAYLOAD".
+class Subscriber
+{
+public:
+    bool start(quint16 brokerPort, const QString &topic)
+    {
+        // Line-buffered: it keeps its output in a block buffer when it goes to a pipe.
+        return m_process.start(ServerProcess::find(QStringLiteral("stdbuf")),
+                               {QStringLiteral("-oL"),
+                                ServerProcess::find(QStringLiteral("mosquitto_sub")),
+                                QStringLiteral("-h"),
+                                QStringLiteral("127.0.0.1"),
+                                QStringLiteral("-p"),
+                                QString::number(brokerPort),
+                                QStringLiteral("-q"),
+                                QStringLiteral("1"),
+                                QStringLiteral("-d"),
+                                QStringLiteral("-t"),
+                                topic,
+                                QStringLiteral("-F"),
+                                QStringLiteral("MSG %r %t %p")},
+                               QStringLiteral("SUBACK"));
+    }
+    QStringList messages()
+    {
+        QStringList found;
+        for (const QString &line : m_process.output().split(QLatin1Char('\n'))) {
+            if (line.startsWith(QLatin1String("MSG ")))
+                found.append(line.mid(4));
+        }
+        return found;
+    }
+    QStringList messagesOn(const QString &topic)
+    {
+        QStringList payloads;
+        for (const QString &message : messages()) {
+            const QStringList parts = message.split(QLatin1Char(' '));
+            if (parts.value(1) == topic)
+                payloads.append(message.section(QLatin1Char(' '), 2));
+        }
+        return payloads;
+    }
+    // Waits until `topic` has a message for which `match` holds.
+    template<typename Match>
+    bool waitFor(const QString &topic, Match match, int timeoutMs = 20000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            for (const QString &payload : messagesOn(topic)) {
+                if (match(payload))
+                    return true;
+            }
+            m_process.waitForOutput(QStringLiteral("MSG "),
+                                    m_process.output().count(QLatin1String("MSG ")) + 1,
+                                    int(qMax<qint64>(1, deadline.remainingTime())));
+        }
+        return false;
+    }
+    QString errorString() const { return m_process.errorString(); }
+
+private:
+    ServerProcess m_process;
+};
+
+// A stand-in broker that takes connections and answers them badly.
+class BadBroker : public QObject
+{
+public:
+    explicit BadBroker(const QByteArray &answer)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this, answer] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                ++connections;
+                socket->write(answer);
+                socket->flush();
+                socket->disconnectFromHost();
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    int connections = 0;
+
+private:
+    QTcpServer m_server;
+};
+
+} // namespace
+
+// korvane-agent's telemetry, against the real Prometheus tools and the real Mosquitto broker.
+class tst_AgentTelemetry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void metricsPage();
+    void metricsFollowTheDevice();
+    void badRequests_data();
+    void badRequests();
+    void slowRequestIsCutOff();
+    void prometheusScrapesTheAgent();
+    void mqttTelemetry();
+    void brokerStoppedAndRestarted();
+    void brokerAnswersBadly_data();
+    void brokerAnswersBadly();
+
+private:
+    // Starts the simulator and an agent in front of it with `agentArguments`.
+    bool startPair(const QStringList &agentArguments);
+    quint16 metricsPort();
+    QByteArray scrape();
+    bool startBroker(ServerProcess *broker, quint16 port);
+
+    std::unique_ptr<SimProcess> m_sim;
+    std::unique_ptr<SimProcess> m_agent;
+    QTemporaryDir m_folder;
+};
+
+bool tst_AgentTelemetry::startPair(const QStringList &agentArguments)
+{
+    m_agent.reset();
+    m_sim = std::make_unique<SimProcess>();
+    if (!m_sim->start()) {
+        qWarning("%s", qPrintable(m_sim->errorString()));
+        return false;
+    }
+    m_agent = std::make_unique<SimProcess>();
+    if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                               QStringList{QStringLiteral("--host"),
+                                           QStringLiteral("127.0.0.1"),
+                                           QStringLiteral("--port"),
+                                           QString::number(m_sim->port()),
+                                           QStringLiteral("--listen"),
+                                           QStringLiteral("127.0.0.1:0")}
+                                   + agentArguments)) {
+        qWarning("%s", qPrintable(m_agent->errorString()));
+        return false;
+    }
+    return m_agent->waitForReport(QStringLiteral("model_identified"));
+}
+
+quint16 tst_AgentTelemetry::metricsPort()
+{
+    const QRegularExpressionMatch match = QRegularExpression(
+                                              QStringLiteral(R"(metrics=127\.0\.0\.1:(\d+))"))
+                                              .match(m_agent->stderrText());
+    return quint16(match.captured(1).toUInt());
+}
+
+QByteArray tst_AgentTelemetry::scrape()
+{
+    return bodyOf(http(metricsPort(), "GET /metrics HTTP/1.0\r\n\r\n"));
+}
+
+bool tst_AgentTelemetry::startBroker(ServerProcess *broker, quint16 port)
+{
+    const QString config = m_folder.filePath(QStringLiteral("mosquitto-%1.conf").arg(port));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // Run as root, the broker would change to its own user, and a change of user cancels the
+    // signal that ends it with the test: it stays who it is.
+    const passwd *self = getpwuid(geteuid());
+    file.write("listener " + QByteArray::number(port)
+               + " 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest stderr\n"
+                 "log_type all\nuser "
+               + QByteArray(self ? self->pw_name : "root") + '\n');
+    file.close();
+    if (!broker->start(ServerProcess::find(QStringLiteral("mosquitto")),
+                       {QStringLiteral("-c"), config},
+                       QStringLiteral(" running"))) {
+        qWarning("%s", qPrintable(broker->errorString()));
+        return false;
+    }
+    return true;
+}
+
+void tst_AgentTelemetry::metricsPage()
+{
+    QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+    QVERIFY(metricsPort() != 0);
+    // The first reading arrives within a poll or two.
+    QByteArray page;
+    QTRY_VERIFY(!sample(page = scrape(), "korvane_output_power_watts{channel=\"C\"}").isNull());
+
+    const QByteArray answer = http(metricsPort(),
+                                   "GET /metrics HTTP/1.1\r\nHost: x\r\n"
+                                   "Connection: close\r\n\r\n");
+    QCOMPARE(statusOf(answer), 200);
+    QVERIFY(answer.contains("Content-Type: text/plain; version=0.0.4"));
+    QCOMPARE(sample(page, "korvane_up"), QByteArray("1"));
+    QCOMPARE(sample(page, "korvane_info{model=\"700136A\"}"), QByteArray("1"));
+    QCOMPARE(sample(page, "korvane_fault"), QByteArray("0"));
+    QCOMPARE(sample(page, "korvane_status_code"), QByteArray("48"));
+    QCOMPARE(sample(page, "korvane_link_losses_total"), QByteArray("0"));
+    // The settings as the device states them.
+    const Reply::Status status = Reply::decodeStatus(ask(m_agent->port(), "Status"));
+    QCOMPARE(status.fieldCount, Reply::StatusFieldCount);
+    QCOMPARE(sample(page, "korvane_power_limit_watts").toDouble(), status.maxPowerW);
+    QCOMPARE(sample(page, "korvane_temperature_limit_celsius{sensor=\"cell\"}").toInt(),
+             status.maxCellTempC);
+    QCOMPARE(sample(page, "korvane_temperature_limit_celsius{sensor=\"driver\"}").toInt(),
+             status.maxDrvTempC);
+    QCOMPARE(sample(page, "korvane_gain_decibels{channel=\"B\"}").toDouble(), status.gainDb[1]);
+    QCOMPARE(sample(page, "korvane_rf_enabled").toInt(), status.rfOn ? 1 : 0);
+    QCOMPARE(sample(page, "korvane_linearity_ratio").toDouble(), status.linearityPct / 100.0);
+    const double cell = sample(page, "korvane_temperature_celsius{sensor=\"cell1\"}").toDouble();
+    QVERIFY2(cell > 15 && cell < 60, page.constData());
+
+    const QString promtool = ServerProcess::find(QStringLiteral("promtool"));
+    if (promtool.isEmpty())
+        QSKIP("promtool is not installed (Debian package prometheus): the exposition is not "
+              "linted");
+    QProcess check;
+    check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    QVERIFY(check.waitForStarted());
+    check.write(page);
+    check.closeWriteChannel();
+    QVERIFY(check.waitForFinished(30000));
+    QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+}
+
+void tst_AgentTelemetry::metricsFollowTheDevice()
+{
+    QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+    QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
+    const quint16 simPort = m_sim->port();
+
+    // While the device is away and the agent tries again, nothing stale is shown.
+    QVERIFY(m_sim->stop());
+    QVERIFY(m_agent->waitForReport(QStringLiteral("link_down")));
+    const QByteArray page = scrape();
+    QCOMPARE(sample(page, "korvane_up"), QByteArray("0"));
+    QCOMPARE(sample(page, "korvane_info{model=\"700136A\"}"), QByteArray("1"));
+    QCOMPARE(sample(page, "korvane_link_losses_total"), QByteArray("1"));
+    for (const char *stale : {"korvane_output_power_watts",
+                              "korvane_temperature_celsius",
+                              "korvane_fault",
+                              "korvane_gain_decibels",
+                              "korvane_rf_enabled"})
+        QVERIFY2(!page.contains(QByteArray(stale) + ' ') && !page.contains(QByteArray(stale) + '{'),
+                 stale);
+
+    m_sim = std::make_unique<SimProcess>();
+    QVERIFY(m_sim->start({QStringLiteral("--port"), QString::number(simPort)}));
+    QTRY_VERIFY_WITH_TIMEOUT(!sample(scrape(), "korvane_temperature_celsius{sensor=\"driver\"}")
+                                  .isNull(),
+                             30000);
+    QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
+}
+
+void tst_AgentTelemetry::badRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("status");
+    QTest::newRow("root") << QByteArray("GET / HTTP/1.0\r\n\r\n") << 404;
+    QTest::newRow("below metrics") << QByteArray("GET /metrics/x HTTP/1.0\r\n\r\n") << 404;
+    QTest::newRow("head") << QByteArray("HEAD /metrics HTTP/1.0\r\n\r\n") << 200;
+    QTest::newRow("post") << QByteArray("POST /metrics HTTP/1.0\r\nContent-Length: 3\r\n\r\nabc")
+                          << 405;
+    QTest::newRow("delete") << QByteArray("DELETE /metrics HTTP/1.0\r\n\r\n") << 405;
+    QTest::newRow("overlong path") << "GET /" + QByteArray(64 * 1024, 'm') + " HTTP/1.0\r\n\r\n"
+                                   << 414;
+    QTest::newRow("overlong header")
+        << "GET /metrics HTTP/1.0\r\nX: " + QByteArray(64 * 1024, 'x') + "\r\n\r\n"
+        << 431;
+    QTest::newRow("junk") << QByteArray("\x01\x02 junk\r\n\r\n") << 400;
+}
+
+void tst_AgentTelemetry::badRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, status);
+    if (!m_agent || metricsPort() == 0)
+        QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+    const QByteArray answer = http(metricsPort(), request);
+    QCOMPARE(statusOf(answer), status);
+    if (status == 405)
+        QVERIFY(answer.contains("Allow: GET, HEAD"));
+    // And the next scrape is served as ever.
+    QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
+}
+
+void tst_AgentTelemetry::slowRequestIsCutOff()
+{
+    QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+    QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
+    QTcpSocket slow;
+    slow.connectToHost(QHostAddress::LocalHost, metricsPort());
+    QVERIFY(slow.waitForConnected(5000));
+    slow.write("GET /metr");
+    // Others are served while it dawdles, and the library closes it after its timeout.
+    QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
+    QVERIFY(waitUntil(
+        &slow,
+        &QAbstractSocket::stateChanged,
+        [&] { return slow.state() == QAbstractSocket::UnconnectedState; },
+        30000));
+}
+
+void tst_AgentTelemetry::prometheusScrapesTheAgent()
+{
+    const QString prometheus = ServerProcess::find(QStringLiteral("prometheus"));
+    if (prometheus.isEmpty())
+        QSKIP("prometheus is not installed (Debian package prometheus)");
+    QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+    const QString config = m_folder.filePath(QStringLiteral("prometheus.yml"));
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+               "scrape_configs:\n  - job_name: korvane\n    static_configs:\n"
+               "      - targets: ['127.0.0.1:"
+               + QByteArray::number(metricsPort()) + "']\n");
+    file.close();
+    const quint16 port = ServerProcess::freePort();
+    ServerProcess server;
+    QVERIFY2(server.start(prometheus,
+                          {QStringLiteral("--config.file=") + config,
+                           QStringLiteral("--storage.tsdb.path=")
+                               + m_folder.filePath(QStringLiteral("tsdb")),
+                           QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port)},
+                          QStringLiteral("Server is ready to receive web requests"),
+                          60000),
+             qPrintable(server.errorString()));
+
+    QNetworkAccessManager network;
+    const auto korvaneUp = [&]() -> QString {
+        QNetworkReply *reply = network.get(QNetworkRequest(
+            QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=korvane_up").arg(port))));
+        QEventLoop loop;
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        reply->deleteLater();
+        const QJsonArray result = QJsonDocument::fromJson(reply->readAll())
+                                      .object()
+                                      .value(QStringLiteral("data"))
+                                      .toObject()
+                                      .value(QStringLiteral("result"))
+                                      .toArray();
+        return result.first().toObject().value(QStringLiteral("value")).toArray().last().toString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("1"), 60000);
+    QVERIFY(m_sim->stop());
+    QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("0"), 60000);
+}
+
+void tst_AgentTelemetry::mqttTelemetry()
+{
+    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
+        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
+        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    const quint16 brokerPort = ServerProcess::freePort();
+    ServerProcess broker;
+    QVERIFY(startBroker(&broker, brokerPort));
+    Subscriber early;
+    QVERIFY2(early.start(brokerPort, QStringLiteral("korvane/lab1/#")),
+             qPrintable(early.errorString()));
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(brokerPort),
+                       QStringLiteral("--name"),
+                       QStringLiteral("lab1")}));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected")));
+
+    // A subscriber arriving later still sees the status, retained.
+    Subscriber late;
+    QVERIFY(late.start(brokerPort, QStringLiteral("korvane/lab1/status")));
+    QVERIFY(
+        late.waitFor(QStringLiteral("korvane/lab1/status"), [](const QString &) { return true; }));
+    QCOMPARE(late.messages().first(), QStringLiteral("1 korvane/lab1/status online"));
+
+    // State messages once a second, with the device's readings and settings.
+    const QString stateTopic = QStringLiteral("korvane/lab1/state");
+    QVERIFY(early.waitFor(stateTopic, [](const QString &payload) {
+        return payload.contains(QLatin1String("power_c_w"));
+    }));
+    const Reply::Status status = Reply::decodeStatus(ask(m_agent->port(), "Status"));
+    QVERIFY(early.waitFor(stateTopic, [&](const QString &) {
+        return early.messagesOn(stateTopic).size() >= 5;
+    }));
+    const QStringList states = early.messagesOn(stateTopic);
+    const QJsonObject last = QJsonDocument::fromJson(states.last().toUtf8()).object();
+    QCOMPARE(last.value(QStringLiteral("model")).toString(), QStringLiteral("700136A"));
+    QCOMPARE(last.value(QStringLiteral("up")).toBool(), true);
+    QCOMPARE(last.value(QStringLiteral("status")).toString(), QStringLiteral("0"));
+    const QJsonObject readings = last.value(QStringLiteral("readings")).toObject();
+    QCOMPARE(readings.size(), 6);
+    QVERIFY(readings.value(QStringLiteral("cell1_c")).toDouble() > 15);
+    const QJsonObject settings = last.value(QStringLiteral("settings")).toObject();
+    QCOMPARE(settings.size(), 8);
+    QCOMPARE(settings.value(QStringLiteral("gain_a_db")).toDouble(), status.gainDb[0]);
+    QCOMPARE(settings.value(QStringLiteral("cell_limit_c")).toInt(), status.maxCellTempC);
+    QCOMPARE(settings.value(QStringLiteral("power_limit_w")).toDouble(), status.maxPowerW);
+    const auto timeOf = [](const QString &payload) {
+        return QDateTime::fromString(QJsonDocument::fromJson(payload.toUtf8())
+                                         .object()
+                                         .value(QStringLiteral("time"))
+                                         .toString(),
+                                     Qt::ISODateWithMs);
+    };
+    const qint64 spanMs = timeOf(states.at(1)).msecsTo(timeOf(states.last()));
+    const qint64 intervals = states.size() - 2;
+    QVERIFY2(spanMs >= intervals * 900 && spanMs <= intervals * 1100,
+             qPrintable(QStringLiteral("%1 ms for %2 intervals").arg(spanMs).arg(intervals)));
+
+    // A fault the simulator latches is an event.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, m_agent->port());
+    QVERIFY(client.waitForConnected(5000));
+    client.write("SetMaxCellT 20\r\n");
+    QVERIFY(early.waitFor(QStringLiteral("korvane/lab1/events"), [](const QString &payload) {
+        return QJsonDocument::fromJson(payload.toUtf8())
+                   .object()
+                   .value(QStringLiteral("event"))
+                   .toString()
+               == QLatin1String("fault_set");
+    }));
+    QVERIFY(early.waitFor(stateTopic, [](const QString &payload) {
+        return payload.contains(QLatin1String("\"fault\":true"));
+    }));
+
+    // Killed outright, the agent cannot say goodbye: the broker says it with the will.
+    ::kill(pid_t(m_agent->processId()), SIGKILL);
+    QVERIFY(early.waitFor(QStringLiteral("korvane/lab1/status"), [](const QString &payload) {
+        return payload == QLatin1String("offline");
+    }));
+    Subscriber afterwards;
+    QVERIFY(afterwards.start(brokerPort, QStringLiteral("korvane/lab1/status")));
+    QVERIFY(afterwards.waitFor(QStringLiteral("korvane/lab1/status"),
+                               [](const QString &) { return true; }));
+    QCOMPARE(afterwards.messages().first(), QStringLiteral("1 korvane/lab1/status offline"));
+    m_agent.reset();
+}
+
+void tst_AgentTelemetry::brokerStoppedAndRestarted()
+{
+    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
+        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
+        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    const quint16 brokerPort = ServerProcess::freePort();
+    auto broker = std::make_unique<ServerProcess>();
+    QVERIFY(startBroker(broker.get(), brokerPort));
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(brokerPort),
+                       QStringLiteral("--mqtt-prefix"),
+                       QStringLiteral("lab/amp")}));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected")));
+
+    // The clients are served without a pause while the broker is gone and the agent keeps
+    // trying it.
+    broker->stop();
+    QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_lost")));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, m_agent->port());
+    QVERIFY(client.waitForConnected(5000));
+    FrameAssembler assembler;
+    int frames = 0;
+    connect(&client, &QTcpSocket::readyRead, &client, [&] {
+        for (const char byte : client.readAll())
+            frames += assembler.push(byte) ? 1 : 0;
+    });
+    QElapsedTimer wall;
+    wall.start();
+    for (int i = 1; i <= 30; ++i) {
+        QElapsedTimer asked;
+        asked.start();
+        client.write("Meas\r\n");
+        QVERIFY(waitUntil(
+            &client, &QIODevice::readyRead, [&] { return frames >= i; }, 5000));
+        QVERIFY2(asked.elapsed() < 500, qPrintable(QString::number(asked.elapsed())));
+        QTest::qWait(50);
+    }
+
+    broker = std::make_unique<ServerProcess>();
+    QVERIFY(startBroker(broker.get(), brokerPort));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected"), 2, 30000));
+    Subscriber subscriber;
+    QVERIFY(subscriber.start(brokerPort, QStringLiteral("lab/amp/#")));
+    QVERIFY(subscriber.waitFor(QStringLiteral("lab/amp/status"), [](const QString &payload) {
+        return payload == QLatin1String("online");
+    }));
+
+    // A clean exit leaves "offline" behind.
+    QVERIFY(m_agent->stop());
+    QVERIFY(subscriber.waitFor(QStringLiteral("lab/amp/status"), [](const QString &payload) {
+        return payload == QLatin1String("offline");
+    }));
+    QVERIFY(subscriber.waitFor(QStringLiteral("lab/amp/events"), [](const QString &payload) {
+        return payload.contains(QLatin1String("\"event\":\"stopped\""));
+    }));
+}
+
+void tst_AgentTelemetry::brokerAnswersBadly_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("closes at once") << QByteArray() << QString();
+    QTest::newRow("junk") << QByteArray("HTTP/1.0 400 Bad Request\r\n\r\n") << QString();
+    // CONNACK with return code 5: not authorised.
+    QTest::newRow("refuses") << QByteArray("\x20\x02\x00\x05", 4) << QStringLiteral("authori");
+}
+
+void tst_AgentTelemetry::brokerAnswersBadly()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, reason);
+    BadBroker broker(answer);
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(broker.port()),
+                       QStringLiteral("--name"),
+                       QStringLiteral("lab1")}));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_failed")));
+    QVERIFY2(m_agent->stderrText().contains(reason), qPrintable(m_agent->stderrText()));
+    // It tries again in the background, and the clients are served meanwhile.
+    QTRY_VERIFY_WITH_TIMEOUT(broker.connections >= 3, 20000);
+    QCOMPARE(Reply::kindOf(ask(m_agent->port(), "Meas")), Reply::Kind::Measurement);
+    QCOMPARE(m_agent->stderrText().count(QLatin1String("mqtt_failed")), 1);
+    QVERIFY(m_agent->stop());
+}
+
+QTEST_GUILESS_MAIN(tst_AgentTelemetry)
+#include "tst_agent_telemetry.moc"

@@ -1,9 +1,11 @@
 // korvane-agent in front of korvane-sim with many clients polling "Meas" at 10 Hz: replies
 // served, what reaches the device, reply latency, and the agent's CPU and memory. A second
-// phase adds a client that never reads. Usage: bench_agent [seconds per phase] [clients]
-// (default 30 and 50).
+// phase adds a client that never reads; a third, where mosquitto is installed, runs an agent
+// with its telemetry on: /metrics scraped every second and MQTT at 10 messages a second.
+// Usage: bench_agent [seconds per phase] [clients] (default 30 and 50).
 #include "frameassembler.h"
 #include "procstats.h"
+#include "serverprocess.h"
 #include "simprocess.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QEventLoop>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
@@ -89,6 +94,35 @@ private:
     std::vector<double> *m_latencies;
 };
 
+// Asks for /metrics once a second, as a Prometheus server would, counting whole answers.
+class Scraper : public QObject
+{
+public:
+    explicit Scraper(quint16 port)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this, port] {
+            auto *socket = new QTcpSocket(this);
+            auto *answer = new QByteArray;
+            connect(socket, &QTcpSocket::readyRead, socket, [socket, answer] {
+                *answer += socket->readAll();
+            });
+            connect(socket, &QTcpSocket::disconnected, this, [this, socket, answer] {
+                if (answer->contains(" 200 OK\r\n") && answer->contains("korvane_up"))
+                    ++scrapes;
+                delete answer;
+                socket->deleteLater();
+            });
+            socket->connectToHost(QHostAddress::LocalHost, port);
+            socket->write("GET /metrics HTTP/1.0\r\n\r\n");
+        });
+        m_timer.start(1000);
+    }
+    qint64 scrapes = 0;
+
+private:
+    QTimer m_timer;
+};
+
 // Runs the event loop for `ms`. (QTest::qWait sleeps 10 ms between rounds, which would show
 // up in every latency measured here.)
 void runFor(int ms)
@@ -115,6 +149,8 @@ struct Phase
     double cpuSeconds = 0;
     qint64 rssStart = 0;
     qint64 rssEnd = 0;
+    qint64 scrapes = 0;
+    qint64 stateMessages = 0;
 };
 
 Phase runPhase(qint64 agentPid,
@@ -122,9 +158,14 @@ Phase runPhase(qint64 agentPid,
                CountingProxy &proxy,
                int clients,
                int seconds,
-               bool withStuckClient)
+               bool withStuckClient,
+               quint16 metricsPort = 0,
+               ServerProcess *subscriber = nullptr)
 {
     Phase phase;
+    std::unique_ptr<Scraper> scraper;
+    if (metricsPort != 0)
+        scraper = std::make_unique<Scraper>(metricsPort);
     std::vector<std::unique_ptr<Poller>> pollers;
     for (int i = 0; i < clients; ++i)
         pollers.push_back(std::make_unique<Poller>(agentPort, &phase.latencies));
@@ -142,6 +183,10 @@ Phase runPhase(qint64 agentPid,
     runFor(1000); // connected and polling
     phase.latencies.clear();
     const qint64 measStart = proxy.measLines;
+    const auto stateMessages = [subscriber] {
+        return subscriber ? subscriber->output().count(QLatin1String("'korvane/bench/state'")) : 0;
+    };
+    const qint64 messagesStart = stateMessages();
     const ProcStats::Sample start = ProcStats::sampleOf(agentPid);
     qint64 repliesStart = 0;
     for (const auto &poller : pollers)
@@ -158,6 +203,8 @@ Phase runPhase(qint64 agentPid,
     phase.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
     phase.rssStart = start.residentKiB;
     phase.rssEnd = end.residentKiB;
+    phase.scrapes = scraper ? scraper->scrapes : 0;
+    phase.stateMessages = stateMessages() - messagesStart;
     return phase;
 }
 
@@ -193,40 +240,114 @@ int main(int argc, char *argv[])
 
     const Phase plain = runPhase(pid, agent.port(), proxy, clients, seconds, false);
     const Phase stuck = runPhase(pid, agent.port(), proxy, clients, seconds, true);
+    const bool stuckDropped = agent.stderrText().contains(QLatin1String("client_dropped"));
+    agent.stop();
 
-    std::printf("%-34s %14s %14s\n", "measure", "clients", "+ one stuck");
-    const auto row = [&](const char *name, double a, double b, const char *format) {
-        std::printf("%-34s ", name);
-        std::printf(format, a);
-        std::printf(" ");
-        std::printf(format, b);
+    // The same clients once more, with the telemetry on and a broker to take it.
+    Phase telemetry;
+    const QString mosquitto = ServerProcess::find(QStringLiteral("mosquitto"));
+    const QString subscriberPath = ServerProcess::find(QStringLiteral("mosquitto_sub"));
+    QTemporaryDir folder;
+    ServerProcess broker;
+    ServerProcess subscriber;
+    SimProcess watched;
+    if (mosquitto.isEmpty() || subscriberPath.isEmpty()) {
+        std::fprintf(stderr, "bench_agent: mosquitto is not installed: no telemetry phase\n");
+    } else {
+        const quint16 brokerPort = ServerProcess::freePort();
+        QFile config(folder.filePath(QStringLiteral("mosquitto.conf")));
+        config.open(QIODevice::WriteOnly);
+        config.write("listener " + QByteArray::number(brokerPort)
+                     + " 127.0.0.1\nallow_anonymous true\npersistence false\n");
+        config.close();
+        const QString brokerAddress = QStringLiteral("127.0.0.1:%1").arg(brokerPort);
+        if (!broker.start(mosquitto,
+                          {QStringLiteral("-c"), config.fileName()},
+                          QStringLiteral(" running"))
+            || !subscriber.start(ServerProcess::find(QStringLiteral("stdbuf")),
+                                 {QStringLiteral("-oL"),
+                                  subscriberPath,
+                                  QStringLiteral("-d"),
+                                  QStringLiteral("-h"),
+                                  QStringLiteral("127.0.0.1"),
+                                  QStringLiteral("-p"),
+                                  QString::number(brokerPort),
+                                  QStringLiteral("-t"),
+                                  QStringLiteral("korvane/bench/state")},
+                                 QStringLiteral("SUBACK"))
+            || !watched.startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                                     {QStringLiteral("--host"),
+                                      QStringLiteral("127.0.0.1"),
+                                      QStringLiteral("--port"),
+                                      QString::number(proxy.port()),
+                                      QStringLiteral("--listen"),
+                                      QStringLiteral("127.0.0.1:0"),
+                                      QStringLiteral("--metrics"),
+                                      QStringLiteral("127.0.0.1:0"),
+                                      QStringLiteral("--mqtt"),
+                                      brokerAddress,
+                                      QStringLiteral("--name"),
+                                      QStringLiteral("bench"),
+                                      QStringLiteral("--mqtt-interval"),
+                                      QStringLiteral("100")})
+            || !watched.waitForReport(QStringLiteral("mqtt_connected"))) {
+            std::fprintf(stderr,
+                         "bench_agent: %s%s%s\n",
+                         qPrintable(broker.errorString()),
+                         qPrintable(subscriber.errorString()),
+                         qPrintable(watched.errorString()));
+            return 1;
+        }
+        const quint16 metricsPort = quint16(
+            QRegularExpression(QStringLiteral(R"(metrics=127\.0\.0\.1:(\d+))"))
+                .match(watched.stderrText())
+                .captured(1)
+                .toUInt());
+        telemetry = runPhase(watched.processId(),
+                             watched.port(),
+                             proxy,
+                             clients,
+                             seconds,
+                             false,
+                             metricsPort,
+                             &subscriber);
+    }
+
+    std::printf("%-34s %14s %14s %14s\n", "measure", "clients", "+ one stuck", "+ telemetry");
+    const auto row = [&](const char *name, const char *format, auto measure) {
+        std::printf("%-34s", name);
+        for (const Phase *phase : {&plain, &stuck, static_cast<const Phase *>(&telemetry)}) {
+            std::printf(" ");
+            if (phase->seconds > 0)
+                std::printf(format, double(measure(*phase)));
+            else
+                std::printf("%14s", "-");
+        }
         std::printf("\n");
     };
-    row("clients polling at 10 Hz", clients, clients, "%14.0f");
-    row("wall time (s)", plain.seconds, stuck.seconds, "%14.1f");
-    row("replies served per second",
-        plain.replies / plain.seconds,
-        stuck.replies / stuck.seconds,
-        "%14.1f");
-    row("Meas per second at the device",
-        plain.deviceMeas / plain.seconds,
-        stuck.deviceMeas / stuck.seconds,
-        "%14.2f");
-    row("reply latency median (ms)",
-        percentile(plain.latencies, 50),
-        percentile(stuck.latencies, 50),
-        "%14.3f");
-    row("reply latency p99 (ms)",
-        percentile(plain.latencies, 99),
-        percentile(stuck.latencies, 99),
-        "%14.3f");
-    row("agent CPU, share of one core (%)",
-        100.0 * plain.cpuSeconds / plain.seconds,
-        100.0 * stuck.cpuSeconds / stuck.seconds,
-        "%14.2f");
-    row("agent resident at start (KiB)", plain.rssStart, stuck.rssStart, "%14.0f");
-    row("agent resident at end (KiB)", plain.rssEnd, stuck.rssEnd, "%14.0f");
-    std::printf("stuck client dropped by the agent: %s\n",
-                agent.stderrText().contains(QLatin1String("client_dropped")) ? "yes" : "no");
+    row("clients polling at 10 Hz", "%14.0f", [&](const Phase &) { return clients; });
+    row("wall time (s)", "%14.1f", [](const Phase &p) { return p.seconds; });
+    row("replies served per second", "%14.1f", [](const Phase &p) { return p.replies / p.seconds; });
+    row("Meas per second at the device", "%14.2f", [](const Phase &p) {
+        return p.deviceMeas / p.seconds;
+    });
+    row("reply latency median (ms)", "%14.3f", [](const Phase &p) {
+        return percentile(p.latencies, 50);
+    });
+    row("reply latency p99 (ms)", "%14.3f", [](const Phase &p) {
+        return percentile(p.latencies, 99);
+    });
+    row("agent CPU, share of one core (%)", "%14.2f", [](const Phase &p) {
+        return 100.0 * p.cpuSeconds / p.seconds;
+    });
+    row("agent resident at start (KiB)", "%14.0f", [](const Phase &p) { return p.rssStart; });
+    row("agent resident at end (KiB)", "%14.0f", [](const Phase &p) { return p.rssEnd; });
+    row("scrapes of /metrics per second", "%14.2f", [](const Phase &p) {
+        return p.scrapes / p.seconds;
+    });
+    row("MQTT state messages per second", "%14.2f", [](const Phase &p) {
+        return p.stateMessages / p.seconds;
+    });
+    std::printf("stuck client dropped by the agent: %s\n", stuckDropped ? "yes" : "no");
     return 0;
 }

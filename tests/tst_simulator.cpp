@@ -9,6 +9,13 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int Timeout = 5000;
@@ -77,6 +84,8 @@ private slots:
     void faultOptions_data();
     void faultOptions();
     void serialPort();
+    void clientThatNeverReadsIsDropped();
+    void closedTerminalForgetsReplies();
 };
 
 // Starts the simulator as `sim` and connects `socket` to it.
@@ -123,6 +132,8 @@ void tst_Simulator::linesShowInStatus_data()
     bad("binary", QByteArray("\x00\x01\xfe\xff\x80zz", 7), "ignored");
     bad("overlong command", "SetRF 0" + QByteArray(300, ' '), "discarded");
     bad("100 kB, no line end", QByteArray(100000, '\x01'), "discarded");
+    // One line of log a second for a flood, with the count, not one a line.
+    bad("100 000 junk lines", QByteArray("junk\r\n").repeated(100000) + "junk", "more like this");
 }
 
 void tst_Simulator::linesShowInStatus()
@@ -142,6 +153,7 @@ void tst_Simulator::linesShowInStatus()
     QCOMPARE(statusFields(frames[1]), wanted);
     if (!report.isEmpty())
         QTRY_VERIFY_WITH_TIMEOUT(sim.stderrText().contains(report), Timeout);
+    QVERIFY2(sim.stderrText().size() < 4096, qPrintable(sim.stderrText().left(4096)));
 }
 
 void tst_Simulator::clientsShareOneDevice()
@@ -275,6 +287,51 @@ void tst_Simulator::serialPort()
     QVERIFY(!port.open(QIODevice::ReadWrite));
     // SIGTERM ends it by itself all the same.
     QVERIFY(sim.stop());
+}
+
+// A client that polls and never reads is cut off before the simulator's memory grows with
+// it, and the others are served meanwhile.
+void tst_Simulator::clientThatNeverReadsIsDropped()
+{
+    START_CLIENT({});
+    const int greedy = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(greedy >= 0);
+    // A small receive window, so that unread replies pile up in the simulator, not here.
+    const int window = 4096;
+    QCOMPARE(::setsockopt(greedy, SOL_SOCKET, SO_RCVBUF, &window, sizeof window), 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(sim.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(greedy, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    // Up to 2 MB of polls, 14 MB of replies: far past the bound.
+    const QByteArray polls = QByteArray("Meas\r\n").repeated(10000);
+    for (int i = 0; i < 35; ++i) {
+        if (::send(greedy, polls.constData(), size_t(polls.size()), MSG_NOSIGNAL) < 0)
+            break;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(sim.stderrText().contains("reads no replies"), Timeout);
+    ::close(greedy);
+    QCOMPARE(Reply::kindOf(ask(&socket, "?")), Reply::Kind::Identification);
+}
+
+// Replies a closed client left unread in the terminal do not reach the next one.
+void tst_Simulator::closedTerminalForgetsReplies()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start({"--pty"}), qPrintable(sim.errorString()));
+    const int earlier = ::open(sim.ptyPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(earlier >= 0);
+    const QByteArray lines = QByteArray("Status\r\n").repeated(50);
+    QCOMPARE(::write(earlier, lines.constData(), size_t(lines.size())), qint64(lines.size()));
+    const int replies = 50 * (StartStatus.size() + 1);
+    int unread = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(::ioctl(earlier, FIONREAD, &unread) == 0 && unread >= replies, Timeout);
+    ::close(earlier);
+
+    QSerialPort port(sim.ptyPath());
+    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    QCOMPARE(ask(&port, "?"), QByteArray("?\r\n700136A\xff"));
 }
 
 QTEST_GUILESS_MAIN(tst_Simulator)

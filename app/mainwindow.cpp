@@ -29,6 +29,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_pollTimer = new QTimer(this);
     m_serial = new QSerialPort(this);
+    // A flood waits in the system, where flow control slows its sender, not in memory here.
+    m_socket.setReadBufferSize(LinkReadBufferBytes);
+    m_serial->setReadBufferSize(LinkReadBufferBytes);
 
     for (QTextEdit *display : {m_form->TempAVal,
                                m_form->TempBVal,

@@ -16,6 +16,11 @@ class MainWindow : public QMainWindow
 
 public:
     static constexpr int PollIntervalMs = 100;
+    // Reply bytes taken from a link in one go. A device that floods the link (broken, or
+    // hostile) must not keep the window from its other events; the rest is read next.
+    static constexpr qint64 MaxReadBytes = 16 * 1024;
+    // Reply bytes a link may hold in the program before it stops reading from the system.
+    static constexpr qint64 LinkReadBufferBytes = 64 * 1024;
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
@@ -58,6 +63,7 @@ private:
     void applyStatus(const QByteArray &frame);
     void applyMeasurement(const QByteArray &frame);
     void applyStatusCharacter(qint8 statusChar);
+    void drawReadings();
     void showLamp(QLabel *lamp, const char *image);
 
     friend class tst_Links; // looks at the links' own state
@@ -66,4 +72,17 @@ private:
     MainWindowForm *m_form = nullptr;
     QSerialPort *m_serial = nullptr;
     QTimer *m_pollTimer = nullptr;
+
+    // The newest reading for each value display, drawn once when the bytes at hand are
+    // handled: drawing is what costs, and only the last of a burst of readings shows.
+    struct Reading
+    {
+        bool pending = false;
+        double tenths = 0;
+        int limit = 0;
+        bool hasLimit = false;
+    };
+    static constexpr int DisplayCount = 6;
+    Reading m_readings[DisplayCount];
+    bool m_readScheduled = false;
 };

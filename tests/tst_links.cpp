@@ -44,6 +44,7 @@ private slots:
 
     void serialOpenAndClose();
     void serialHangUpIsLost();
+    void hangUpSeenWithoutWrite();
     void tcpConnect();
     void peerCloses();
     void refusedThenConnects();
@@ -164,6 +165,19 @@ void tst_Links::serialHangUpIsLost()
     QCOMPARE(lampOf("USBLED"), lamp("Red"));
 }
 
+// The hang-up alone tells the link is lost: no write has to fail first.
+void tst_Links::hangUpSeenWithoutWrite()
+{
+    ScriptedPty device;
+    QVERIFY(openSerial(device));
+    QVERIFY(device.waitForLine("Status"));
+    pollTimer()->stop();
+    device.hangUp();
+    QTRY_COMPARE(lampOf("USBLED"), lamp("Red"));
+    QCOMPARE(App::serialLinkUp, 0);
+    QVERIFY(!m_window->m_serial->isOpen());
+}
+
 void tst_Links::tcpConnect()
 {
     ScriptedPeer peer;
@@ -174,6 +188,9 @@ void tst_Links::tcpConnect()
     QCOMPARE(lines.count("Meas"), lines.size() - 2);
     QCOMPARE(pollTimer()->interval(), 100);
     QCOMPARE(App::tcpLinkUp, 1);
+    // A flood waits in the system, not in the panel's memory.
+    QCOMPARE(m_window->m_socket.readBufferSize(), MainWindow::LinkReadBufferBytes);
+    QCOMPARE(m_window->m_serial->readBufferSize(), MainWindow::LinkReadBufferBytes);
     QCOMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Disconnect"));
     QVERIFY(widget<QPushButton>("EthernetConnect")->isEnabled());
     QVERIFY(widget<QPlainTextEdit>("DebugOut")

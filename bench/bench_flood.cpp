@@ -66,7 +66,7 @@ protected:
         m_flooding = true;
         const QDeadlineTimer end(m_seconds * 1000);
         while (!end.hasExpired()) {
-            if (panel->bytesToWrite() < chunk.size()) {
+            while (panel->bytesToWrite() < 4 * chunk.size()) {
                 panel->write(chunk);
                 m_sent += chunk.size();
             }

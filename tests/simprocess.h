@@ -26,6 +26,7 @@ public:
     // Ends it with SIGTERM; true if it then exited by itself with status 0.
     bool stop();
 
+    qint64 processId() const { return m_process.processId(); }
     quint16 port() const { return m_port; }
     QString ptyPath() const { return m_ptyPath; }
     // Everything it has written to standard error so far.

@@ -1,15 +1,20 @@
+#include "childprocess.h"
 #include "frameassembler.h"
 #include "replies.h"
 #include "simprocess.h"
 #include "waiting.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -61,6 +66,17 @@ Reply::Measurement meas(QIODevice *device, const QByteArray &lines)
     return Reply::decodeMeasurement(ask(device, lines + "\r\nMeas"));
 }
 
+// True once process `pid` has ended, reaped or not.
+bool hasEnded(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    const char state = text.mid(text.lastIndexOf(')') + 2, 1).append('?').at(0);
+    return state == 'Z' || state == 'X';
+}
+
 bool connectTo(QTcpSocket *socket, quint16 port)
 {
     QSignalSpy connected(socket, &QTcpSocket::connected);
@@ -86,6 +102,7 @@ private slots:
     void serialPort();
     void clientThatNeverReadsIsDropped();
     void closedTerminalForgetsReplies();
+    void diesWithTheTest();
 };
 
 // Starts the simulator as `sim` and connects `socket` to it.
@@ -332,6 +349,42 @@ void tst_Simulator::closedTerminalForgetsReplies()
     QSerialPort port(sim.ptyPath());
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
     QCOMPARE(ask(&port, "?"), QByteArray("?\r\n700136A\xff"));
+}
+
+// A test killed outright (a crash, a CTest time-out) takes its simulator with it. The test
+// runs itself as the one to be killed, holding a simulator.
+void tst_Simulator::diesWithTheTest()
+{
+    if (qEnvironmentVariableIsSet("KORVANE_HOLD_SIM")) {
+        SimProcess sim;
+        QVERIFY2(sim.start({"--pty"}), qPrintable(sim.errorString()));
+        std::printf("holding %lld\n", static_cast<long long>(sim.processId()));
+        std::fflush(stdout);
+        QFile input;
+        QVERIFY(input.open(stdin, QIODevice::ReadOnly));
+        input.readLine(); // until killed
+        return;
+    }
+    ChildProcess holder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KORVANE_HOLD_SIM", "1");
+    holder.setProcessEnvironment(environment);
+    holder.start(QCoreApplication::applicationFilePath(), {"diesWithTheTest"});
+    QByteArray out;
+    QVERIFY(waitUntil(
+        &holder,
+        &QProcess::readyReadStandardOutput,
+        [&] { return (out += holder.readAllStandardOutput()).contains("holding "); },
+        Timeout));
+    const int at = out.indexOf("holding ") + 8;
+    const qint64 sim = out.mid(at, out.indexOf('\n', at) - at).toLongLong();
+    QVERIFY(sim > 0 && !hasEnded(sim));
+    ::kill(pid_t(holder.processId()), SIGKILL);
+    QVERIFY(holder.waitForFinished(Timeout));
+    const bool ended = QTest::qWaitFor([&] { return hasEnded(sim); }, Timeout);
+    if (!ended)
+        ::kill(pid_t(sim), SIGKILL); // not to leave it behind, whatever the outcome
+    QVERIFY(ended);
 }
 
 QTEST_GUILESS_MAIN(tst_Simulator)

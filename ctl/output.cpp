@@ -178,11 +178,14 @@ QString printable(const QByteArray &bytes)
             pos += length;
             continue;
         }
-        if (code == '\\')
+        if (code == '\\') {
             text += QStringLiteral("\\\\");
-        else
+            ++pos;
+            continue;
+        }
+        // Each byte of a control character's sequence, so that none is lost.
+        for (const char *last = pos + qMax(length, 1); pos < last; ++pos)
             text += QStringLiteral("\\x%1").arg(uchar(*pos), 2, 16, QLatin1Char('0'));
-        pos += qMax(length, 1);
     }
     return text;
 }

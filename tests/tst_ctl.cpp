@@ -481,9 +481,9 @@ void tst_Ctl::peerTextEscaped_data()
     QTest::addColumn<QByteArray>("model");
     QTest::addColumn<char>("statusChar");
     QTest::addColumn<QString>("shown");
-    const QByteArray hostile("\x1b[2J\x1b]0;x\x07\xfe\\ü");
+    const QByteArray hostile("\x1b[2J\x1b]0;x\x07\xfe\\ü\xc2\x9b"); // 16 bytes
     QTest::newRow("identify") << "identify" << hostile << '0'
-                              << QString("\\x1b[2J\\x1b]0;x\\x07\\xfe\\\\ü\n");
+                              << QString("\\x1b[2J\\x1b]0;x\\x07\\xfe\\\\ü\\xc2\\x9b\n");
     QTest::newRow("meas table") << "meas" << QByteArray("700136A") << '\x1b'
                                 << QString("\nstatus" + QString(12, ' ') + "\\x1b\n");
     QTest::newRow("watch line") << "meas --watch --count 1" << QByteArray("700136A") << '\x9b'

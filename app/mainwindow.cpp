@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "about.h"
+#include "connectattempt.h"
 #include "mainwindowform.h"
 
 #include <QPixmap>
@@ -29,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_pollTimer = new QTimer(this);
     m_serial = new QSerialPort(this);
+    m_connectAttempt = new ConnectAttempt(&m_socket, this);
+    connect(m_connectAttempt, &ConnectAttempt::failed, this, &MainWindow::showConnectFailure);
     // A flood waits in the system, where flow control slows its sender, not in memory here.
     m_socket.setReadBufferSize(LinkReadBufferBytes);
     m_serial->setReadBufferSize(LinkReadBufferBytes);

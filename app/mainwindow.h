@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+class ConnectAttempt;
 class MainWindowForm;
 class QLabel;
 
@@ -56,6 +57,9 @@ private:
     void send(const QString &command);
     QByteArray probe();
     void closeSerialLink();
+    void connectTcp();
+    void showConnectFailure(const QString &address, const QString &reason);
+    void showOpenFailures(const QStringList &hints);
     void stopPollUnlessLinkUp();
     void startPoll();
     void applyFrame(const QByteArray &frame);
@@ -72,6 +76,13 @@ private:
     MainWindowForm *m_form = nullptr;
     QSerialPort *m_serial = nullptr;
     QTimer *m_pollTimer = nullptr;
+    ConnectAttempt *m_connectAttempt = nullptr;
+    // Set by the Disconnect click until the socket has closed: from then on the poll
+    // follows the links that are really up.
+    bool m_tcpCloseRequested = false;
+    // The status bar lines this window put up, so that it clears only its own.
+    QString m_scanMessage;
+    QString m_connectMessage;
 
     // The newest reading for each value display, drawn once when the bytes at hand are
     // handled: drawing is what costs, and only the last of a burst of readings shows.

@@ -5,12 +5,18 @@
 
 #include "appstate.h"
 #include "commands.h"
+#include "connectattempt.h"
+#include "ipv4address.h"
 #include "mainwindowform.h"
 #include "serialports.h"
+
+#include <QHostAddress>
+#include <QStatusBar>
 
 namespace {
 
 constexpr auto Unique = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
+constexpr int ConnectMessageMs = 10000;
 
 } // namespace
 
@@ -68,19 +74,49 @@ void MainWindow::SerialError(QSerialPort::SerialPortError error)
 void MainWindow::on_EthernetConnect_clicked()
 {
     if (App::tcpLinkUp) {
+        // With bytes still queued the socket closes later, and the link stays up until then.
+        m_tcpCloseRequested = true;
         m_socket.disconnectFromHost();
         disconnect(&m_socket, SIGNAL(readyRead()), this, SLOT(ReadSerData()));
         stopPollUnlessLinkUp();
         return;
     }
-    m_socket.connectToHost(m_form->HostIP->text(), App::amplifierTcpPort);
+    if (m_connectAttempt->isPending()) {
+        m_connectAttempt->cancel();
+        return;
+    }
+    connectTcp();
+}
+
+void MainWindow::connectTcp()
+{
+    const QString typed = m_form->HostIP->text();
+    const Ipv4::Parsed host = Ipv4::parseDecimal(typed);
+    if (!host.isValid()) {
+        m_connectMessage = tr("Invalid address %1: %2").arg(typed, host.error);
+        statusBar()->showMessage(m_connectMessage, ConnectMessageMs);
+        return;
+    }
+    m_tcpCloseRequested = false;
+    const QString address = QHostAddress(host.address).toString();
+    m_socket.connectToHost(QHostAddress(host.address), App::amplifierTcpPort);
+    m_connectAttempt->start(address);
     connect(&m_socket, SIGNAL(connected()), this, SLOT(socketConnected()), Unique);
     connect(&m_socket, SIGNAL(disconnected()), this, SLOT(socketDisconnected()), Unique);
     connect(&m_socket, SIGNAL(readyRead()), this, SLOT(ReadSerData()), Unique);
 }
 
+void MainWindow::showConnectFailure(const QString &address, const QString &reason)
+{
+    m_connectMessage = tr("Cannot connect to %1: %2").arg(address, reason);
+    statusBar()->showMessage(m_connectMessage, ConnectMessageMs);
+}
+
 void MainWindow::socketConnected()
 {
+    if (!m_connectMessage.isEmpty() && statusBar()->currentMessage() == m_connectMessage)
+        statusBar()->clearMessage();
+    m_connectMessage.clear();
     App::tcpLinkUp = 1;
     send(QLatin1String(Command::Identify));
     send(QLatin1String(Command::Status));
@@ -94,6 +130,12 @@ void MainWindow::socketDisconnected()
     showLamp(m_form->TCPLED, ":/images/LED_Grey.png");
     m_form->EthernetConnect->setText(QStringLiteral("Connect"));
     App::tcpLinkUp = 0;
+    // A peer that closes leaves the poll running, ready for the next link; a close the
+    // operator asked for stops it once no link is left.
+    if (m_tcpCloseRequested) {
+        m_tcpCloseRequested = false;
+        stopPollUnlessLinkUp();
+    }
 }
 
 void MainWindow::startPoll()

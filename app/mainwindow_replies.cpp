@@ -39,6 +39,10 @@ void MainWindow::ReadSerData()
 {
     // With both links up, replies are taken from the socket only.
     QIODevice *link = App::tcpLinkUp ? static_cast<QIODevice *>(&m_socket) : m_serial;
+    // The serial side's copies are dropped as they come, so that they neither pile up
+    // nor pass for fresh readings once the socket goes.
+    if (App::tcpLinkUp && m_serial->isOpen())
+        m_serial->readAll();
     if (!link->isOpen())
         return;
     // Every complete frame is handled now, in arrival order: a burst often holds several

@@ -11,6 +11,8 @@
 #include "serialports.h"
 
 #include <QCoreApplication>
+#include <QSignalBlocker>
+#include <QStatusBar>
 
 namespace {
 
@@ -27,6 +29,17 @@ QStringList portEntryData(const Platform::SerialPortEntry &port)
                                    : notAvailableText()};
 }
 
+// What the operator can do about a candidate port that would not open.
+QString openFailureHint(const QString &portName, const QSerialPort &serial)
+{
+    if (serial.error() != QSerialPort::PermissionError)
+        return QCoreApplication::translate("MainWindow", "Cannot open %1: %2")
+            .arg(portName, serial.errorString());
+    const QString group = Platform::serialPortGroup(portName);
+    return QCoreApplication::translate("MainWindow", "Cannot open %1: your user must be in group %2")
+        .arg(portName, group.isEmpty() ? QStringLiteral("dialout") : group);
+}
+
 } // namespace
 
 void MainWindow::on_SerialRefresh_clicked()
@@ -40,22 +53,30 @@ void MainWindow::on_SerialRefresh_clicked()
 
 void MainWindow::FindSerialPorts()
 {
+    // The probe's answers are the probe's own. A lost serial link leaves the window bound
+    // to this port object, and Qt's serial waits emit readyRead() and errors inside the
+    // probe: unblocked, the reply reader would take the answer and the link's error
+    // handling would act on a port that is not the link.
+    const QSignalBlocker probeOnly(m_serial);
     m_form->serialPortInfoListBox->clear();
     notAvailableText(); // translated once, on the first scan, and kept for the process
 
+    QStringList openFailures;
     const QList<Platform::SerialPortEntry> ports = Platform::availableSerialPorts();
     for (const Platform::SerialPortEntry &port : ports) {
         const QStringList entryData = portEntryData(port);
         m_serial->setPortName(port.name);
 
         QString report = Reply::probeErrorReport(port.name);
-        if (Platform::isAmplifierAdapter(port.description)) {
+        if (Platform::isAmplifierCandidate(port)) {
             App::serialLinkUp = m_serial->open(QIODevice::ReadWrite) ? 1 : 0;
             if (App::serialLinkUp) {
                 const QByteArray received = probe();
                 if (Reply::probeMatches(received))
                     m_form->serialPortInfoListBox->addItem(port.name, entryData);
                 report = Reply::probeReport(port.name, received);
+            } else {
+                openFailures.append(openFailureHint(port.name, *m_serial));
             }
         } else {
             App::serialLinkUp = 0;
@@ -64,6 +85,22 @@ void MainWindow::FindSerialPorts()
         m_serial->close();
         App::serialLinkUp = 0;
     }
+    showOpenFailures(openFailures);
+}
+
+void MainWindow::showOpenFailures(const QStringList &hints)
+{
+    // Stays until the next scan or message: an empty list must not go unexplained.
+    if (hints.isEmpty()) {
+        if (statusBar()->currentMessage() == m_scanMessage)
+            statusBar()->clearMessage();
+        m_scanMessage.clear();
+        return;
+    }
+    m_scanMessage = hints.first();
+    if (hints.size() > 1)
+        m_scanMessage += tr(" (and %1 more)").arg(hints.size() - 1);
+    statusBar()->showMessage(m_scanMessage);
 }
 
 QByteArray MainWindow::probe()

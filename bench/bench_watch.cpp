@@ -1,6 +1,7 @@
 // korvane-ctl logging readings for a long time: its CPU share and whether its memory grows.
 // Starts korvane-sim, runs `korvane-ctl --host 127.0.0.1 --port P meas --watch --csv FILE`
 // and samples the tool's /proc entries. Usage: bench_watch [seconds] (default 600).
+#include "procstats.h"
 #include "simprocess.h"
 
 #include <QCoreApplication>
@@ -15,37 +16,6 @@
 #include <csignal>
 #include <vector>
 #include <cstdio>
-
-namespace {
-
-struct Sample
-{
-    double cpuSeconds = 0;
-    qint64 residentKiB = 0;
-};
-
-Sample sampleOf(qint64 pid)
-{
-    Sample sample;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        // Fields after the command name, which ends with ')': utime and stime are 14 and 15.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        const double ticks = double(::sysconf(_SC_CLK_TCK));
-        sample.cpuSeconds = (fields.value(11).toLongLong() + fields.value(12).toLongLong()) / ticks;
-    }
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                sample.residentKiB = line.mid(6).trimmed().split(' ').first().toLongLong();
-        }
-    }
-    return sample;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -75,15 +45,15 @@ int main(int argc, char *argv[])
     }
     ctl.setStandardOutputFile(QProcess::nullDevice());
     QTest::qWait(2000); // connected and logging
-    const Sample start = sampleOf(ctl.processId());
+    const ProcStats::Sample start = ProcStats::sampleOf(ctl.processId());
     QElapsedTimer wall;
     wall.start();
     std::vector<qint64> resident;
     for (int minute = 0; wall.elapsed() < seconds * 1000; ++minute) {
         QTest::qWait(qMin<qint64>(60000, seconds * 1000 - wall.elapsed()));
-        resident.push_back(sampleOf(ctl.processId()).residentKiB);
+        resident.push_back(ProcStats::sampleOf(ctl.processId()).residentKiB);
     }
-    const Sample end = sampleOf(ctl.processId());
+    const ProcStats::Sample end = ProcStats::sampleOf(ctl.processId());
     const double wallSeconds = wall.elapsed() / 1000.0;
     ::kill(pid_t(ctl.processId()), SIGINT);
     ctl.waitForFinished(10000);

@@ -14,4 +14,12 @@ qint64 residentKiB();
 // The most resident memory the process has had so far, in KiB.
 qint64 peakResidentKiB();
 
+// The same of another process, from /proc.
+struct Sample
+{
+    double cpuSeconds = 0;
+    qint64 residentKiB = 0;
+};
+Sample sampleOf(qint64 pid);
+
 } // namespace ProcStats

@@ -82,7 +82,7 @@ void MeasWatch::onAnswered(const QByteArray &frame)
 {
     if (!record(frame))
         return;
-    m_retryMs = FirstRetryMs;
+    m_backoff.reset();
     if (m_wanted > 0 && m_readings >= m_wanted)
         finish(ExitStatus::Success);
 }
@@ -94,9 +94,9 @@ void MeasWatch::reconnectLater(const QString &why)
     m_pollTimer.stop();
     m_requester->cancel();
     m_reconnecting = true;
-    Output::printError(tr("%1; reconnecting in %2 s").arg(why).arg(m_retryMs / 1000.0));
-    m_retryTimer.start(m_retryMs);
-    m_retryMs = qMin(m_retryMs * 2, LongestRetryMs);
+    const int waitMs = m_backoff.next();
+    Output::printError(tr("%1; reconnecting in %2 s").arg(why).arg(waitMs / 1000.0));
+    m_retryTimer.start(waitMs);
 }
 
 bool MeasWatch::record(const QByteArray &frame)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "reconnectbackoff.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -15,9 +17,6 @@ class MeasWatch : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int FirstRetryMs = 500;
-    static constexpr int LongestRetryMs = 10000;
-
     // The log may be null: then readings are only printed.
     MeasWatch(AmplifierLink *link, Requester *requester, CsvLog *log, QObject *parent = nullptr);
 
@@ -49,7 +48,7 @@ private:
     CsvLog *m_log = nullptr;
     QTimer m_pollTimer;
     QTimer m_retryTimer;
-    int m_retryMs = FirstRetryMs;
+    ReconnectBackoff m_backoff;
     int m_wanted = 0;
     int m_readings = 0;
     bool m_json = false;

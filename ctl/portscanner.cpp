@@ -19,7 +19,7 @@ PortScanner::Outcome PortScanner::scanPort(const Platform::SerialPortEntry &port
 {
     Outcome outcome;
     outcome.line = Reply::probeErrorReport(port.name);
-    if (!Platform::isAmplifierAdapter(port.description))
+    if (!Platform::isAmplifierCandidate(port))
         return outcome;
     QSerialPort serial;
     serial.setPortName(port.name);

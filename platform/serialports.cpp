@@ -1,6 +1,8 @@
 #include "serialports.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
@@ -27,6 +29,19 @@ QList<SerialPortEntry> systemPorts()
 }
 
 const char *const AdapterMarkers[] = {"USB Serial Device", "CCS USB to UART"};
+const char GenericUsbModemDriver[] = "cdc_acm";
+
+QString &sysfsRoot()
+{
+    static QString root = QStringLiteral("/sys");
+    return root;
+}
+
+// The device file of a port given by name ("ttyACM0") or by path.
+QString devicePath(const QString &portName)
+{
+    return portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+}
 
 SerialPortProvider &installedProvider()
 {
@@ -54,6 +69,30 @@ bool isAmplifierAdapter(const QString &description)
             return true;
     }
     return false;
+}
+
+bool isAmplifierCandidate(const SerialPortEntry &port)
+{
+    return isAmplifierAdapter(port.description)
+           || serialPortDriver(port.name) == QLatin1String(GenericUsbModemDriver);
+}
+
+QString serialPortDriver(const QString &portName)
+{
+    const QString tty = QFileInfo(portName).fileName();
+    const QString link = QStringLiteral("%1/class/tty/%2/device/driver").arg(sysfsRoot(), tty);
+    const QString target = QFileInfo(link).canonicalFilePath();
+    return target.isEmpty() ? QString() : QFileInfo(target).fileName();
+}
+
+void setSysfsRoot(const QString &root)
+{
+    sysfsRoot() = root;
+}
+
+QString serialPortGroup(const QString &portName)
+{
+    return QFileInfo(devicePath(portName)).group();
 }
 
 void sleepMs(int ms)

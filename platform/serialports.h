@@ -34,6 +34,19 @@ void setSerialPortProvider(SerialPortProvider provider);
 // Whether a port's description names one of the USB adapters the amplifier is built with.
 // Case matters; the name may stand anywhere in the description.
 bool isAmplifierAdapter(const QString &description);
+// Whether the scan should ask the port to identify itself: its description names one of
+// the adapters, or Linux's generic USB modem driver serves it. That driver is what Windows
+// lists as "USB Serial Device"; Linux reports the device's own product string instead.
+bool isAmplifierCandidate(const SerialPortEntry &port);
+
+// The kernel driver behind a serial port ("cdc_acm", "ftdi_sio"), read from sysfs; empty
+// for a port without one (a pseudo-terminal) or where there is no sysfs.
+QString serialPortDriver(const QString &portName);
+// Where sysfs is mounted; tests lay out a folder of their own.
+void setSysfsRoot(const QString &root);
+
+// The group that owns a serial port's device file ("dialout"), empty if it cannot be read.
+QString serialPortGroup(const QString &portName);
 
 // Blocks the calling thread for the given milliseconds.
 void sleepMs(int ms);

@@ -6,9 +6,9 @@ ScriptedPeer::ScriptedPeer(QObject *parent)
     : QObject(parent)
 {}
 
-bool ScriptedPeer::listen(quint16 port)
+bool ScriptedPeer::listen(quint16 port, const QHostAddress &address)
 {
-    return m_server.listen(QHostAddress::LocalHost, port);
+    return m_server.listen(address, port);
 }
 
 bool ScriptedPeer::waitForClient()

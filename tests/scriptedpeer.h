@@ -19,7 +19,7 @@ public:
 
     explicit ScriptedPeer(QObject *parent = nullptr);
 
-    bool listen(quint16 port = 0);
+    bool listen(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
     quint16 port() const { return m_server.serverPort(); }
     // Waits for the panel's connection.
     bool waitForClient();

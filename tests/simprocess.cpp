@@ -1,5 +1,7 @@
 #include "simprocess.h"
 
+#include "waiting.h"
+
 #include <QDeadlineTimer>
 #include <QList>
 
@@ -19,12 +21,18 @@ QString SimProcess::programPath()
 
 bool SimProcess::start(const QStringList &arguments)
 {
+    return startProgram(programPath(),
+                        QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+}
+
+bool SimProcess::startProgram(const QString &program, const QStringList &arguments)
+{
     const bool wantPty = arguments.contains(QStringLiteral("--pty"));
-    m_process.start(programPath(),
-                    QStringList{QStringLiteral("--port"), QStringLiteral("0")} + arguments);
+    m_port = 0;
+    m_stdout.clear();
+    m_process.start(program, arguments);
     if (!m_process.waitForStarted(StartTimeoutMs))
-        return fail(
-            QStringLiteral("cannot start %1: %2").arg(programPath(), m_process.errorString()));
+        return fail(QStringLiteral("cannot start %1: %2").arg(program, m_process.errorString()));
 
     const QDeadlineTimer deadline(StartTimeoutMs);
     while (!parseStartLines(wantPty)) {
@@ -34,7 +42,7 @@ bool SimProcess::start(const QStringList &arguments)
         if (!m_process.waitForReadyRead(int(deadline.remainingTime()))
             && m_process.state() == QProcess::NotRunning)
             return fail(
-                QStringLiteral("korvane-sim exited with status %1").arg(m_process.exitCode()));
+                QStringLiteral("%1 exited with status %2").arg(program).arg(m_process.exitCode()));
         m_stdout += m_process.readAllStandardOutput();
     }
     return true;
@@ -75,6 +83,15 @@ QString SimProcess::stderrText()
 {
     m_stderr += m_process.readAllStandardError();
     return QString::fromUtf8(m_stderr);
+}
+
+bool SimProcess::waitForReport(const QString &text, int times, int timeoutMs)
+{
+    return waitUntil(
+        &m_process,
+        &QProcess::readyReadStandardError,
+        [&] { return stderrText().count(text) >= times; },
+        timeoutMs);
 }
 
 bool SimProcess::fail(const QString &why)

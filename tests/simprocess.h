@@ -23,14 +23,18 @@ public:
     // Starts the simulator with `--port 0` and the given arguments, and waits until it
     // listens (and, with --pty, has its terminal). False with errorString() if not.
     bool start(const QStringList &arguments = {});
+    // Starts another of our programs that announces itself the same way ("listening ...").
+    bool startProgram(const QString &program, const QStringList &arguments);
     // Ends it with SIGTERM; true if it then exited by itself with status 0.
     bool stop();
 
-    qint64 processId() const { return m_process.processId(); }
     quint16 port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     QString ptyPath() const { return m_ptyPath; }
     // Everything it has written to standard error so far.
     QString stderrText();
+    // Waits until standard error holds `text` `times` times in all.
+    bool waitForReport(const QString &text, int times = 1, int timeoutMs = 10000);
     QString errorString() const { return m_error; }
 
 private:

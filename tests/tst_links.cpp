@@ -1,6 +1,7 @@
 #include "appstate.h"
 #include "findwidget.h"
 #include "mainwindow.h"
+#include "replies.h"
 #include "scratchsettings.h"
 #include "scriptedpeer.h"
 #include "scriptedpty.h"
@@ -13,10 +14,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
 
 #include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +36,46 @@ QByteArray frame(const QByteArray &content)
 {
     return '\0' + content + '\xff';
 }
+
+// The seven lines of one serial probe, as they follow each other on the wire.
+QByteArray probeLines()
+{
+    QByteArray lines;
+    for (int ends = 1; ends <= 7; ++ends)
+        lines += "?" + QByteArray("\r\n").repeated(ends);
+    return lines;
+}
+
+// A loopback listener that never completes another connection: its backlog of one is
+// taken by a connection nobody accepts, so a new SYN goes unanswered, as from an address
+// where no host answers.
+class StalledListener
+{
+public:
+    StalledListener()
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(m_fd, 0) != 0
+            || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        m_port = ntohs(address.sin_port);
+        m_filler.connectToHost(QHostAddress::LocalHost, m_port);
+        if (!m_filler.waitForConnected(5000))
+            m_port = 0;
+    }
+    ~StalledListener() { ::close(m_fd); }
+    quint16 port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    quint16 m_port = 0;
+    QTcpSocket m_filler;
+};
 
 } // namespace
 
@@ -43,11 +90,16 @@ private slots:
     void cleanup();
 
     void serialOpenAndClose();
+    void serialErrors_data();
+    void serialErrors();
     void serialHangUpIsLost();
     void hangUpSeenWithoutWrite();
     void tcpConnect();
     void peerCloses();
     void refusedThenConnects();
+    void addressesAreDecimal();
+    void connectFailures_data();
+    void connectFailures();
     void bothLinksUp();
     void reconnectsKeepOneMeasPerTick();
     void refreshEndsSerialLink();
@@ -64,6 +116,7 @@ private:
         return widget<QLabel>(name)->pixmap(Qt::ReturnByValue).toImage();
     }
     QTimer *pollTimer() const { return m_window->m_pollTimer; }
+    QString statusMessage() const { return m_window->statusBar()->currentMessage(); }
     // Opens the device's terminal and the panel's serial link to it.
     bool openSerial(ScriptedPty &device);
     bool openSerial(const QString &path);
@@ -138,6 +191,56 @@ void tst_Links::serialOpenAndClose()
     QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Connect"));
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
     QVERIFY(!pollTimer()->isActive());
+
+    // The close path unbound the port: opened by someone else, it feeds the window nothing.
+    const QString title = m_window->windowTitle();
+    QVERIFY(m_window->m_serial->open(QIODevice::ReadWrite));
+    QSignalSpy arrived(m_window->m_serial, &QSerialPort::readyRead);
+    QVERIFY(arrived.isValid());
+    device.send(frame("?\r\n700115A"));
+    QVERIFY(arrived.wait());
+    emit m_window->m_serial->errorOccurred(QSerialPort::ResourceError);
+    QCOMPARE(m_window->windowTitle(), title);
+    QCOMPARE(lampOf("USBLED"), lamp("Grey"));
+}
+
+void tst_Links::serialErrors_data()
+{
+    QTest::addColumn<QSerialPort::SerialPortError>("error");
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("resource") << QSerialPort::ResourceError << true;
+    for (const auto error : {QSerialPort::DeviceNotFoundError,
+                             QSerialPort::PermissionError,
+                             QSerialPort::OpenError,
+                             QSerialPort::WriteError,
+                             QSerialPort::ReadError,
+                             QSerialPort::UnsupportedOperationError,
+                             QSerialPort::UnknownError,
+                             QSerialPort::TimeoutError,
+                             QSerialPort::NotOpenError})
+        QTest::newRow(QByteArray::number(int(error))) << error << false;
+}
+
+void tst_Links::serialErrors()
+{
+    QFETCH(QSerialPort::SerialPortError, error);
+    QFETCH(bool, lost);
+    ScriptedPty device;
+    QVERIFY(openSerial(device));
+    emit m_window->m_serial->errorOccurred(error);
+    QCOMPARE(App::serialLinkUp, lost ? 0 : 1);
+    QCOMPARE(m_window->m_serial->isOpen(), !lost);
+    QCOMPARE(lampOf("USBLED"), lamp(lost ? "Red" : "Grey"));
+    QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Disconnect"));
+    QVERIFY(pollTimer()->isActive());
+    if (!lost)
+        return;
+
+    // A click in the Lost state opens the port again, as from Closed.
+    widget<QPushButton>("SerialConnect")->click();
+    QCOMPARE(App::serialLinkUp, 1);
+    QVERIFY(device.waitForLine("?", 2));
+    QVERIFY(device.waitForLine("Status", 2));
 }
 
 void tst_Links::serialHangUpIsLost()
@@ -163,6 +266,27 @@ void tst_Links::serialHangUpIsLost()
     QVERIFY(ticks.wait(1000));
     QCOMPARE(errors.count(), 0);
     QCOMPARE(lampOf("USBLED"), lamp("Red"));
+
+    // A refresh finds the amplifier plugged in again; the lost link's bindings take
+    // none of the probe's answer, and the window shows nothing of it.
+    SimProcess replugged;
+    QVERIFY2(replugged.start(
+                 {QStringLiteral("--pty"), QStringLiteral("--model"), QStringLiteral("700115A")}),
+             qPrintable(replugged.errorString()));
+    const QString path = replugged.ptyPath();
+    Platform::setSerialPortProvider([path] {
+        return QList<Platform::SerialPortEntry>{{path, "USB Serial Device", 0}};
+    });
+    const QString title = m_window->windowTitle();
+    widget<QPushButton>("SerialRefresh")->click();
+    Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
+    QCOMPARE(widget<QComboBox>("serialPortInfoListBox")->count(), 1);
+    QVERIFY(widget<QPlainTextEdit>("DebugOut")
+                ->toPlainText()
+                .endsWith(path + QStringLiteral(": OK, Match: 700115A")));
+    QCOMPARE(lampOf("USBLED"), lamp("Red"));
+    QCOMPARE(m_window->windowTitle(), title);
+    QCOMPARE(App::serialLinkUp, 0);
 }
 
 // The hang-up alone tells the link is lost: no write has to fail first.
@@ -201,8 +325,11 @@ void tst_Links::tcpConnect()
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
 
-    // Disconnect by the button: the lamp goes grey and the poll stops.
+    // Disconnect by the button with a command still queued: the socket closes once it has
+    // gone out, the lamp goes grey and the poll stops.
+    widget<QPushButton>("CalibrateBtnB")->click();
     widget<QPushButton>("EthernetConnect")->click();
+    QVERIFY(peer.waitForLine("Calibrate 1"));
     QTRY_COMPARE(App::tcpLinkUp, 0);
     QCOMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Connect"));
     QVERIFY(widget<QPushButton>("EthernetConnect")->isEnabled());
@@ -220,6 +347,7 @@ void tst_Links::peerCloses()
     QTRY_COMPARE(App::tcpLinkUp, 0);
     QCOMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Connect"));
     QCOMPARE(lampOf("TCPLED"), lamp("Grey"));
+    QVERIFY(pollTimer()->isActive());
 
     // And the button connects again.
     widget<QPushButton>("EthernetConnect")->click();
@@ -245,6 +373,7 @@ void tst_Links::refusedThenConnects()
     QCOMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Connect"));
     QCOMPARE(lampOf("TCPLED"), lamp("Grey"));
     QCOMPARE(widget<QPlainTextEdit>("DebugOut")->toPlainText(), log);
+    QCOMPARE(statusMessage(), QStringLiteral("Cannot connect to 127.0.0.1: Connection refused"));
 
     ScriptedPeer peer;
     QVERIFY(peer.listen(port));
@@ -252,6 +381,67 @@ void tst_Links::refusedThenConnects()
     QVERIFY(peer.waitForClient());
     QVERIFY(peer.waitForLine("Status"));
     QCOMPARE(peer.lines().mid(0, 2), (QList<QByteArray>{"?", "Status"}));
+    QCOMPARE(statusMessage(), QString());
+}
+
+void tst_Links::addressesAreDecimal()
+{
+    // Leading zeros are decimal zeros, not an octal prefix (010 would be 8).
+    ScriptedPeer peer;
+    QVERIFY(peer.listen(0, QHostAddress(QStringLiteral("127.0.0.10"))));
+    App::amplifierTcpPort = peer.port();
+    widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.000.000.010"));
+    widget<QPushButton>("EthernetConnect")->click();
+    QVERIFY(peer.waitForClient());
+    QTRY_COMPARE(App::tcpLinkUp, 1);
+}
+
+void tst_Links::connectFailures_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("stalled");
+    QTest::addColumn<bool>("clickAgain");
+    QTest::addColumn<QString>("message");
+    const QString stalled = QStringLiteral("Cannot connect to 127.0.0.1: ");
+    QTest::newRow("no answer") << "127.0.0.1" << true << false << stalled + "no answer within 5 s";
+    QTest::newRow("cancelled") << "127.0.0.1" << true << true << stalled + "cancelled";
+    QTest::newRow("group above 255") << "999.999.999.999" << false << false
+                                     << "Invalid address 999.999.999.999: 999 is above 255";
+    QTest::newRow("three groups") << "1.2.3" << false << false
+                                  << "Invalid address 1.2.3.: a number is missing";
+    QTest::newRow("empty") << "" << false << false << "Invalid address ...: a number is missing";
+    QTest::newRow("letters") << "amplifier" << false << false
+                             << "Invalid address ...: a number is missing";
+    QTest::newRow("signs") << "+1.-2.3.4" << false << false
+                           << "Invalid address +1.-2.3.4: \"+1\" is not a decimal number";
+}
+
+void tst_Links::connectFailures()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, stalled);
+    QFETCH(bool, clickAgain);
+    QFETCH(QString, message);
+    StalledListener listener;
+    if (stalled) {
+        QVERIFY(listener.port());
+        App::amplifierTcpPort = listener.port();
+    }
+    widget<QLineEdit>("HostIP")->setText(host);
+    const QString typed = widget<QLineEdit>("HostIP")->text();
+    widget<QPushButton>("EthernetConnect")->click();
+    if (!stalled)
+        QCOMPARE(m_window->m_socket.state(), QAbstractSocket::UnconnectedState);
+    if (clickAgain) {
+        QCOMPARE(m_window->m_socket.state(), QAbstractSocket::ConnectingState);
+        widget<QPushButton>("EthernetConnect")->click();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(statusMessage(), message, 10000);
+    QCOMPARE(m_window->m_socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(App::tcpLinkUp, 0);
+    QCOMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Connect"));
+    QCOMPARE(lampOf("TCPLED"), lamp("Grey"));
+    QCOMPARE(widget<QLineEdit>("HostIP")->text(), typed);
 }
 
 void tst_Links::bothLinksUp()
@@ -265,15 +455,27 @@ void tst_Links::bothLinksUp()
     QVERIFY(device.waitForLine("Calibrate 0"));
     QVERIFY(peer.waitForLine("Calibrate 0"));
 
-    // Replies are read from the socket only; the serial side waits unread.
-    device.send(frame("?\r\n700115A"));
+    // Replies are read from the socket only; the serial side's are dropped as they come.
+    device.send(frame("?\r\n700115A") + Reply::measFrame({'0', {0, 0}, 0, {456, 0, 0}}));
     peer.send(frame("?\r\n700122A"));
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
+    QTRY_COMPARE(m_window->m_serial->bytesAvailable(), 0);
     QVERIFY(peer.waitForPolls(2));
     QVERIFY(m_window->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
 
+    // Once the socket goes, the serial link shows fresh readings only.
+    widget<QPushButton>("EthernetConnect")->click();
+    QTRY_COMPARE(App::tcpLinkUp, 0);
+    QVERIFY(pollTimer()->isActive());
+    device.send(Reply::measFrame({'0', {0, 0}, 0, {123, 0, 0}}));
+    QTRY_COMPARE(widget<QTextEdit>("CHAPout")->toPlainText(), QStringLiteral("12.3"));
+    QVERIFY(m_window->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
+
     // Closing the serial link keeps polling the TCP link that is still up.
+    widget<QPushButton>("EthernetConnect")->click();
+    QVERIFY(peer.waitForClient());
+    QTRY_COMPARE(App::tcpLinkUp, 1);
     widget<QPushButton>("SerialConnect")->click();
     QCOMPARE(App::serialLinkUp, 0);
     QVERIFY(pollTimer()->isActive());
@@ -319,14 +521,23 @@ void tst_Links::refreshEndsSerialLink()
     QVERIFY(openSerial(device));
     device.send(frame("?\r\n700136A"));
     QTRY_COMPARE(lampOf("USBLED"), lamp("Green"));
+    ScriptedPeer peer;
+    QVERIFY(connectTcp(peer));
 
+    // The scan probes the same device, silent now; its lines go to the socket as well.
+    const QString path = device.slavePath();
+    Platform::setSerialPortProvider([path] {
+        return QList<Platform::SerialPortEntry>{{path, "USB Serial Device", 0}};
+    });
     widget<QPushButton>("SerialRefresh")->click();
+    Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
     QCOMPARE(App::serialLinkUp, 0);
     QVERIFY(!m_window->m_serial->isOpen());
     QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Connect"));
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
-    QVERIFY(!pollTimer()->isActive());
     QCOMPARE(widget<QComboBox>("serialPortInfoListBox")->count(), 0);
+    QTRY_VERIFY(device.received().endsWith(probeLines()));
+    QTRY_VERIFY(peer.received().contains(probeLines()));
 }
 
 void tst_Links::closingTheWindowEndsLinksQuietly()

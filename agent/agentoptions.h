@@ -1,0 +1,30 @@
+#pragma once
+
+#include "accesspolicy.h"
+#include "amplifierlink.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <QStringList>
+
+// The agent's command line: which amplifier, where to serve it, to whom, and the journal.
+struct AgentOptions
+{
+    static constexpr quint16 DefaultListenPort = 2101;
+    static constexpr int DefaultTimeoutMs = 1000;
+
+    AmplifierLink::Target device;
+    QHostAddress listenAddress = QHostAddress::LocalHost;
+    quint16 listenPort = DefaultListenPort;
+    AccessPolicy access;
+    QString eventsPath;
+    int timeoutMs = DefaultTimeoutMs;
+    bool checkOnly = false;
+
+    // Reads the arguments (program name first). On --help or --version prints and sets
+    // `exitStatus` 0; on a mistake prints it and sets 2. Returns true when the agent should
+    // run (or, with --check, report the options).
+    bool parse(const QStringList &arguments, int *exitStatus);
+    // The options as read, one per line, for --check.
+    QString describe() const;
+};

@@ -1,0 +1,67 @@
+#include "agentserver.h"
+
+#include "clientconnection.h"
+#include "devicesession.h"
+#include "journal.h"
+
+#include <QJsonObject>
+#include <QTcpSocket>
+
+AgentServer::AgentServer(DeviceSession *device,
+                         const AccessPolicy &access,
+                         Journal *journal,
+                         QObject *parent)
+    : QObject(parent)
+    , m_device(device)
+    , m_access(access)
+    , m_journal(journal)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &AgentServer::acceptClients);
+    connect(m_device, &DeviceSession::down, this, &AgentServer::closeClients);
+}
+
+bool AgentServer::listen(const QHostAddress &address, quint16 port)
+{
+    return m_server.listen(address, port);
+}
+
+void AgentServer::acceptClients()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        const QString peer = socket->peerAddress().toString();
+        const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
+        QString refusal;
+        if (role == AccessPolicy::Role::Refused)
+            refusal = tr("address not allowed");
+        else if (!m_device->isUp())
+            refusal = tr("amplifier link down");
+        if (!refusal.isEmpty()) {
+            m_journal->record(QStringLiteral("client_refused"),
+                              {{QStringLiteral("client"), peer},
+                               {QStringLiteral("reason"), refusal}});
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto *client = new ClientConnection(socket, role, m_device, m_journal, this);
+        m_clients.append(client);
+        m_journal->record(QStringLiteral("client_connected"),
+                          {{QStringLiteral("client"), client->peer()},
+                           {QStringLiteral("role"), AccessPolicy::name(role)}});
+        connect(client, &ClientConnection::finished, this, [this, client] {
+            m_clients.removeOne(client);
+            client->deleteLater();
+        });
+    }
+}
+
+void AgentServer::closeClients()
+{
+    const QList<ClientConnection *> clients = m_clients;
+    if (!clients.isEmpty())
+        m_journal->record(QStringLiteral("clients_closed"),
+                          {{QStringLiteral("count"), clients.size()},
+                           {QStringLiteral("reason"), tr("amplifier link down")}});
+    for (ClientConnection *client : clients)
+        client->close();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "accesspolicy.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+class ClientConnection;
+class DeviceSession;
+class Journal;
+
+// Serves the amplifier's protocol to the clients the access policy admits, while the
+// device link is up: when it goes down every client is closed, so that each one sees the
+// loss as it would see the amplifier's own.
+class AgentServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    AgentServer(DeviceSession *device,
+                const AccessPolicy &access,
+                Journal *journal,
+                QObject *parent = nullptr);
+
+    bool listen(const QHostAddress &address, quint16 port);
+    QHostAddress address() const { return m_server.serverAddress(); }
+    quint16 port() const { return m_server.serverPort(); }
+    QString errorString() const { return m_server.errorString(); }
+    int clientCount() const { return m_clients.size(); }
+
+private:
+    void acceptClients();
+    void closeClients();
+
+    DeviceSession *m_device = nullptr;
+    AccessPolicy m_access;
+    Journal *m_journal = nullptr;
+    QTcpServer m_server;
+    QList<ClientConnection *> m_clients;
+};

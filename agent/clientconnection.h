@@ -1,0 +1,63 @@
+#pragma once
+
+#include "accesspolicy.h"
+#include "linesplitter.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QQueue>
+#include <QString>
+
+#include <memory>
+
+class DeviceSession;
+class Journal;
+class QTcpSocket;
+
+// One client of the agent: its command lines go to the device session, its replies come
+// back in the order it asked, and only to it.
+class ClientConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A client that lets this much pile up unread is dropped; it must not hold up others.
+    static constexpr qint64 MaxQueuedBytes = 64 * 1024;
+    // Questions still waiting for the device; more is a flood, not a client.
+    static constexpr int MaxPendingReplies = 256;
+
+    ClientConnection(QTcpSocket *socket,
+                     AccessPolicy::Role role,
+                     DeviceSession *device,
+                     Journal *journal,
+                     QObject *parent = nullptr);
+
+    QString peer() const { return m_peer; }
+    // Closes the connection without another word.
+    void close();
+
+signals:
+    void finished();
+
+private:
+    struct Reply
+    {
+        QByteArray frame;
+        bool ready = false;
+    };
+
+    void readLines();
+    void handle(const QByteArray &line);
+    void drop(const QString &reason);
+    void writeReadyReplies();
+
+    QTcpSocket *m_socket = nullptr;
+    AccessPolicy::Role m_role;
+    DeviceSession *m_device = nullptr;
+    Journal *m_journal = nullptr;
+    QString m_peer;
+    LineSplitter m_splitter;
+    QQueue<std::shared_ptr<Reply>> m_replies;
+    bool m_junkReported = false;
+    bool m_closed = false;
+};

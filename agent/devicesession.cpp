@@ -1,0 +1,203 @@
+#include "devicesession.h"
+
+#include "commands.h"
+#include "requester.h"
+
+namespace {
+
+const char *commandFor(Reply::Kind kind)
+{
+    switch (kind) {
+    case Reply::Kind::Identification:
+        return Command::Identify;
+    case Reply::Kind::Status:
+        return Command::Status;
+    default:
+        return Command::Meas;
+    }
+}
+
+} // namespace
+
+DeviceSession::DeviceSession(const AmplifierLink::Target &target, int timeoutMs, QObject *parent)
+    : QObject(parent)
+    , m_link(target)
+    , m_requester(new Requester(&m_link, timeoutMs, this))
+{
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, &m_link, &AmplifierLink::open);
+    m_pollTimer.setInterval(PollMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &DeviceSession::poll);
+    connect(&m_link, &AmplifierLink::opened, this, &DeviceSession::onOpened);
+    connect(&m_link, &AmplifierLink::openFailed, this, &DeviceSession::onOpenFailed);
+    connect(&m_link, &AmplifierLink::linkLost, this, &DeviceSession::onLost);
+    connect(m_requester, &Requester::answered, this, &DeviceSession::onAnswered);
+    connect(m_requester, &Requester::timedOut, this, &DeviceSession::onTimedOut);
+}
+
+DeviceSession::~DeviceSession()
+{
+    m_stopped = true;
+}
+
+void DeviceSession::start()
+{
+    m_stopped = false;
+    m_link.open();
+}
+
+void DeviceSession::stop()
+{
+    m_stopped = true;
+    m_retryTimer.stop();
+    if (m_up)
+        onLost(tr("the agent is stopping"));
+    m_link.close();
+}
+
+void DeviceSession::ask(Reply::Kind kind, QObject *context, const Answer &answer)
+{
+    if (!m_up) {
+        answer(QByteArray());
+        return;
+    }
+    if (kind == Reply::Kind::Identification && !m_identity.isEmpty()) {
+        answer(m_identity);
+        return;
+    }
+    if (kind == Reply::Kind::Measurement) {
+        if (!m_lastMeas.isEmpty() && m_measAge.elapsed() <= FreshMs) {
+            answer(m_lastMeas);
+            return;
+        }
+        // Any reading still to come is younger than the question.
+        if (m_current.kind == kind) {
+            m_current.waiters.append({context, answer});
+            return;
+        }
+    }
+    Job *job = queuedQuery(kind);
+    if (!job)
+        job = &enqueueQuery(kind);
+    job->waiters.append({context, answer});
+    runJobs();
+}
+
+void DeviceSession::pass(const QString &line)
+{
+    if (!m_up)
+        return;
+    m_jobs.enqueue({line, Reply::Kind::Unknown, {}});
+    // Read the settings back, so that the limits the journal compares against stay current.
+    if (!queuedQuery(Reply::Kind::Status))
+        enqueueQuery(Reply::Kind::Status);
+    runJobs();
+}
+
+void DeviceSession::onOpened()
+{
+    m_up = true;
+    m_backoff.reset();
+    m_identity.clear();
+    m_lastMeas.clear();
+    enqueueQuery(Reply::Kind::Identification);
+    enqueueQuery(Reply::Kind::Status);
+    runJobs();
+    m_pollTimer.start();
+    emit up();
+}
+
+void DeviceSession::onLost(const QString &reason)
+{
+    const bool wasUp = m_up;
+    m_up = false;
+    m_pollTimer.stop();
+    m_requester->cancel();
+    finishCurrent(QByteArray());
+    while (!m_jobs.isEmpty()) {
+        m_current = m_jobs.dequeue();
+        finishCurrent(QByteArray());
+    }
+    if (wasUp)
+        emit down(reason);
+    reconnectLater();
+}
+
+void DeviceSession::onOpenFailed(const QString &reason)
+{
+    emit openFailed(reason);
+    reconnectLater();
+}
+
+void DeviceSession::reconnectLater()
+{
+    if (!m_stopped)
+        m_retryTimer.start(m_backoff.next());
+}
+
+void DeviceSession::onAnswered(const QByteArray &frame)
+{
+    const QByteArray wire = FrameAssembler::Start + frame;
+    if (m_current.kind == Reply::Kind::Identification)
+        m_identity = wire;
+    if (m_current.kind == Reply::Kind::Measurement) {
+        m_lastMeas = wire;
+        m_measAge.start();
+    }
+    finishCurrent(wire);
+    emit frameReceived(frame);
+    runJobs();
+}
+
+void DeviceSession::onTimedOut(const QString &command)
+{
+    finishCurrent(QByteArray());
+    emit noReply(command);
+    runJobs();
+}
+
+void DeviceSession::poll()
+{
+    if (m_current.kind != Reply::Kind::Measurement && !queuedQuery(Reply::Kind::Measurement)) {
+        enqueueQuery(Reply::Kind::Measurement);
+        runJobs();
+    }
+}
+
+DeviceSession::Job *DeviceSession::queuedQuery(Reply::Kind kind)
+{
+    for (Job &job : m_jobs) {
+        if (job.kind == kind)
+            return &job;
+    }
+    return nullptr;
+}
+
+DeviceSession::Job &DeviceSession::enqueueQuery(Reply::Kind kind)
+{
+    m_jobs.enqueue({QLatin1String(commandFor(kind)), kind, {}});
+    return m_jobs.last();
+}
+
+void DeviceSession::runJobs()
+{
+    while (m_up && m_current.kind == Reply::Kind::Unknown && !m_jobs.isEmpty()) {
+        Job job = m_jobs.dequeue();
+        if (job.kind == Reply::Kind::Unknown) {
+            m_link.sendLine(job.line);
+            continue;
+        }
+        m_current = std::move(job);
+        m_requester->ask(m_current.line, m_current.kind);
+    }
+}
+
+void DeviceSession::finishCurrent(const QByteArray &frame)
+{
+    const QList<Waiter> waiters = std::move(m_current.waiters);
+    m_current = {QString(), Reply::Kind::Unknown, {}};
+    for (const Waiter &waiter : waiters) {
+        if (waiter.context)
+            waiter.answer(frame);
+    }
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "amplifierlink.h"
+#include "reconnectbackoff.h"
+#include "replies.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QTimer>
+
+#include <functional>
+
+class Requester;
+
+// The agent's one link to the amplifier. It keeps the link open (opening it again after a
+// loss, with a growing pause), polls the readings ten times a second and puts the clients'
+// commands to the device one at a time. Queries are shared: "?" is answered from the
+// identity read at connect, "Meas" from the poll while its reading is fresh, and clients
+// asking "Status" at the same time share one query.
+class DeviceSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int PollMs = 100;
+    // A reading this old or younger answers a client's "Meas" without asking the device.
+    static constexpr int FreshMs = 100;
+
+    // Gets the reply frame as it goes on the wire (NUL ... 0xFF), or an empty one when the
+    // device did not answer or the link went down first.
+    using Answer = std::function<void(const QByteArray &frame)>;
+
+    DeviceSession(const AmplifierLink::Target &target, int timeoutMs, QObject *parent = nullptr);
+    ~DeviceSession() override;
+
+    void start();
+    void stop();
+    bool isUp() const { return m_up; }
+    QString deviceText() const { return m_link.target().text(); }
+
+    // Asks for a reply of `kind`; `answer` is not called once `context` is gone.
+    void ask(Reply::Kind kind, QObject *context, const Answer &answer);
+    // Passes a setting command on, in arrival order with the queries.
+    void pass(const QString &line);
+
+signals:
+    void up();
+    void down(const QString &reason);
+    void openFailed(const QString &reason);
+    // Every reply the device gave, without its NUL.
+    void frameReceived(const QByteArray &frame);
+    void noReply(const QString &command);
+
+private:
+    struct Waiter
+    {
+        QPointer<QObject> context;
+        Answer answer;
+    };
+    struct Job
+    {
+        QString line;
+        Reply::Kind kind; // Unknown: a setting, no reply expected
+        QList<Waiter> waiters;
+    };
+
+    void onOpened();
+    void onLost(const QString &reason);
+    void onOpenFailed(const QString &reason);
+    void onAnswered(const QByteArray &frame);
+    void onTimedOut(const QString &command);
+    void poll();
+    Job *queuedQuery(Reply::Kind kind);
+    Job &enqueueQuery(Reply::Kind kind);
+    void runJobs();
+    void finishCurrent(const QByteArray &frame);
+    void reconnectLater();
+
+    AmplifierLink m_link;
+    Requester *m_requester = nullptr;
+    ReconnectBackoff m_backoff;
+    QTimer m_pollTimer;
+    QTimer m_retryTimer;
+    // Queries and settings in arrival order. A question joins a query of its kind that has
+    // not gone out yet: one that went out before it might not see a setting sent since.
+    QQueue<Job> m_jobs;
+    Job m_current{QString(), Reply::Kind::Unknown, {}}; // the query on its way; Unknown: none
+    QByteArray m_identity;
+    QByteArray m_lastMeas;
+    QElapsedTimer m_measAge;
+    bool m_up = false;
+    bool m_stopped = false;
+};

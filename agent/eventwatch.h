@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class DeviceSession;
+class Journal;
+
+// Turns what the device session sees into journal events: the link going up and down, the
+// model, fault changes and temperatures crossing the limits of the last Status.
+class EventWatch : public QObject
+{
+    Q_OBJECT
+
+public:
+    EventWatch(DeviceSession *device, Journal *journal, QObject *parent = nullptr);
+
+private:
+    void onFrame(const QByteArray &frame);
+    void onIdentification(const QByteArray &frame);
+    void onMeasurement(const QByteArray &frame);
+    void onStatusCharacter(char status);
+
+    DeviceSession *m_device = nullptr;
+    Journal *m_journal = nullptr;
+    QString m_model;
+    int m_cellLimitC = -1; // -1 until a Status has said
+    int m_driverLimitC = -1;
+    char m_status = 0; // 0 until the first reading
+    bool m_over[3] = {false, false, false};
+    bool m_failureReported = false;
+};

@@ -1,0 +1,65 @@
+#include "journal.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTextStream>
+
+bool Journal::open(const QString &path, QString *error)
+{
+    m_file.setFileName(path);
+    // Unbuffered: each row is one write to a file opened for appending, so a row is in the
+    // file whole or not at all, also beside other writers.
+    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return true;
+    *error = m_file.errorString();
+    return false;
+}
+
+namespace {
+
+QString plain(const QJsonValue &value)
+{
+    if (value.isString())
+        return value.toString();
+    if (value.isBool())
+        return QLatin1String(value.toBool() ? "true" : "false");
+    return QString::number(value.toDouble());
+}
+
+QString now()
+{
+    // Local time with its offset, so that rows from agents in other zones line up.
+    const QDateTime local = QDateTime::currentDateTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+void Journal::record(const QString &event, const QJsonObject &details)
+{
+    const QString time = now();
+    if (m_file.isOpen()) {
+        const QByteArray row = line(time, event, details) + '\n';
+        if (m_file.write(row) != row.size())
+            QTextStream(stderr) << "korvane-agent: cannot write the journal: "
+                                << m_file.errorString() << '\n';
+    }
+    QString text = time + QLatin1Char(' ') + event;
+    for (auto it = details.begin(); it != details.end(); ++it)
+        text += QLatin1Char(' ') + it.key() + QLatin1Char('=') + plain(it.value());
+    QTextStream(stderr) << text << '\n';
+}
+
+QByteArray Journal::line(const QString &time, const QString &event, const QJsonObject &details)
+{
+    // Time and event first, for the reader's eye; the details follow.
+    auto quoted = [](const QString &text) {
+        const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+        return json.mid(1, json.size() - 2);
+    };
+    const QByteArray row = "{\"time\":" + quoted(time) + ",\"event\":" + quoted(event);
+    if (details.isEmpty())
+        return row + '}';
+    return row + ',' + QJsonDocument(details).toJson(QJsonDocument::Compact).mid(1);
+}

@@ -1,0 +1,339 @@
+#include "appstate.h"
+#include "childprocess.h"
+#include "findwidget.h"
+#include "frameassembler.h"
+#include "mainwindow.h"
+#include "replies.h"
+#include "scratchsettings.h"
+#include "serialports.h"
+#include "simprocess.h"
+#include "waiting.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+
+#include <memory>
+
+namespace {
+
+// A client of the agent speaking the amplifier's protocol, keeping every frame it gets.
+class Client : public QObject
+{
+public:
+    explicit Client(quint16 port, const QHostAddress &from = QHostAddress::LocalHost)
+    {
+        if (from != QHostAddress::LocalHost)
+            m_socket.bind(from);
+        connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
+            for (const char byte : m_socket.readAll()) {
+                if (m_assembler.push(byte))
+                    m_frames.append(m_assembler.frame());
+            }
+        });
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    QTcpSocket &socket() { return m_socket; }
+    void send(const QByteArray &lines) { m_socket.write(lines); }
+    const QList<QByteArray> &frames() const { return m_frames; }
+    bool waitForFrames(int count)
+    {
+        return waitUntil(
+            &m_socket, &QIODevice::readyRead, [&] { return m_frames.size() >= count; }, 10000);
+    }
+    // The agent closed the connection (or never kept it).
+    bool waitForClose()
+    {
+        return waitUntil(
+            &m_socket,
+            &QAbstractSocket::stateChanged,
+            [&] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
+            10000);
+    }
+    // Asks Status and returns the reply.
+    Reply::Status status()
+    {
+        const int before = m_frames.size();
+        send("Status\r\n");
+        return waitForFrames(before + 1) ? Reply::decodeStatus(m_frames.last()) : Reply::Status();
+    }
+
+private:
+    QTcpSocket m_socket;
+    FrameAssembler m_assembler;
+    QList<QByteArray> m_frames;
+};
+
+QList<Reply::Kind> kindsOf(const QList<QByteArray> &frames)
+{
+    QList<Reply::Kind> kinds;
+    for (const QByteArray &frame : frames)
+        kinds.append(Reply::kindOf(frame));
+    return kinds;
+}
+
+} // namespace
+
+// korvane-agent in front of the simulator, as its clients see it.
+class tst_Agent : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void clientsGetOwnRepliesInOrder_data();
+    void clientsGetOwnRepliesInOrder();
+    void observersOnlyRead();
+    void clientsFollowTheDevice();
+    void clientThatNeverReadsIsDropped();
+    void panelAndConsoleThroughTheAgent();
+    void journalOfAFault();
+    void exampleOptionsParse();
+
+private:
+    // Starts the simulator (with `simArguments`) and an agent in front of it.
+    bool startPair(const QStringList &simArguments, const QStringList &agentArguments = {});
+    QList<QJsonObject> journal() const;
+
+    std::unique_ptr<SimProcess> m_sim;
+    std::unique_ptr<SimProcess> m_agent;
+    QTemporaryDir m_folder;
+};
+
+void tst_Agent::initTestCase()
+{
+    useScratchSettings();
+    Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
+}
+
+bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &agentArguments)
+{
+    m_agent.reset();
+    m_sim = std::make_unique<SimProcess>();
+    if (!m_sim->start(simArguments)) {
+        qWarning("%s", qPrintable(m_sim->errorString()));
+        return false;
+    }
+    const QStringList device = simArguments.contains(QStringLiteral("--pty"))
+                                   ? QStringList{QStringLiteral("--serial"), m_sim->ptyPath()}
+                                   : QStringList{QStringLiteral("--host"),
+                                                 QStringLiteral("127.0.0.1"),
+                                                 QStringLiteral("--port"),
+                                                 QString::number(m_sim->port())};
+    QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
+    m_agent = std::make_unique<SimProcess>();
+    if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                               device + agentArguments
+                                   + QStringList{QStringLiteral("--listen"),
+                                                 QStringLiteral("127.0.0.1:0"),
+                                                 QStringLiteral("--events"),
+                                                 m_folder.filePath(
+                                                     QStringLiteral("events.jsonl"))})) {
+        qWarning("%s", qPrintable(m_agent->errorString()));
+        return false;
+    }
+    // Served once the agent has the amplifier's identity.
+    return m_agent->waitForReport(QStringLiteral("model_identified"));
+}
+
+QList<QJsonObject> tst_Agent::journal() const
+{
+    QFile file(m_folder.filePath(QStringLiteral("events.jsonl")));
+    QList<QJsonObject> rows;
+    if (!file.open(QIODevice::ReadOnly))
+        return rows;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.isEmpty())
+            rows.append(QJsonDocument::fromJson(line).object());
+    }
+    return rows;
+}
+
+void tst_Agent::clientsGetOwnRepliesInOrder_data()
+{
+    QTest::addColumn<QStringList>("simArguments");
+    QTest::newRow("tcp") << QStringList();
+    QTest::newRow("serial") << QStringList{QStringLiteral("--pty")};
+}
+
+void tst_Agent::clientsGetOwnRepliesInOrder()
+{
+    QFETCH(QStringList, simArguments);
+    QVERIFY(startPair(simArguments));
+    Client first(m_agent->port());
+    Client second(m_agent->port());
+    QVERIFY(first.socket().waitForConnected(5000) && second.socket().waitForConnected(5000));
+
+    using K = Reply::Kind;
+    const QList<K> firstAsks = {K::Identification, K::Status, K::Measurement, K::Measurement};
+    const QList<K> secondAsks = {K::Measurement, K::Status, K::Identification, K::Measurement};
+    // Junk, an overlong line and a bad command are dropped whole; the probe's empty lines
+    // vanish.
+    const QByteArray noise = "xx\r\n" + QByteArray(300, 'S') + "\r\nSetGain 9 1\r\n\r\n\r\n";
+    for (int round = 0; round < 5; ++round) {
+        first.send("?\r\nStatus\r\n" + noise + "Meas\r\nMeas\r\n");
+        second.send("Meas\r\nStatus\r\n?\r\n\r\nMeas\r\n");
+    }
+    QVERIFY(first.waitForFrames(20));
+    QVERIFY(second.waitForFrames(20));
+    QTRY_COMPARE(kindsOf(first.frames()),
+                 QList<K>(firstAsks) + firstAsks + firstAsks + firstAsks + firstAsks);
+    QTRY_COMPARE(kindsOf(second.frames()),
+                 QList<K>(secondAsks) + secondAsks + secondAsks + secondAsks + secondAsks);
+    QVERIFY(!m_sim->stderrText().contains(QStringLiteral("SetGain 9")));
+}
+
+void tst_Agent::observersOnlyRead()
+{
+    QVERIFY(startPair({},
+                      {QStringLiteral("--allow"),
+                       QStringLiteral("127.0.0.2/32"),
+                       QStringLiteral("--control"),
+                       QStringLiteral("127.0.0.1")}));
+    Client observer(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    Client controller(m_agent->port());
+    Client stranger(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
+    QVERIFY(stranger.waitForClose());
+
+    const double gain = controller.status().gainDb[0];
+    observer.send("SetGain 0 " + QByteArray::number(int(gain * 2) + 4) + "\r\n");
+    QCOMPARE(observer.status().gainDb[0], gain);
+    controller.send("SetGain 0 " + QByteArray::number(int(gain * 2) + 4) + "\r\n");
+    QCOMPARE(controller.status().gainDb[0], gain + 2);
+
+    QStringList events;
+    for (const QJsonObject &row : journal())
+        events.append(row.value(QStringLiteral("event")).toString());
+    QVERIFY2(events.contains(QStringLiteral("client_refused"))
+                 && events.contains(QStringLiteral("setting_refused"))
+                 && events.contains(QStringLiteral("setting")),
+             qPrintable(events.join(QLatin1Char(' '))));
+}
+
+void tst_Agent::clientsFollowTheDevice()
+{
+    QVERIFY(startPair({}));
+    const quint16 simPort = m_sim->port();
+    Client client(m_agent->port());
+    QVERIFY(client.status().fieldCount > 0);
+
+    // The amplifier goes away: its clients are closed and new ones turned away.
+    QVERIFY(m_sim->stop());
+    QVERIFY(client.waitForClose());
+    Client refused(m_agent->port());
+    QVERIFY(refused.waitForClose());
+
+    // And comes back on its address: the agent opens the link again and serves.
+    m_sim = std::make_unique<SimProcess>();
+    QVERIFY(m_sim->start({QStringLiteral("--port"), QString::number(simPort)}));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("link_up"), 2, 30000));
+    Client again(m_agent->port());
+    QVERIFY(again.status().fieldCount > 0);
+}
+
+void tst_Agent::clientThatNeverReadsIsDropped()
+{
+    QVERIFY(startPair({}));
+    Client reader(m_agent->port());
+    QTcpSocket stuck;
+    // A small window, so that the agent's side fills after a few hundred replies.
+    stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    stuck.connectToHost(QHostAddress::LocalHost, m_agent->port());
+    QVERIFY(stuck.waitForConnected(5000));
+
+    const QByteArray burst = QByteArray("Meas\r\n").repeated(1000);
+    for (int sent = 0; sent < 200 && stuck.state() == QAbstractSocket::ConnectedState; ++sent) {
+        stuck.write(burst);
+        stuck.waitForBytesWritten(1000);
+        // The reader is served meanwhile.
+        reader.send("Meas\r\n");
+        QVERIFY(reader.waitForFrames(sent + 1));
+    }
+    QVERIFY(m_agent->waitForReport(QStringLiteral("client_dropped")));
+    const int served = reader.frames().size();
+    reader.send("Status\r\n");
+    QVERIFY(reader.waitForFrames(served + 1));
+}
+
+void tst_Agent::panelAndConsoleThroughTheAgent()
+{
+    QVERIFY(startPair({}));
+    App::resetState();
+    App::amplifierTcpPort = m_agent->port();
+    MainWindow window;
+    findWidget<QLineEdit>(&window, "HostIP")->setText(QStringLiteral("127.0.0.1"));
+    findWidget<QPushButton>(&window, "EthernetConnect")->click();
+    QTRY_COMPARE(window.windowTitle().left(25), QStringLiteral("Korvane Amplifier 700136A"));
+    QTRY_VERIFY(findWidget<QTextEdit>(&window, "CHAPout")->toPlainText().contains(QLatin1Char('.')));
+
+    ChildProcess ctl;
+    ctl.start(QStringLiteral(KORVANE_CTL_PATH),
+              {QStringLiteral("--host"),
+               QStringLiteral("127.0.0.1"),
+               QStringLiteral("--port"),
+               QString::number(m_agent->port()),
+               QStringLiteral("identify")});
+    QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, 10000);
+    QCOMPARE(ctl.exitCode(), 0);
+    QCOMPARE(ctl.readAllStandardOutput().trimmed(), QByteArray("700136A"));
+    App::amplifierTcpPort = App::DefaultAmplifierTcpPort;
+}
+
+void tst_Agent::journalOfAFault()
+{
+    QVERIFY(startPair({}));
+    Client client(m_agent->port());
+    // Below the ambient 25 °C: the cells are over their limit at once and the fault latches.
+    client.send("SetMaxCellT 20\r\n");
+    QVERIFY(m_agent->waitForReport(QStringLiteral("fault_set")));
+    client.send("SetMaxCellT 100\r\nReset\r\n");
+    QVERIFY(m_agent->waitForReport(QStringLiteral("fault_cleared")));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("temperature_back")));
+
+    QStringList events;
+    for (const QJsonObject &row : journal()) {
+        QVERIFY(QRegularExpression(
+                    QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d)$)"))
+                    .match(row.value(QStringLiteral("time")).toString())
+                    .hasMatch());
+        events.append(row.value(QStringLiteral("event")).toString());
+    }
+    const auto after = [&events](const char *first, const char *then) {
+        const int at = events.indexOf(QLatin1String(first));
+        return at >= 0 && events.indexOf(QLatin1String(then), at) > at;
+    };
+    QVERIFY2(after("fault_set", "fault_cleared") && after("temperature_over", "temperature_back"),
+             qPrintable(events.join(QLatin1Char(' '))));
+}
+
+void tst_Agent::exampleOptionsParse()
+{
+    QFile example(QStringLiteral(KORVANE_AGENT_SOURCE_DIR "/korvane-agent.conf.example"));
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    int checked = 0;
+    const QRegularExpression setting(QStringLiteral(R"(KORVANE_AGENT_OPTIONS="([^"]*)\")"));
+    for (const QByteArray &line : example.readAll().split('\n')) {
+        const QRegularExpressionMatch match = setting.match(QString::fromUtf8(line));
+        if (!match.hasMatch())
+            continue;
+        ChildProcess agent;
+        agent.start(QStringLiteral(KORVANE_AGENT_PATH),
+                    QStringList{QStringLiteral("--check")}
+                        + match.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        QVERIFY(agent.waitForFinished(10000));
+        QVERIFY2(agent.exitCode() == 0, agent.readAllStandardError().constData());
+        ++checked;
+    }
+    QCOMPARE(checked, 2);
+}
+
+QTEST_MAIN(tst_Agent)
+#include "tst_agent.moc"

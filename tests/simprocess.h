@@ -1,11 +1,13 @@
 #pragma once
 
+#include "childprocess.h"
+
 #include <QByteArray>
 #include <QObject>
-#include <QProcess>
 #include <QStringList>
 
-// Runs the real korvane-sim for a test, on a free port, for as long as the object lives.
+// Runs the real korvane-sim for a test, on a free port, for as long as the object lives and
+// not a moment longer than the test process.
 class SimProcess : public QObject
 {
     Q_OBJECT
@@ -39,7 +41,7 @@ private:
     bool fail(const QString &why);
     bool parseStartLines(bool wantPty);
 
-    QProcess m_process;
+    ChildProcess m_process;
     QByteArray m_stdout;
     QByteArray m_stderr;
     quint16 m_port = 0;

@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "childprocess.h"
 #include "findwidget.h"
 #include "frameassembler.h"
 #include "mainwindow.h"
@@ -273,7 +274,7 @@ void tst_Agent::panelAndConsoleThroughTheAgent()
     QTRY_COMPARE(window.windowTitle().left(25), QStringLiteral("Korvane Amplifier 700136A"));
     QTRY_VERIFY(findWidget<QTextEdit>(&window, "CHAPout")->toPlainText().contains(QLatin1Char('.')));
 
-    QProcess ctl;
+    ChildProcess ctl;
     ctl.start(QStringLiteral(KORVANE_CTL_PATH),
               {QStringLiteral("--host"),
                QStringLiteral("127.0.0.1"),
@@ -323,7 +324,7 @@ void tst_Agent::exampleOptionsParse()
         const QRegularExpressionMatch match = setting.match(QString::fromUtf8(line));
         if (!match.hasMatch())
             continue;
-        QProcess agent;
+        ChildProcess agent;
         agent.start(QStringLiteral(KORVANE_AGENT_PATH),
                     QStringList{QStringLiteral("--check")}
                         + match.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts));

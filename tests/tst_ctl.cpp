@@ -321,6 +321,9 @@ void tst_Ctl::badInvocation_data()
     QTest::newRow("host twice") << "status --host 127.0.0.1" << QString("--host given more");
     QTest::newRow("serial twice") << "status --serial /dev/null --serial /dev/null"
                                   << QString("--serial given more");
+    // The fake amplifier's own link is left out when a row gives the address itself.
+    QTest::newRow("address above 255")
+        << "--host 127.0.0.256 --port 1 status" << QString("--host 127.0.0.256: 256 is above 255");
 }
 
 void tst_Ctl::badInvocation()
@@ -328,7 +331,8 @@ void tst_Ctl::badInvocation()
     QFETCH(QString, arguments);
     QFETCH(QString, message);
     FakeAmplifier amplifier;
-    const Run run = ctl(amplifier.link() + words(arguments));
+    const QStringList link = arguments.startsWith("--host") ? QStringList() : amplifier.link();
+    const Run run = ctl(link + words(arguments));
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     // Checked before the link is opened: not even a connection.

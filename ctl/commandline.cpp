@@ -7,7 +7,6 @@
 #include "ranges.h"
 
 #include <QCoreApplication>
-#include <QHostAddress>
 #include <QRegularExpression>
 
 #include <climits>
@@ -319,28 +318,16 @@ bool CommandLine::readLink(QString *error)
         *error = QStringLiteral("empty --%1").arg(QLatin1String(tcp ? "host" : "serial"));
         return false;
     }
-    if (tcp && !readHost(&target.host, error))
+    // The system's resolver reads a leading zero as octal: 192.168.001.010 would be .1.8.
+    QString why;
+    if (tcp && !Ipv4::normalizeHost(&target.host, &why)) {
+        *error = QStringLiteral("--host ") + why;
         return false;
+    }
     int port = target.port;
     if (!readNumber(m_port, 1, 65535, &port, error))
         return false;
     target.port = quint16(port);
-    return true;
-}
-
-bool CommandLine::readHost(QString *host, QString *error)
-{
-    // A dotted address is read as decimal numbers: the system's resolver reads a leading
-    // zero as octal, and "192.168.001.010" would reach 192.168.1.8.
-    static const QRegularExpression dotted(QStringLiteral("^[0-9.]+$"));
-    if (!dotted.match(*host).hasMatch())
-        return true;
-    const Ipv4::Parsed address = Ipv4::parseDecimal(*host);
-    if (!address.isValid()) {
-        *error = QStringLiteral("--host %1: %2").arg(*host, address.error);
-        return false;
-    }
-    *host = QHostAddress(address.address).toString();
     return true;
 }
 

@@ -22,7 +22,6 @@ private:
     bool showHelp(const QStringList &words, int *exitStatus);
     bool readCommand(const QStringList &words, QString *error);
     bool readLink(QString *error);
-    static bool readHost(QString *host, QString *error);
     bool readOptions(QString *error);
     bool checkOptionsApply(const QString &command, QString *error) const;
     bool readNumber(

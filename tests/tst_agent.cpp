@@ -246,6 +246,8 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     QTcpSocket stuck;
     // A small window, so that the agent's side fills after a few hundred replies.
     stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    // Qt would otherwise read everything into its own buffer, unasked.
+    stuck.setReadBufferSize(4096);
     stuck.connectToHost(QHostAddress::LocalHost, m_agent->port());
     QVERIFY(stuck.waitForConnected(5000));
 

@@ -2,19 +2,20 @@
 
 bool AccessPolicy::allow(const QString &cidr, QString *error)
 {
-    Range range;
-    if (!parse(cidr, &range, error))
-        return false;
-    m_observers.append(range);
-    return true;
+    return add(&m_observers, cidr, error);
 }
 
 bool AccessPolicy::control(const QString &cidr, QString *error)
 {
+    return add(&m_controllers, cidr, error);
+}
+
+bool AccessPolicy::add(QList<Range> *ranges, const QString &cidr, QString *error)
+{
     Range range;
     if (!parse(cidr, &range, error))
         return false;
-    m_controllers.append(range);
+    ranges->append(range);
     return true;
 }
 

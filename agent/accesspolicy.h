@@ -23,6 +23,7 @@ public:
     static QString name(Role role);
 
 private:
+    static bool add(QList<Range> *ranges, const QString &cidr, QString *error);
     static bool parse(const QString &cidr, Range *range, QString *error);
     static bool contains(const QList<Range> &ranges, const QHostAddress &address);
 

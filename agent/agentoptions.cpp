@@ -1,5 +1,7 @@
 #include "agentoptions.h"
 
+#include "ipv4address.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
@@ -197,6 +199,9 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
     if ((parser.isSet(serial) && device.serialPath.isEmpty())
         || (parser.isSet(host) && device.host.isEmpty()))
         return fail(QStringLiteral("the amplifier's address is empty"), exitStatus);
+    QString why;
+    if (parser.isSet(host) && !Ipv4::normalizeHost(&device.host, &why))
+        return fail(QStringLiteral("--host ") + why, exitStatus);
     if (parser.isSet(listen) && !parseListen(parser.value(listen), &listenAddress, &listenPort))
         return fail(QStringLiteral("--listen takes ADDRESS:PORT, such as 127.0.0.1:2101"),
                     exitStatus);

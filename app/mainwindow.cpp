@@ -35,6 +35,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_serial = new QSerialPort(this);
     m_connectAttempt = new ConnectAttempt(&m_socket, this);
     connect(m_connectAttempt, &ConnectAttempt::failed, this, &MainWindow::showConnectFailure);
+    // A flood waits in the system, where flow control slows its sender, not in memory here.
+    m_socket.setReadBufferSize(LinkReadBufferBytes);
+    m_serial->setReadBufferSize(LinkReadBufferBytes);
 
     for (QTextEdit *display : {m_form->TempAVal,
                                m_form->TempBVal,

@@ -18,6 +18,11 @@ class MainWindow : public QMainWindow
 
 public:
     static constexpr int PollIntervalMs = 100;
+    // Reply bytes taken from a link in one go. A device that floods the link (broken, or
+    // hostile) must not keep the window from its other events; the rest is read next.
+    static constexpr qint64 MaxReadBytes = 16 * 1024;
+    // Reply bytes a link may hold in the program before it stops reading from the system.
+    static constexpr qint64 LinkReadBufferBytes = 64 * 1024;
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
@@ -63,6 +68,7 @@ private:
     void applyStatus(const QByteArray &frame);
     void applyMeasurement(const QByteArray &frame);
     void applyStatusCharacter(qint8 statusChar);
+    void drawReadings();
     void showLamp(QLabel *lamp, const char *image);
     void updateKeyboardReach(int viewWidth);
 
@@ -81,4 +87,17 @@ private:
     QString m_connectMessage;
     // Each control's own focus policy, given back when the view shows it again.
     QHash<QWidget *, Qt::FocusPolicy> m_focusPolicies;
+
+    // The newest reading for each value display, drawn once when the bytes at hand are
+    // handled: drawing is what costs, and only the last of a burst of readings shows.
+    struct Reading
+    {
+        bool pending = false;
+        double tenths = 0;
+        int limit = 0;
+        bool hasLimit = false;
+    };
+    static constexpr int DisplayCount = 6;
+    Reading m_readings[DisplayCount];
+    bool m_readScheduled = false;
 };

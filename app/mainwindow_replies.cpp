@@ -7,6 +7,7 @@
 #include "replies.h"
 
 #include <QPixmap>
+#include <QTimer>
 
 namespace {
 
@@ -47,12 +48,21 @@ void MainWindow::ReadSerData()
     // Every complete frame is handled now, in arrival order: a burst often holds several
     // (the replies to "?" and "Status" at connect), and leaving one for the next burst
     // would show every later reading one poll late.
-    const QByteArray bytes = link->readAll();
+    const QByteArray bytes = link->read(MaxReadBytes);
     for (const char byte : bytes) {
         if (App::receiveBuffer.push(byte)) {
             applyFrame(App::receiveBuffer.frame());
             App::swallowNextCommand = 0;
         }
+    }
+    drawReadings();
+    // More than one read's worth waiting: the rest comes after the window's other events.
+    if (link->bytesAvailable() > 0 && !m_readScheduled) {
+        m_readScheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            m_readScheduled = false;
+            ReadSerData();
+        });
     }
 }
 
@@ -116,25 +126,42 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
     if (m.statusChar != App::lastStatusCode)
         applyStatusCharacter(m.statusChar);
 
-    QTextEdit *const displays[] = {m_form->TempAVal,
-                                   m_form->TempBVal,
-                                   m_form->DrvTemp,
-                                   m_form->CHAPout,
-                                   m_form->CHBPout,
-                                   m_form->CHCPout};
     const double values[] = {m.cellTenths[0],
                              m.cellTenths[1],
                              m.driverTenths,
                              m.powerTenths[0],
                              m.powerTenths[1],
                              m.powerTenths[2]};
+    // Each reading is held against the limit as it stands now, even if a later frame of
+    // the same burst changes the limit before the display is drawn.
     const int cellLimit = m_form->CellTempLim->value();
     const int limits[] = {cellLimit, cellLimit, m_form->DrvTempLim->value()};
-    for (int i = 0; i + 1 < m.fieldCount; ++i) {
-        if (i < 3)
-            showReading(displays[i], values[i], limits[i]);
+    for (int i = 0; i + 1 < m.fieldCount && i < DisplayCount; ++i) {
+        Reading &reading = m_readings[i];
+        reading.pending = true;
+        reading.tenths = values[i];
+        reading.hasLimit = i < 3;
+        reading.limit = reading.hasLimit ? limits[i] : 0;
+    }
+}
+
+void MainWindow::drawReadings()
+{
+    QTextEdit *const displays[DisplayCount] = {m_form->TempAVal,
+                                               m_form->TempBVal,
+                                               m_form->DrvTemp,
+                                               m_form->CHAPout,
+                                               m_form->CHBPout,
+                                               m_form->CHCPout};
+    for (int i = 0; i < DisplayCount; ++i) {
+        Reading &reading = m_readings[i];
+        if (!reading.pending)
+            continue;
+        reading.pending = false;
+        if (reading.hasLimit)
+            showReading(displays[i], reading.tenths, reading.limit);
         else
-            showReading(displays[i], values[i]);
+            showReading(displays[i], reading.tenths);
     }
 }
 

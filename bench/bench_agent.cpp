@@ -173,6 +173,8 @@ Phase runPhase(qint64 agentPid,
     QTimer flood;
     if (withStuckClient) {
         stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        // Qt would otherwise read everything into its own buffer, unasked.
+        stuck.setReadBufferSize(4096);
         stuck.connectToHost(QHostAddress::LocalHost, agentPort);
         QObject::connect(&flood, &QTimer::timeout, &stuck, [&stuck] {
             if (stuck.state() == QAbstractSocket::ConnectedState)

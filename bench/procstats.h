@@ -7,8 +7,12 @@ namespace ProcStats {
 
 // CPU time used so far, user and system together, in seconds.
 double cpuSeconds();
+// CPU time of the calling thread alone, in seconds.
+double threadCpuSeconds();
 // Resident memory in KiB, from /proc/self/status.
 qint64 residentKiB();
+// The most resident memory the process has had so far, in KiB.
+qint64 peakResidentKiB();
 
 // The same of another process, from /proc.
 struct Sample

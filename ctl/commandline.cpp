@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "exitstatus.h"
+#include "ipv4address.h"
 #include "output.h"
 #include "ranges.h"
 
@@ -12,6 +13,10 @@
 #include <cstdio>
 
 namespace {
+
+// Marks a negative number while the option parser reads the command line; a character
+// from the private use area, which no argument typed at a shell holds at its start.
+const QChar NumberMask(0xe000);
 
 struct CommandInfo
 {
@@ -168,7 +173,7 @@ bool CommandLine::parse(const QStringList &arguments, int *exitStatus)
         usageError(m_parser.errorText());
         return false;
     }
-    const QStringList words = m_parser.positionalArguments();
+    const QStringList words = positionalWords();
     if (m_parser.isSet(m_version)) {
         Output::print(
             QStringLiteral("korvane-ctl %1\n").arg(QCoreApplication::applicationVersion()));
@@ -182,8 +187,8 @@ bool CommandLine::parse(const QStringList &arguments, int *exitStatus)
         return false;
     }
     QString error;
-    if (!readCommand(words, &error) || !checkOptionsApply(words.first(), &error)
-        || !readLink(&error) || !readOptions(&error)) {
+    if (!checkNotRepeated(&error) || !readCommand(words, &error)
+        || !checkOptionsApply(words.first(), &error) || !readLink(&error) || !readOptions(&error)) {
         usageError(error);
         return false;
     }
@@ -313,6 +318,12 @@ bool CommandLine::readLink(QString *error)
         *error = QStringLiteral("empty --%1").arg(QLatin1String(tcp ? "host" : "serial"));
         return false;
     }
+    // The system's resolver reads a leading zero as octal: 192.168.001.010 would be .1.8.
+    QString why;
+    if (tcp && !Ipv4::normalizeHost(&target.host, &why)) {
+        *error = QStringLiteral("--host ") + why;
+        return false;
+    }
     int port = target.port;
     if (!readNumber(m_port, 1, 65535, &port, error))
         return false;
@@ -373,23 +384,23 @@ bool CommandLine::readProbes(QString *error)
     return true;
 }
 
-// A value such as "-1" would be read as an option. Moved behind "--" it stays a value, so
-// that the range check, not the option parser, explains what is wrong with it.
+// A value such as "-1" would be read as an option. Masked it passes the option parser as
+// a word in its place, so that the range check, not the option parser, explains what is
+// wrong with it, and a value in the wrong place stays in the wrong place.
 QStringList CommandLine::keepNegativeNumbers(const QStringList &arguments) const
 {
     if (arguments.contains(QStringLiteral("--")))
         return arguments;
     static const QRegularExpression negative(QStringLiteral("^-(\\d+\\.?\\d*|\\.\\d+)$"));
-    QStringList options;
-    QStringList numbers;
+    QStringList result;
     bool optionValue = false;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         if (i > 0 && !optionValue && negative.match(argument).hasMatch()) {
-            numbers.append(argument);
+            result.append(NumberMask + argument);
             continue;
         }
-        options.append(argument);
+        result.append(argument);
         optionValue = false;
         for (const QCommandLineOption *option :
              {&m_host, &m_port, &m_serial, &m_timeout, &m_interval, &m_count, &m_csv, &m_probe}) {
@@ -397,9 +408,29 @@ QStringList CommandLine::keepNegativeNumbers(const QStringList &arguments) const
                 optionValue = true;
         }
     }
-    if (numbers.isEmpty())
-        return arguments;
-    return options + QStringList{QStringLiteral("--")} + numbers;
+    return result;
+}
+
+QStringList CommandLine::positionalWords() const
+{
+    QStringList words = m_parser.positionalArguments();
+    for (QString &word : words) {
+        if (word.startsWith(NumberMask))
+            word.remove(0, 1);
+    }
+    return words;
+}
+
+bool CommandLine::checkNotRepeated(QString *error) const
+{
+    for (const QCommandLineOption *option :
+         {&m_host, &m_port, &m_serial, &m_timeout, &m_interval, &m_count, &m_csv}) {
+        if (m_parser.values(*option).size() > 1) {
+            *error = QStringLiteral("--%1 given more than once").arg(option->names().constLast());
+            return false;
+        }
+    }
+    return true;
 }
 
 int CommandLine::usageError(const QString &message) const

@@ -28,6 +28,8 @@ private:
         const QCommandLineOption &option, int low, int high, int *value, QString *error) const;
     bool readProbes(QString *error);
     QStringList keepNegativeNumbers(const QStringList &arguments) const;
+    QStringList positionalWords() const;
+    bool checkNotRepeated(QString *error) const;
     int usageError(const QString &message) const;
 
     QCommandLineParser m_parser;

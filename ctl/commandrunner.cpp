@@ -98,6 +98,7 @@ void CommandRunner::onOpened()
         m_requester.ask(QLatin1String(Command::Meas), Reply::Kind::Measurement);
         break;
     default:
+        m_link.discardInput();
         m_link.sendLine(m_invocation.line);
         // The amplifier handles lines in order: the Status reply comes after the change.
         if (m_invocation.confirm)
@@ -128,11 +129,11 @@ void CommandRunner::onAnswered(const QByteArray &frame)
 
 int CommandRunner::identify(const QByteArray &frame)
 {
-    const QString model = Output::modelNumber(frame);
     if (m_invocation.json)
-        Output::print(QString::fromUtf8(Output::json({{QStringLiteral("model"), model}}, false)));
+        Output::print(QString::fromUtf8(
+            Output::json({{QStringLiteral("model"), Output::modelNumber(frame)}}, false)));
     else
-        Output::print(model + QLatin1Char('\n'));
+        Output::print(Output::shownModelNumber(frame) + QLatin1Char('\n'));
     return ExitStatus::Success;
 }
 

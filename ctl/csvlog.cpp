@@ -1,25 +1,97 @@
 #include "csvlog.h"
 
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Holds the file's exclusive lock for as long as it lives. Other tools appending to the
+// same file wait here, so that the check for an empty file and the header that follows
+// it, or a row and its undoing, are one step for all of them.
+class FileLock
+{
+public:
+    explicit FileLock(int fd)
+        : m_fd(fd)
+    {
+        while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FileLock() { ::flock(m_fd, LOCK_UN); }
+
+private:
+    int m_fd;
+};
+
+} // namespace
+
+CsvLog::~CsvLog()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
 bool CsvLog::open(const QString &path, const QByteArray &header)
 {
-    m_file.setFileName(path);
-    // Unbuffered: every write() below is one write to the file, nothing waits in memory.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return false;
-    return m_file.size() > 0 || writeWhole(header);
+    m_path = path;
+    m_fd = ::open(QFile::encodeName(path).constData(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC,
+                  0666);
+    if (m_fd < 0)
+        return fail(errno);
+    if (appendLocked(header, true))
+        return true;
+    ::close(m_fd);
+    m_fd = -1;
+    return false;
 }
 
 bool CsvLog::append(const QByteArray &row)
 {
-    return writeWhole(row);
+    return appendLocked(row, false);
 }
 
 QString CsvLog::errorString() const
 {
-    return QStringLiteral("%1: %2").arg(m_file.fileName(), m_file.errorString());
+    return QStringLiteral("%1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(m_error)));
 }
 
-bool CsvLog::writeWhole(const QByteArray &bytes)
+bool CsvLog::appendLocked(const QByteArray &bytes, bool onlyIfEmpty)
 {
-    return m_file.write(bytes) == bytes.size() && m_file.flush();
+    const FileLock lock(m_fd);
+    struct stat status = {};
+    if (::fstat(m_fd, &status) != 0)
+        return fail(errno);
+    if (onlyIfEmpty && status.st_size > 0)
+        return true;
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t count = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (count > 0) {
+            done += count;
+            continue;
+        }
+        if (count < 0 && errno == EINTR)
+            continue;
+        const int error = count < 0 ? errno : ENOSPC;
+        // Cut off the part row: the file ends with the last whole one, as before. (Not
+        // every file can be cut, /dev/full for one; those took nothing anyway.)
+        if (done > 0 && S_ISREG(status.st_mode)) {
+            [[maybe_unused]] const int cut = ::ftruncate(m_fd, status.st_size);
+        }
+        return fail(error);
+    }
+    return true;
+}
+
+bool CsvLog::fail(int error)
+{
+    m_error = error;
+    return false;
 }

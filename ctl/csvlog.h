@@ -1,21 +1,30 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
-// The --csv file: each row appended whole with one write, so a killed run leaves no part row.
+// The --csv file: each row is appended whole or not at all, so that a killed run, a full
+// disk or several tools logging to one file never leave part of a row or a second header.
 class CsvLog
 {
 public:
+    CsvLog() = default;
+    CsvLog(const CsvLog &) = delete;
+    CsvLog &operator=(const CsvLog &) = delete;
+    ~CsvLog();
+
     // Opens for appending; writes the header when the file is new or empty.
     bool open(const QString &path, const QByteArray &header);
-    bool isOpen() const { return m_file.isOpen(); }
+    bool isOpen() const { return m_fd >= 0; }
     bool append(const QByteArray &row);
+    // The file's name and the system's reason for the last failure.
     QString errorString() const;
 
 private:
-    bool writeWhole(const QByteArray &bytes);
+    bool appendLocked(const QByteArray &bytes, bool onlyIfEmpty);
+    bool fail(int error);
 
-    QFile m_file;
+    int m_fd = -1;
+    QString m_path;
+    int m_error = 0;
 };

@@ -12,8 +12,14 @@
 namespace Output {
 
 // The model number of an identification frame, without the line ends and frame end
-// that short frames bring along.
+// that short frames bring along; for JSON, which escapes what it must.
 QString modelNumber(const QByteArray &frame);
+// The same for a terminal: control characters and bytes that are not UTF-8 escaped.
+QString shownModelNumber(const QByteArray &frame);
+
+// Bytes from the amplifier as text that cannot steer a terminal: UTF-8 text stays as it is,
+// control characters and invalid bytes become \xNN and a backslash becomes \\.
+QString printable(const QByteArray &bytes);
 
 QString statusTable(const Reply::Status &status);
 QJsonObject statusObject(const Reply::Status &status);

@@ -91,6 +91,18 @@ void AmplifierLink::sendLine(const QString &command)
         device()->write(Command::toWire(command + QLatin1String(Command::LineEnd)));
 }
 
+void AmplifierLink::discardInput()
+{
+    m_assembler.clear();
+    if (!m_open)
+        return;
+    // A serial line keeps what nobody read, also from before this program opened it: the
+    // replies to an earlier client, a device that talked on its own.
+    if (m_target.isSerial())
+        m_serial.clear(QSerialPort::Input);
+    device()->readAll();
+}
+
 void AmplifierLink::notifyWhenWritten()
 {
     if (m_open && device()->bytesToWrite() > 0) {

@@ -40,6 +40,9 @@ public:
     void close();
     // Sends one command line; the line end is added here.
     void sendLine(const QString &command);
+    // Throws away every reply byte received so far, on the link and in this program, and
+    // any part frame: what comes after is an answer to what is sent next.
+    void discardInput();
     // Emits allWritten() once everything sent so far has left the program.
     void notifyWhenWritten();
 

@@ -20,6 +20,8 @@ void Requester::ask(const QString &command, Reply::Kind kind)
     m_command = command;
     m_kind = kind;
     m_timer.start();
+    // Only a frame that arrives after the request counts as its answer.
+    m_link->discardInput();
     m_link->sendLine(command);
 }
 

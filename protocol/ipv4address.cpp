@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace Ipv4 {
 
 namespace {
@@ -44,6 +46,27 @@ Parsed parseDecimal(const QString &text)
         parsed.address = (parsed.address << 8) | digits.toUInt();
     }
     return parsed;
+}
+
+bool normalizeHost(QString *host, QString *error)
+{
+    const bool dotted = !host->isEmpty() && std::all_of(host->begin(), host->end(), [](QChar c) {
+        return c == QLatin1Char('.') || c.isDigit();
+    });
+    if (!dotted)
+        return true;
+    const Parsed parsed = parseDecimal(*host);
+    if (!parsed.isValid()) {
+        *error = QStringLiteral("%1: %2").arg(*host, parsed.error);
+        return false;
+    }
+    const quint32 a = parsed.address;
+    *host = QStringLiteral("%1.%2.%3.%4")
+                .arg(a >> 24)
+                .arg((a >> 16) & 0xff)
+                .arg((a >> 8) & 0xff)
+                .arg(a & 0xff);
+    return true;
 }
 
 } // namespace Ipv4

@@ -17,4 +17,9 @@ struct Parsed
 
 Parsed parseDecimal(const QString &text);
 
+// A host as given on a command line: a name passes unchanged, a dotted address is read as
+// decimal and written back in its plain form. False with `error` set for a dotted text
+// that is no address.
+bool normalizeHost(QString *host, QString *error);
+
 } // namespace Ipv4

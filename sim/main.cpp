@@ -1,6 +1,7 @@
 #include "amplifiermodel.h"
 #include "faultoptions.h"
 #include "ptyendpoint.h"
+#include "reportlog.h"
 #include "simconnection.h"
 #include "simserver.h"
 
@@ -207,11 +208,12 @@ int main(int argc, char *argv[])
     if (!quitOnSignals(&app))
         printReport(QStringLiteral("SIGTERM and SIGINT will not end it cleanly"));
 
+    ReportLog log(&printReport);
     AmplifierModel amplifier(model, ambientC);
-    QObject::connect(&amplifier, &AmplifierModel::report, &printReport);
+    QObject::connect(&amplifier, &AmplifierModel::report, &log, &ReportLog::report);
 
     SimServer server(&amplifier, faults);
-    QObject::connect(&server, &SimServer::report, &printReport);
+    QObject::connect(&server, &SimServer::report, &log, &ReportLog::report);
     if (!server.listen(address, quint16(port))) {
         printReport(QStringLiteral("cannot listen on %1:%2: %3")
                         .arg(address.toString())
@@ -222,7 +224,7 @@ int main(int argc, char *argv[])
     std::printf("listening %s:%u\n", qUtf8Printable(server.address().toString()), server.port());
 
     PtyEndpoint pty(&amplifier, faults);
-    QObject::connect(&pty, &PtyEndpoint::report, &printReport);
+    QObject::connect(&pty, &PtyEndpoint::report, &log, &ReportLog::report);
     if (parser.isSet(ptyOption)) {
         if (!pty.open()) {
             printReport(QStringLiteral("no pseudo-terminal: %1").arg(pty.errorString()));

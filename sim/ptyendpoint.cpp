@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -52,11 +54,56 @@ bool PtyEndpoint::open()
     connect(m_connection, &SimConnection::send, this, &PtyEndpoint::write);
     connect(m_connection, &SimConnection::closeRequested, this, &PtyEndpoint::startHangUp);
     m_sinceWrite.start();
+    watchForCloses();
     return true;
+}
+
+// A real serial line forgets nothing, but a real amplifier answers only the client that
+// asks. Replies that a closed client left in the terminal would reach the next program to
+// open it as answers to its own first requests, so they go when their reader goes.
+void PtyEndpoint::watchForCloses()
+{
+    m_closeWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_closeWatch < 0
+        || inotify_add_watch(m_closeWatch,
+                             m_terminal.slavePath().toLocal8Bit().constData(),
+                             IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)
+               < 0) {
+        emit report(QStringLiteral("pty: replies a closed client left unread will reach the next "
+                                   "one: %1")
+                        .arg(systemError()));
+        return;
+    }
+    m_closeNotifier = new QSocketNotifier(m_closeWatch, QSocketNotifier::Read, this);
+    connect(m_closeNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::forgetUnreadIfClosed);
+}
+
+void PtyEndpoint::forgetUnreadIfClosed()
+{
+    if (m_closeWatch < 0)
+        return;
+    bool closed = false;
+    alignas(inotify_event) char events[4096];
+    while (::read(m_closeWatch, events, sizeof events) > 0)
+        closed = true;
+    if (!closed || m_terminal.slave() < 0)
+        return;
+    int unread = 0;
+    if (ioctl(m_terminal.slave(), FIONREAD, &unread) != 0)
+        unread = 0;
+    ::tcflush(m_terminal.slave(), TCIFLUSH);
+    unread += m_pending.size();
+    m_pending.clear();
+    if (unread > 0)
+        emit report(
+            QStringLiteral("pty: closed with %1 bytes of replies unread; discarded").arg(unread));
 }
 
 void PtyEndpoint::readMaster()
 {
+    // A client that closed and a new one that asks at once: the old replies go before the
+    // new ones are written.
+    forgetUnreadIfClosed();
     char buffer[4096];
     while (m_terminal.master() >= 0) {
         const ssize_t count = ::read(m_terminal.master(), buffer, sizeof buffer);
@@ -137,6 +184,11 @@ void PtyEndpoint::hangUpWhenRead()
 
 void PtyEndpoint::closeTerminal()
 {
+    delete m_closeNotifier;
+    m_closeNotifier = nullptr;
+    if (m_closeWatch >= 0)
+        ::close(m_closeWatch);
+    m_closeWatch = -1;
     delete m_readNotifier;
     m_readNotifier = nullptr;
     delete m_writeNotifier;

@@ -2,6 +2,7 @@
 
 #include "faultoptions.h"
 #include "pseudoterminal.h"
+#include "simconnection.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -11,7 +12,6 @@
 
 class AmplifierModel;
 class QSocketNotifier;
-class SimConnection;
 
 // A pseudo-terminal whose slave end stands in for the amplifier's serial port.
 class PtyEndpoint : public QObject
@@ -20,7 +20,7 @@ class PtyEndpoint : public QObject
 
 public:
     // Replies nobody reads pile up in the terminal; beyond this they are dropped.
-    static constexpr int MaxPendingBytes = 64 * 1024;
+    static constexpr int MaxPendingBytes = SimConnection::MaxUnsentBytes;
 
     PtyEndpoint(AmplifierModel *model, const FaultOptions &faults, QObject *parent = nullptr);
     ~PtyEndpoint() override;
@@ -35,6 +35,8 @@ signals:
 
 private:
     void readMaster();
+    void watchForCloses();
+    void forgetUnreadIfClosed();
     void write(const QByteArray &bytes);
     void flush();
     void startHangUp();
@@ -48,6 +50,9 @@ private:
     PseudoTerminal m_terminal;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
+    // Tells when a program that had the serial side open closes it.
+    int m_closeWatch = -1;
+    QSocketNotifier *m_closeNotifier = nullptr;
 
     QByteArray m_pending;
     QElapsedTimer m_sinceWrite;

@@ -21,6 +21,9 @@ public:
     static constexpr char Junk[] = "xx\r\n";
     // Gap between the pieces of a burst, long enough for each to arrive as its own read.
     static constexpr int BurstGapMs = 10;
+    // Replies a client has not taken yet; past this it is taken to read none, and the
+    // simulator stops writing to it rather than grow without bound.
+    static constexpr int MaxUnsentBytes = 64 * 1024;
 
     SimConnection(AmplifierModel *model,
                   const FaultOptions &faults,

@@ -28,10 +28,23 @@ void SimServer::acceptConnections()
         // A child of the socket, so that a client's timers die with its connection.
         auto *connection = new SimConnection(m_model, m_faults, name, socket);
         connect(connection, &SimConnection::report, this, &SimServer::report);
-        connect(connection, &SimConnection::send, socket, [socket](const QByteArray &bytes) {
-            if (socket->state() == QAbstractSocket::ConnectedState)
-                socket->write(bytes);
-        });
+        connect(connection,
+                &SimConnection::send,
+                socket,
+                [this, socket, name](const QByteArray &bytes) {
+                    if (socket->state() != QAbstractSocket::ConnectedState)
+                        return;
+                    // A client that never reads would otherwise have every reply kept for it, and
+                    // the simulator's memory grow with each of its polls.
+                    if (socket->bytesToWrite() + bytes.size() > SimConnection::MaxUnsentBytes) {
+                        emit report(QStringLiteral("%1 reads no replies, %2 bytes unsent; dropped")
+                                        .arg(name)
+                                        .arg(socket->bytesToWrite() + bytes.size()));
+                        socket->abort();
+                        return;
+                    }
+                    socket->write(bytes);
+                });
         connect(connection,
                 &SimConnection::closeRequested,
                 socket,

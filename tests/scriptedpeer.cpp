@@ -21,6 +21,8 @@ bool ScriptedPeer::waitForClient()
         m_received += m_client->readAll();
         emit bytesReceived();
     });
+    // Nothing more will come: a wait for more lines can end now.
+    connect(m_client.get(), &QTcpSocket::disconnected, this, &ScriptedPeer::bytesReceived);
     return true;
 }
 
@@ -55,7 +57,11 @@ QList<QByteArray> ScriptedPeer::lines() const
 bool ScriptedPeer::waitForLine(const QByteArray &line, int times)
 {
     return waitUntil(
-        this, &ScriptedPeer::bytesReceived, [&] { return count(line) >= times; }, TimeoutMs);
+               this,
+               &ScriptedPeer::bytesReceived,
+               [&] { return count(line) >= times || !isConnected(); },
+               TimeoutMs)
+           && count(line) >= times;
 }
 
 bool ScriptedPeer::waitForPolls(int polls)

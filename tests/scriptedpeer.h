@@ -32,7 +32,8 @@ public:
     QByteArray received() const { return m_received; }
     QList<QByteArray> lines() const;
     int count(const QByteArray &line) const { return lines().count(line); }
-    // Waits until `line` has been received `times` times in all.
+    // Waits until `line` has been received `times` times in all; false at once when the
+    // panel has closed the connection short of that.
     bool waitForLine(const QByteArray &line, int times = 1);
     // Waits for `polls` more "Meas" lines: proof that the panel's event loop has run
     // for that many poll ticks since the call.

@@ -4,10 +4,10 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QProcess>
 #include <QStringList>
 
-// Runs the real korvane-sim for a test, on a free port, for as long as the object lives.
+// Runs the real korvane-sim for a test, on a free port, for as long as the object lives and
+// not a moment longer than the test process.
 class SimProcess : public QObject
 {
     Q_OBJECT

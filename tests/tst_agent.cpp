@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "childprocess.h"
 #include "findwidget.h"
 #include "frameassembler.h"
 #include "mainwindow.h"
@@ -245,6 +246,8 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     QTcpSocket stuck;
     // A small window, so that the agent's side fills after a few hundred replies.
     stuck.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    // Qt would otherwise read everything into its own buffer, unasked.
+    stuck.setReadBufferSize(4096);
     stuck.connectToHost(QHostAddress::LocalHost, m_agent->port());
     QVERIFY(stuck.waitForConnected(5000));
 
@@ -273,7 +276,7 @@ void tst_Agent::panelAndConsoleThroughTheAgent()
     QTRY_COMPARE(window.windowTitle().left(25), QStringLiteral("Korvane Amplifier 700136A"));
     QTRY_VERIFY(findWidget<QTextEdit>(&window, "CHAPout")->toPlainText().contains(QLatin1Char('.')));
 
-    QProcess ctl;
+    ChildProcess ctl;
     ctl.start(QStringLiteral(KORVANE_CTL_PATH),
               {QStringLiteral("--host"),
                QStringLiteral("127.0.0.1"),
@@ -323,7 +326,7 @@ void tst_Agent::exampleOptionsParse()
         const QRegularExpressionMatch match = setting.match(QString::fromUtf8(line));
         if (!match.hasMatch())
             continue;
-        QProcess agent;
+        ChildProcess agent;
         agent.start(QStringLiteral(KORVANE_AGENT_PATH),
                     QStringList{QStringLiteral("--check")}
                         + match.captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts));

@@ -1,4 +1,6 @@
+#include "childprocess.h"
 #include "replies.h"
+#include "scriptedpty.h"
 #include "simprocess.h"
 
 #include <QDateTime>
@@ -13,11 +15,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <sys/file.h>
 
 namespace {
 
-constexpr int Timeout = 20000;
+// How long a run may take before it counts as hung. Waits end as soon as their outcome is
+// known; this only bounds a run that never ends.
+constexpr int Timeout = 10000;
 const QString Tcp = QStringLiteral("tcp");
 const QString Pty = QStringLiteral("pty");
 
@@ -33,7 +40,7 @@ struct Run
 Run ctl(const QStringList &arguments)
 {
     qRegisterMetaType<QProcess::ExitStatus>();
-    QProcess process;
+    ChildProcess process;
     QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     process.start(QStringLiteral(KORVANE_CTL_PATH), arguments);
     if (!finished.wait(Timeout)) {
@@ -44,6 +51,25 @@ Run ctl(const QStringList &arguments)
     return {normal ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+// Waits, with the event loop going so that a peer in this test can answer, for the
+// process to end.
+bool finishes(QProcess &process)
+{
+    qRegisterMetaType<QProcess::ExitStatus>();
+    QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    return process.state() == QProcess::NotRunning || finished.wait(Timeout);
+}
+
+// Whether process `pid` waits for a lock on a file (flock), as the kernel lists it.
+bool waitsForFileLock(qint64 pid)
+{
+    QFile locks(QStringLiteral("/proc/locks"));
+    if (!locks.open(QIODevice::ReadOnly))
+        return false;
+    const QRegularExpression waiter(QStringLiteral("-> FLOCK +ADVISORY +WRITE +%1 ").arg(pid));
+    return QString::fromLatin1(locks.readAll()).contains(waiter);
 }
 
 // Command lines as text, for short test rows; none of their arguments holds a blank.
@@ -89,21 +115,24 @@ const QRegularExpression WholeRow(
 class FakeAmplifier : public QObject
 {
 public:
-    FakeAmplifier()
+    explicit FakeAmplifier(const QByteArray &model = "700122A", char statusChar = '0')
     {
         m_server.listen(QHostAddress::LocalHost, 0);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        connect(&m_server, &QTcpServer::newConnection, this, [this, model, statusChar] {
             while (QTcpSocket *client = m_server.nextPendingConnection()) {
                 ++m_connections;
-                connect(client, &QTcpSocket::readyRead, this, [this, client] {
+                connect(client, &QTcpSocket::readyRead, this, [this, client, model, statusChar] {
                     const QByteArray bytes = client->readAll();
                     received += bytes;
                     if (bytes == "?\r\n")
-                        client->write(Reply::identificationFrame("700122A"));
+                        client->write(Reply::identificationFrame(model));
                     if (bytes.endsWith("Status\r\n"))
                         client->write(Reply::statusFrame({65, 55, 60, true, 10, {21, 21, 1}}));
-                    if (bytes == "Meas\r\n")
-                        client->write(Reply::measFrame({}));
+                    if (bytes == "Meas\r\n") {
+                        Reply::MeasValues values;
+                        values.statusChar = statusChar;
+                        client->write(Reply::measFrame(values));
+                    }
                 });
             }
         });
@@ -145,6 +174,12 @@ private slots:
     void watch();
     void scan_data();
     void scan();
+    void closedOutput();
+    void peerTextEscaped_data();
+    void peerTextEscaped();
+    void staleRepliesDiscarded();
+    void fullFileKeepsWholeRows();
+    void headerWrittenOnce();
 
 private:
     QTemporaryDir m_dir;
@@ -157,34 +192,55 @@ void tst_Ctl::linesOnWire_data()
     // Lines as the amplifier should receive them, '|' for each CR LF.
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("lines");
-    QTest::newRow("identify") << "identify" << QString("?|");
-    QTest::newRow("status") << "status" << QString("Status|");
-    QTest::newRow("meas") << "meas" << QString("Meas|");
-    QTest::newRow("gain confirmed") << "set gain C 0.5" << QString("SetGain 2 1|Status|");
-    // The peer's Status shows gain A at 10.5 dB, so that a change to 0.5 is not confirmed.
-    QTest::newRow("gain refused") << "set gain A 0.5" << QString("SetGain 0 1|Status|");
-    QTest::newRow("gain sent only") << "set gain a 31.5 --no-confirm" << QString("SetGain 0 63|");
-    QTest::newRow("rf on") << "set rf ON --no-confirm" << QString("SetRF 1|");
-    QTest::newRow("linearity") << "set linearity 100 --no-confirm" << QString("SetLin 100|");
-    QTest::newRow("power") << "set max-power 12.3 --no-confirm" << QString("SetMaxP 123|");
-    QTest::newRow("cell") << "set max-cell-temp 255 --no-confirm" << QString("SetMaxCellT 255|");
-    QTest::newRow("driver") << "set max-driver-temp 0 --no-confirm" << QString("SetMaxDrvT 0|");
-    QTest::newRow("calibrate A") << "calibrate a --no-confirm" << QString("Calibrate 0|");
-    QTest::newRow("calibrate C") << "calibrate C" << QString("Calibrate 2|Status|");
-    QTest::newRow("reset") << "reset" << QString("Reset|Status|");
+    // What stderr says when Status does not show the change; empty when it does.
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("identify") << "identify" << QString("?|") << QString();
+    QTest::newRow("status") << "status" << QString("Status|") << QString();
+    QTest::newRow("meas") << "meas" << QString("Meas|") << QString();
+    QTest::newRow("gain confirmed")
+        << "set gain C 0.5" << QString("SetGain 2 1|Status|") << QString();
+    // The peer's Status: 6.5 W, 55 and 60 °C, gain A at 10.5 dB; other values are refused,
+    // each read from its own field.
+    QTest::newRow("gain refused") << "set gain A 0.5" << QString("SetGain 0 1|Status|")
+                                  << QString("gain A not confirmed: after 'SetGain 0 1' the "
+                                             "amplifier reports 10.5 dB, not 0.5 dB");
+    QTest::newRow("power confirmed")
+        << "set max-power 6.5" << QString("SetMaxP 65|Status|") << QString();
+    QTest::newRow("power refused") << "set max-power 6" << QString("SetMaxP 60|Status|")
+                                   << QString("reports 6.5 W, not 6.0 W");
+    QTest::newRow("driver confirmed")
+        << "set max-driver-temp 60" << QString("SetMaxDrvT 60|Status|") << QString();
+    QTest::newRow("driver refused") << "set max-driver-temp 55" << QString("SetMaxDrvT 55|Status|")
+                                    << QString("reports 60 °C, not 55 °C");
+    QTest::newRow("gain sent only")
+        << "set gain a 31.5 --no-confirm" << QString("SetGain 0 63|") << QString();
+    QTest::newRow("rf on") << "set rf ON --no-confirm" << QString("SetRF 1|") << QString();
+    QTest::newRow("linearity") << "set linearity 100 --no-confirm" << QString("SetLin 100|")
+                               << QString();
+    QTest::newRow("power") << "set max-power 12.3 --no-confirm" << QString("SetMaxP 123|")
+                           << QString();
+    QTest::newRow("cell") << "set max-cell-temp 255 --no-confirm" << QString("SetMaxCellT 255|")
+                          << QString();
+    QTest::newRow("driver") << "set max-driver-temp 0 --no-confirm" << QString("SetMaxDrvT 0|")
+                            << QString();
+    QTest::newRow("calibrate A") << "calibrate a --no-confirm" << QString("Calibrate 0|")
+                                 << QString();
+    QTest::newRow("calibrate C") << "calibrate C" << QString("Calibrate 2|Status|") << QString();
+    QTest::newRow("reset") << "reset" << QString("Reset|Status|") << QString();
 }
 
 void tst_Ctl::linesOnWire()
 {
     QFETCH(QString, arguments);
     QFETCH(QString, lines);
+    QFETCH(QString, refusal);
     FakeAmplifier amplifier;
     const Run run = ctl(amplifier.link() + words(arguments));
-    const bool refused = QTest::currentDataTag() == QLatin1String("gain refused");
-    QCOMPARE(run.exitCode, refused ? 1 : 0);
-    QCOMPARE(run.err.contains("gain A not confirmed"), refused);
+    QCOMPARE(run.exitCode, refusal.isEmpty() ? 0 : 1);
+    QVERIFY2(refusal.isEmpty() ? run.err.isEmpty() : run.err.contains(refusal), qPrintable(run.err));
     const QByteArray expected = lines.replace('|', "\r\n").toLatin1();
-    QTRY_COMPARE_WITH_TIMEOUT(amplifier.received, expected, Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(amplifier.received.size() >= expected.size(), Timeout);
+    QCOMPARE(amplifier.received, expected);
 }
 
 // What a script, a person and a log read from a freshly started device.
@@ -259,6 +315,15 @@ void tst_Ctl::badInvocation_data()
     QTest::newRow("two links") << "status --serial /dev/null" << QString("--serial");
     QTest::newRow("watch on status") << "status --watch" << QString("does not go with");
     QTest::newRow("count, no watch") << "meas --count 3" << QString("needs --watch");
+    // A number where a word belongs stays where it was typed, and is refused there.
+    QTest::newRow("-0 as channel") << "set gain -0 A" << QString("A, B or C");
+    QTest::newRow("-0 as setting") << "set -0 gain A" << QString("set what?");
+    QTest::newRow("host twice") << "status --host 127.0.0.1" << QString("--host given more");
+    QTest::newRow("serial twice") << "status --serial /dev/null --serial /dev/null"
+                                  << QString("--serial given more");
+    // The fake amplifier's own link is left out when a row gives the address itself.
+    QTest::newRow("address above 255")
+        << "--host 127.0.0.256 --port 1 status" << QString("--host 127.0.0.256: 256 is above 255");
 }
 
 void tst_Ctl::badInvocation()
@@ -266,7 +331,8 @@ void tst_Ctl::badInvocation()
     QFETCH(QString, arguments);
     QFETCH(QString, message);
     FakeAmplifier amplifier;
-    const Run run = ctl(amplifier.link() + words(arguments));
+    const QStringList link = arguments.startsWith("--host") ? QStringList() : amplifier.link();
+    const Run run = ctl(link + words(arguments));
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     // Checked before the link is opened: not even a connection.
@@ -290,6 +356,9 @@ void tst_Ctl::noAmplifier_data()
     const QString missing = "/nonexistent/ttyUSB7";
     QTest::newRow("no such serial port")
         << missing << "identify" << QString("cannot open ") + missing;
+    QTest::newRow("log on a full disk")
+        << Tcp << "meas --csv /dev/full"
+        << QString("cannot open /dev/full: ") + std::strerror(ENOSPC);
 }
 
 void tst_Ctl::noAmplifier()
@@ -310,6 +379,9 @@ void tst_Ctl::noAmplifier()
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(message.replace("%1", port)), qPrintable(run.err));
     QCOMPARE(run.out, QString());
+    // Our own message only, no library's warning before it.
+    for (const QString &line : run.err.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(line.startsWith("korvane-ctl: "), qPrintable(line));
 }
 
 void tst_Ctl::watch_data()
@@ -338,17 +410,19 @@ void tst_Ctl::watch()
     SimProcess sim;
     START_SIM(sim, words(simArguments + " --pty"));
     const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".csv"));
-    QProcess process;
+    ChildProcess process;
     process.start(KORVANE_CTL_PATH,
                   linkTo(sim, transport) + words("meas --watch --interval 20 --timeout 5000 --csv")
                       << path);
     QVERIFY(process.waitForStarted(Timeout) && process.processId() > 0);
     QByteArray err;
-    QTRY_VERIFY_WITH_TIMEOUT(csvLines(path).size() > rows
-                                 && (err += process.readAllStandardError()).contains(report.toUtf8()),
+    QTRY_VERIFY_WITH_TIMEOUT((csvLines(path).size() > rows
+                              && (err += process.readAllStandardError()).contains(report.toUtf8()))
+                                 || process.state() == QProcess::NotRunning,
                              Timeout);
+    QVERIFY2(process.state() == QProcess::Running, err.constData());
     ::kill(pid_t(process.processId()), signalNumber);
-    QVERIFY(process.waitForFinished(Timeout));
+    QVERIFY(finishes(process));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
 
@@ -387,6 +461,127 @@ void tst_Ctl::scan()
                         << "--probe" << missing + "=USB Serial Device");
     QCOMPARE(run.out, sim.ptyPath() + outcome + "\n" + missing + ": Error\n");
     QCOMPARE(run.exitCode, outcome.contains("Match:") ? 0 : 1);
+}
+
+// `korvane-ctl ... meas --watch | head -1`: once nobody reads, the tool ends as a pipeline's
+// writer does, and asks the amplifier nothing more.
+void tst_Ctl::closedOutput()
+{
+    FakeAmplifier amplifier;
+    ChildProcess process;
+    process.setReaderGone();
+    process.start(KORVANE_CTL_PATH, amplifier.link() + words("meas --watch --interval 20"));
+    QVERIFY(finishes(process));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(process.exitCode(), SIGPIPE);
+    QCOMPARE(amplifier.received, QByteArray("Meas\r\n"));
+}
+
+void tst_Ctl::peerTextEscaped_data()
+{
+    // The amplifier's bytes in a model number or status character, and how a terminal or a
+    // CSV file gets them.
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QByteArray>("model");
+    QTest::addColumn<char>("statusChar");
+    QTest::addColumn<QString>("shown");
+    const QByteArray hostile("\x1b[2J\x1b]0;x\x07\xfe\\ü\xc2\x9b"); // 16 bytes
+    QTest::newRow("identify") << "identify" << hostile << '0'
+                              << QString("\\x1b[2J\\x1b]0;x\\x07\\xfe\\\\ü\\xc2\\x9b\n");
+    QTest::newRow("meas table") << "meas" << QByteArray("700136A") << '\x1b'
+                                << QString("\nstatus" + QString(12, ' ') + "\\x1b\n");
+    QTest::newRow("watch line") << "meas --watch --count 1" << QByteArray("700136A") << '\x9b'
+                                << QString("  \\x9b\n");
+    QTest::newRow("csv row") << "meas --csv" << QByteArray("700136A") << '\x07'
+                             << QString(",\\x07\n");
+}
+
+void tst_Ctl::peerTextEscaped()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QByteArray, model);
+    QFETCH(char, statusChar);
+    QFETCH(QString, shown);
+    FakeAmplifier amplifier(model, statusChar);
+    const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".csv"));
+    QStringList command = amplifier.link() + words(arguments);
+    if (arguments.endsWith("--csv"))
+        command << path;
+    const Run run = ctl(command);
+    QCOMPARE(run.exitCode, 0);
+    QFile file(path);
+    const QString csv = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
+                                                       : QString();
+    QVERIFY2((run.out + csv).endsWith(shown), qPrintable(run.out + csv));
+    for (const QChar c : run.out + csv)
+        QVERIFY2(c >= ' ' || c == '\n', qPrintable(run.out + csv));
+}
+
+// Replies an earlier client left unread on a serial line are not taken for the answer.
+void tst_Ctl::staleRepliesDiscarded()
+{
+    ScriptedPty device;
+    QVERIFY(device.open());
+    device.send(Reply::statusFrame({65, 55, 60, true, 10, {10, 21, 21}}));
+    connect(&device, &ScriptedPty::bytesReceived, &device, [&device] {
+        if (device.count("Status") == 1 && !device.property("answered").toBool()) {
+            device.setProperty("answered", true);
+            device.send(Reply::statusFrame({65, 55, 60, true, 10, {20, 21, 21}}));
+        }
+    });
+    const Run run = ctl(QStringList{"--serial", device.slavePath(), "status"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains("\ngain A            10.0 dB\n"), qPrintable(run.out));
+}
+
+// A disk that fills up (here: a file size limit) takes no part row, and says why.
+void tst_Ctl::fullFileKeepsWholeRows()
+{
+    FakeAmplifier amplifier;
+    const QString path = m_dir.filePath("full.csv");
+    ChildProcess process;
+    process.setFileSizeLimit(300); // the header and a few rows
+    process.start(KORVANE_CTL_PATH,
+                  amplifier.link() + words("meas --watch --interval 10 --csv") << path);
+    QVERIFY(finishes(process));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(err.contains(QString("cannot write %1: %2").arg(path, std::strerror(EFBIG))),
+             qPrintable(err));
+    const QStringList lines = csvLines(path);
+    QVERIFY(lines.size() > 2);
+    for (const QString &row : lines.mid(1))
+        QVERIFY2(WholeRow.match(row).hasMatch(), qPrintable(row));
+}
+
+// Two tools starting on one new file: the one that comes second finds the header there.
+void tst_Ctl::headerWrittenOnce()
+{
+    FakeAmplifier amplifier;
+    const QString path = m_dir.filePath("shared.csv");
+    QFile other(path);
+    QVERIFY(other.open(QIODevice::WriteOnly | QIODevice::Append));
+    // This test plays the first tool: it holds the lock, finds the file empty ...
+    QCOMPARE(::flock(other.handle(), LOCK_EX), 0);
+    ChildProcess process;
+    process.start(KORVANE_CTL_PATH, amplifier.link() + words("meas --csv") << path);
+    QVERIFY(process.waitForStarted(Timeout));
+    QTRY_VERIFY_WITH_TIMEOUT(waitsForFileLock(process.processId()) || other.size() > 0
+                                 || process.state() == QProcess::NotRunning,
+                             Timeout);
+    // ... and writes the header, while the second one waits.
+    QVERIFY(
+        other.write(
+            "time,power_a_w,power_b_w,power_c_w,cell1_temp_c,cell2_temp_c,driver_temp_c,status\n")
+        > 0);
+    QVERIFY(other.flush());
+    QCOMPARE(::flock(other.handle(), LOCK_UN), 0);
+    QVERIFY(finishes(process));
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList lines = csvLines(path);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(WholeRow.match(lines.value(1)).hasMatch(), qPrintable(lines.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(tst_Ctl)

@@ -94,6 +94,7 @@ private slots:
     void serialErrors_data();
     void serialErrors();
     void serialHangUpIsLost();
+    void hangUpSeenWithoutWrite();
     void tcpConnect();
     void amplifierPort();
     void peerCloses();
@@ -254,8 +255,8 @@ void tst_Links::serialHangUpIsLost()
     QTRY_COMPARE(lampOf("USBLED"), lamp("Green"));
 
     // After four replies the simulator hangs up its end of the terminal.
-    QTRY_COMPARE_WITH_TIMEOUT(lampOf("USBLED"), lamp("Red"), 10000);
-    QCOMPARE(App::serialLinkUp, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(App::serialLinkUp == 0, 10000);
+    QCOMPARE(lampOf("USBLED"), lamp("Red"));
     QVERIFY(!m_window->m_serial->isOpen());
     QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Disconnect"));
 
@@ -290,6 +291,19 @@ void tst_Links::serialHangUpIsLost()
     QCOMPARE(App::serialLinkUp, 0);
 }
 
+// The hang-up alone tells the link is lost: no write has to fail first.
+void tst_Links::hangUpSeenWithoutWrite()
+{
+    ScriptedPty device;
+    QVERIFY(openSerial(device));
+    QVERIFY(device.waitForLine("Status"));
+    pollTimer()->stop();
+    device.hangUp();
+    QTRY_COMPARE(lampOf("USBLED"), lamp("Red"));
+    QCOMPARE(App::serialLinkUp, 0);
+    QVERIFY(!m_window->m_serial->isOpen());
+}
+
 void tst_Links::tcpConnect()
 {
     ScriptedPeer peer;
@@ -300,6 +314,9 @@ void tst_Links::tcpConnect()
     QCOMPARE(lines.count("Meas"), lines.size() - 2);
     QCOMPARE(pollTimer()->interval(), 100);
     QCOMPARE(App::tcpLinkUp, 1);
+    // A flood waits in the system, not in the panel's memory.
+    QCOMPARE(m_window->m_socket.readBufferSize(), MainWindow::LinkReadBufferBytes);
+    QCOMPARE(m_window->m_serial->readBufferSize(), MainWindow::LinkReadBufferBytes);
     QCOMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Disconnect"));
     QVERIFY(widget<QPushButton>("EthernetConnect")->isEnabled());
     QVERIFY(widget<QPlainTextEdit>("DebugOut")

@@ -100,6 +100,13 @@ void tst_Replies::overlongFrameIsDropped()
     // A frame of exactly the largest size still counts.
     const QByteArray largest = QByteArray(FrameAssembler::MaxFrameSize - 1, 'y') + '\xff';
     QCOMPARE(assemble(assembler, '\0' + largest), QList<QByteArray>{largest});
+
+    // The limit counts the bytes before the 0xFF: 1024 of them are kept, 1025 are not.
+    QCOMPARE(FrameAssembler::MaxFrameSize, 1024);
+    const QByteArray atLimit = QByteArray(1024, 'z') + '\xff';
+    QCOMPARE(assemble(assembler, '\0' + atLimit), QList<QByteArray>{atLimit});
+    QVERIFY(assemble(assembler, '\0' + QByteArray(1025, 'z') + '\xff').isEmpty());
+    QVERIFY(assembler.isDiscarding());
 }
 
 void tst_Replies::kinds_data()

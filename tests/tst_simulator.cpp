@@ -1,13 +1,25 @@
+#include "childprocess.h"
 #include "frameassembler.h"
 #include "replies.h"
 #include "simprocess.h"
 #include "waiting.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,6 +66,17 @@ Reply::Measurement meas(QIODevice *device, const QByteArray &lines)
     return Reply::decodeMeasurement(ask(device, lines + "\r\nMeas"));
 }
 
+// True once process `pid` has ended, reaped or not.
+bool hasEnded(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    const char state = text.mid(text.lastIndexOf(')') + 2, 1).append('?').at(0);
+    return state == 'Z' || state == 'X';
+}
+
 bool connectTo(QTcpSocket *socket, quint16 port)
 {
     QSignalSpy connected(socket, &QTcpSocket::connected);
@@ -77,6 +100,9 @@ private slots:
     void faultOptions_data();
     void faultOptions();
     void serialPort();
+    void clientThatNeverReadsIsDropped();
+    void closedTerminalForgetsReplies();
+    void diesWithTheTest();
 };
 
 // Starts the simulator as `sim` and connects `socket` to it.
@@ -123,6 +149,8 @@ void tst_Simulator::linesShowInStatus_data()
     bad("binary", QByteArray("\x00\x01\xfe\xff\x80zz", 7), "ignored");
     bad("overlong command", "SetRF 0" + QByteArray(300, ' '), "discarded");
     bad("100 kB, no line end", QByteArray(100000, '\x01'), "discarded");
+    // One line of log a second for a flood, with the count, not one a line.
+    bad("100 000 junk lines", QByteArray("junk\r\n").repeated(100000) + "junk", "more like this");
 }
 
 void tst_Simulator::linesShowInStatus()
@@ -142,6 +170,7 @@ void tst_Simulator::linesShowInStatus()
     QCOMPARE(statusFields(frames[1]), wanted);
     if (!report.isEmpty())
         QTRY_VERIFY_WITH_TIMEOUT(sim.stderrText().contains(report), Timeout);
+    QVERIFY2(sim.stderrText().size() < 4096, qPrintable(sim.stderrText().left(4096)));
 }
 
 void tst_Simulator::clientsShareOneDevice()
@@ -275,6 +304,87 @@ void tst_Simulator::serialPort()
     QVERIFY(!port.open(QIODevice::ReadWrite));
     // SIGTERM ends it by itself all the same.
     QVERIFY(sim.stop());
+}
+
+// A client that polls and never reads is cut off before the simulator's memory grows with
+// it, and the others are served meanwhile.
+void tst_Simulator::clientThatNeverReadsIsDropped()
+{
+    START_CLIENT({});
+    const int greedy = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(greedy >= 0);
+    // A small receive window, so that unread replies pile up in the simulator, not here.
+    const int window = 4096;
+    QCOMPARE(::setsockopt(greedy, SOL_SOCKET, SO_RCVBUF, &window, sizeof window), 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(sim.port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QCOMPARE(::connect(greedy, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    // Up to 2 MB of polls, 14 MB of replies: far past the bound.
+    const QByteArray polls = QByteArray("Meas\r\n").repeated(10000);
+    for (int i = 0; i < 35; ++i) {
+        if (::send(greedy, polls.constData(), size_t(polls.size()), MSG_NOSIGNAL) < 0)
+            break;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(sim.stderrText().contains("reads no replies"), Timeout);
+    ::close(greedy);
+    QCOMPARE(Reply::kindOf(ask(&socket, "?")), Reply::Kind::Identification);
+}
+
+// Replies a closed client left unread in the terminal do not reach the next one.
+void tst_Simulator::closedTerminalForgetsReplies()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start({"--pty"}), qPrintable(sim.errorString()));
+    const int earlier = ::open(sim.ptyPath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(earlier >= 0);
+    const QByteArray lines = QByteArray("Status\r\n").repeated(50);
+    QCOMPARE(::write(earlier, lines.constData(), size_t(lines.size())), qint64(lines.size()));
+    const int replies = 50 * (StartStatus.size() + 1);
+    int unread = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(::ioctl(earlier, FIONREAD, &unread) == 0 && unread >= replies, Timeout);
+    ::close(earlier);
+
+    QSerialPort port(sim.ptyPath());
+    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    QCOMPARE(ask(&port, "?"), QByteArray("?\r\n700136A\xff"));
+}
+
+// A test killed outright (a crash, a CTest time-out) takes its simulator with it. The test
+// runs itself as the one to be killed, holding a simulator.
+void tst_Simulator::diesWithTheTest()
+{
+    if (qEnvironmentVariableIsSet("KORVANE_HOLD_SIM")) {
+        SimProcess sim;
+        QVERIFY2(sim.start({"--pty"}), qPrintable(sim.errorString()));
+        std::printf("holding %lld\n", static_cast<long long>(sim.processId()));
+        std::fflush(stdout);
+        QFile input;
+        QVERIFY(input.open(stdin, QIODevice::ReadOnly));
+        input.readLine(); // until killed
+        return;
+    }
+    ChildProcess holder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KORVANE_HOLD_SIM", "1");
+    holder.setProcessEnvironment(environment);
+    holder.start(QCoreApplication::applicationFilePath(), {"diesWithTheTest"});
+    QByteArray out;
+    QVERIFY(waitUntil(
+        &holder,
+        &QProcess::readyReadStandardOutput,
+        [&] { return (out += holder.readAllStandardOutput()).contains("holding "); },
+        Timeout));
+    const int at = out.indexOf("holding ") + 8;
+    const qint64 sim = out.mid(at, out.indexOf('\n', at) - at).toLongLong();
+    QVERIFY(sim > 0 && !hasEnded(sim));
+    ::kill(pid_t(holder.processId()), SIGKILL);
+    QVERIFY(holder.waitForFinished(Timeout));
+    const bool ended = QTest::qWaitFor([&] { return hasEnded(sim); }, Timeout);
+    if (!ended)
+        ::kill(pid_t(sim), SIGKILL); // not to leave it behind, whatever the outcome
+    QVERIFY(ended);
 }
 
 QTEST_GUILESS_MAIN(tst_Simulator)

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
 #include <QTextEdit>
@@ -336,6 +337,22 @@ void tst_Telemetry::framesInOneBurstAppliedInOrder()
     QCOMPARE(text("CHAPout"), QStringLiteral("12.3"));
     QCOMPARE(widget<QDoubleSpinBox>("GainA")->value(), 2.0);
     QVERIFY(m_window->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
+
+    // A flood: each frame is handled, but a display is drawn once for the bytes at hand,
+    // not once a frame; drawing is what would freeze the window.
+    QSignalSpy draws(widget<QTextEdit>("CHAPout"), &QTextEdit::textChanged);
+    QVERIFY(draws.isValid());
+    QByteArray flood;
+    const int frames = 200;
+    for (int i = 1; i <= frames; ++i)
+        flood += frame(QStringLiteral("Meas, 1, 0100, 0100, 0100, %1, 001, 001")
+                           .arg(i, 3, 10, QLatin1Char('0'))
+                           .toLatin1());
+    m_peer->send(flood + frame("Meas, 0, 0100, 0100, 0100, 456, 001, 001"));
+    QTRY_COMPARE(text("CHAPout"), QStringLiteral("45.6"));
+    QVERIFY2(draws.count() < frames / 10, qPrintable(QString::number(draws.count())));
+    // The status character of a frame in the middle still took effect.
+    QCOMPARE(App::lastStatusCode, int('0'));
 }
 
 void tst_Telemetry::limitBoundary()

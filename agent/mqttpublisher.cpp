@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 
 namespace {
@@ -51,6 +52,11 @@ MqttPublisher::MqttPublisher(const Settings &settings,
                        true);
     mosquitto_connect_callback_set(m_client, [](mosquitto *, void *self, int code) {
         static_cast<MqttPublisher *>(self)->onConnack(code);
+    });
+    mosquitto_publish_callback_set(m_client, [](mosquitto *, void *self, int mid) {
+        auto *publisher = static_cast<MqttPublisher *>(self);
+        if (mid == publisher->m_offlineMid)
+            publisher->m_offlineAcknowledged = true;
     });
 
     m_retryTimer.setSingleShot(true);
@@ -91,14 +97,34 @@ void MqttPublisher::stop(int timeoutMs)
         QHostInfo::abortHostLookup(m_lookupId);
     m_lookupId = -1;
     if (m_phase == Phase::Connected) {
-        publish(QStringLiteral("status"), Offline, true);
-        mosquitto_disconnect(m_client);
-        // The library closes the socket once the goodbye is out.
+        // A last retained state, so that nobody later takes the final readings for live ones.
+        publishState();
+        m_offlineMid = -1;
+        m_offlineAcknowledged = false;
+        const QByteArray topic = (m_settings.prefix + QLatin1String("/status")).toUtf8();
+        mosquitto_publish(m_client,
+                          &m_offlineMid,
+                          topic.constData(),
+                          int(std::strlen(Offline)),
+                          Offline,
+                          1,
+                          true);
+        // Closing a socket with acknowledgements still unread resets the connection, and the
+        // broker drops what it has not handled yet: the goodbye goes once "offline" is
+        // acknowledged. Without one, the broker's last will says "offline" all the same.
         const QDeadlineTimer deadline(timeoutMs);
-        while (mosquitto_socket(m_client) >= 0 && !deadline.hasExpired()) {
-            if (mosquitto_loop(m_client, int(qMax<qint64>(1, deadline.remainingTime())), 1)
-                != MOSQ_ERR_SUCCESS)
-                break;
+        const auto loopUntil = [&](const std::function<bool()> &done) {
+            while (!done() && !deadline.hasExpired()) {
+                if (mosquitto_loop(m_client, int(qMax<qint64>(1, deadline.remainingTime())), 1)
+                    != MOSQ_ERR_SUCCESS)
+                    break;
+            }
+        };
+        loopUntil([this] { return m_offlineAcknowledged; });
+        if (m_offlineAcknowledged) {
+            mosquitto_disconnect(m_client);
+            // The library closes the socket once the goodbye is out.
+            loopUntil([this] { return mosquitto_socket(m_client) < 0; });
         }
         emit connectedChanged(false);
     }

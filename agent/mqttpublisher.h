@@ -84,4 +84,6 @@ private:
     int m_lookupId = -1;
     bool m_failureReported = false;
     int m_refusedCode = 0;
+    int m_offlineMid = -1;
+    bool m_offlineAcknowledged = false;
 };

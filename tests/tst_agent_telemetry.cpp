@@ -575,6 +575,14 @@ void tst_AgentTelemetry::brokerStoppedAndRestarted()
     QVERIFY(subscriber.waitFor(QStringLiteral("lab/amp/events"), [](const QString &payload) {
         return payload.contains(QLatin1String("\"event\":\"stopped\""));
     }));
+    const QJsonObject last
+        = QJsonDocument::fromJson(
+              subscriber.messagesOn(QStringLiteral("lab/amp/state")).last().toUtf8())
+              .object();
+    QCOMPARE(last.value(QStringLiteral("up")).toBool(true), false);
+    QVERIFY(!last.contains(QStringLiteral("readings")));
+    // Said by the agent itself, which then took its leave: the will was not needed.
+    QVERIFY(broker->waitForOutput(QStringLiteral("Received DISCONNECT")));
 }
 
 void tst_AgentTelemetry::brokerAnswersBadly_data()

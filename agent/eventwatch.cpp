@@ -83,19 +83,18 @@ void EventWatch::onMeasurement(const QByteArray &frame)
     if (meas.fieldCount < 1)
         return;
     onStatusCharacter(char(meas.statusChar));
-    const double tenths[] = {meas.cellTenths[0], meas.cellTenths[1], meas.driverTenths};
     const int limits[] = {m_cellLimitC, m_cellLimitC, m_driverLimitC};
-    for (int i = 0; i < 3 && i + 1 < meas.fieldCount; ++i) {
+    for (int i = 0; i < 3 && i < meas.readingCount(); ++i) {
         if (limits[i] < 0)
             continue;
-        const bool over = Reply::overLimit(tenths[i], limits[i]);
+        const bool over = Reply::overLimit(meas.reading(i), limits[i]);
         if (over == m_over[i])
             continue;
         m_over[i] = over;
         m_journal->record(over ? QStringLiteral("temperature_over")
                                : QStringLiteral("temperature_back"),
                           {{QStringLiteral("sensor"), QLatin1String(Sensors[i])},
-                           {QStringLiteral("celsius"), tenths[i] / 10.0},
+                           {QStringLiteral("celsius"), meas.reading(i) / 10.0},
                            {QStringLiteral("limit_c"), limits[i]}});
     }
 }

@@ -173,10 +173,9 @@ QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
         if (meas.fieldCount >= 2) {
             out.family("korvane_temperature_celsius", "gauge", "Temperature of each sensor.");
             const char *const sensors[] = {"cell1", "cell2", "driver"};
-            const double tenths[] = {meas.cellTenths[0], meas.cellTenths[1], meas.driverTenths};
-            for (int i = 0; i < 3 && 1 + i < meas.fieldCount; ++i)
+            for (int i = 0; i < 3 && i < meas.readingCount(); ++i)
                 out.sample("korvane_temperature_celsius",
-                           tenths[i] / 10.0,
+                           meas.reading(i) / 10.0,
                            label("sensor", QLatin1String(sensors[i])));
         }
         out.family("korvane_fault", "gauge", "1 while a fault is latched.");

@@ -292,15 +292,9 @@ QByteArray MqttPublisher::stateMessage(const TelemetryState *state, const QStrin
         message.insert(QStringLiteral("fault"), meas.statusChar != Reply::NoFault);
         const char *const names[]
             = {"cell1_c", "cell2_c", "driver_c", "power_a_w", "power_b_w", "power_c_w"};
-        const double tenths[] = {meas.cellTenths[0],
-                                 meas.cellTenths[1],
-                                 meas.driverTenths,
-                                 meas.powerTenths[0],
-                                 meas.powerTenths[1],
-                                 meas.powerTenths[2]};
         QJsonObject readings;
-        for (int i = 0; i < 6 && i + 1 < meas.fieldCount; ++i)
-            readings.insert(QLatin1String(names[i]), tenths[i] / 10.0);
+        for (int i = 0; i < meas.readingCount(); ++i)
+            readings.insert(QLatin1String(names[i]), meas.reading(i) / 10.0);
         message.insert(QStringLiteral("readings"), readings);
     }
     if (snapshot.hasSettings()) {

@@ -126,20 +126,14 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
     if (m.statusChar != App::lastStatusCode)
         applyStatusCharacter(m.statusChar);
 
-    const double values[] = {m.cellTenths[0],
-                             m.cellTenths[1],
-                             m.driverTenths,
-                             m.powerTenths[0],
-                             m.powerTenths[1],
-                             m.powerTenths[2]};
     // Each reading is held against the limit as it stands now, even if a later frame of
     // the same burst changes the limit before the display is drawn.
     const int cellLimit = m_form->CellTempLim->value();
     const int limits[] = {cellLimit, cellLimit, m_form->DrvTempLim->value()};
-    for (int i = 0; i + 1 < m.fieldCount && i < DisplayCount; ++i) {
+    for (int i = 0; i < m.readingCount() && i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];
         reading.pending = true;
-        reading.tenths = values[i];
+        reading.tenths = m.reading(i);
         reading.hasLimit = i < 3;
         reading.limit = reading.hasLimit ? limits[i] : 0;
     }

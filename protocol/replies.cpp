@@ -150,6 +150,11 @@ Status decodeStatus(const QByteArray &frame)
     return s;
 }
 
+double Measurement::reading(int index) const
+{
+    return index < 2 ? cellTenths[index] : index == 2 ? driverTenths : powerTenths[index - 3];
+}
+
 Measurement decodeMeasurement(const QByteArray &frame)
 {
     const QVector<QByteArray> f = readFields(frame, MeasWidths, MeasFieldCount);

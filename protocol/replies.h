@@ -66,6 +66,12 @@ struct Measurement
     double cellTenths[2] = {0, 0};
     double driverTenths = 0;
     double powerTenths[3] = {0, 0, 0};
+
+    // The readings in the order the frame carries them: cell 1, cell 2, driver, then the
+    // powers of A, B and C. Only the first readingCount() came in the frame.
+    static constexpr int ReadingFields = 6;
+    double reading(int index) const;
+    int readingCount() const { return fieldCount > 1 ? fieldCount - 1 : 0; }
 };
 Measurement decodeMeasurement(const QByteArray &frame);
 

@@ -321,7 +321,7 @@ void tst_Links::tcpConnect()
     QVERIFY(widget<QPushButton>("EthernetConnect")->isEnabled());
     QVERIFY(widget<QPlainTextEdit>("DebugOut")
                 ->toPlainText()
-                .endsWith(QStringLiteral("\nEthernet conn")));
+                .contains(QStringLiteral("\nEthernet conn")));
     QCOMPARE(lampOf("TCPLED"), lamp("Grey"));
     peer.send(frame("?\r\n700136A"));
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));

@@ -116,8 +116,9 @@ private:
     int m_rfWanted = -1;
     // The status character last put into words, to tell a fault and its clearing once.
     qint8 m_faultTold = '0';
-    // Where the TCP link goes, for the operator's messages.
+    // Where the links go, as the operator chose them, for the messages.
     QString m_tcpAddress;
+    QString m_serialPortName;
     QString m_silenceMessage;
     ConnectAttempt *m_connectAttempt = nullptr;
     // Set by the Disconnect click until the socket has closed: from then on the poll

@@ -41,6 +41,7 @@ void MainWindow::on_SerialConnect_clicked()
         return;
     }
     m_serial->setPortName(port);
+    m_serialPortName = port;
     App::serialLinkUp = m_serial->open(QIODevice::ReadWrite) ? 1 : 0;
     if (!App::serialLinkUp) {
         statusBar()->showMessage(tr("Cannot open %1: %2").arg(port, m_serial->errorString()),
@@ -74,7 +75,7 @@ void MainWindow::closeSerialLink()
     disconnect(m_serial, SIGNAL(readyRead()), this, SLOT(ReadSerData()));
     stopPollUnlessLinkUp();
     if (wasUp)
-        linkDown(tr("Disconnected from %1 at %2").arg(m_serial->portName(), timeNow()));
+        linkDown(tr("Disconnected from %1 at %2").arg(m_serialPortName, timeNow()));
 }
 
 void MainWindow::SerialError(QSerialPort::SerialPortError error)
@@ -90,7 +91,7 @@ void MainWindow::SerialError(QSerialPort::SerialPortError error)
     m_serial->close();
     showLamp(m_form->USBLED, ":/images/LED_Red.png");
     App::serialLinkUp = 0;
-    linkDown(tr("Link to %1 lost at %2").arg(m_serial->portName(), timeNow()));
+    linkDown(tr("Link to %1 lost at %2").arg(m_serialPortName, timeNow()));
 }
 
 void MainWindow::on_EthernetConnect_clicked()

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -84,6 +85,7 @@ private slots:
     void pendingEdits();
     void wheelNeedsFocus();
     void silenceMakesReadingsStale();
+    void faultsInWords();
     void linkLossMakesReadingsStale_data();
     void linkLossMakesReadingsStale();
 
@@ -744,6 +746,43 @@ void tst_Telemetry::silenceMakesReadingsStale()
     QCOMPARE(text("TempAVal"), QStringLiteral("30.0"));
     QCOMPARE(style("CHAPout"), QLatin1String(StaleStyle));
     QVERIFY(statusMessage().isEmpty());
+}
+
+// A fault, its readings over their limits and its clearing are said once each, in the
+// status bar and the log; so is why a ticked RF box did not switch RF on.
+void tst_Telemetry::faultsInWords()
+{
+    const auto log = [this] { return widget<QPlainTextEdit>("DebugOut")->toPlainText(); };
+    const QRegularExpression fault(QStringLiteral(
+        "^Fault \\(status 1\\) at \\d\\d:\\d\\d:\\d\\d: cell 1 61.2 \u00b0C over 55 \u00b0C, "
+        "driver 60.1 \u00b0C over 60 \u00b0C$"));
+    deliver(frame("?\r\n700122A") + frame("Meas, 1, 0612, 0550, 0601, 000, 000, 000"));
+    QVERIFY2(fault.match(statusMessage()).hasMatch(), qPrintable(statusMessage()));
+    QVERIFY(log().contains(statusMessage()));
+    deliver(frame("Meas, 1, 0612, 0550, 0601, 000, 000, 000"));
+    QCOMPARE(log().count(QStringLiteral("Fault (status 1)")), 1);
+
+    auto *rf = widget<QCheckBox>("PAOnCB");
+    QVERIFY(!rf->isChecked());
+    rf->click();
+    QVERIFY(m_peer->waitForLine("SetRF 1"));
+    answerStatus(frame("Status, 065, 055, 060, 0, 010, 021, 021, 021"));
+    QCOMPARE(statusMessage(), QStringLiteral("RF stays off: a fault is latched, press Reset"));
+    QVERIFY(!rf->isChecked());
+
+    deliver(frame("Meas, 0, 0250, 0250, 0250, 000, 000, 000"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^Fault cleared at \\d\\d:\\d\\d:\\d\\d$"))
+                 .match(statusMessage())
+                 .hasMatch(),
+             qPrintable(statusMessage()));
+    QVERIFY(rf->isChecked());
+    // This model's RF follows the fault: unticking it changes nothing, and says so.
+    rf->click();
+    QVERIFY(m_peer->waitForLine("SetRF 0"));
+    answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 021, 021"));
+    QCOMPARE(statusMessage(),
+             QStringLiteral("RF stays on: this model's RF follows its fault state"));
+    QVERIFY(rf->isChecked());
 }
 
 void tst_Telemetry::linkLossMakesReadingsStale_data()

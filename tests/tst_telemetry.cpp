@@ -12,6 +12,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@
 #include <QTextEdit>
 #include <QWheelEvent>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -47,6 +49,38 @@ QByteArray frame(const QByteArray &content)
 QImage imageOf(const QIcon &icon)
 {
     return icon.pixmap(25).toImage();
+}
+
+double luminance(QRgb rgb)
+{
+    const auto channel = [](int value) {
+        const double v = value / 255.0;
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb))
+           + 0.0722 * channel(qBlue(rgb));
+}
+
+// The contrast ratio between a display's background (its commonest colour inside the
+// frame) and its text (the colour farthest from it), as the readability guidelines have it.
+double textContrast(QWidget *display)
+{
+    const QImage image = display->grab().toImage();
+    QHash<QRgb, int> counts;
+    const int margin = 3;
+    for (int y = margin; y < image.height() - margin; ++y)
+        for (int x = margin; x < image.width() - margin; ++x)
+            ++counts[image.pixel(x, y) & RGB_MASK];
+    QRgb background = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > counts.value(background))
+            background = it.key();
+    const double backgroundLuminance = luminance(background);
+    double text = backgroundLuminance;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (qAbs(luminance(it.key()) - backgroundLuminance) > qAbs(text - backgroundLuminance))
+            text = luminance(it.key());
+    return (qMax(text, backgroundLuminance) + 0.05) / (qMin(text, backgroundLuminance) + 0.05);
 }
 
 } // namespace
@@ -86,6 +120,7 @@ private slots:
     void wheelNeedsFocus();
     void silenceMakesReadingsStale();
     void faultsInWords();
+    void darkPalette();
     void linkLossMakesReadingsStale_data();
     void linkLossMakesReadingsStale();
 
@@ -783,6 +818,38 @@ void tst_Telemetry::faultsInWords()
     QCOMPARE(statusMessage(),
              QStringLiteral("RF stays on: this model's RF follows its fault state"));
     QVERIFY(rf->isChecked());
+}
+
+// Under a dark desktop palette every reading stays readable: live within and over its
+// limit, and stale.
+void tst_Telemetry::darkPalette()
+{
+    const QPalette light = QApplication::palette();
+    QPalette dark;
+    for (const auto role : {QPalette::Window, QPalette::Button})
+        dark.setColor(role, QColor(53, 53, 53));
+    dark.setColor(QPalette::Base, QColor(42, 42, 42));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, Qt::white);
+    QApplication::setPalette(dark);
+    deliver(frame("Status, 065, 025, 060, 1, 010, 021, 021, 021"));
+    deliver(MeasExample);
+    QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
+    const char *const displays[]
+        = {"TempAVal", "TempBVal", "DrvTemp", "CHAPout", "CHBPout", "CHCPout"};
+    for (int stale = 0; stale < 2; ++stale) {
+        if (stale) {
+            m_window->m_replyWatch->setTimeout(1);
+            QTRY_COMPARE(style("TempBVal"), QLatin1String(StaleStyle));
+        }
+        for (const char *name : displays) {
+            const double contrast = textContrast(widget<QTextEdit>(name));
+            QVERIFY2(contrast >= 3.0,
+                     qPrintable(
+                         QStringLiteral("%1%2: %3").arg(name, stale ? " stale" : "").arg(contrast)));
+        }
+    }
+    QApplication::setPalette(light);
 }
 
 void tst_Telemetry::linkLossMakesReadingsStale_data()

@@ -262,6 +262,9 @@ void MainWindowForm::setup(QMainWindow *window)
     window->setCentralWidget(centralWidget);
     mainToolBar = new QToolBar(window);
     mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
+    // Dragged off its place, it would take height from the fixed form and clip it.
+    mainToolBar->setMovable(false);
+    mainToolBar->setFloatable(false);
     window->addToolBar(Qt::TopToolBarArea, mainToolBar);
     statusBar = new QStatusBar(window);
     statusBar->setObjectName(QStringLiteral("statusBar"));

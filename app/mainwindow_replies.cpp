@@ -41,6 +41,12 @@ void showStyle(QTextEdit *display, const QString &style)
         display->setStyleSheet(style);
 }
 
+void describe(QWidget *display, const QString &description)
+{
+    if (display->accessibleDescription() != description)
+        display->setAccessibleDescription(description);
+}
+
 QString timeNow()
 {
     return QTime::currentTime().toString(QLatin1String(TimeFormat));
@@ -226,13 +232,12 @@ void MainWindow::drawReadings()
         reading.pending = false;
         reading.stale = false;
         showReading(displays[i], reading.tenths);
+        const bool over = reading.hasLimit && Reply::overLimit(reading.tenths, reading.limit);
         if (reading.hasLimit)
-            showStyle(displays[i],
-                      QLatin1String(Reply::overLimit(reading.tenths, reading.limit)
-                                        ? OverLimitStyle
-                                        : WithinLimitStyle));
+            showStyle(displays[i], QLatin1String(over ? OverLimitStyle : WithinLimitStyle));
         else
             showStyle(displays[i], QString());
+        describe(displays[i], over ? tr("Over its limit") : tr("Live"));
     }
 }
 
@@ -252,8 +257,10 @@ void MainWindow::readingsLost(const QString &why)
             showReading(displays[i], reading.tenths);
         }
         reading.stale = true;
-        if (!displays[i]->toPlainText().isEmpty())
+        if (!displays[i]->toPlainText().isEmpty()) {
             showStyle(displays[i], QLatin1String(StaleStyle));
+            describe(displays[i], tr("Not live: the last value the amplifier sent"));
+        }
     }
     tell(why);
 }
@@ -278,6 +285,7 @@ void MainWindow::applyStatusCharacter(qint8 statusChar)
     const bool noFault = statusChar == Reply::NoFault;
     m_form->ResetBtn->setIcon(QIcon(QPixmap(noFault ? QStringLiteral(":/images/OK.png")
                                                     : QStringLiteral(":/images/Error.png"))));
+    m_form->ResetBtn->setAccessibleDescription(noFault ? tr("No fault") : tr("Fault latched"));
     // On models with a switchable RF output the box can be ticked only while there is
     // no fault; on the others it mirrors the fault state.
     if (windowTitle().contains(QLatin1String(Reply::SwitchableRfModel))) {

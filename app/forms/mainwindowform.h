@@ -92,4 +92,5 @@ public:
 
 private:
     void setTabOrder(QMainWindow *window);
+    void nameForAssistiveTechnology();
 };

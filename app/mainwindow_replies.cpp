@@ -14,6 +14,8 @@
 #include <QTime>
 #include <QTimer>
 
+#include <array>
+
 namespace {
 
 // Each style names the text colour with the background, so that a reading stays readable
@@ -39,6 +41,12 @@ void showStyle(QTextEdit *display, const QString &style)
 {
     if (display->styleSheet() != style)
         display->setStyleSheet(style);
+}
+
+// The value displays in the order of the readings: cell 1, cell 2, driver, powers A to C.
+std::array<QTextEdit *, 6> valueDisplays(const MainWindowForm &form)
+{
+    return {form.TempAVal, form.TempBVal, form.DrvTemp, form.CHAPout, form.CHBPout, form.CHCPout};
 }
 
 void describe(QWidget *display, const QString &description)
@@ -219,12 +227,7 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
 
 void MainWindow::drawReadings()
 {
-    QTextEdit *const displays[DisplayCount] = {m_form->TempAVal,
-                                               m_form->TempBVal,
-                                               m_form->DrvTemp,
-                                               m_form->CHAPout,
-                                               m_form->CHBPout,
-                                               m_form->CHCPout};
+    const auto displays = valueDisplays(*m_form);
     for (int i = 0; i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];
         if (!reading.pending)
@@ -243,12 +246,7 @@ void MainWindow::drawReadings()
 
 void MainWindow::readingsLost(const QString &why)
 {
-    QTextEdit *const displays[DisplayCount] = {m_form->TempAVal,
-                                               m_form->TempBVal,
-                                               m_form->DrvTemp,
-                                               m_form->CHAPout,
-                                               m_form->CHBPout,
-                                               m_form->CHCPout};
+    const auto displays = valueDisplays(*m_form);
     for (int i = 0; i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];
         // A reading decoded but not yet drawn came before the loss; it is stale as well.

@@ -48,6 +48,7 @@ void AgentServer::acceptClients()
         m_journal->record(QStringLiteral("client_connected"),
                           {{QStringLiteral("client"), client->peer()},
                            {QStringLiteral("role"), AccessPolicy::name(role)}});
+        connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);
         connect(client, &ClientConnection::finished, this, [this, client] {
             m_clients.removeOne(client);
             client->deleteLater();

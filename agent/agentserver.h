@@ -30,6 +30,10 @@ public:
     QString errorString() const { return m_server.errorString(); }
     int clientCount() const { return m_clients.size(); }
 
+signals:
+    // A client was dropped for what it did (not reading, flooding), not for a link loss.
+    void clientDropped();
+
 private:
     void acceptClients();
     void closeClients();

@@ -37,6 +37,8 @@ public:
     void close();
 
 signals:
+    // Dropped for its own conduct; finished() follows.
+    void dropped();
     void finished();
 
 private:

@@ -99,6 +99,8 @@ private slots:
     void clientThatNeverReadsIsDropped();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
+    void settingsChangedElsewhere_data();
+    void settingsChangedElsewhere();
     void exampleOptionsParse();
 
 private:
@@ -390,6 +392,62 @@ void tst_Agent::journalOfAFault()
     };
     QVERIFY2(after("fault_set", "fault_cleared") && after("temperature_over", "temperature_back"),
              qPrintable(events.join(QLatin1Char(' '))));
+}
+
+void tst_Agent::settingsChangedElsewhere_data()
+{
+    QTest::addColumn<QString>("statusInterval");
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<QJsonValue>("previous");
+    // Read every 300 ms.
+    QTest::newRow("gain") << QStringLiteral("300") << QByteArray("SetGain 0 30")
+                          << QStringLiteral("gain_a_db") << QJsonValue(15) << QJsonValue(10.5);
+    // Read at once when the status character changes: the fault switched RF off.
+    QTest::newRow("fault") << QStringLiteral("3600000") << QByteArray("SetMaxCellT 20")
+                           << QStringLiteral("rf_enabled") << QJsonValue(false) << QJsonValue(true);
+}
+
+// Another client of the amplifier (or its own fault logic) changes its settings: the agent
+// sees it, journals it, and holds the temperatures against the new limits.
+void tst_Agent::settingsChangedElsewhere()
+{
+    QFETCH(QString, statusInterval);
+    QFETCH(QByteArray, setting);
+    QFETCH(QString, field);
+    QFETCH(QJsonValue, value);
+    QFETCH(QJsonValue, previous);
+    QVERIFY(startPair({}, {QStringLiteral("--status-interval"), statusInterval}));
+    // Once the agent knows the settings, they change on another path.
+    Client client(m_agent->port());
+    QVERIFY(client.status().fieldCount > 0);
+    Client elsewhere(m_sim->port());
+    QVERIFY(elsewhere.socket().waitForConnected(5000));
+    elsewhere.send(setting + "\r\n");
+    const auto changed = [this](const QString &field, const QJsonValue &value) {
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("settings_changed")
+                && row.value(field) == value)
+                return row;
+        }
+        return QJsonObject();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!changed(field, value).isEmpty(), 10000);
+    QCOMPARE(changed(field, value).value(QStringLiteral("previous")).toObject().value(field),
+             previous);
+    if (setting.startsWith("SetMaxCellT")) {
+        QVERIFY(!changed(QStringLiteral("cell_limit_c"), 20).isEmpty());
+        QVERIFY(m_agent->waitForReport(QStringLiteral("temperature_over")));
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("temperature_over"))
+                QCOMPARE(row.value(QStringLiteral("limit_c")), QJsonValue(20));
+        }
+    }
+    // What goes through the agent is a setting, not a change from elsewhere.
+    client.send("SetLin 42\r\n");
+    QTRY_COMPARE(client.status().linearityPct, 42);
+    QVERIFY(changed(QStringLiteral("linearity_pct"), 42).isEmpty());
 }
 
 void tst_Agent::exampleOptionsParse()

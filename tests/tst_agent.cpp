@@ -287,10 +287,27 @@ void tst_Agent::badUpstream()
                         QStringLiteral("--port"),
                         QString::number(upstream.port())},
                        {QStringLiteral("--timeout"), QStringLiteral("300")}));
+    QList<QByteArray> canonical = {"?", "Status", "Meas"};
     if (answers) {
         QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply"), 2));
         QCOMPARE(upstream.connectionTimes().size(), 1);
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 1);
+        // Settings reach the device as the panel sends them, or not at all.
+        Client client(m_agent->port());
+        static const char lines[] = "SetGain\t0\t20\r\nSetGain   1    21\r\nsetgain 2 5\r\n"
+                                    "SetLin 1\0 9\r\nSetMaxP 0065 \r\n";
+        client.send(QByteArray(lines, sizeof(lines) - 1));
+        const QList<QByteArray> sent = {"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"};
+        QTRY_VERIFY(upstream.lines().contains(sent.last()));
+        QStringList journalled;
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("setting"))
+                journalled.append(row.value(QStringLiteral("command")).toString());
+        }
+        QCOMPARE(journalled, QStringList({"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"}));
+        for (const QByteArray &line : sent)
+            QCOMPARE(upstream.lines().count(line), 1);
+        canonical += sent;
     } else {
         QVERIFY(upstream.waitForConnections(4, 30000));
         const QList<qint64> times = upstream.connectionTimes();
@@ -311,8 +328,7 @@ void tst_Agent::badUpstream()
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 0);
     }
     QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
-    // Nothing but whole, canonical questions went out.
-    const QList<QByteArray> canonical = {"?", "Status", "Meas"};
+    // Nothing but whole, canonical lines went out.
     for (const QByteArray &line : upstream.lines())
         QVERIFY2(canonical.contains(line), line.constData());
 }

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "devicesession.h"
 #include "journal.h"
+#include "peersocket.h"
 
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -18,13 +19,17 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
     , m_device(device)
     , m_journal(journal)
 {
-    m_socket->setParent(this);
+    m_channel = new PeerSocket(socket, this);
     // Replies are small and each one is awaited; none should wait for the one before it.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readLines);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::close);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::close);
+    // A client that has sent all it will send still gets the answers it asked for.
+    connect(m_channel, &PeerSocket::peerFinished, this, [this] {
+        m_inputEnded = true;
+        writeReadyReplies();
+    });
+    connect(m_channel, &PeerSocket::closed, this, &ClientConnection::close);
 }
 
 void ClientConnection::close()
@@ -32,7 +37,7 @@ void ClientConnection::close()
     if (m_closed)
         return;
     m_closed = true;
-    m_socket->abort();
+    m_channel->abort();
     emit finished();
 }
 
@@ -109,10 +114,12 @@ void ClientConnection::writeReadyReplies()
         // A question the device left unanswered gets no reply, as from the device itself.
         const QByteArray frame = m_replies.dequeue()->frame;
         if (!frame.isEmpty())
-            m_socket->write(frame);
+            m_channel->write(frame);
     }
-    if (!m_closed && m_socket->bytesToWrite() > MaxQueuedBytes)
+    if (!m_closed && m_channel->bytesToWrite() > MaxQueuedBytes)
         drop(tr("not reading its replies"));
+    else if (!m_closed && m_inputEnded && m_replies.isEmpty())
+        m_channel->finish();
 }
 
 void ClientConnection::drop(const QString &reason)

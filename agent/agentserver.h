@@ -2,6 +2,8 @@
 
 #include "accesspolicy.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -10,6 +12,7 @@
 class ClientConnection;
 class DeviceSession;
 class Journal;
+class QTcpSocket;
 
 // Serves the amplifier's protocol to the clients the access policy admits, while the
 // device link is up: when it goes down every client is closed, so that each one sees the
@@ -37,10 +40,18 @@ signals:
 private:
     void acceptClients();
     void closeClients();
+    void journalRefusal(const QTcpSocket *socket, const QString &reason);
 
     DeviceSession *m_device = nullptr;
     AccessPolicy m_access;
     Journal *m_journal = nullptr;
     QTcpServer m_server;
     QList<ClientConnection *> m_clients;
+    // A client retrying every second is journalled once a minute, with the count since.
+    struct Refusals
+    {
+        QElapsedTimer since;
+        int unreported = 0;
+    };
+    QHash<QString, Refusals> m_refusals;
 };

@@ -29,7 +29,11 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
         m_inputEnded = true;
         writeReadyReplies();
     });
-    connect(m_channel, &PeerSocket::closed, this, &ClientConnection::close);
+    connect(m_channel, &PeerSocket::closed, this, [this] {
+        m_journal->record(QStringLiteral("client_disconnected"),
+                          {{QStringLiteral("client"), m_peer}});
+        close();
+    });
 }
 
 void ClientConnection::close()

@@ -234,8 +234,11 @@ void tst_Agent::observersOnlyRead()
                        QStringLiteral("127.0.0.1")}));
     Client observer(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.2")));
     Client controller(m_agent->port());
-    Client stranger(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
-    QVERIFY(stranger.waitForClose());
+    // A stranger trying again and again is journalled once, with its port.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Client stranger(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
+        QVERIFY(stranger.waitForClose());
+    }
 
     const double gain = controller.status().gainDb[0];
     observer.send("SetGain 0 " + QByteArray::number(int(gain * 2) + 4) + "\r\n");
@@ -250,6 +253,16 @@ void tst_Agent::observersOnlyRead()
                  && events.contains(QStringLiteral("setting_refused"))
                  && events.contains(QStringLiteral("setting")),
              qPrintable(events.join(QLatin1Char(' '))));
+    QCOMPARE(events.count(QStringLiteral("client_refused")), 1);
+    for (const QJsonObject &row : journal()) {
+        if (row.value(QStringLiteral("event")) == QLatin1String("client_refused"))
+            QVERIFY(QRegularExpression(QStringLiteral(R"(^127\.0\.0\.3:\d+$)"))
+                        .match(row.value(QStringLiteral("client")).toString())
+                        .hasMatch());
+    }
+    // A client that leaves is journalled as leaving.
+    observer.socket().disconnectFromHost();
+    QVERIFY(m_agent->waitForReport(QStringLiteral("client_disconnected")));
 }
 
 void tst_Agent::clientsFollowTheDevice()
@@ -420,6 +433,25 @@ void tst_Agent::journalOfAFault()
     };
     QVERIFY2(after("fault_set", "fault_cleared") && after("temperature_over", "temperature_back"),
              qPrintable(events.join(QLatin1Char(' '))));
+
+    // One vocabulary: a level on every event, the sensors named as in the metrics, and the
+    // end says what ended.
+    QVERIFY(m_agent->stop());
+    const QStringList levels = {"info", "warning", "error"};
+    const QStringList sensors = {"cell1", "cell2", "driver"};
+    bool stopped = false;
+    for (const QJsonObject &row : journal()) {
+        const QString event = row.value(QStringLiteral("event")).toString();
+        QVERIFY2(levels.contains(row.value(QStringLiteral("level")).toString()), qPrintable(event));
+        if (event == QLatin1String("fault_set"))
+            QCOMPARE(row.value(QStringLiteral("level")).toString(), QStringLiteral("error"));
+        if (event.startsWith(QLatin1String("temperature_")))
+            QVERIFY(sensors.contains(row.value(QStringLiteral("sensor")).toString()));
+        if (event == QLatin1String("stopped"))
+            stopped = row.contains(QStringLiteral("device"))
+                      && row.contains(QStringLiteral("listen"));
+    }
+    QVERIFY(stopped);
 }
 
 void tst_Agent::settingsChangedElsewhere_data()

@@ -1,10 +1,13 @@
+#include "accesspolicy.h"
 #include "appstate.h"
 #include "badupstream.h"
 #include "childprocess.h"
+#include "clientconnection.h"
 #include "findwidget.h"
 #include "halfclose.h"
 #include "frameassembler.h"
 #include "mainwindow.h"
+#include "reconnectbackoff.h"
 #include "replies.h"
 #include "scratchsettings.h"
 #include "serialports.h"
@@ -91,6 +94,9 @@ class tst_Agent : public QObject
 private slots:
     void initTestCase();
 
+    void accessRoles_data();
+    void accessRoles();
+    void reconnectPauses();
     void clientsGetOwnRepliesInOrder_data();
     void clientsGetOwnRepliesInOrder();
     void observersOnlyRead();
@@ -98,6 +104,8 @@ private slots:
     void badUpstream_data();
     void badUpstream();
     void clientThatNeverReadsIsDropped();
+    void unansweredQuestions_data();
+    void unansweredQuestions();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
     void settingsChangedElsewhere_data();
@@ -108,7 +116,10 @@ private:
     // Starts the simulator (with `simArguments`) and an agent in front of it.
     bool startPair(const QStringList &simArguments, const QStringList &agentArguments = {});
     // Starts an agent in front of `device` (--host ... or --serial ...).
-    bool startAgent(const QStringList &device, const QStringList &agentArguments);
+    // `freshJournal`: the events file is removed first.
+    bool startAgent(const QStringList &device,
+                    const QStringList &agentArguments,
+                    bool freshJournal = true);
     QList<QJsonObject> journal() const;
     QStringList journalEvents() const;
 
@@ -142,9 +153,12 @@ bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &ag
            && m_agent->waitForReport(QStringLiteral("model_identified"));
 }
 
-bool tst_Agent::startAgent(const QStringList &device, const QStringList &agentArguments)
+bool tst_Agent::startAgent(const QStringList &device,
+                           const QStringList &agentArguments,
+                           bool freshJournal)
 {
-    QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
+    if (freshJournal)
+        QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
     m_agent = std::make_unique<SimProcess>();
     if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
                                device + agentArguments
@@ -180,6 +194,64 @@ QStringList tst_Agent::journalEvents() const
     return events;
 }
 
+void tst_Agent::accessRoles_data()
+{
+    QTest::addColumn<QStringList>("allow");
+    QTest::addColumn<QStringList>("control");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("role");
+    using R = AccessPolicy::Role;
+    const QStringList none;
+    QTest::newRow("default, loopback") << none << none << "127.0.0.1" << int(R::Controller);
+    QTest::newRow("default, other loopback") << none << none << "127.0.0.9" << int(R::Controller);
+    QTest::newRow("default, ::1") << none << none << "::1" << int(R::Controller);
+    // Addresses only, never connected to.
+    QTest::newRow("default, elsewhere") << none << none << "192.0.2.7" << int(R::Refused);
+    QTest::newRow("default, elsewhere v6") << none << none << "2001:db8::7" << int(R::Refused);
+    QTest::newRow("controller inside an observer range")
+        << QStringList{"192.0.2.0/24"} << QStringList{"192.0.2.50/32"} << "192.0.2.50"
+        << int(R::Controller);
+    QTest::newRow("observer beside it")
+        << QStringList{"192.0.2.0/24"} << QStringList{"192.0.2.50/32"} << "192.0.2.51"
+        << int(R::Observer);
+    QTest::newRow("ranges given, loopback not among them")
+        << QStringList{"192.0.2.0/24"} << none << "127.0.0.1" << int(R::Refused);
+    QTest::newRow("dual-stack peer, mapped")
+        << QStringList{"192.0.2.0/24"} << none << "::ffff:192.0.2.9" << int(R::Observer);
+    QTest::newRow("dual-stack peer, mapped controller")
+        << none << QStringList{"192.0.2.50"} << "::ffff:192.0.2.50" << int(R::Controller);
+    QTest::newRow("dual-stack peer, outside")
+        << QStringList{"192.0.2.0/24"} << none << "::ffff:198.51.100.1" << int(R::Refused);
+}
+
+// Who may do what, from the addresses alone.
+void tst_Agent::accessRoles()
+{
+    QFETCH(QStringList, allow);
+    QFETCH(QStringList, control);
+    QFETCH(QString, address);
+    QFETCH(int, role);
+    AccessPolicy policy;
+    QString error;
+    for (const QString &range : allow)
+        QVERIFY2(policy.allow(range, &error), qPrintable(error));
+    for (const QString &range : control)
+        QVERIFY2(policy.control(range, &error), qPrintable(error));
+    QCOMPARE(int(policy.roleOf(QHostAddress(address))), role);
+}
+
+// 0.5 s, doubling up to 10 s, and 0.5 s again once the link has worked.
+void tst_Agent::reconnectPauses()
+{
+    ReconnectBackoff backoff;
+    QList<int> pauses;
+    for (int i = 0; i < 8; ++i)
+        pauses.append(backoff.next());
+    QCOMPARE(pauses, QList<int>({500, 1000, 2000, 4000, 8000, 10000, 10000, 10000}));
+    backoff.reset();
+    QCOMPARE(backoff.next(), 500);
+}
+
 void tst_Agent::clientsGetOwnRepliesInOrder_data()
 {
     QTest::addColumn<QStringList>("simArguments");
@@ -212,6 +284,8 @@ void tst_Agent::clientsGetOwnRepliesInOrder()
     QTRY_COMPARE(kindsOf(second.frames()),
                  QList<K>(secondAsks) + secondAsks + secondAsks + secondAsks + secondAsks);
     QVERIFY(!m_sim->stderrText().contains(QStringLiteral("SetGain 9")));
+    // Junk is journalled once per client, not once per line.
+    QCOMPARE(journalEvents().count(QStringLiteral("client_junk")), 1);
 
     // A client that shuts its sending side after its lines still gets every answer, then
     // the agent closes.
@@ -296,6 +370,8 @@ void tst_Agent::badUpstream_data()
     QTest::newRow("answers garbage")
         << int(BadUpstream::AnswerGarbage) << QStringLiteral("no reply to '?'") << false;
     QTest::newRow("answers only ?") << int(BadUpstream::AnswerOnlyIdentify) << QString() << true;
+    // Up every time, down every time: the pause starts again at 0.5 s after each success.
+    QTest::newRow("answers, then closes") << int(BadUpstream::AnswerThenClose) << QString() << true;
 }
 
 // Something takes the agent's connection but is no amplifier, or only half of one: the link
@@ -313,15 +389,28 @@ void tst_Agent::badUpstream()
                         QString::number(upstream.port())},
                        {QStringLiteral("--timeout"), QStringLiteral("300")}));
     QList<QByteArray> canonical = {"?", "Status", "Meas"};
-    if (answers) {
+    if (behaviour == BadUpstream::AnswerThenClose) {
+        QVERIFY(upstream.waitForConnections(4, 30000));
+        const QList<qint64> times = upstream.connectionTimes();
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(times[i] - times[i - 1] >= 450 && times[i] - times[i - 1] < 1900,
+                     qPrintable(QString::number(times[i] - times[i - 1])));
+        QVERIFY(m_agent->waitForReport(QStringLiteral("link_down"), 3));
+        QVERIFY(journalEvents().count(QStringLiteral("link_failed")) == 0);
+    } else if (answers) {
         QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply"), 2));
         QCOMPARE(upstream.connectionTimes().size(), 1);
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 1);
-        // Settings reach the device as the panel sends them, or not at all.
+        // Settings reach the device as the panel sends them, or not at all; "?" is answered
+        // from the identity read at connect.
         Client client(m_agent->port());
         static const char lines[] = "SetGain\t0\t20\r\nSetGain   1    21\r\nsetgain 2 5\r\n"
-                                    "SetLin 1\0 9\r\nSetMaxP 0065 \r\n";
-        client.send(QByteArray(lines, sizeof(lines) - 1));
+                                    "SetLin 1\0 9\r\n?\r\n?\r\n";
+        client.send(QByteArray(lines, sizeof(lines) - 1) + "SetGain 2 7" + QByteArray(300, ' ')
+                    + "\r\nSetMaxP 0065 \r\n");
+        QVERIFY(client.waitForFrames(2));
+        QCOMPARE(kindsOf(client.frames()),
+                 QList<Reply::Kind>({Reply::Kind::Identification, Reply::Kind::Identification}));
         const QList<QByteArray> sent = {"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"};
         QTRY_VERIFY(upstream.lines().contains(sent.last()));
         QStringList journalled;
@@ -332,6 +421,7 @@ void tst_Agent::badUpstream()
         QCOMPARE(journalled, QStringList({"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"}));
         for (const QByteArray &line : sent)
             QCOMPARE(upstream.lines().count(line), 1);
+        QCOMPARE(upstream.lines().count("?"), 1);
         canonical += sent;
     } else {
         QVERIFY(upstream.waitForConnections(4, 30000));
@@ -352,7 +442,8 @@ void tst_Agent::badUpstream()
         QVERIFY2(failures.first().contains(reason), qPrintable(failures.first()));
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 0);
     }
-    QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
+    if (behaviour != BadUpstream::AnswerThenClose)
+        QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
     // Nothing but whole, canonical lines went out.
     for (const QByteArray &line : upstream.lines())
         QVERIFY2(canonical.contains(line), line.constData());
@@ -370,8 +461,11 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     stuck.connectToHost(QHostAddress::LocalHost, m_agent->port());
     QVERIFY(stuck.waitForConnected(5000));
 
-    const QByteArray burst = QByteArray("Meas\r\n").repeated(1000);
-    for (int sent = 0; sent < 200 && stuck.state() == QAbstractSocket::ConnectedState; ++sent) {
+    // Fewer questions at a time than may wait unanswered: it is the unread replies that
+    // must get it dropped. The kernel's buffers on loopback take some 3.6 MB of them (its
+    // send buffer grows to 4 MiB); the agent's own bound comes on top.
+    const QByteArray burst = QByteArray("Meas\r\n").repeated(100);
+    for (int sent = 0; sent < 1800 && stuck.state() == QAbstractSocket::ConnectedState; ++sent) {
         stuck.write(burst);
         stuck.waitForBytesWritten(1000);
         // The reader is served meanwhile.
@@ -379,9 +473,42 @@ void tst_Agent::clientThatNeverReadsIsDropped()
         QVERIFY(reader.waitForFrames(sent + 1));
     }
     QVERIFY(m_agent->waitForReport(QStringLiteral("client_dropped")));
+    QVERIFY(m_agent->stderrText().contains(QStringLiteral("not reading its replies")));
     const int served = reader.frames().size();
     reader.send("Status\r\n");
     QVERIFY(reader.waitForFrames(served + 1));
+}
+
+void tst_Agent::unansweredQuestions_data()
+{
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("at the bound") << int(ClientConnection::MaxPendingReplies) << false;
+    QTest::newRow("one over") << int(ClientConnection::MaxPendingReplies) + 1 << true;
+}
+
+// Questions the device has not answered yet are bounded per client: a flood is dropped, a
+// client at the bound gets every answer.
+void tst_Agent::unansweredQuestions()
+{
+    QFETCH(int, questions);
+    QFETCH(bool, dropped);
+    QVERIFY(startPair({QStringLiteral("--delay"), QStringLiteral("1000")},
+                      {QStringLiteral("--timeout"), QStringLiteral("5000")}));
+    Client client(m_agent->port());
+    QVERIFY(client.socket().waitForConnected(5000));
+    client.send(QByteArray("Status\r\n").repeated(questions));
+    if (dropped) {
+        QVERIFY(client.waitForClose());
+        QVERIFY(m_agent->stderrText().contains(QStringLiteral("too many questions")));
+    } else {
+        QVERIFY(waitUntil(
+            &client.socket(),
+            &QIODevice::readyRead,
+            [&] { return client.frames().size() >= questions; },
+            30000));
+        QVERIFY(!m_agent->stderrText().contains(QStringLiteral("client_dropped")));
+    }
 }
 
 void tst_Agent::panelAndConsoleThroughTheAgent()
@@ -452,6 +579,19 @@ void tst_Agent::journalOfAFault()
                       && row.contains(QStringLiteral("listen"));
     }
     QVERIFY(stopped);
+
+    // A second run appends to the journal.
+    const int rows = journal().size();
+    QVERIFY(startAgent({QStringLiteral("--host"),
+                        QStringLiteral("127.0.0.1"),
+                        QStringLiteral("--port"),
+                        QString::number(m_sim->port())},
+                       {},
+                       false));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("model_identified")));
+    QVERIFY(journal().size() > rows);
+    QCOMPARE(journal().first().value(QStringLiteral("event")).toString(), QStringLiteral("started"));
+    QCOMPARE(journalEvents().count(QStringLiteral("started")), 2);
 }
 
 void tst_Agent::settingsChangedElsewhere_data()

@@ -129,7 +129,9 @@ public:
                         client->write(Reply::identificationFrame(model));
                     if (bytes.endsWith("Status\r\n"))
                         client->write(Reply::statusFrame({65, 55, 60, true, 10, {21, 21, 1}}));
-                    if (bytes == "Meas\r\n") {
+                    if (bytes == "Meas\r\n" && !measReply.isEmpty()) {
+                        client->write(measReply);
+                    } else if (bytes == "Meas\r\n") {
                         Reply::MeasValues values;
                         values.statusChar = statusChar;
                         client->write(Reply::measFrame(values));
@@ -149,6 +151,7 @@ public:
         return m_connections;
     }
     QByteArray received;
+    QByteArray measReply; // what "Meas" gets instead of a whole reading
 
 private:
     QTcpServer m_server;
@@ -402,6 +405,9 @@ void tst_Ctl::watch_data()
     // Opened and closed at once, three times: never back, and waiting longer each time.
     QTest::newRow("tcp accepts and closes")
         << QString("flapping") << "" << SIGINT << 0 << QString("reconnecting in 2 s");
+    // Readings short of their fields are neither printed nor logged.
+    QTest::newRow("tcp short readings")
+        << QString("short") << "" << SIGINT << 0 << QString("incomplete reading skipped");
 }
 
 void tst_Ctl::watch()
@@ -415,9 +421,12 @@ void tst_Ctl::watch()
     START_SIM(sim, words(simArguments + " --pty"));
     BadUpstream flapping(BadUpstream::AcceptAndClose);
     QVERIFY(flapping.listen());
+    FakeAmplifier shortReadings;
+    shortReadings.measReply = QByteArray("\0Meas, 0, 0253, 0248\xff", 22);
     const QStringList link = transport == "flapping" ? words("--host 127.0.0.1 --port")
                                                            << QString::number(flapping.port())
-                                                     : linkTo(sim, transport);
+                             : transport == "short" ? shortReadings.link()
+                                                    : linkTo(sim, transport);
     const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".csv"));
     ChildProcess process;
     process.start(KORVANE_CTL_PATH,
@@ -442,6 +451,7 @@ void tst_Ctl::watch()
     const QStringList lines = csvLines(path);
     for (const QString &row : lines.mid(1))
         QVERIFY2(WholeRow.match(row).hasMatch(), qPrintable(row));
+    QVERIFY(rows > 0 || lines.size() <= 1);
     const QString printed = QString::fromUtf8(process.readAllStandardOutput());
     QCOMPARE(printed.split('\n', Qt::SkipEmptyParts).size(), lines.size() > 1 ? lines.size() : 0);
     QVERIFY(lines.size() <= 4 || !simArguments.contains("drop")

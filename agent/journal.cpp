@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "timestamp.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,9 +35,7 @@ QString plain(const QJsonValue &value)
 
 QString Journal::now()
 {
-    // Local time with its offset, so that rows from agents in other zones line up.
-    const QDateTime local = QDateTime::currentDateTime();
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return timestampText(QDateTime::currentDateTime());
 }
 
 QString Journal::levelOf(const QString &event)

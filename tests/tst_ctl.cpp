@@ -4,12 +4,14 @@
 #include "scriptedpty.h"
 #include "simprocess.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -38,10 +40,12 @@ struct Run
 
 // Runs korvane-ctl to its end with the event loop going, so that a peer in this test can
 // answer it meanwhile.
-Run ctl(const QStringList &arguments)
+Run ctl(const QStringList &arguments,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     qRegisterMetaType<QProcess::ExitStatus>();
     ChildProcess process;
+    process.setProcessEnvironment(environment);
     QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     process.start(QStringLiteral(KORVANE_CTL_PATH), arguments);
     if (!finished.wait(Timeout)) {
@@ -107,9 +111,11 @@ QDateTime timeOf(const QString &row)
     return QDateTime::fromString(row.section(QLatin1Char(','), 0, 0), Qt::ISODateWithMs);
 }
 
-// A CSV row as a whole: local time with milliseconds, six numbers, one status character.
-const QRegularExpression WholeRow(
-    QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(,\\d+\\.\\d){6},.$"));
+// A CSV row as a whole: local time with milliseconds and offset, six numbers, one status
+// character.
+const QRegularExpression WholeRow(QStringLiteral(
+    "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)(,\\d+\\.\\d){6},"
+    ".$"));
 
 // A loopback amplifier that records every byte it is sent and answers "?", "Status" (with
 // gain A at 10.5 dB) and "Meas". The tool waits for each reply before its next line.
@@ -296,6 +302,15 @@ void tst_Ctl::readouts()
         QVERIFY2(WholeRow.match(lines[i]).hasMatch(), qPrintable(lines[i]));
         QVERIFY(i == 1 || timeOf(lines[i - 1]) <= timeOf(lines[i]));
     }
+    // The rows carry their offset from UTC, as the agent's journal does.
+    QProcessEnvironment berlin = QProcessEnvironment::systemEnvironment();
+    berlin.insert("TZ", "Europe/Berlin");
+    const QString zoned = m_dir.filePath("zoned.csv");
+    QCOMPARE(ctl(link + words("meas --csv") << zoned, berlin).exitCode, 0);
+    const QString row = csvLines(zoned).value(1);
+    const QDateTime stamped = timeOf(row);
+    QVERIFY2(row.section(',', 0, 0).endsWith(stamped.offsetFromUtc() == 7200 ? "+02:00" : "+01:00"),
+             qPrintable(row));
 }
 
 void tst_Ctl::badInvocation_data()
@@ -360,6 +375,9 @@ void tst_Ctl::noAmplifier_data()
     const QString missing = "/nonexistent/ttyUSB7";
     QTest::newRow("no such serial port")
         << missing << "identify" << QString("cannot open ") + missing;
+    // This test holds the simulator's terminal open as a serial port: %2 is its process.
+    QTest::newRow("serial port in use")
+        << QString("held") << "identify" << QString("is in use by process %2 (tst_ctl)");
     QTest::newRow("log on a full disk")
         << Tcp << "meas --csv /dev/full"
         << QString("cannot open /dev/full: ") + std::strerror(ENOSPC);
@@ -376,12 +394,16 @@ void tst_Ctl::noAmplifier()
     QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
     const QString port = QString::number(closed.serverPort());
     closed.close();
+    QSerialPort holder(sim.ptyPath());
+    QVERIFY(link != "held" || holder.open(QIODevice::ReadWrite));
     const QStringList target = link == "closed"     ? words("--host 127.0.0.1 --port") << port
+                               : link == "held"     ? QStringList{"--serial", sim.ptyPath()}
                                : link.contains('/') ? QStringList{"--serial", link}
                                                     : linkTo(sim, link);
     const Run run = ctl(target + words(arguments + " --timeout 300"));
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains(message.replace("%1", port)), qPrintable(run.err));
+    message.replace("%1", port).replace("%2", QString::number(QCoreApplication::applicationPid()));
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
     // Our own message only, no library's warning before it.
     for (const QString &line : run.err.split('\n', Qt::SkipEmptyParts))

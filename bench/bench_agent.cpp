@@ -310,6 +310,7 @@ int main(int argc, char *argv[])
                                       QStringLiteral("bench"),
                                       QStringLiteral("--mqtt-interval"),
                                       QStringLiteral("100")})
+            || !watched.waitForReport(QStringLiteral("model_identified"))
             || !watched.waitForReport(QStringLiteral("mqtt_connected"))) {
             std::fprintf(stderr,
                          "bench_agent: %s%s%s\n",

@@ -4,6 +4,7 @@
 // (count(korvane_up == 1)) and the MQTT state messages a second.
 // Usage: bench_fleet [amplifiers] [seconds] (default 32 and 60).
 #include "procstats.h"
+#include "prometheusquery.h"
 #include "serverprocess.h"
 #include "simprocess.h"
 
@@ -11,11 +12,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -37,29 +34,8 @@ void runFor(int ms)
 // The value of a Prometheus instant query with one result, or -1.
 double query(QNetworkAccessManager *network, quint16 port, const QString &expression)
 {
-    QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(port));
-    url.setQuery(QStringLiteral("query=")
-                 + QString::fromLatin1(QUrl::toPercentEncoding(expression)));
-    QNetworkReply *reply = network->get(QNetworkRequest(url));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->deleteLater();
-    const QJsonArray result = QJsonDocument::fromJson(reply->readAll())
-                                  .object()
-                                  .value(QStringLiteral("data"))
-                                  .toObject()
-                                  .value(QStringLiteral("result"))
-                                  .toArray();
-    if (result.isEmpty())
-        return -1;
-    return result.first()
-        .toObject()
-        .value(QStringLiteral("value"))
-        .toArray()
-        .last()
-        .toString()
-        .toDouble();
+    const QString value = prometheusValue(network, port, expression);
+    return value.isEmpty() ? -1 : value.toDouble();
 }
 
 int fail(const QString &why)

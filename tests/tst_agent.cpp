@@ -620,9 +620,11 @@ void tst_Agent::settingsChangedElsewhere()
     QFETCH(QJsonValue, value);
     QFETCH(QJsonValue, previous);
     QVERIFY(startPair({}, {QStringLiteral("--status-interval"), statusInterval}));
-    // Once the agent knows the settings, they change on another path.
+    // Once the agent knows the settings (also the Status it reads at its first reading), they
+    // change on another path.
     Client client(m_agent->port());
-    QVERIFY(client.status().fieldCount > 0);
+    client.send("Meas\r\nStatus\r\n");
+    QVERIFY(client.waitForFrames(2));
     Client elsewhere(m_sim->port());
     QVERIFY(elsewhere.socket().waitForConnected(5000));
     elsewhere.send(setting + "\r\n");

@@ -114,6 +114,10 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         timeout(QStringLiteral("timeout"),
                 QStringLiteral("Wait <ms> for each reply of the amplifier (default 1000)."),
                 QStringLiteral("ms"));
+    const QCommandLineOption
+        statusInterval(QStringLiteral("status-interval"),
+                       QStringLiteral("Read the amplifier's settings every <ms> (default 1000)."),
+                       QStringLiteral("ms"));
     const QCommandLineOption metricsOption(QStringLiteral("metrics"),
                                            QStringLiteral("Serve Prometheus metrics at /metrics on "
                                                           "<address:port> (default off)."),
@@ -144,6 +148,7 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                        control,
                        events,
                        timeout,
+                       statusInterval,
                        metricsOption,
                        mqttOption,
                        nameOption,
@@ -173,6 +178,7 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                                              &listen,
                                              &events,
                                              &timeout,
+                                             &statusInterval,
                                              &metricsOption,
                                              &mqttOption,
                                              &nameOption,
@@ -223,6 +229,13 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         if (!ok || timeoutMs < 10 || timeoutMs > 60000)
             return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
     }
+    if (parser.isSet(statusInterval)) {
+        bool ok = false;
+        statusIntervalMs = parser.value(statusInterval).toInt(&ok);
+        if (!ok || statusIntervalMs < 100 || statusIntervalMs > 3600000)
+            return fail(QStringLiteral("--status-interval takes milliseconds from 100 to 3600000"),
+                        exitStatus);
+    }
     if (parser.isSet(metricsOption)
         && !parseListen(parser.value(metricsOption), &metricsAddress, &metricsPort))
         return fail(QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725"),
@@ -263,6 +276,7 @@ QString AgentOptions::describe() const
         << listenPort << '\n';
     out << "events " << (eventsPath.isEmpty() ? QStringLiteral("-") : eventsPath) << '\n';
     out << "timeout " << timeoutMs << " ms\n";
+    out << "status-interval " << statusIntervalMs << " ms\n";
     if (metricsAddress.isNull()) {
         out << "metrics -\n";
     } else {

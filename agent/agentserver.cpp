@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 
+#include <iterator>
+
 AgentServer::AgentServer(DeviceSession *device,
                          const AccessPolicy &access,
                          Journal *journal,
@@ -28,7 +30,6 @@ bool AgentServer::listen(const QHostAddress &address, quint16 port)
 void AgentServer::acceptClients()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        const QString peer = socket->peerAddress().toString();
         const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
         QString refusal;
         if (role == AccessPolicy::Role::Refused)
@@ -36,9 +37,7 @@ void AgentServer::acceptClients()
         else if (!m_device->isUp())
             refusal = tr("amplifier link down");
         if (!refusal.isEmpty()) {
-            m_journal->record(QStringLiteral("client_refused"),
-                              {{QStringLiteral("client"), peer},
-                               {QStringLiteral("reason"), refusal}});
+            journalRefusal(socket, refusal);
             socket->abort();
             socket->deleteLater();
             continue;
@@ -48,11 +47,39 @@ void AgentServer::acceptClients()
         m_journal->record(QStringLiteral("client_connected"),
                           {{QStringLiteral("client"), client->peer()},
                            {QStringLiteral("role"), AccessPolicy::name(role)}});
+        connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);
         connect(client, &ClientConnection::finished, this, [this, client] {
             m_clients.removeOne(client);
             client->deleteLater();
         });
     }
+}
+
+void AgentServer::journalRefusal(const QTcpSocket *socket, const QString &reason)
+{
+    constexpr qint64 QuietMs = 60 * 1000;
+    constexpr int MaxAddresses = 1024;
+    const QString address = socket->peerAddress().toString();
+    auto known = m_refusals.find(address);
+    if (known != m_refusals.end() && !known->since.hasExpired(QuietMs)) {
+        ++known->unreported;
+        return;
+    }
+    const int count = known != m_refusals.end() ? known->unreported + 1 : 1;
+    // Addresses that have been quiet for a minute are forgotten, so that a scan of many
+    // cannot grow the table without bound.
+    if (m_refusals.size() >= MaxAddresses) {
+        for (auto it = m_refusals.begin(); it != m_refusals.end();)
+            it = it->since.hasExpired(QuietMs) ? m_refusals.erase(it) : std::next(it);
+    }
+    Refusals &refusals = m_refusals[address];
+    refusals.since.start();
+    refusals.unreported = 0;
+    m_journal->record(QStringLiteral("client_refused"),
+                      {{QStringLiteral("client"),
+                        QStringLiteral("%1:%2").arg(address).arg(socket->peerPort())},
+                       {QStringLiteral("reason"), reason},
+                       {QStringLiteral("count"), count}});
 }
 
 void AgentServer::closeClients()

@@ -2,6 +2,8 @@
 
 #include "accesspolicy.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -10,6 +12,7 @@
 class ClientConnection;
 class DeviceSession;
 class Journal;
+class QTcpSocket;
 
 // Serves the amplifier's protocol to the clients the access policy admits, while the
 // device link is up: when it goes down every client is closed, so that each one sees the
@@ -30,13 +33,25 @@ public:
     QString errorString() const { return m_server.errorString(); }
     int clientCount() const { return m_clients.size(); }
 
+signals:
+    // A client was dropped for what it did (not reading, flooding), not for a link loss.
+    void clientDropped();
+
 private:
     void acceptClients();
     void closeClients();
+    void journalRefusal(const QTcpSocket *socket, const QString &reason);
 
     DeviceSession *m_device = nullptr;
     AccessPolicy m_access;
     Journal *m_journal = nullptr;
     QTcpServer m_server;
     QList<ClientConnection *> m_clients;
+    // A client retrying every second is journalled once a minute, with the count since.
+    struct Refusals
+    {
+        QElapsedTimer since;
+        int unreported = 0;
+    };
+    QHash<QString, Refusals> m_refusals;
 };

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "devicesession.h"
 #include "journal.h"
+#include "peersocket.h"
 
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -18,13 +19,21 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
     , m_device(device)
     , m_journal(journal)
 {
-    m_socket->setParent(this);
+    m_channel = new PeerSocket(socket, this);
     // Replies are small and each one is awaited; none should wait for the one before it.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readLines);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::close);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::close);
+    // A client that has sent all it will send still gets the answers it asked for.
+    connect(m_channel, &PeerSocket::peerFinished, this, [this] {
+        m_inputEnded = true;
+        writeReadyReplies();
+    });
+    connect(m_channel, &PeerSocket::closed, this, [this] {
+        m_journal->record(QStringLiteral("client_disconnected"),
+                          {{QStringLiteral("client"), m_peer}});
+        close();
+    });
 }
 
 void ClientConnection::close()
@@ -32,7 +41,7 @@ void ClientConnection::close()
     if (m_closed)
         return;
     m_closed = true;
-    m_socket->abort();
+    m_channel->abort();
     emit finished();
 }
 
@@ -90,7 +99,9 @@ void ClientConnection::handle(const QByteArray &line)
     default:
         break;
     }
-    const QString text = QString::fromLatin1(line.trimmed());
+    // The device gets the command as the panel would send it, whatever blanks, tabs or
+    // leading zeros the client used; the journal says what the device got.
+    const QString text = Command::format(command);
     if (m_role != AccessPolicy::Role::Controller) {
         m_journal->record(QStringLiteral("setting_refused"),
                           {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
@@ -107,15 +118,18 @@ void ClientConnection::writeReadyReplies()
         // A question the device left unanswered gets no reply, as from the device itself.
         const QByteArray frame = m_replies.dequeue()->frame;
         if (!frame.isEmpty())
-            m_socket->write(frame);
+            m_channel->write(frame);
     }
-    if (!m_closed && m_socket->bytesToWrite() > MaxQueuedBytes)
+    if (!m_closed && m_channel->bytesToWrite() > MaxQueuedBytes)
         drop(tr("not reading its replies"));
+    else if (!m_closed && m_inputEnded && m_replies.isEmpty())
+        m_channel->finish();
 }
 
 void ClientConnection::drop(const QString &reason)
 {
     m_journal->record(QStringLiteral("client_dropped"),
                       {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
+    emit dropped();
     close();
 }

@@ -12,6 +12,7 @@
 
 class DeviceSession;
 class Journal;
+class PeerSocket;
 class QTcpSocket;
 
 // One client of the agent: its command lines go to the device session, its replies come
@@ -37,6 +38,8 @@ public:
     void close();
 
 signals:
+    // Dropped for its own conduct; finished() follows.
+    void dropped();
     void finished();
 
 private:
@@ -51,7 +54,8 @@ private:
     void drop(const QString &reason);
     void writeReadyReplies();
 
-    QTcpSocket *m_socket = nullptr;
+    QTcpSocket *m_socket = nullptr; // read from; replies go out through the channel
+    PeerSocket *m_channel = nullptr;
     AccessPolicy::Role m_role;
     DeviceSession *m_device = nullptr;
     Journal *m_journal = nullptr;
@@ -59,5 +63,6 @@ private:
     LineSplitter m_splitter;
     QQueue<std::shared_ptr<Reply>> m_replies;
     bool m_junkReported = false;
+    bool m_inputEnded = false; // the client sends no more
     bool m_closed = false;
 };

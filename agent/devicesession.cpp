@@ -28,6 +28,10 @@ DeviceSession::DeviceSession(const AmplifierLink::Target &target, int timeoutMs,
     connect(&m_retryTimer, &QTimer::timeout, &m_link, &AmplifierLink::open);
     m_pollTimer.setInterval(PollMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &DeviceSession::poll);
+    // The amplifier's settings change on other paths too (its own fault logic, another
+    // client of a shared line): read them again and again, not only after our own settings.
+    m_statusTimer.setInterval(DefaultStatusIntervalMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &DeviceSession::readStatus);
     connect(&m_link, &AmplifierLink::opened, this, &DeviceSession::onOpened);
     connect(&m_link, &AmplifierLink::openFailed, this, &DeviceSession::onOpenFailed);
     connect(&m_link, &AmplifierLink::linkLost, this, &DeviceSession::onLost);
@@ -52,6 +56,10 @@ void DeviceSession::stop()
     m_retryTimer.stop();
     if (m_up)
         onLost(tr("the agent is stopping"));
+    else
+        abandonJobs();
+    m_pollTimer.stop();
+    m_statusTimer.stop();
     m_link.close();
 }
 
@@ -96,15 +104,13 @@ void DeviceSession::pass(const QString &line)
 
 void DeviceSession::onOpened()
 {
-    m_up = true;
-    m_backoff.reset();
+    // An open connection is not yet an amplifier: the link counts as up once it answers.
     m_identity.clear();
     m_lastMeas.clear();
+    m_statusChar = 0;
     enqueueQuery(Reply::Kind::Identification);
     enqueueQuery(Reply::Kind::Status);
     runJobs();
-    m_pollTimer.start();
-    emit up();
 }
 
 void DeviceSession::onLost(const QString &reason)
@@ -112,14 +118,12 @@ void DeviceSession::onLost(const QString &reason)
     const bool wasUp = m_up;
     m_up = false;
     m_pollTimer.stop();
-    m_requester->cancel();
-    finishCurrent(QByteArray());
-    while (!m_jobs.isEmpty()) {
-        m_current = m_jobs.dequeue();
-        finishCurrent(QByteArray());
-    }
+    m_statusTimer.stop();
+    abandonJobs();
     if (wasUp)
         emit down(reason);
+    else
+        emit openFailed(reason);
     reconnectLater();
 }
 
@@ -127,6 +131,25 @@ void DeviceSession::onOpenFailed(const QString &reason)
 {
     emit openFailed(reason);
     reconnectLater();
+}
+
+void DeviceSession::abandonJobs()
+{
+    m_requester->cancel();
+    finishCurrent(QByteArray());
+    while (!m_jobs.isEmpty()) {
+        m_current = m_jobs.dequeue();
+        finishCurrent(QByteArray());
+    }
+}
+
+void DeviceSession::comeUp()
+{
+    m_up = true;
+    m_backoff.reset();
+    m_pollTimer.start();
+    m_statusTimer.start();
+    emit up();
 }
 
 void DeviceSession::reconnectLater()
@@ -137,20 +160,54 @@ void DeviceSession::reconnectLater()
 
 void DeviceSession::onAnswered(const QByteArray &frame)
 {
+    // Clients get the frame as it goes on the wire; it is decoded here once for the rest.
     const QByteArray wire = FrameAssembler::Start + frame;
-    if (m_current.kind == Reply::Kind::Identification)
+    const Reply::Kind kind = m_current.kind;
+    const bool afterSetting = m_current.afterSetting;
+    if (!m_up)
+        comeUp();
+    if (kind == Reply::Kind::Identification)
         m_identity = wire;
-    if (m_current.kind == Reply::Kind::Measurement) {
+    if (kind == Reply::Kind::Measurement) {
         m_lastMeas = wire;
         m_measAge.start();
     }
     finishCurrent(wire);
-    emit frameReceived(frame);
+    switch (kind) {
+    case Reply::Kind::Identification:
+        emit identified(Reply::probeModelText(wire));
+        break;
+    case Reply::Kind::Status:
+        emit settingsRead(Reply::decodeStatus(frame), afterSetting);
+        break;
+    case Reply::Kind::Measurement: {
+        const Reply::Measurement meas = Reply::decodeMeasurement(frame);
+        // A new status character (a fault latched or cleared) may come with new settings,
+        // such as RF switched off. The first reading on a link counts as new: the fault may
+        // have come between the Status read at connect and this reading.
+        if (meas.has(Reply::MeasField::StatusChar)) {
+            if (char(meas.statusChar) != m_statusChar)
+                readStatus();
+            m_statusChar = char(meas.statusChar);
+        }
+        emit measured(meas);
+        break;
+    }
+    case Reply::Kind::Unknown:
+        break;
+    }
     runJobs();
 }
 
 void DeviceSession::onTimedOut(const QString &command)
 {
+    if (!m_up) {
+        // Whatever took the connection does not speak the amplifier's protocol (or nothing
+        // stands behind it): the link failed, and is tried again later.
+        m_link.close();
+        onLost(tr("no reply to '%1' within %2 ms").arg(command).arg(m_requester->timeoutMs()));
+        return;
+    }
     finishCurrent(QByteArray());
     emit noReply(command);
     runJobs();
@@ -160,6 +217,14 @@ void DeviceSession::poll()
 {
     if (m_current.kind != Reply::Kind::Measurement && !queuedQuery(Reply::Kind::Measurement)) {
         enqueueQuery(Reply::Kind::Measurement);
+        runJobs();
+    }
+}
+
+void DeviceSession::readStatus()
+{
+    if (m_up && m_current.kind != Reply::Kind::Status && !queuedQuery(Reply::Kind::Status)) {
+        enqueueQuery(Reply::Kind::Status);
         runJobs();
     }
 }
@@ -181,11 +246,16 @@ DeviceSession::Job &DeviceSession::enqueueQuery(Reply::Kind kind)
 
 void DeviceSession::runJobs()
 {
-    while (m_up && m_current.kind == Reply::Kind::Unknown && !m_jobs.isEmpty()) {
+    while (m_link.isOpen() && m_current.kind == Reply::Kind::Unknown && !m_jobs.isEmpty()) {
         Job job = m_jobs.dequeue();
         if (job.kind == Reply::Kind::Unknown) {
             m_link.sendLine(job.line);
+            m_settingSent = true;
             continue;
+        }
+        if (job.kind == Reply::Kind::Status) {
+            job.afterSetting = m_settingSent;
+            m_settingSent = false;
         }
         m_current = std::move(job);
         m_requester->ask(m_current.line, m_current.kind);

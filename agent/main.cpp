@@ -39,6 +39,7 @@ int main(int argc, char *argv[])
     }
 
     DeviceSession device(options.device, options.timeoutMs);
+    device.setStatusInterval(options.statusIntervalMs);
     EventWatch watch(&device, &journal);
     AgentServer server(&device, options.access, &journal);
     if (!server.listen(options.listenAddress, options.listenPort)) {
@@ -46,7 +47,7 @@ int main(int argc, char *argv[])
             << options.listenPort << ": " << server.errorString() << '\n';
         return 1;
     }
-    TelemetryState telemetry(&device, &journal);
+    TelemetryState telemetry(&device, &watch, &server);
     std::unique_ptr<MetricsServer> metrics;
     if (!options.metricsAddress.isNull()) {
         metrics = std::make_unique<MetricsServer>();
@@ -104,7 +105,7 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&signals_, &SignalNotifier::received, &app, [&] {
         device.stop();
-        journal.record(QStringLiteral("stopped"));
+        journal.record(QStringLiteral("stopped"), started);
         // After the last event, so that it goes out too.
         if (mqtt)
             mqtt->stop();

@@ -31,6 +31,8 @@ public:
                   QObject *parent = nullptr);
 
     void receive(const QByteArray &data);
+    // No more lines come: the replies due go out, then the connection closes.
+    void endOfInput();
     QString name() const { return m_name; }
 
 signals:
@@ -51,6 +53,9 @@ private:
     void queueReply(const QByteArray &frame);
     void write(const QByteArray &bytes);
     void writeNextPiece();
+    void sendPaced(const QByteArray &bytes);
+    void releasePaced();
+    void closeIfDrained();
     void close();
 
     AmplifierModel *m_model = nullptr;
@@ -61,6 +66,7 @@ private:
     int m_replies = 0;
     bool m_muteReported = false;
     bool m_closing = false;
+    bool m_inputEnded = false;
 
     QByteArray m_held;
     int m_heldCount = 0;
@@ -71,4 +77,11 @@ private:
 
     QQueue<QByteArray> m_pieces;
     QTimer m_burstTimer;
+
+    // With a baud rate: bytes on their way down the line, the first one started at
+    // m_pacedStartNs of m_clock.
+    QByteArray m_paced;
+    qint64 m_pacedStartNs = 0;
+    QTimer m_paceTimer;
+    bool m_closeRequested = false;
 };

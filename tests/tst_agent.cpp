@@ -1,8 +1,12 @@
+#include "accesspolicy.h"
 #include "appstate.h"
+#include "badupstream.h"
 #include "childprocess.h"
 #include "findwidget.h"
+#include "halfclose.h"
 #include "frameassembler.h"
 #include "mainwindow.h"
+#include "reconnectbackoff.h"
 #include "replies.h"
 #include "scratchsettings.h"
 #include "serialports.h"
@@ -90,19 +94,34 @@ class tst_Agent : public QObject
 private slots:
     void initTestCase();
 
+    void accessRoles_data();
+    void accessRoles();
+    void reconnectPauses();
     void clientsGetOwnRepliesInOrder_data();
     void clientsGetOwnRepliesInOrder();
     void observersOnlyRead();
     void clientsFollowTheDevice();
+    void badUpstream_data();
+    void badUpstream();
     void clientThatNeverReadsIsDropped();
+    void unansweredQuestions_data();
+    void unansweredQuestions();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
+    void settingsChangedElsewhere_data();
+    void settingsChangedElsewhere();
     void exampleOptionsParse();
 
 private:
     // Starts the simulator (with `simArguments`) and an agent in front of it.
     bool startPair(const QStringList &simArguments, const QStringList &agentArguments = {});
+    // Starts an agent in front of `device` (--host ... or --serial ...).
+    // `freshJournal`: the events file is removed first.
+    bool startAgent(const QStringList &device,
+                    const QStringList &agentArguments,
+                    bool freshJournal = true);
     QList<QJsonObject> journal() const;
+    QStringList journalEvents() const;
 
     std::unique_ptr<SimProcess> m_sim;
     std::unique_ptr<SimProcess> m_agent;
@@ -129,7 +148,17 @@ bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &ag
                                                  QStringLiteral("127.0.0.1"),
                                                  QStringLiteral("--port"),
                                                  QString::number(m_sim->port())};
-    QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
+    // Served once the agent has the amplifier's identity.
+    return startAgent(device, agentArguments)
+           && m_agent->waitForReport(QStringLiteral("model_identified"));
+}
+
+bool tst_Agent::startAgent(const QStringList &device,
+                           const QStringList &agentArguments,
+                           bool freshJournal)
+{
+    if (freshJournal)
+        QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
     m_agent = std::make_unique<SimProcess>();
     if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
                                device + agentArguments
@@ -141,8 +170,7 @@ bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &ag
         qWarning("%s", qPrintable(m_agent->errorString()));
         return false;
     }
-    // Served once the agent has the amplifier's identity.
-    return m_agent->waitForReport(QStringLiteral("model_identified"));
+    return true;
 }
 
 QList<QJsonObject> tst_Agent::journal() const
@@ -156,6 +184,72 @@ QList<QJsonObject> tst_Agent::journal() const
             rows.append(QJsonDocument::fromJson(line).object());
     }
     return rows;
+}
+
+QStringList tst_Agent::journalEvents() const
+{
+    QStringList events;
+    for (const QJsonObject &row : journal())
+        events.append(row.value(QStringLiteral("event")).toString());
+    return events;
+}
+
+void tst_Agent::accessRoles_data()
+{
+    QTest::addColumn<QStringList>("allow");
+    QTest::addColumn<QStringList>("control");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("role");
+    using R = AccessPolicy::Role;
+    const QStringList none;
+    QTest::newRow("default, loopback") << none << none << "127.0.0.1" << int(R::Controller);
+    QTest::newRow("default, other loopback") << none << none << "127.0.0.9" << int(R::Controller);
+    QTest::newRow("default, ::1") << none << none << "::1" << int(R::Controller);
+    // Addresses only, never connected to.
+    QTest::newRow("default, elsewhere") << none << none << "192.0.2.7" << int(R::Refused);
+    QTest::newRow("default, elsewhere v6") << none << none << "2001:db8::7" << int(R::Refused);
+    QTest::newRow("controller inside an observer range")
+        << QStringList{"192.0.2.0/24"} << QStringList{"192.0.2.50/32"} << "192.0.2.50"
+        << int(R::Controller);
+    QTest::newRow("observer beside it")
+        << QStringList{"192.0.2.0/24"} << QStringList{"192.0.2.50/32"} << "192.0.2.51"
+        << int(R::Observer);
+    QTest::newRow("ranges given, loopback not among them")
+        << QStringList{"192.0.2.0/24"} << none << "127.0.0.1" << int(R::Refused);
+    QTest::newRow("dual-stack peer, mapped")
+        << QStringList{"192.0.2.0/24"} << none << "::ffff:192.0.2.9" << int(R::Observer);
+    QTest::newRow("dual-stack peer, mapped controller")
+        << none << QStringList{"192.0.2.50"} << "::ffff:192.0.2.50" << int(R::Controller);
+    QTest::newRow("dual-stack peer, outside")
+        << QStringList{"192.0.2.0/24"} << none << "::ffff:198.51.100.1" << int(R::Refused);
+}
+
+// Who may do what, from the addresses alone.
+void tst_Agent::accessRoles()
+{
+    QFETCH(QStringList, allow);
+    QFETCH(QStringList, control);
+    QFETCH(QString, address);
+    QFETCH(int, role);
+    AccessPolicy policy;
+    QString error;
+    for (const QString &range : allow)
+        QVERIFY2(policy.allow(range, &error), qPrintable(error));
+    for (const QString &range : control)
+        QVERIFY2(policy.control(range, &error), qPrintable(error));
+    QCOMPARE(int(policy.roleOf(QHostAddress(address))), role);
+}
+
+// 0.5 s, doubling up to 10 s, and 0.5 s again once the link has worked.
+void tst_Agent::reconnectPauses()
+{
+    ReconnectBackoff backoff;
+    QList<int> pauses;
+    for (int i = 0; i < 8; ++i)
+        pauses.append(backoff.next());
+    QCOMPARE(pauses, QList<int>({500, 1000, 2000, 4000, 8000, 10000, 10000, 10000}));
+    backoff.reset();
+    QCOMPARE(backoff.next(), 500);
 }
 
 void tst_Agent::clientsGetOwnRepliesInOrder_data()
@@ -190,6 +284,19 @@ void tst_Agent::clientsGetOwnRepliesInOrder()
     QTRY_COMPARE(kindsOf(second.frames()),
                  QList<K>(secondAsks) + secondAsks + secondAsks + secondAsks + secondAsks);
     QVERIFY(!m_sim->stderrText().contains(QStringLiteral("SetGain 9")));
+    // Junk is journalled once per client, not once per line.
+    QCOMPARE(journalEvents().count(QStringLiteral("client_junk")), 1);
+
+    // A client that shuts its sending side after its lines still gets every answer, then
+    // the agent closes.
+    for (int run = 0; run < 5; ++run) {
+        const HalfCloseResult half = askThenHalfClose(m_agent->port(),
+                                                      "Status\r\nMeas\r\n?\r\nStatus\r\n",
+                                                      10000);
+        QVERIFY(half.closedByPeer);
+        QCOMPARE(kindsOf(half.frames),
+                 QList<K>({K::Status, K::Measurement, K::Identification, K::Status}));
+    }
 }
 
 void tst_Agent::observersOnlyRead()
@@ -201,8 +308,11 @@ void tst_Agent::observersOnlyRead()
                        QStringLiteral("127.0.0.1")}));
     Client observer(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.2")));
     Client controller(m_agent->port());
-    Client stranger(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
-    QVERIFY(stranger.waitForClose());
+    // A stranger trying again and again is journalled once, with its port.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Client stranger(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
+        QVERIFY(stranger.waitForClose());
+    }
 
     const double gain = controller.status().gainDb[0];
     observer.send("SetGain 0 " + QByteArray::number(int(gain * 2) + 4) + "\r\n");
@@ -217,6 +327,16 @@ void tst_Agent::observersOnlyRead()
                  && events.contains(QStringLiteral("setting_refused"))
                  && events.contains(QStringLiteral("setting")),
              qPrintable(events.join(QLatin1Char(' '))));
+    QCOMPARE(events.count(QStringLiteral("client_refused")), 1);
+    for (const QJsonObject &row : journal()) {
+        if (row.value(QStringLiteral("event")) == QLatin1String("client_refused"))
+            QVERIFY(QRegularExpression(QStringLiteral(R"(^127\.0\.0\.3:\d+$)"))
+                        .match(row.value(QStringLiteral("client")).toString())
+                        .hasMatch());
+    }
+    // A client that leaves is journalled as leaving.
+    observer.socket().disconnectFromHost();
+    QVERIFY(m_agent->waitForReport(QStringLiteral("client_disconnected")));
 }
 
 void tst_Agent::clientsFollowTheDevice()
@@ -240,6 +360,95 @@ void tst_Agent::clientsFollowTheDevice()
     QVERIFY(again.status().fieldCount > 0);
 }
 
+void tst_Agent::badUpstream_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("accepts and closes")
+        << int(BadUpstream::AcceptAndClose) << QStringLiteral("closed") << false;
+    QTest::newRow("answers garbage")
+        << int(BadUpstream::AnswerGarbage) << QStringLiteral("no reply to '?'") << false;
+    QTest::newRow("answers only ?") << int(BadUpstream::AnswerOnlyIdentify) << QString() << true;
+    // Up every time, down every time: the pause starts again at 0.5 s after each success.
+    QTest::newRow("answers, then closes") << int(BadUpstream::AnswerThenClose) << QString() << true;
+}
+
+// Something takes the agent's connection but is no amplifier, or only half of one: the link
+// is up only once it answers, and the agent tries again with a growing pause, saying so once.
+void tst_Agent::badUpstream()
+{
+    QFETCH(int, behaviour);
+    QFETCH(QString, reason);
+    QFETCH(bool, answers);
+    BadUpstream upstream{BadUpstream::Behaviour(behaviour)};
+    QVERIFY(upstream.listen());
+    QVERIFY(startAgent({QStringLiteral("--host"),
+                        QStringLiteral("127.0.0.1"),
+                        QStringLiteral("--port"),
+                        QString::number(upstream.port())},
+                       {QStringLiteral("--timeout"), QStringLiteral("300")}));
+    QList<QByteArray> canonical = {"?", "Status", "Meas"};
+    if (behaviour == BadUpstream::AnswerThenClose) {
+        QVERIFY(upstream.waitForConnections(4, 30000));
+        const QList<qint64> times = upstream.connectionTimes();
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(times[i] - times[i - 1] >= 450 && times[i] - times[i - 1] < 1900,
+                     qPrintable(QString::number(times[i] - times[i - 1])));
+        QVERIFY(m_agent->waitForReport(QStringLiteral("link_down"), 3));
+        QVERIFY(journalEvents().count(QStringLiteral("link_failed")) == 0);
+    } else if (answers) {
+        QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply"), 2));
+        QCOMPARE(upstream.connectionTimes().size(), 1);
+        QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 1);
+        // Settings reach the device as the panel sends them, or not at all; "?" is answered
+        // from the identity read at connect.
+        Client client(m_agent->port());
+        static const char lines[] = "SetGain\t0\t20\r\nSetGain   1    21\r\nsetgain 2 5\r\n"
+                                    "SetLin 1\0 9\r\n?\r\n?\r\n";
+        client.send(QByteArray(lines, sizeof(lines) - 1) + "SetGain 2 7" + QByteArray(300, ' ')
+                    + "\r\nSetMaxP 0065 \r\n");
+        QVERIFY(client.waitForFrames(2));
+        QCOMPARE(kindsOf(client.frames()),
+                 QList<Reply::Kind>({Reply::Kind::Identification, Reply::Kind::Identification}));
+        const QList<QByteArray> sent = {"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"};
+        QTRY_VERIFY(upstream.lines().contains(sent.last()));
+        QStringList journalled;
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("setting"))
+                journalled.append(row.value(QStringLiteral("command")).toString());
+        }
+        QCOMPARE(journalled, QStringList({"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"}));
+        for (const QByteArray &line : sent)
+            QCOMPARE(upstream.lines().count(line), 1);
+        QCOMPARE(upstream.lines().count("?"), 1);
+        canonical += sent;
+    } else {
+        QVERIFY(upstream.waitForConnections(4, 30000));
+        const QList<qint64> times = upstream.connectionTimes();
+        // 0.5 s, 1 s, 2 s: never shorter, whatever the load makes longer.
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(times[i] - times[i - 1] >= 450 << (i - 1), qPrintable(QString::number(i)));
+        Client refused(m_agent->port());
+        QVERIFY(refused.waitForClose());
+        QVERIFY(refused.frames().isEmpty());
+        const QList<QJsonObject> rows = journal();
+        QStringList failures;
+        for (const QJsonObject &row : rows) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("link_failed"))
+                failures.append(row.value(QStringLiteral("reason")).toString());
+        }
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().contains(reason), qPrintable(failures.first()));
+        QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 0);
+    }
+    if (behaviour != BadUpstream::AnswerThenClose)
+        QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
+    // Nothing but whole, canonical lines went out.
+    for (const QByteArray &line : upstream.lines())
+        QVERIFY2(canonical.contains(line), line.constData());
+}
+
 void tst_Agent::clientThatNeverReadsIsDropped()
 {
     QVERIFY(startPair({}));
@@ -252,8 +461,12 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     stuck.connectToHost(QHostAddress::LocalHost, m_agent->port());
     QVERIFY(stuck.waitForConnected(5000));
 
-    const QByteArray burst = QByteArray("Meas\r\n").repeated(1000);
-    for (int sent = 0; sent < 200 && stuck.state() == QAbstractSocket::ConnectedState; ++sent) {
+    // "?" is answered from the identity at once, so no question waits: it is the unread
+    // replies that must get the client dropped. The kernel's buffers on loopback take some
+    // 4.5 MB of them (some 375 bursts; the send buffer grows to 4 MiB); the agent's own
+    // 64 KiB come on top, far from another 4 MiB.
+    const QByteArray burst = QByteArray("?\r\n").repeated(1000);
+    for (int sent = 0; sent < 600 && stuck.state() == QAbstractSocket::ConnectedState; ++sent) {
         stuck.write(burst);
         stuck.waitForBytesWritten(1000);
         // The reader is served meanwhile.
@@ -261,9 +474,43 @@ void tst_Agent::clientThatNeverReadsIsDropped()
         QVERIFY(reader.waitForFrames(sent + 1));
     }
     QVERIFY(m_agent->waitForReport(QStringLiteral("client_dropped")));
+    QVERIFY(m_agent->stderrText().contains(QStringLiteral("not reading its replies")));
     const int served = reader.frames().size();
     reader.send("Status\r\n");
     QVERIFY(reader.waitForFrames(served + 1));
+}
+
+void tst_Agent::unansweredQuestions_data()
+{
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<bool>("dropped");
+    // The bound the README gives, not the constant: a changed constant must show.
+    QTest::newRow("at the bound") << 256 << false;
+    QTest::newRow("one over") << 257 << true;
+}
+
+// Questions the device has not answered yet are bounded per client: a flood is dropped, a
+// client at the bound gets every answer.
+void tst_Agent::unansweredQuestions()
+{
+    QFETCH(int, questions);
+    QFETCH(bool, dropped);
+    QVERIFY(startPair({QStringLiteral("--delay"), QStringLiteral("1000")},
+                      {QStringLiteral("--timeout"), QStringLiteral("5000")}));
+    Client client(m_agent->port());
+    QVERIFY(client.socket().waitForConnected(5000));
+    client.send(QByteArray("Status\r\n").repeated(questions));
+    if (dropped) {
+        QVERIFY(client.waitForClose());
+        QVERIFY(m_agent->stderrText().contains(QStringLiteral("too many questions")));
+    } else {
+        QVERIFY(waitUntil(
+            &client.socket(),
+            &QIODevice::readyRead,
+            [&] { return client.frames().size() >= questions; },
+            30000));
+        QVERIFY(!m_agent->stderrText().contains(QStringLiteral("client_dropped")));
+    }
 }
 
 void tst_Agent::panelAndConsoleThroughTheAgent()
@@ -343,6 +590,96 @@ void tst_Agent::journalOfAFault()
     };
     QVERIFY2(after("fault_set", "fault_cleared") && after("temperature_over", "temperature_back"),
              qPrintable(events.join(QLatin1Char(' '))));
+
+    // One vocabulary: a level on every event, the sensors named as in the metrics, and the
+    // end says what ended.
+    QVERIFY(m_agent->stop());
+    const QStringList levels = {"info", "warning", "error"};
+    const QStringList sensors = {"cell1", "cell2", "driver"};
+    bool stopped = false;
+    for (const QJsonObject &row : journal()) {
+        const QString event = row.value(QStringLiteral("event")).toString();
+        QVERIFY2(levels.contains(row.value(QStringLiteral("level")).toString()), qPrintable(event));
+        if (event == QLatin1String("fault_set"))
+            QCOMPARE(row.value(QStringLiteral("level")).toString(), QStringLiteral("error"));
+        if (event.startsWith(QLatin1String("temperature_")))
+            QVERIFY(sensors.contains(row.value(QStringLiteral("sensor")).toString()));
+        if (event == QLatin1String("stopped"))
+            stopped = row.contains(QStringLiteral("device"))
+                      && row.contains(QStringLiteral("listen"));
+    }
+    QVERIFY(stopped);
+
+    // A second run appends to the journal.
+    const int rows = journal().size();
+    QVERIFY(startAgent({QStringLiteral("--host"),
+                        QStringLiteral("127.0.0.1"),
+                        QStringLiteral("--port"),
+                        QString::number(m_sim->port())},
+                       {},
+                       false));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("model_identified")));
+    QVERIFY(journal().size() > rows);
+    QCOMPARE(journal().first().value(QStringLiteral("event")).toString(), QStringLiteral("started"));
+    QCOMPARE(journalEvents().count(QStringLiteral("started")), 2);
+}
+
+void tst_Agent::settingsChangedElsewhere_data()
+{
+    QTest::addColumn<QString>("statusInterval");
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<QJsonValue>("previous");
+    // Read every 300 ms.
+    QTest::newRow("gain") << QStringLiteral("300") << QByteArray("SetGain 0 30")
+                          << QStringLiteral("gain_a_db") << QJsonValue(15) << QJsonValue(10.5);
+    // Read at once when the status character changes: the fault switched RF off.
+    QTest::newRow("fault") << QStringLiteral("3600000") << QByteArray("SetMaxCellT 20")
+                           << QStringLiteral("rf_enabled") << QJsonValue(false) << QJsonValue(true);
+}
+
+// Another client of the amplifier (or its own fault logic) changes its settings: the agent
+// sees it, journals it, and holds the temperatures against the new limits.
+void tst_Agent::settingsChangedElsewhere()
+{
+    QFETCH(QString, statusInterval);
+    QFETCH(QByteArray, setting);
+    QFETCH(QString, field);
+    QFETCH(QJsonValue, value);
+    QFETCH(QJsonValue, previous);
+    QVERIFY(startPair({}, {QStringLiteral("--status-interval"), statusInterval}));
+    // Once the agent knows the settings (also the Status it reads at its first reading), they
+    // change on another path.
+    Client client(m_agent->port());
+    client.send("Meas\r\nStatus\r\n");
+    QVERIFY(client.waitForFrames(2));
+    Client elsewhere(m_sim->port());
+    QVERIFY(elsewhere.socket().waitForConnected(5000));
+    elsewhere.send(setting + "\r\n");
+    const auto changed = [this](const QString &field, const QJsonValue &value) {
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("settings_changed")
+                && row.value(field) == value)
+                return row;
+        }
+        return QJsonObject();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!changed(field, value).isEmpty(), 10000);
+    QCOMPARE(changed(field, value).value(QStringLiteral("previous")).toObject().value(field),
+             previous);
+    if (setting.startsWith("SetMaxCellT")) {
+        QVERIFY(!changed(QStringLiteral("cell_limit_c"), 20).isEmpty());
+        QVERIFY(m_agent->waitForReport(QStringLiteral("temperature_over")));
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("temperature_over"))
+                QCOMPARE(row.value(QStringLiteral("limit_c")), QJsonValue(20));
+        }
+    }
+    // What goes through the agent is a setting, not a change from elsewhere.
+    client.send("SetLin 42\r\n");
+    QTRY_COMPARE(client.status().linearityPct, 42);
+    QVERIFY(changed(QStringLiteral("linearity_pct"), 42).isEmpty());
 }
 
 void tst_Agent::exampleOptionsParse()

@@ -1,4 +1,6 @@
 #include "frameassembler.h"
+#include "metricsserver.h"
+#include "prometheusquery.h"
 #include "replies.h"
 #include "serverprocess.h"
 #include "simprocess.h"
@@ -117,6 +119,19 @@ public:
         }
         return found;
     }
+    // The quality of service of each message received on `topic`, as "q0", "q1" ...
+    QStringList qualitiesOn(const QString &topic)
+    {
+        QStringList found;
+        const QRegularExpression publish(
+            QStringLiteral(R"(received PUBLISH \(d\d, (q\d), r\d, m\d+, '([^']*)')"));
+        for (const QString &line : m_process.output().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = publish.match(line);
+            if (match.hasMatch() && match.captured(2) == topic)
+                found.append(match.captured(1));
+        }
+        return found;
+    }
     QStringList messagesOn(const QString &topic)
     {
         QStringList payloads;
@@ -182,6 +197,7 @@ class tst_AgentTelemetry : public QObject
 
 private slots:
     void metricsPage();
+    void labelValuesEscaped();
     void metricsFollowTheDevice();
     void badRequests_data();
     void badRequests();
@@ -191,6 +207,7 @@ private slots:
     void brokerStoppedAndRestarted();
     void brokerAnswersBadly_data();
     void brokerAnswersBadly();
+    void silentDeviceShowsNothingStale();
 
 private:
     // Starts the simulator and an agent in front of it with `agentArguments`.
@@ -308,11 +325,54 @@ void tst_AgentTelemetry::metricsPage()
     QVERIFY2(check.exitCode() == 0, check.readAll().constData());
 }
 
+// A model text is the device's to choose: quotes, backslashes and line ends in it must not
+// break the exposition.
+void tst_AgentTelemetry::labelValuesEscaped()
+{
+    TelemetryState::Snapshot snapshot;
+    snapshot.model = QStringLiteral("7\"0\\1\n}");
+    const QByteArray page = MetricsServer::exposition(snapshot);
+    QVERIFY2(page.contains("korvane_info{model=\"7\\\"0\\\\1\\n}\"} 1\n"), page.constData());
+}
+
+// An amplifier that stops answering, its link still open: nothing it said before is served
+// as live, to clients or scrapers.
+void tst_AgentTelemetry::silentDeviceShowsNothingStale()
+{
+    m_agent.reset();
+    m_sim = std::make_unique<SimProcess>();
+    QVERIFY(m_sim->start({QStringLiteral("--mute-after"), QStringLiteral("30")}));
+    m_agent = std::make_unique<SimProcess>();
+    QVERIFY(m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                                  {QStringLiteral("--host"),
+                                   QStringLiteral("127.0.0.1"),
+                                   QStringLiteral("--port"),
+                                   QString::number(m_sim->port()),
+                                   QStringLiteral("--listen"),
+                                   QStringLiteral("127.0.0.1:0"),
+                                   QStringLiteral("--metrics"),
+                                   QStringLiteral("127.0.0.1:0")}));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply")));
+    const QByteArray page = scrape();
+    QCOMPARE(sample(page, "korvane_up"), QByteArray("0"));
+    QVERIFY2(!page.contains("korvane_temperature_celsius{"), page.constData());
+    // The last reading is not handed out as an answer either.
+    QCOMPARE(ask(m_agent->port(), "Meas"), QByteArray());
+}
+
 void tst_AgentTelemetry::metricsFollowTheDevice()
 {
     QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
     QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
     const quint16 simPort = m_sim->port();
+
+    // A limit set on another path latches a fault that switches RF off: the settings
+    // follow within the status interval.
+    QVERIFY(!ask(simPort, "SetMaxCellT 20\r\nStatus").isEmpty());
+    QTRY_COMPARE(sample(scrape(), "korvane_rf_enabled"), QByteArray("0"));
+    QCOMPARE(sample(scrape(), "korvane_temperature_limit_celsius{sensor=\"cell\"}"),
+             QByteArray("20"));
+    QCOMPARE(sample(scrape(), "korvane_fault"), QByteArray("1"));
 
     // While the device is away and the agent tries again, nothing stale is shown.
     QVERIFY(m_sim->stop());
@@ -412,20 +472,8 @@ void tst_AgentTelemetry::prometheusScrapesTheAgent()
              qPrintable(server.errorString()));
 
     QNetworkAccessManager network;
-    const auto korvaneUp = [&]() -> QString {
-        QNetworkReply *reply = network.get(QNetworkRequest(
-            QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=korvane_up").arg(port))));
-        QEventLoop loop;
-        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        reply->deleteLater();
-        const QJsonArray result = QJsonDocument::fromJson(reply->readAll())
-                                      .object()
-                                      .value(QStringLiteral("data"))
-                                      .toObject()
-                                      .value(QStringLiteral("result"))
-                                      .toArray();
-        return result.first().toObject().value(QStringLiteral("value")).toArray().last().toString();
+    const auto korvaneUp = [&] {
+        return prometheusValue(&network, port, QStringLiteral("korvane_up"));
     };
     QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("1"), 60000);
     QVERIFY(m_sim->stop());
@@ -505,6 +553,13 @@ void tst_AgentTelemetry::mqttTelemetry()
     QVERIFY(early.waitFor(stateTopic, [](const QString &payload) {
         return payload.contains(QLatin1String("\"fault\":true"));
     }));
+    // Events and the status are acknowledged; a lost one is sent again.
+    for (const QString &topic :
+         {QStringLiteral("korvane/lab1/events"), QStringLiteral("korvane/lab1/status")}) {
+        const QStringList qualities = early.qualitiesOn(topic);
+        QVERIFY(!qualities.isEmpty());
+        QVERIFY2(!qualities.contains(QStringLiteral("q0")), qPrintable(topic));
+    }
 
     // Killed outright, the agent cannot say goodbye: the broker says it with the will.
     ::kill(pid_t(m_agent->processId()), SIGKILL);

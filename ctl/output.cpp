@@ -21,10 +21,11 @@ constexpr int ValueWidth = 6;
 constexpr int TimeWidth = 23;
 constexpr int ColumnWidth = 14;
 
-// The six readings in the order every output lists them: powers, then temperatures.
-constexpr int ReadingCount = 6;
-const char *const ReadingKeys[ReadingCount]
-    = {"power_a_w", "power_b_w", "power_c_w", "cell1_temp_c", "cell2_temp_c", "driver_temp_c"};
+using ReadingFormat::ReadingCount;
+using ReadingFormat::ReadingKeys;
+using ReadingFormat::readingTenths;
+using ReadingFormat::timeText;
+
 const char *const ReadingLabels[ReadingCount]
     = {"power A", "power B", "power C", "cell 1 temp", "cell 2 temp", "driver temp"};
 
@@ -52,76 +53,15 @@ QString channelName(int channel)
     return QString(QChar('A' + channel));
 }
 
-QVector<double> readingTenths(const Reply::Measurement &meas)
-{
-    return {meas.powerTenths[0],
-            meas.powerTenths[1],
-            meas.powerTenths[2],
-            meas.cellTenths[0],
-            meas.cellTenths[1],
-            meas.driverTenths};
-}
-
 QString statusCharacter(const Reply::Measurement &meas)
 {
     return QString(QChar::fromLatin1(char(meas.statusChar)));
 }
 
-// For a table or a CSV file: the status character as text that cannot steer a terminal.
+// For a table: the status character as text that cannot steer a terminal.
 QString shownStatusCharacter(const Reply::Measurement &meas)
 {
     return printable(QByteArray(1, char(meas.statusChar)));
-}
-
-QString csvField(const QString &text)
-{
-    for (const char reserved : {',', '"', '\r', '\n'}) {
-        if (text.contains(QLatin1Char(reserved)))
-            return QLatin1Char('"')
-                   + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\""))
-                   + QLatin1Char('"');
-    }
-    return text;
-}
-
-QString timeText(const QDateTime &time)
-{
-    return time.toString(Qt::ISODateWithMs);
-}
-
-// How many bytes the UTF-8 character at `pos` takes; 0 when the bytes there are not one.
-int utf8SequenceLength(const char *pos, const char *end)
-{
-    const uchar lead = uchar(*pos);
-    int length = 0;
-    uint code = 0;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-        code = lead & 0x1f;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        code = lead & 0x0f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (end - pos < length)
-        return 0;
-    for (int i = 1; i < length; ++i) {
-        const uchar next = uchar(pos[i]);
-        if ((next & 0xc0) != 0x80)
-            return 0;
-        code = (code << 6) | (next & 0x3f);
-    }
-    // Overlong forms, surrogates and code points past Unicode are not text either.
-    const uint smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff)
-        return 0;
-    return length;
 }
 
 // Nobody takes what is printed any more (a pager quit, `| head -1`): going on would only
@@ -161,33 +101,6 @@ QString shownModelNumber(const QByteArray &frame)
         model.chop(1);
     model.replace('\r', QByteArray()).replace('\n', QByteArray());
     return printable(model.trimmed());
-}
-
-QString printable(const QByteArray &bytes)
-{
-    QString text;
-    const char *pos = bytes.constData();
-    const char *const end = pos + bytes.size();
-    while (pos < end) {
-        const int length = utf8SequenceLength(pos, end);
-        const QString character = QString::fromUtf8(pos, length);
-        const uint code = character.toUcs4().value(0);
-        const bool control = code < 0x20 || (code >= 0x7f && code < 0xa0);
-        if (length > 0 && !control && code != '\\') {
-            text += character;
-            pos += length;
-            continue;
-        }
-        if (code == '\\') {
-            text += QStringLiteral("\\\\");
-            ++pos;
-            continue;
-        }
-        // Each byte of a control character's sequence, so that none is lost.
-        for (const char *last = pos + qMax(length, 1); pos < last; ++pos)
-            text += QStringLiteral("\\x%1").arg(uchar(*pos), 2, 16, QLatin1Char('0'));
-    }
-    return text;
 }
 
 QString statusTable(const Reply::Status &status)
@@ -265,23 +178,6 @@ QJsonObject watchObject(const QDateTime &time, const Reply::Measurement &meas)
     QJsonObject object = measObject(meas);
     object.insert(QStringLiteral("time"), timeText(time));
     return object;
-}
-
-QByteArray csvHeader()
-{
-    QByteArray header("time");
-    for (const char *key : ReadingKeys)
-        header += QByteArray(",") + key;
-    return header + ",status\n";
-}
-
-QByteArray csvRow(const QDateTime &time, const Reply::Measurement &meas)
-{
-    QString row = timeText(time);
-    for (const double tenths : readingTenths(meas))
-        row += QLatin1Char(',') + Reply::displayTenths(tenths);
-    row += QLatin1Char(',') + csvField(shownStatusCharacter(meas)) + QLatin1Char('\n');
-    return row.toUtf8();
 }
 
 QByteArray json(const QJsonObject &object, bool compact)

@@ -9,6 +9,7 @@
 class ConnectAttempt;
 class MainWindowForm;
 class QLabel;
+class TrendRecorder;
 
 // The panel's one window: it owns the links to the amplifier, the poll timer and the
 // form, and its slots are the whole behaviour of the panel.
@@ -71,6 +72,7 @@ private:
     void drawReadings();
     void showLamp(QLabel *lamp, const char *image);
     void updateKeyboardReach(int viewWidth);
+    void setUpTrends();
 
     friend class tst_Links; // looks at the links' own state
 
@@ -79,6 +81,7 @@ private:
     QSerialPort *m_serial = nullptr;
     QTimer *m_pollTimer = nullptr;
     ConnectAttempt *m_connectAttempt = nullptr;
+    TrendRecorder *m_trends = nullptr;
     // Set by the Disconnect click until the socket has closed: from then on the poll
     // follows the links that are really up.
     bool m_tcpCloseRequested = false;

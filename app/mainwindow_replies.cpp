@@ -5,6 +5,7 @@
 #include "appstate.h"
 #include "mainwindowform.h"
 #include "replies.h"
+#include "trendrecorder.h"
 
 #include <QPixmap>
 #include <QTimer>
@@ -94,6 +95,7 @@ void MainWindow::applyIdentification(const QByteArray &frame)
 void MainWindow::applyStatus(const QByteArray &frame)
 {
     const Reply::Status status = Reply::decodeStatus(frame);
+    m_trends->setLimits(status);
     // Each control set from the reply may send its own command back; the swallow flag
     // drops that one command.
     auto field = [&status](int index) {
@@ -123,6 +125,7 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
     const Reply::Measurement m = Reply::decodeMeasurement(frame);
     if (m.fieldCount < 1)
         return;
+    m_trends->record(m);
     if (m.statusChar != App::lastStatusCode)
         applyStatusCharacter(m.statusChar);
 

@@ -72,6 +72,10 @@ struct Measurement
     static constexpr int ReadingFields = 6;
     double reading(int index) const;
     int readingCount() const { return fieldCount > 1 ? fieldCount - 1 : 0; }
+    // Readings whose text was no number (shown as 0), one bit per reading in that order.
+    quint8 unreadable = 0;
+    // Whether the reading came in the frame as a number.
+    bool isReadable(int index) const;
 };
 Measurement decodeMeasurement(const QByteArray &frame);
 

@@ -1,0 +1,275 @@
+#include "appstate.h"
+#include "findwidget.h"
+#include "mainwindow.h"
+#include "scratchsettings.h"
+#include "scriptedpeer.h"
+#include "serialports.h"
+#include "trendrecorder.h"
+#include "waiting.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+template<int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
+Reply::MeasValues measValues(int base, char statusChar = Reply::NoFault)
+{
+    Reply::MeasValues v;
+    v.statusChar = statusChar;
+    v.cellTenths[0] = base + 1;
+    v.cellTenths[1] = base + 2;
+    v.driverTenths = base + 3;
+    v.powerTenths[0] = base + 4;
+    v.powerTenths[1] = base + 5;
+    v.powerTenths[2] = base + 6;
+    return v;
+}
+
+} // namespace
+
+// The panel's history of readings: what the poll's replies become in it, where its lines
+// break, how far back it reaches.
+class tst_Trends : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void series_data();
+    void series();
+    void gaps_data();
+    void gaps();
+    void limitsFromStatus();
+    void burstSharesOneSample();
+    void ringKeepsAnHour();
+    void clockStep();
+
+private:
+    // Sends the frame and waits until the recorder has taken it as a sample of its own.
+    void deliver(const QByteArray &frame);
+    TrendRecorder *recorder() const { return m_window->findChild<TrendRecorder *>(); }
+
+    std::unique_ptr<ScriptedPeer> m_peer;
+    std::unique_ptr<MainWindow> m_window;
+    qint64 m_steadyMs = 1000000;
+    qint64 m_wallMs = 1700000000000;
+};
+
+void tst_Trends::initTestCase()
+{
+    useScratchSettings();
+    Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
+}
+
+void tst_Trends::init()
+{
+    App::resetState();
+    m_peer = std::make_unique<ScriptedPeer>();
+    QVERIFY(m_peer->listen());
+    App::amplifierTcpPort = m_peer->port();
+    m_window = std::make_unique<MainWindow>();
+    QVERIFY(recorder());
+    // The test moves time on by itself, a poll's worth per frame unless it says otherwise.
+    recorder()->setClocks([this] { return m_steadyMs; }, [this] { return m_wallMs; });
+    m_window->show();
+    findWidget<QLineEdit>(m_window.get(), "HostIP")->setText(QStringLiteral("127.0.0.1"));
+    findWidget<QPushButton>(m_window.get(), "EthernetConnect")->click();
+    QVERIFY(m_peer->waitForClient());
+    QVERIFY(m_peer->waitForLine("Status"));
+}
+
+void tst_Trends::cleanup()
+{
+    m_window.reset();
+    m_peer.reset();
+}
+
+void tst_Trends::deliver(const QByteArray &frame)
+{
+    const int before = recorder()->samples().size();
+    m_peer->send(frame);
+    QVERIFY(waitUntil(
+        recorder(),
+        &TrendRecorder::recorded,
+        [&] { return recorder()->samples().size() > before; },
+        ScriptedPeer::TimeoutMs));
+}
+
+void tst_Trends::series_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QVector<double>>("values"); // NaN: no value
+    QTest::addColumn<bool>("fault");
+
+    const double none = std::nan("");
+    QTest::newRow("readings, powers first")
+        << bytes("\0Meas, 0, 0253, 0248, 0301, 123, 118, 120\xff")
+        << QVector<double>{12.3, 11.8, 12.0, 25.3, 24.8, 30.1} << false;
+    QTest::newRow("fault") << Reply::measFrame(measValues(100, '2'))
+                           << QVector<double>{10.4, 10.5, 10.6, 10.1, 10.2, 10.3} << true;
+    // Shown as 0.0 in its box, but no value to draw.
+    QTest::newRow("reading that does not convert")
+        << bytes("\0Meas, 0, 0253, 0x1f, 0301, 123, abc, 120\xff")
+        << QVector<double>{12.3, none, 12.0, 25.3, none, 30.1} << false;
+    QTest::newRow("short frame") << bytes("\0Meas, 0, 0253, 0248\xff")
+                                 << QVector<double>{none, none, none, 25.3, 24.8, none} << false;
+}
+
+void tst_Trends::series()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QVector<double>, values);
+    QFETCH(bool, fault);
+
+    deliver(frame);
+    const TrendSample &sample = recorder()->samples().last();
+    for (int i = 0; i < TrendSample::ReadingCount; ++i) {
+        if (std::isnan(values[i]))
+            QVERIFY2(std::isnan(sample.tenths[i]), qPrintable(QString::number(i)));
+        else
+            QCOMPARE(sample.value(i), values[i]);
+    }
+    QCOMPARE(sample.fault, fault);
+}
+
+void tst_Trends::gaps_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<bool>("gap");
+
+    QTest::newRow("next poll") << "poll" << false;
+    QTest::newRow("replies a second late") << "late" << false;
+    QTest::newRow("silence") << "silence" << true;
+    QTest::newRow("link lost") << "link lost" << true;
+    QTest::newRow("link closed") << "disconnect" << true;
+}
+
+void tst_Trends::gaps()
+{
+    QFETCH(QString, cause);
+    QFETCH(bool, gap);
+
+    deliver(Reply::measFrame(measValues(100)));
+    m_steadyMs += 100;
+    deliver(Reply::measFrame(measValues(120)));
+    QVERIFY(!recorder()->samples().last().lineBreak);
+
+    if (cause == QLatin1String("poll")) {
+        m_steadyMs += 100;
+    } else if (cause == QLatin1String("late")) {
+        m_steadyMs += TrendRecorder::MaxSampleGapMs;
+    } else if (cause == QLatin1String("silence")) {
+        m_steadyMs += TrendRecorder::MaxSampleGapMs + 100;
+    } else {
+        auto *connect = findWidget<QPushButton>(m_window.get(), "EthernetConnect");
+        if (cause == QLatin1String("link lost"))
+            m_peer->closeClient();
+        else
+            connect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(connect->text(), QStringLiteral("Connect"), 10000);
+        m_peer->clearReceived();
+        connect->click();
+        QVERIFY(m_peer->waitForClient());
+        QVERIFY(m_peer->waitForLine("Status"));
+        m_steadyMs += 100;
+    }
+    deliver(Reply::measFrame(measValues(200)));
+    const TrendRing &ring = recorder()->samples();
+    QCOMPARE(ring.last().value(0), 20.4);
+    QCOMPARE(ring.last().lineBreak, gap);
+    QVERIFY(!ring.at(ring.size() - 2).lineBreak);
+}
+
+void tst_Trends::limitsFromStatus()
+{
+    QSignalSpy changed(recorder(), &TrendRecorder::limitsChanged);
+    QVERIFY(changed.isValid());
+    QVERIFY(!recorder()->hasLimits());
+    Reply::StatusValues status;
+    status.maxCellTempC = 48;
+    status.maxDrvTempC = 71;
+    m_peer->send(Reply::statusFrame(status));
+    QVERIFY(changed.wait(ScriptedPeer::TimeoutMs));
+    QVERIFY(recorder()->hasLimits());
+    QCOMPARE(recorder()->cellLimitC(), 48);
+    QCOMPARE(recorder()->driverLimitC(), 71);
+    // A short status frame without both limits leaves them.
+    m_peer->send(bytes("\0Status, 065, 030\xff"));
+    QVERIFY(m_peer->waitForPolls(2));
+    QCOMPARE(recorder()->cellLimitC(), 48);
+}
+
+void tst_Trends::burstSharesOneSample()
+{
+    deliver(Reply::measFrame(measValues(100)));
+    m_steadyMs += 100;
+    QByteArray burst;
+    for (int i = 0; i < 1000; ++i)
+        burst += Reply::measFrame(measValues(i % 7 == 3 ? 500 : 200, i == 10 ? '1' : '0'));
+    burst += Reply::measFrame(measValues(300));
+    m_peer->send(burst);
+    const TrendRing &ring = recorder()->samples();
+    QVERIFY(waitUntil(
+        recorder(),
+        &TrendRecorder::recorded,
+        [&] { return ring.last().value(0) == 30.4; },
+        ScriptedPeer::TimeoutMs));
+    QCOMPARE(ring.size(), 2);
+    QCOMPARE(ring.last().value(0), 30.4);
+    // The fault in the middle of the burst is not lost.
+    QVERIFY(ring.last().fault);
+}
+
+void tst_Trends::ringKeepsAnHour()
+{
+    TrendRecorder recorder;
+    qint64 now = 0;
+    recorder.setClocks([&now] { return now; }, [&now] { return now; });
+    Reply::Measurement meas;
+    meas.fieldCount = Reply::MeasFieldCount;
+    for (int i = 0; i <= TrendRecorder::Capacity; ++i) {
+        meas.powerTenths[0] = i % 1000;
+        recorder.record(meas);
+        now += MainWindow::PollIntervalMs;
+    }
+    const TrendRing &ring = recorder.samples();
+    QCOMPARE(ring.size(), TrendRecorder::Capacity);
+    QCOMPARE(ring.at(0).timeMs, qint64(MainWindow::PollIntervalMs));
+    QCOMPARE(ring.last().timeMs, qint64(TrendRecorder::Capacity) * MainWindow::PollIntervalMs);
+    QCOMPARE(ring.at(0).value(0), 0.1);
+    QCOMPARE(ring.lowerBound(MainWindow::PollIntervalMs * 10 - 1), 9);
+    QCOMPARE(ring.lowerBound(now + 1), ring.size());
+}
+
+void tst_Trends::clockStep()
+{
+    deliver(Reply::measFrame(measValues(100)));
+    const qint64 first = recorder()->samples().last().timeMs;
+    QCOMPARE(recorder()->wallTime(first).toMSecsSinceEpoch(), m_wallMs);
+    // The wall clock is set back an hour between two polls.
+    m_steadyMs += 100;
+    m_wallMs += 100 - 3600 * 1000;
+    deliver(Reply::measFrame(measValues(110)));
+    const TrendRing &ring = recorder()->samples();
+    QVERIFY(!ring.last().lineBreak);
+    QCOMPARE(ring.last().timeMs - first, qint64(100));
+    // Both readings are named by the clock as it reads now, a poll apart.
+    QCOMPARE(recorder()->wallTime(first).toMSecsSinceEpoch(), m_wallMs - 100);
+}
+
+QTEST_MAIN(tst_Trends)
+#include "tst_trends.moc"

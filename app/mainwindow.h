@@ -9,6 +9,7 @@
 class ConnectAttempt;
 class MainWindowForm;
 class QLabel;
+class QWidget;
 class TrendRecorder;
 
 // The panel's one window: it owns the links to the amplifier, the poll timer and the
@@ -73,6 +74,7 @@ private:
     void showLamp(QLabel *lamp, const char *image);
     void updateKeyboardReach(int viewWidth);
     void setUpTrends();
+    void openTrends();
 
     friend class tst_Links; // looks at the links' own state
 
@@ -82,6 +84,8 @@ private:
     QTimer *m_pollTimer = nullptr;
     ConnectAttempt *m_connectAttempt = nullptr;
     TrendRecorder *m_trends = nullptr;
+    // Made when first opened: until then neither it nor its plotting library is loaded.
+    QWidget *m_trendWindow = nullptr;
     // Set by the Disconnect click until the socket has closed: from then on the poll
     // follows the links that are really up.
     bool m_tcpCloseRequested = false;

@@ -5,12 +5,21 @@
 #include "scriptedpeer.h"
 #include "serialports.h"
 #include "trendrecorder.h"
+#include "trendwindowfactory.h"
 #include "waiting.h"
 
+#include <QAction>
+#include <QComboBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
 
 #include <cmath>
 #include <memory>
@@ -36,6 +45,26 @@ Reply::MeasValues measValues(int base, char statusChar = Reply::NoFault)
     return v;
 }
 
+QVariantList invoke(QObject *window, const char *method, int reading = -1)
+{
+    QVariantList result;
+    const bool done = reading < 0 ? QMetaObject::invokeMethod(window,
+                                                              method,
+                                                              Q_RETURN_ARG(QVariantList, result))
+                                  : QMetaObject::invokeMethod(window,
+                                                              method,
+                                                              Q_RETURN_ARG(QVariantList, result),
+                                                              Q_ARG(int, reading));
+    if (!done)
+        qFatal("no method %s", method);
+    return result;
+}
+
+QVariantList span(qint64 from, qint64 to)
+{
+    return {from, to};
+}
+
 } // namespace
 
 // The panel's history of readings: what the poll's replies become in it, where its lines
@@ -57,14 +86,25 @@ private slots:
     void burstSharesOneSample();
     void ringKeepsAnHour();
     void clockStep();
+    void windowShowsTheHistory();
+    void noRedrawWhileHidden();
+    void shortcutOpensAndRaises();
 
 private:
     // Sends the frame and waits until the recorder has taken it as a sample of its own.
     void deliver(const QByteArray &frame);
     TrendRecorder *recorder() const { return m_window->findChild<TrendRecorder *>(); }
+    // Opens the trends as the tool bar's action does.
+    QWidget *openTrends();
 
     std::unique_ptr<ScriptedPeer> m_peer;
     std::unique_ptr<MainWindow> m_window;
+    // Moves both clocks on, as time passes.
+    void advance(qint64 ms)
+    {
+        m_steadyMs += ms;
+        m_wallMs += ms;
+    }
     qint64 m_steadyMs = 1000000;
     qint64 m_wallMs = 1700000000000;
 };
@@ -73,6 +113,7 @@ void tst_Trends::initTestCase()
 {
     useScratchSettings();
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
+    TrendWindows::addSearchDir(QStringLiteral(KORVANE_TRENDS_DIR));
 }
 
 void tst_Trends::init()
@@ -164,16 +205,16 @@ void tst_Trends::gaps()
     QFETCH(bool, gap);
 
     deliver(Reply::measFrame(measValues(100)));
-    m_steadyMs += 100;
+    advance(100);
     deliver(Reply::measFrame(measValues(120)));
     QVERIFY(!recorder()->samples().last().lineBreak);
 
     if (cause == QLatin1String("poll")) {
-        m_steadyMs += 100;
+        advance(100);
     } else if (cause == QLatin1String("late")) {
-        m_steadyMs += TrendRecorder::MaxSampleGapMs;
+        advance(TrendRecorder::MaxSampleGapMs);
     } else if (cause == QLatin1String("silence")) {
-        m_steadyMs += TrendRecorder::MaxSampleGapMs + 100;
+        advance(TrendRecorder::MaxSampleGapMs + 100);
     } else {
         auto *connect = findWidget<QPushButton>(m_window.get(), "EthernetConnect");
         if (cause == QLatin1String("link lost"))
@@ -185,7 +226,7 @@ void tst_Trends::gaps()
         connect->click();
         QVERIFY(m_peer->waitForClient());
         QVERIFY(m_peer->waitForLine("Status"));
-        m_steadyMs += 100;
+        advance(100);
     }
     deliver(Reply::measFrame(measValues(200)));
     const TrendRing &ring = recorder()->samples();
@@ -216,7 +257,7 @@ void tst_Trends::limitsFromStatus()
 void tst_Trends::burstSharesOneSample()
 {
     deliver(Reply::measFrame(measValues(100)));
-    m_steadyMs += 100;
+    advance(100);
     QByteArray burst;
     for (int i = 0; i < 1000; ++i)
         burst += Reply::measFrame(measValues(i % 7 == 3 ? 500 : 200, i == 10 ? '1' : '0'));
@@ -269,6 +310,135 @@ void tst_Trends::clockStep()
     QCOMPARE(ring.last().timeMs - first, qint64(100));
     // Both readings are named by the clock as it reads now, a poll apart.
     QCOMPARE(recorder()->wallTime(first).toMSecsSinceEpoch(), m_wallMs - 100);
+}
+
+QWidget *tst_Trends::openTrends()
+{
+    findWidget<QAction>(m_window.get(), "actionTrends")->trigger();
+    auto *trends = m_window->findChild<QWidget *>(QStringLiteral("TrendWindow"));
+    return trends && QTest::qWaitForWindowExposed(trends) ? trends : nullptr;
+}
+
+void tst_Trends::windowShowsTheHistory()
+{
+    const qint64 offset = m_wallMs - m_steadyMs;
+    const qint64 start = m_steadyMs;
+    // Two readings, a silence, two readings with a fault, the link lost, one reading.
+    deliver(Reply::measFrame(measValues(100)));
+    advance(100);
+    deliver(Reply::measFrame(measValues(110)));
+    advance(3000);
+    deliver(Reply::measFrame(measValues(120, '3')));
+    advance(100);
+    deliver(Reply::measFrame(measValues(130, '3')));
+    advance(100);
+    deliver(Reply::measFrame(measValues(140)));
+    auto *connect = findWidget<QPushButton>(m_window.get(), "EthernetConnect");
+    m_peer->closeClient();
+    QTRY_COMPARE_WITH_TIMEOUT(connect->text(), QStringLiteral("Connect"), 10000);
+    connect->click();
+    QVERIFY(m_peer->waitForClient());
+    advance(100);
+    deliver(Reply::measFrame(measValues(150)));
+    Reply::StatusValues status;
+    status.maxCellTempC = 48;
+    status.maxDrvTempC = 71;
+    QSignalSpy limits(recorder(), &TrendRecorder::limitsChanged);
+    m_peer->send(Reply::statusFrame(status));
+    QVERIFY(limits.wait(ScriptedPeer::TimeoutMs));
+
+    QWidget *trends = openTrends();
+    QVERIFY(trends);
+    QCOMPARE(trends->windowTitle(), QStringLiteral("Trends \u2013 Korvane Amplifier"));
+    QVERIFY(QMetaObject::invokeMethod(trends, "redraw"));
+
+    // Ten minutes back from now.
+    const qint64 now = m_steadyMs + offset;
+    QCOMPARE(invoke(trends, "shownSpan"), span(now - 600000, now));
+    // Power A is the first curve of the upper plot; its values as read.
+    auto *powers = findWidget<QwtPlot>(trends, "powerPlot");
+    const QwtPlotItemList curves = powers->itemList(QwtPlotItem::Rtti_PlotCurve);
+    QCOMPARE(curves.size(), 3);
+    const auto *powerA = static_cast<QwtPlotCurve *>(curves.first());
+    QCOMPARE(int(powerA->dataSize()), 6);
+    const double expected[] = {10.4, 11.4, 12.4, 13.4, 14.4, 15.4};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(powerA->sample(size_t(i)).y(), expected[i]);
+    // Lines break at the silence and at the lost link, for every reading.
+    const qint64 t0 = start + offset;
+    const QVariantList lines{QVariant(span(t0, t0 + 100)),
+                             QVariant(span(t0 + 3100, t0 + 3300)),
+                             QVariant(span(t0 + 3400, t0 + 3400))};
+    for (int reading = 0; reading < 6; ++reading)
+        QCOMPARE(invoke(trends, "lines", reading), lines);
+    // The fault from its first reading to the first without it.
+    QCOMPARE(invoke(trends, "faultSpans"), QVariantList{QVariant(span(t0 + 3100, t0 + 3300))});
+    // The limits of the last Status, as dashed lines.
+    auto *temperatures = findWidget<QwtPlot>(trends, "temperaturePlot");
+    QList<double> limitValues;
+    for (QwtPlotItem *item : temperatures->itemList(QwtPlotItem::Rtti_PlotMarker)) {
+        const auto *marker = static_cast<QwtPlotMarker *>(item);
+        QVERIFY(marker->isVisible());
+        QCOMPARE(marker->linePen().style(), Qt::DashLine);
+        limitValues << marker->yValue();
+    }
+    QCOMPARE(limitValues, (QList<double>{48, 71}));
+    // Both limits in sight.
+    QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(71));
+    QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(10.1));
+
+    // A one-minute span leaves the older readings out.
+    advance(60000 - 3000);
+    findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);
+    QCOMPARE(int(powerA->dataSize()), 4);
+}
+
+void tst_Trends::noRedrawWhileHidden()
+{
+    QWidget *trends = openTrends();
+    QVERIFY(trends);
+    // A one-minute span redraws with every poll while shown.
+    findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);
+    const int shown = trends->property("redrawCount").toInt();
+    QVERIFY(m_peer->waitForPolls(5));
+    QTRY_VERIFY(trends->property("redrawCount").toInt() > shown);
+    for (const bool minimise : {false, true}) {
+        if (minimise) {
+            trends->showMinimized();
+            QTRY_VERIFY(trends->isMinimized());
+        } else {
+            trends->hide();
+        }
+        const int hidden = trends->property("redrawCount").toInt();
+        for (int i = 0; i < 5; ++i) {
+            advance(100);
+            deliver(Reply::measFrame(measValues(100 + i)));
+        }
+        QVERIFY(m_peer->waitForPolls(3));
+        QCOMPARE(trends->property("redrawCount").toInt(), hidden);
+        openTrends();
+    }
+    // Recording went on meanwhile; what is shown is up to date at once.
+    QCOMPARE(recorder()->samples().size(), 10);
+}
+
+void tst_Trends::shortcutOpensAndRaises()
+{
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+    QWidget *trends = nullptr;
+    QTRY_VERIFY((trends = m_window->findChild<QWidget *>(QStringLiteral("TrendWindow"))));
+    QVERIFY(QTest::qWaitForWindowActive(trends));
+    // Back to the main window, the trends behind it; the shortcut brings the same one up.
+    m_window->activateWindow();
+    m_window->raise();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+    QVERIFY(QTest::qWaitForWindowActive(trends));
+    QCOMPARE(m_window->findChildren<QWidget *>(QStringLiteral("TrendWindow")).size(), 1);
+    QCOMPARE(QApplication::topLevelAt(trends->geometry().center()), trends);
 }
 
 QTEST_MAIN(tst_Trends)

@@ -87,6 +87,7 @@ private slots:
     void ringKeepsAnHour();
     void clockStep();
     void windowShowsTheHistory();
+    void exports();
     void noRedrawWhileHidden();
     void shortcutOpensAndRaises();
 
@@ -391,6 +392,75 @@ void tst_Trends::windowShowsTheHistory()
     advance(60000 - 3000);
     findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);
     QCOMPARE(int(powerA->dataSize()), 4);
+}
+
+void tst_Trends::exports()
+{
+    for (int i = 0; i < 5; ++i) {
+        deliver(Reply::measFrame(measValues(100 + i, i == 2 ? '"' : '0')));
+        advance(100);
+    }
+    QWidget *trends = openTrends();
+    QVERIFY(trends);
+    QVERIFY(QMetaObject::invokeMethod(trends, "redraw"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    bool written = false;
+    const QString csvPath = dir.filePath(QStringLiteral("trends.csv"));
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "exportCsv",
+                                      Q_RETURN_ARG(bool, written),
+                                      Q_ARG(QString, csvPath)));
+    QVERIFY(written);
+    QFile csv(csvPath);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = csv.readAll().split('\n');
+    QCOMPARE(rows.size(), 7); // header, five rows, the empty rest after the last line end
+    QCOMPARE(rows[0],
+             QByteArray("time,power_a_w,power_b_w,power_c_w,cell1_temp_c,cell2_temp_c,"
+                        "driver_temp_c,status"));
+    const QString firstTime = QDateTime::fromMSecsSinceEpoch(m_wallMs - 500)
+                                  .toString(Qt::ISODateWithMs);
+    QCOMPARE(rows[1], firstTime.toUtf8() + ",10.4,10.5,10.6,10.1,10.2,10.3,0");
+    QCOMPARE(rows[3].mid(rows[3].indexOf(',')),
+             QByteArray(",10.6,10.7,10.8,10.3,10.4,10.5,\"\"\"\""));
+
+    for (const char *name : {"trends.png", "trends.svg"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QVERIFY(QMetaObject::invokeMethod(trends,
+                                          "exportPicture",
+                                          Q_RETURN_ARG(bool, written),
+                                          Q_ARG(QString, path)));
+        QVERIFY(written);
+        QImage picture;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        if (path.endsWith(QLatin1String(".svg"))) {
+            QVERIFY(bytes.contains("<svg"));
+            // The legends' names are text in the drawing.
+            QVERIFY(bytes.contains("Power A"));
+            QVERIFY(bytes.contains("Driver"));
+        } else {
+            QVERIFY(picture.loadFromData(bytes, "PNG"));
+            QVERIFY(picture.width() >= 400 && picture.height() >= 300);
+            // Blue of the first line somewhere in it.
+            bool blue = false;
+            for (int y = 0; y < picture.height() && !blue; ++y) {
+                for (int x = 0; x < picture.width() && !blue; ++x)
+                    blue = picture.pixelColor(x, y) == QColor(0x00, 0x72, 0xb2);
+            }
+            QVERIFY(blue);
+        }
+    }
+    // A place that cannot be written says why.
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "exportCsv",
+                                      Q_RETURN_ARG(bool, written),
+                                      Q_ARG(QString, dir.filePath("missing/trends.csv"))));
+    QVERIFY(!written);
+    QVERIFY(trends->property("lastError").toString().contains(QLatin1String("missing")));
 }
 
 void tst_Trends::noRedrawWhileHidden()

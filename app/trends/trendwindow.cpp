@@ -7,10 +7,16 @@
 
 #include <QComboBox>
 #include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QSaveFile>
+#include <QSvgGenerator>
 #include <QVBoxLayout>
 
 #include <qwt_date_scale_draw.h>
@@ -21,6 +27,7 @@
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_marker.h>
 #include <qwt_plot_picker.h>
+#include <qwt_plot_renderer.h>
 #include <qwt_scale_draw.h>
 
 #include <cmath>
@@ -92,11 +99,20 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
     m_pause->setCheckable(true);
     m_pause->setAccessibleName(tr("Pause the plots; recording goes on"));
 
+    auto *csv = new QPushButton(tr("Export &CSV\u2026"), this);
+    csv->setObjectName(QStringLiteral("exportCsvButton"));
+    csv->setAccessibleName(tr("Export the shown span as CSV"));
+    auto *picture = new QPushButton(tr("Export p&icture\u2026"), this);
+    picture->setObjectName(QStringLiteral("exportPictureButton"));
+    picture->setAccessibleName(tr("Export the plots as PNG or SVG"));
+
     auto *controls = new QHBoxLayout;
     controls->addWidget(spanLabel);
     controls->addWidget(m_span);
     controls->addWidget(m_pause);
     controls->addStretch();
+    controls->addWidget(csv);
+    controls->addWidget(picture);
 
     m_powerPlot = makePlot(QStringLiteral("powerPlot"), tr("Output power (W)"));
     m_powerPlot->setAccessibleName(tr("Output power of channels A, B and C"));
@@ -143,6 +159,8 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
         updateRedrawTimer();
     });
     connect(m_pause, &QPushButton::toggled, this, &TrendWindow::setPaused);
+    connect(csv, &QPushButton::clicked, this, &TrendWindow::askForCsv);
+    connect(picture, &QPushButton::clicked, this, &TrendWindow::askForPicture);
     connect(recorder, &TrendRecorder::limitsChanged, this, [this] {
         if (m_paused || !isVisible())
             return;
@@ -330,6 +348,84 @@ QVariantList TrendWindow::faultSpans() const
     for (const QPair<qint64, qint64> &span : m_faults[0]->spans())
         result.append(QVariant(QVariantList{span.first, span.second}));
     return result;
+}
+
+bool TrendWindow::exportCsv(const QString &path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_recorder->csv(m_shownFrom, m_shownTo)) < 0
+        || !file.commit()) {
+        m_lastError = tr("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void TrendWindow::renderPlots(QPainter *painter, const QSize &size) const
+{
+    QwtPlotRenderer renderer;
+    const int half = size.height() / 2;
+    renderer.render(m_powerPlot, painter, QRectF(0, 0, size.width(), half));
+    renderer.render(m_tempPlot, painter, QRectF(0, half, size.width(), size.height() - half));
+}
+
+bool TrendWindow::exportPicture(const QString &path)
+{
+    const QSize size(m_powerPlot->width(), m_powerPlot->height() + m_tempPlot->height());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_lastError = tr("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&file);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(windowTitle());
+        QPainter painter(&svg);
+        renderPlots(&painter, size);
+    } else {
+        const qreal ratio = devicePixelRatioF();
+        QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(palette().color(QPalette::Window));
+        {
+            QPainter painter(&image);
+            renderPlots(&painter, size);
+        }
+        if (!image.save(&file, "PNG")) {
+            m_lastError = tr("Cannot write %1: the picture could not be encoded").arg(path);
+            return false;
+        }
+    }
+    if (!file.commit()) {
+        m_lastError = tr("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void TrendWindow::askForCsv()
+{
+    const QString path = QFileDialog::getSaveFileName(this,
+                                                      tr("Export the shown span as CSV"),
+                                                      QStringLiteral("trends.csv"),
+                                                      tr("CSV files (*.csv)"));
+    if (!path.isEmpty() && !exportCsv(path))
+        QMessageBox::warning(this, tr("Export failed"), m_lastError);
+}
+
+void TrendWindow::askForPicture()
+{
+    QString filter;
+    const QString path = QFileDialog::getSaveFileName(this,
+                                                      tr("Export the plots"),
+                                                      QStringLiteral("trends.png"),
+                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"),
+                                                      &filter);
+    if (!path.isEmpty() && !exportPicture(path))
+        QMessageBox::warning(this, tr("Export failed"), m_lastError);
 }
 
 void TrendWindow::showEvent(QShowEvent *event)

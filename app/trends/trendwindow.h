@@ -39,6 +39,9 @@ public:
     Q_INVOKABLE QVariantList shownSpan() const;
     Q_INVOKABLE QVariantList lines(int reading) const;
     Q_INVOKABLE QVariantList faultSpans() const;
+    // The shown span as CSV rows, and both plots as a PNG or SVG picture (by the suffix).
+    Q_INVOKABLE bool exportCsv(const QString &path);
+    Q_INVOKABLE bool exportPicture(const QString &path);
 
 public slots:
     void redraw();
@@ -55,6 +58,9 @@ private:
     int redrawIntervalMs() const;
     qint64 spanMs() const;
     void setPaused(bool paused);
+    void askForCsv();
+    void askForPicture();
+    void renderPlots(QPainter *painter, const QSize &size) const;
     QString readout(double wallMs) const;
 
     TrendRecorder *m_recorder;

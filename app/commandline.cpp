@@ -25,12 +25,20 @@ std::optional<int> answerInformationOptions(int argc, char *argv[])
     const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("Displays this help."));
     parser.addOption(helpOption);
-    const QCommandLineOption versionOption = parser.addVersionOption();
+    parser.addVersionOption();
 
-    // The toolkit's options are unknown here; they are not errors, the window takes them.
-    parser.parse(arguments);
-    const bool help = parser.isSet(helpOption);
-    if (!help && !parser.isSet(versionOption))
+    // Only these four words answer. The parser would read single-dash letters clustered,
+    // taking the toolkit's -stylesheet or -reverse for -h or -v; every other argument is
+    // the toolkit's.
+    bool help = false;
+    bool version = false;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        help = help || argument == QLatin1String("-h") || argument == QLatin1String("--help");
+        version = version || argument == QLatin1String("-v")
+                  || argument == QLatin1String("--version");
+    }
+    if (!help && !version)
         return std::nullopt;
 
     // The help text takes the program's name from the application object, which must not

@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "formfonts.h"
 #include "mainwindow.h"
+#include "screenscaling.h"
 
 #include <QApplication>
 
@@ -8,6 +9,7 @@ int main(int argc, char *argv[])
 {
     if (const std::optional<int> exitStatus = answerInformationOptions(argc, argv))
         return *exitStatus;
+    App::enableHighDpiScaling();
     QApplication application(argc, argv);
     App::useFormFonts();
     MainWindow window;

@@ -1,8 +1,11 @@
 #include "mainwindow.h"
 
 #include "about.h"
+#include "appstate.h"
 #include "connectattempt.h"
 #include "mainwindowform.h"
+#include "pendingedits.h"
+#include "replywatch.h"
 
 #include <QPixmap>
 #include <QSettings>
@@ -32,6 +35,27 @@ MainWindow::MainWindow(QWidget *parent)
     updateKeyboardReach(width());
 
     m_pollTimer = new QTimer(this);
+    m_statusTimer = new QTimer(this);
+    connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::askStatus);
+    m_replyWatch = new ReplyWatch(this);
+    connect(m_replyWatch, &ReplyWatch::silent, this, &MainWindow::readingsSilent);
+    m_pending = new PendingEdits(this);
+    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{m_form->GainA,
+                                                                           m_form->GainB,
+                                                                           m_form->GainC,
+                                                                           m_form->Linearity})
+        m_pending->watch(box, PendingEdits::OnCommit);
+    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{m_form->MaxPowerLim,
+                                                                           m_form->CellTempLim,
+                                                                           m_form->DrvTempLim})
+        m_pending->watch(box, PendingEdits::ByButton);
+    connect(m_pending, &PendingEdits::revertRequested, this, &MainWindow::revertToAmplifier);
+    connect(m_pending, &PendingEdits::committedUnchanged, this, &MainWindow::sendOperatorValue);
+    // Return in the address field connects as the button does; it never disconnects.
+    connect(m_form->HostIP, &QLineEdit::returnPressed, this, [this] {
+        if (!App::tcpLinkUp && !m_connectAttempt->isPending())
+            connectTcp();
+    });
     m_serial = new QSerialPort(this);
     m_connectAttempt = new ConnectAttempt(&m_socket, this);
     connect(m_connectAttempt, &ConnectAttempt::failed, this, &MainWindow::showConnectFailure);

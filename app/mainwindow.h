@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QHash>
 #include <QMainWindow>
 #include <QSerialPort>
@@ -8,8 +9,10 @@
 
 class ConnectAttempt;
 class MainWindowForm;
+class PendingEdits;
+class QAbstractSpinBox;
 class QLabel;
-class QWidget;
+class ReplyWatch;
 class TrendRecorder;
 
 // The panel's one window: it owns the links to the amplifier, the poll timer and the
@@ -20,6 +23,9 @@ class MainWindow : public QMainWindow
 
 public:
     static constexpr int PollIntervalMs = 100;
+    // How often the settings are read back while a link is up, so that a change made
+    // elsewhere (another client of an agent, a fault switching RF off) shows.
+    static constexpr int StatusIntervalMs = 2000;
     // Reply bytes taken from a link in one go. A device that floods the link (broken, or
     // hostile) must not keep the window from its other events; the rest is read next.
     static constexpr qint64 MaxReadBytes = 16 * 1024;
@@ -58,6 +64,12 @@ private slots:
 
 private:
     void send(const QString &command);
+    // Sends a setting and reads the settings back; `control` keeps its new value against
+    // replies that left the amplifier before it.
+    void sendSetting(QObject *control, const QString &command);
+    void askStatus();
+    void sendOperatorValue(QAbstractSpinBox *box);
+    void revertToAmplifier(QAbstractSpinBox *box);
     QByteArray probe();
     void closeSerialLink();
     void connectTcp();
@@ -70,18 +82,47 @@ private:
     void applyStatus(const QByteArray &frame);
     void applyMeasurement(const QByteArray &frame);
     void applyStatusCharacter(qint8 statusChar);
+    // Puts a setting from a Status reply into its control, unless the operator's change
+    // is pending there or the reply predates the control's last command.
+    void takeSetting(QAbstractSpinBox *box, double value, int statusNumber);
     void drawReadings();
+    // The one place where readings stop being live: a link went down, or no measurement
+    // reply came in time. `why` goes to the status bar.
+    void readingsLost(const QString &why);
+    void readingsSilent(const QDateTime &since);
+    // A link came up, or went and left others: the watch of the replies follows.
+    void linkUp();
+    void linkDown(const QString &why);
+    // A line for the operator in the status bar, kept in the log pane too.
+    void tell(const QString &line);
     void showLamp(QLabel *lamp, const char *image);
     void updateKeyboardReach(int viewWidth);
     void setUpTrends();
     void openTrends();
 
-    friend class tst_Links; // looks at the links' own state
+    friend class tst_Links;     // looks at the links' own state
+    friend class tst_Telemetry; // sets the reply watch's time-out
 
     QTcpSocket m_socket;
     MainWindowForm *m_form = nullptr;
     QSerialPort *m_serial = nullptr;
     QTimer *m_pollTimer = nullptr;
+    QTimer *m_statusTimer = nullptr;
+    ReplyWatch *m_replyWatch = nullptr;
+    PendingEdits *m_pending = nullptr;
+    // Status replies come in the order they were asked for. One asked before a setting
+    // went out shows the value from before it, which must not return to the control.
+    int m_statusAsked = 0;
+    int m_statusAnswered = 0;
+    QHash<const QObject *, int> m_settledBy;
+    // The RF state the operator last asked for, until the Status that shows its outcome.
+    int m_rfWanted = -1;
+    // The status character last put into words, to tell a fault and its clearing once.
+    qint8 m_faultTold = '0';
+    // Where the links go, as the operator chose them, for the messages.
+    QString m_tcpAddress;
+    QString m_serialPortName;
+    QString m_silenceMessage;
     ConnectAttempt *m_connectAttempt = nullptr;
     TrendRecorder *m_trends = nullptr;
     // Made when first opened: until then neither it nor its plotting library is loaded.
@@ -100,6 +141,8 @@ private:
     struct Reading
     {
         bool pending = false;
+        // Shown, but no longer the amplifier's state.
+        bool stale = true;
         double tenths = 0;
         int limit = 0;
         bool hasLimit = false;

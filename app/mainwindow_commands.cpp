@@ -4,6 +4,7 @@
 #include "appstate.h"
 #include "commands.h"
 #include "mainwindowform.h"
+#include "pendingedits.h"
 #include "serialports.h"
 
 void MainWindow::SendCommand()
@@ -30,6 +31,25 @@ void MainWindow::send(const QString &command)
     SendCommand();
 }
 
+void MainWindow::sendSetting(QObject *control, const QString &command)
+{
+    // A control set from a reply forms its command too: that one is swallowed, and so is
+    // the read-back it would ask for.
+    const bool swallowed = App::swallowNextCommand != 0;
+    send(command);
+    if (swallowed)
+        return;
+    askStatus();
+    if (control)
+        m_settledBy.insert(control, m_statusAsked);
+}
+
+void MainWindow::askStatus()
+{
+    send(QLatin1String(Command::Status));
+    ++m_statusAsked;
+}
+
 void MainWindow::SendPeriodicCmd()
 {
     send(QLatin1String(Command::Meas));
@@ -40,61 +60,94 @@ void MainWindow::on_ResetBtn_clicked()
     App::commandBuffer = QLatin1String(Command::Reset);
     App::lastStatusCode = App::StatusRedraw;
     SendCommand();
+    askStatus();
 }
 
 void MainWindow::on_PAOnCB_clicked()
 {
-    App::commandBuffer = Command::setRf(m_form->PAOnCB->isChecked());
+    const bool on = m_form->PAOnCB->isChecked();
+    App::commandBuffer = Command::setRf(on);
     App::lastStatusCode = App::StatusRedraw;
     SendCommand();
+    askStatus();
+    m_settledBy.insert(m_form->PAOnCB, m_statusAsked);
+    m_rfWanted = on ? 1 : 0;
 }
 
 void MainWindow::on_SetPwrLimitBtn_clicked()
 {
-    send(Command::setMaxPower(m_form->MaxPowerLim->value()));
+    m_pending->sent(m_form->MaxPowerLim);
+    sendSetting(m_form->MaxPowerLim, Command::setMaxPower(m_form->MaxPowerLim->value()));
 }
 
 void MainWindow::on_SetCellTempLimitBtn_clicked()
 {
-    send(Command::setMaxCellTemp(unsigned(m_form->CellTempLim->value())));
+    m_pending->sent(m_form->CellTempLim);
+    sendSetting(m_form->CellTempLim,
+                Command::setMaxCellTemp(unsigned(m_form->CellTempLim->value())));
 }
 
 void MainWindow::on_SetDrvTempLimitBtn_clicked()
 {
-    send(Command::setMaxDrvTemp(unsigned(m_form->DrvTempLim->value())));
+    m_pending->sent(m_form->DrvTempLim);
+    sendSetting(m_form->DrvTempLim, Command::setMaxDrvTemp(unsigned(m_form->DrvTempLim->value())));
 }
 
+// The gain and linearity boxes report a change for each step taken and for typed digits
+// once they are committed (Return, or the focus leaving the box), not for each keystroke.
 void MainWindow::on_GainA_valueChanged(const QString &)
 {
-    send(Command::setGain(0, m_form->GainA->value()));
+    sendSetting(m_form->GainA, Command::setGain(0, m_form->GainA->value()));
 }
 
 void MainWindow::on_Linearity_valueChanged(const QString &)
 {
-    send(Command::setLinearity(unsigned(m_form->Linearity->value())));
+    sendSetting(m_form->Linearity, Command::setLinearity(unsigned(m_form->Linearity->value())));
 }
 
 void MainWindow::on_GainB_valueChanged(const QString &)
 {
-    send(Command::setGain(1, m_form->GainB->value()));
+    sendSetting(m_form->GainB, Command::setGain(1, m_form->GainB->value()));
 }
 
 void MainWindow::on_GainC_valueChanged(const QString &)
 {
-    send(Command::setGain(2, m_form->GainC->value()));
+    sendSetting(m_form->GainC, Command::setGain(2, m_form->GainC->value()));
 }
 
 void MainWindow::on_CalibrateBtnA_clicked()
 {
-    send(Command::calibrate(0));
+    sendSetting(nullptr, Command::calibrate(0));
 }
 
 void MainWindow::on_CalibrateBtnB_clicked()
 {
-    send(Command::calibrate(1));
+    sendSetting(nullptr, Command::calibrate(1));
 }
 
 void MainWindow::on_CalibrateBtnC_clicked()
 {
-    send(Command::calibrate(2));
+    sendSetting(nullptr, Command::calibrate(2));
+}
+
+// Typed digits committed as the value the box already held, which the amplifier no longer
+// has: sent as the box's own change would be.
+void MainWindow::sendOperatorValue(QAbstractSpinBox *box)
+{
+    if (box == m_form->GainA)
+        on_GainA_valueChanged(QString());
+    else if (box == m_form->GainB)
+        on_GainB_valueChanged(QString());
+    else if (box == m_form->GainC)
+        on_GainC_valueChanged(QString());
+    else if (box == m_form->Linearity)
+        on_Linearity_valueChanged(QString());
+}
+
+void MainWindow::revertToAmplifier(QAbstractSpinBox *box)
+{
+    // The amplifier's own value must not go back to it.
+    App::swallowNextCommand = 1;
+    m_pending->takeAmplifierValue(box, m_pending->amplifierValue(box));
+    App::swallowNextCommand = 0;
 }

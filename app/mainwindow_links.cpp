@@ -8,15 +8,23 @@
 #include "connectattempt.h"
 #include "ipv4address.h"
 #include "mainwindowform.h"
+#include "replies.h"
+#include "replywatch.h"
 #include "serialports.h"
 
 #include <QHostAddress>
 #include <QStatusBar>
+#include <QTime>
 
 namespace {
 
 constexpr auto Unique = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
 constexpr int ConnectMessageMs = 10000;
+
+QString timeNow()
+{
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+}
 
 } // namespace
 
@@ -26,24 +34,36 @@ void MainWindow::on_SerialConnect_clicked()
         closeSerialLink();
         return;
     }
-    m_serial->setPortName(m_form->serialPortInfoListBox->currentText());
-    App::serialLinkUp = m_serial->open(QIODevice::ReadWrite) ? 1 : 0;
-    if (!App::serialLinkUp)
+    const QString port = m_form->serialPortInfoListBox->currentText();
+    if (port.isEmpty()) {
+        statusBar()->showMessage(tr("No amplifier is listed: plug it in and press Refresh"),
+                                 ConnectMessageMs);
         return;
+    }
+    m_serial->setPortName(port);
+    m_serialPortName = port;
+    App::serialLinkUp = m_serial->open(QIODevice::ReadWrite) ? 1 : 0;
+    if (!App::serialLinkUp) {
+        statusBar()->showMessage(tr("Cannot open %1: %2").arg(port, m_serial->errorString()),
+                                 ConnectMessageMs);
+        return;
+    }
     connect(m_serial,
             SIGNAL(errorOccurred(QSerialPort::SerialPortError)),
             this,
             SLOT(SerialError(QSerialPort::SerialPortError)),
             Unique);
     connect(m_serial, SIGNAL(readyRead()), this, SLOT(ReadSerData()), Unique);
+    linkUp();
     send(QLatin1String(Command::Identify));
-    send(QLatin1String(Command::Status));
+    askStatus();
     m_form->SerialConnect->setText(QStringLiteral("Disconnect"));
     startPoll();
 }
 
 void MainWindow::closeSerialLink()
 {
+    const bool wasUp = App::serialLinkUp;
     m_serial->close();
     showLamp(m_form->USBLED, ":/images/LED_Grey.png");
     App::serialLinkUp = 0;
@@ -54,6 +74,8 @@ void MainWindow::closeSerialLink()
                SLOT(SerialError(QSerialPort::SerialPortError)));
     disconnect(m_serial, SIGNAL(readyRead()), this, SLOT(ReadSerData()));
     stopPollUnlessLinkUp();
+    if (wasUp)
+        linkDown(tr("Disconnected from %1 at %2").arg(m_serialPortName, timeNow()));
 }
 
 void MainWindow::SerialError(QSerialPort::SerialPortError error)
@@ -69,6 +91,7 @@ void MainWindow::SerialError(QSerialPort::SerialPortError error)
     m_serial->close();
     showLamp(m_form->USBLED, ":/images/LED_Red.png");
     App::serialLinkUp = 0;
+    linkDown(tr("Link to %1 lost at %2").arg(m_serialPortName, timeNow()));
 }
 
 void MainWindow::on_EthernetConnect_clicked()
@@ -99,6 +122,9 @@ void MainWindow::connectTcp()
     }
     m_tcpCloseRequested = false;
     const QString address = QHostAddress(host.address).toString();
+    m_tcpAddress = address;
+    m_connectMessage = tr("Connecting to %1\u2026").arg(address);
+    statusBar()->showMessage(m_connectMessage);
     m_socket.connectToHost(QHostAddress(host.address), App::amplifierTcpPort);
     m_connectAttempt->start(address);
     connect(&m_socket, SIGNAL(connected()), this, SLOT(socketConnected()), Unique);
@@ -118,8 +144,9 @@ void MainWindow::socketConnected()
         statusBar()->clearMessage();
     m_connectMessage.clear();
     App::tcpLinkUp = 1;
+    linkUp();
     send(QLatin1String(Command::Identify));
-    send(QLatin1String(Command::Status));
+    askStatus();
     m_form->EthernetConnect->setText(QStringLiteral("Disconnect"));
     startPoll();
     m_form->DebugOut->appendPlainText(QStringLiteral("Ethernet conn"));
@@ -132,10 +159,36 @@ void MainWindow::socketDisconnected()
     App::tcpLinkUp = 0;
     // A peer that closes leaves the poll running, ready for the next link; a close the
     // operator asked for stops it once no link is left.
+    const bool asked = m_tcpCloseRequested;
     if (m_tcpCloseRequested) {
         m_tcpCloseRequested = false;
         stopPollUnlessLinkUp();
     }
+    linkDown(asked ? tr("Disconnected from %1 at %2").arg(m_tcpAddress, timeNow())
+                   : tr("Link to %1 closed at %2").arg(m_tcpAddress, timeNow()));
+}
+
+void MainWindow::linkUp()
+{
+    // Until this link's amplifier identifies itself, the title names no model: a silent
+    // device must not pass for the one identified before.
+    setWindowTitle(tr("Korvane Amplifier"));
+    m_statusAsked = 0;
+    m_statusAnswered = 0;
+    m_settledBy.clear();
+    m_rfWanted = -1;
+    m_faultTold = Reply::NoFault;
+    m_replyWatch->start();
+    m_statusTimer->start(StatusIntervalMs);
+}
+
+void MainWindow::linkDown(const QString &why)
+{
+    readingsLost(why);
+    if (App::serialLinkUp || App::tcpLinkUp)
+        return;
+    m_replyWatch->stop();
+    m_statusTimer->stop();
 }
 
 void MainWindow::startPoll()

@@ -4,16 +4,26 @@
 
 #include "appstate.h"
 #include "mainwindowform.h"
+#include "pendingedits.h"
 #include "replies.h"
+#include "replywatch.h"
 #include "trendrecorder.h"
 
+#include <QCoreApplication>
 #include <QPixmap>
+#include <QStatusBar>
+#include <QTime>
 #include <QTimer>
 
 namespace {
 
-const char OverLimitStyle[] = "QTextEdit { background-color: red; }";
-const char WithinLimitStyle[] = "QTextEdit { background-color: white; }";
+// Each style names the text colour with the background, so that a reading stays readable
+// whatever palette the desktop gives the window.
+const char OverLimitStyle[] = "QTextEdit { background-color: red; color: black; }";
+const char WithinLimitStyle[] = "QTextEdit { background-color: white; color: black; }";
+// The last value, greyed: the amplifier has not confirmed it lately.
+const char StaleStyle[] = "QTextEdit { background-color: #d0d0d0; color: #505050; }";
+const char TimeFormat[] = "HH:mm:ss";
 
 // Writes only what changed: the poll redraws these ten times a second, and a new style
 // sheet re-polishes the widget each time it is set.
@@ -26,12 +36,38 @@ void showReading(QTextEdit *display, double tenths)
     }
 }
 
-void showReading(QTextEdit *display, double tenths, int limit)
+void showStyle(QTextEdit *display, const QString &style)
 {
-    showReading(display, tenths);
-    const QLatin1String style(Reply::overLimit(tenths, limit) ? OverLimitStyle : WithinLimitStyle);
     if (display->styleSheet() != style)
         display->setStyleSheet(style);
+}
+
+QString timeNow()
+{
+    return QTime::currentTime().toString(QLatin1String(TimeFormat));
+}
+
+QString printableStatus(qint8 statusChar)
+{
+    const auto byte = quint8(statusChar);
+    if (byte >= 0x20 && byte < 0x7f)
+        return QString(QLatin1Char(char(byte)));
+    return QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+}
+
+// "cell 1 61.2 °C over 55 °C": each temperature of the reading above its limit.
+QStringList overLimitReadings(const Reply::Measurement &m, int cellLimitC, int driverLimitC)
+{
+    const char *const names[] = {"cell 1", "cell 2", "driver"};
+    const int limits[] = {cellLimitC, cellLimitC, driverLimitC};
+    QStringList over;
+    for (int i = 0; i < 3 && i < m.readingCount(); ++i) {
+        if (Reply::overLimit(m.reading(i), limits[i]))
+            over << QCoreApplication::translate("MainWindow", "%1 %2 \u00b0C over %3 \u00b0C")
+                        .arg(QLatin1String(names[i]), Reply::displayTenths(m.reading(i)))
+                        .arg(limits[i]);
+    }
+    return over;
 }
 
 } // namespace
@@ -96,6 +132,7 @@ void MainWindow::applyStatus(const QByteArray &frame)
 {
     const Reply::Status status = Reply::decodeStatus(frame);
     m_trends->setLimits(status);
+    const int number = ++m_statusAnswered;
     // Each control set from the reply may send its own command back; the swallow flag
     // drops that one command.
     auto field = [&status](int index) {
@@ -103,21 +140,38 @@ void MainWindow::applyStatus(const QByteArray &frame)
         return index < status.fieldCount;
     };
     if (field(0))
-        m_form->MaxPowerLim->setValue(status.maxPowerW);
+        takeSetting(m_form->MaxPowerLim, status.maxPowerW, number);
     if (field(1))
-        m_form->CellTempLim->setValue(status.maxCellTempC);
+        takeSetting(m_form->CellTempLim, status.maxCellTempC, number);
     if (field(2))
-        m_form->DrvTempLim->setValue(status.maxDrvTempC);
-    if (field(3))
+        takeSetting(m_form->DrvTempLim, status.maxDrvTempC, number);
+    if (field(3) && number >= m_settledBy.value(m_form->PAOnCB)) {
         m_form->PAOnCB->setChecked(status.rfOn);
+        if (m_rfWanted == 1 && !status.rfOn)
+            tell(m_faultTold != Reply::NoFault
+                     ? tr("RF stays off: a fault is latched, press Reset")
+                     : tr("RF stays off: the amplifier did not switch it on"));
+        else if (m_rfWanted == 0 && status.rfOn)
+            tell(tr("RF stays on: this model's RF follows its fault state"));
+        m_rfWanted = -1;
+    }
     if (field(4))
-        m_form->Linearity->setValue(status.linearityPct);
+        takeSetting(m_form->Linearity, status.linearityPct, number);
     if (field(5))
-        m_form->GainA->setValue(status.gainDb[0]);
+        takeSetting(m_form->GainA, status.gainDb[0], number);
     if (field(6))
-        m_form->GainB->setValue(status.gainDb[1]);
+        takeSetting(m_form->GainB, status.gainDb[1], number);
     if (field(7))
-        m_form->GainC->setValue(status.gainDb[2]);
+        takeSetting(m_form->GainC, status.gainDb[2], number);
+}
+
+void MainWindow::takeSetting(QAbstractSpinBox *box, double value, int statusNumber)
+{
+    // A reply asked for before the control's last command shows the value from before it;
+    // the reply to the read-back that followed the command will show the new one.
+    if (statusNumber < m_settledBy.value(box))
+        return;
+    m_pending->takeAmplifierValue(box, value);
 }
 
 void MainWindow::applyMeasurement(const QByteArray &frame)
@@ -126,13 +180,31 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
     if (m.fieldCount < 1)
         return;
     m_trends->record(m);
+    m_replyWatch->replied();
+    if (!m_silenceMessage.isEmpty() && statusBar()->currentMessage() == m_silenceMessage)
+        statusBar()->clearMessage();
+    m_silenceMessage.clear();
     if (m.statusChar != App::lastStatusCode)
         applyStatusCharacter(m.statusChar);
 
-    // Each reading is held against the limit as it stands now, even if a later frame of
-    // the same burst changes the limit before the display is drawn.
-    const int cellLimit = m_form->CellTempLim->value();
-    const int limits[] = {cellLimit, cellLimit, m_form->DrvTempLim->value()};
+    // Each reading is held against the amplifier's limit as it stands now, even if a later
+    // frame of the same burst changes it before the display is drawn. A limit the operator
+    // has typed but not set is not yet the amplifier's.
+    const int cellLimit = int(m_pending->amplifierValue(m_form->CellTempLim));
+    const int limits[] = {cellLimit, cellLimit, int(m_pending->amplifierValue(m_form->DrvTempLim))};
+    if (m.statusChar != m_faultTold) {
+        if (m.statusChar == Reply::NoFault) {
+            tell(tr("Fault cleared at %1").arg(timeNow()));
+        } else {
+            QString line = tr("Fault (status %1) at %2")
+                               .arg(printableStatus(m.statusChar), timeNow());
+            const QStringList over = overLimitReadings(m, limits[0], limits[2]);
+            if (!over.isEmpty())
+                line += QLatin1String(": ") + over.join(QLatin1String(", "));
+            tell(line);
+        }
+        m_faultTold = m.statusChar;
+    }
     for (int i = 0; i < m.readingCount() && i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];
         reading.pending = true;
@@ -155,11 +227,53 @@ void MainWindow::drawReadings()
         if (!reading.pending)
             continue;
         reading.pending = false;
+        reading.stale = false;
+        showReading(displays[i], reading.tenths);
         if (reading.hasLimit)
-            showReading(displays[i], reading.tenths, reading.limit);
+            showStyle(displays[i],
+                      QLatin1String(Reply::overLimit(reading.tenths, reading.limit)
+                                        ? OverLimitStyle
+                                        : WithinLimitStyle));
         else
-            showReading(displays[i], reading.tenths);
+            showStyle(displays[i], QString());
     }
+}
+
+void MainWindow::readingsLost(const QString &why)
+{
+    // The trends leave a gap here: no line joins the readings before and after.
+    m_trends->breakLine();
+    QTextEdit *const displays[DisplayCount] = {m_form->TempAVal,
+                                               m_form->TempBVal,
+                                               m_form->DrvTemp,
+                                               m_form->CHAPout,
+                                               m_form->CHBPout,
+                                               m_form->CHCPout};
+    for (int i = 0; i < DisplayCount; ++i) {
+        Reading &reading = m_readings[i];
+        // A reading decoded but not yet drawn came before the loss; it is stale as well.
+        if (reading.pending) {
+            reading.pending = false;
+            showReading(displays[i], reading.tenths);
+        }
+        reading.stale = true;
+        if (!displays[i]->toPlainText().isEmpty())
+            showStyle(displays[i], QLatin1String(StaleStyle));
+    }
+    tell(why);
+}
+
+void MainWindow::readingsSilent(const QDateTime &since)
+{
+    readingsLost(
+        tr("No reply from the amplifier since %1").arg(since.toString(QLatin1String(TimeFormat))));
+    m_silenceMessage = statusBar()->currentMessage();
+}
+
+void MainWindow::tell(const QString &line)
+{
+    statusBar()->showMessage(line);
+    m_form->DebugOut->appendPlainText(line);
 }
 
 void MainWindow::applyStatusCharacter(qint8 statusChar)

@@ -1,8 +1,8 @@
-// The trends: the recorder that keeps the last hour of readings from the first connect on,
-// and the window that shows them, made when the operator first asks for it.
+// The trends: the recorder that keeps the last hour of readings from the first connect on
+// (readingsLost breaks its lines), and the window that shows them, made when the operator
+// first asks for it.
 #include "mainwindow.h"
 
-#include "appstate.h"
 #include "mainwindowform.h"
 #include "trendrecorder.h"
 #include "trendwindowfactory.h"
@@ -23,12 +23,6 @@ QString trendTitle(const QString &mainTitle)
 void MainWindow::setUpTrends()
 {
     m_trends = new TrendRecorder(this);
-    // A lost or closed link breaks the line; the readings of the next one start a new one.
-    connect(&m_socket, &QTcpSocket::disconnected, m_trends, &TrendRecorder::breakLine);
-    connect(m_serial, &QSerialPort::aboutToClose, m_trends, [this] {
-        if (App::serialLinkUp)
-            m_trends->breakLine();
-    });
     connect(m_form->actionTrends, &QAction::triggered, this, &MainWindow::openTrends);
 }
 

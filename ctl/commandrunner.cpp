@@ -98,15 +98,37 @@ void CommandRunner::onOpened()
         m_requester.ask(QLatin1String(Command::Meas), Reply::Kind::Measurement);
         break;
     default:
-        m_link.discardInput();
-        m_link.sendLine(m_invocation.line);
-        // The amplifier handles lines in order: the Status reply comes after the change.
-        if (m_invocation.confirm)
-            m_requester.ask(QLatin1String(Command::Status), Reply::Kind::Status);
-        else
-            m_link.notifyWhenWritten();
+        // Only some models switch RF by command: the model is asked for first.
+        if (m_invocation.command == Invocation::Set && m_invocation.setting.field() == Setting::Rf) {
+            m_modelAsked = true;
+            m_requester.ask(QLatin1String(Command::Identify), Reply::Kind::Identification);
+            break;
+        }
+        sendLine();
         break;
     }
+}
+
+void CommandRunner::sendLine()
+{
+    m_link.discardInput();
+    m_link.sendLine(m_invocation.line);
+    // The amplifier handles lines in order: the Status reply comes after the change.
+    if (m_invocation.confirm)
+        m_requester.ask(QLatin1String(Command::Status), Reply::Kind::Status);
+    else
+        m_link.notifyWhenWritten();
+}
+
+int CommandRunner::checkRfSwitchable(const QByteArray &frame)
+{
+    const QString model = Reply::modelText(frame);
+    if (model.contains(QLatin1String(Reply::SwitchableRfModel)))
+        return ExitStatus::Success;
+    Output::printError(tr("the %1's RF follows its fault state: it is on while no fault is "
+                          "latched and cannot be switched by command")
+                           .arg(Output::shownModelNumber(frame)));
+    return ExitStatus::Failure;
 }
 
 void CommandRunner::onAnswered(const QByteArray &frame)
@@ -122,6 +144,14 @@ void CommandRunner::onAnswered(const QByteArray &frame)
         finish(meas(frame));
         break;
     default:
+        if (m_modelAsked) {
+            m_modelAsked = false;
+            if (checkRfSwitchable(frame) == ExitStatus::Success)
+                sendLine();
+            else
+                finish(ExitStatus::Failure);
+            break;
+        }
         finish(confirm(frame));
         break;
     }

@@ -36,6 +36,8 @@ private:
     int status(const QByteArray &frame);
     int meas(const QByteArray &frame);
     int confirm(const QByteArray &frame);
+    void sendLine();
+    int checkRfSwitchable(const QByteArray &frame);
     void fail(const QString &message);
     void finish(int exitStatus);
 
@@ -45,4 +47,6 @@ private:
     CsvLog m_log;
     MeasWatch *m_watch = nullptr;
     bool m_finished = false;
+    // `set rf` waits for the model's answer before it sends anything.
+    bool m_modelAsked = false;
 };

@@ -28,11 +28,16 @@ KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream
     mosquitto mosquitto-clients prometheus)
 
-# Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR).
+# Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR): the given targets
+# only, or everything when none is given.
 korvane_build() {
     local root build
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
     build=${KORVANE_BUILD_DIR:-$root/build}
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$build" -j"$(nproc)"
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    if [ $# -gt 0 ]; then
+        cmake --build "$build" -j"$(nproc)" --target "$@"
+    else
+        cmake --build "$build" -j"$(nproc)"
+    fi
 }

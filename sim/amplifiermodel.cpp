@@ -76,6 +76,7 @@ AmplifierModel::AmplifierModel(const QByteArray &model, double ambientC, QObject
         if (model == info.name)
             m_saturationW = info.saturationW;
     }
+    m_switchableRf = model.contains(Reply::SwitchableRfModel);
     m_clock.start();
     // Without it, a fault would only latch when someone asks, and the device would heat
     // on for as long as nobody did.
@@ -111,9 +112,16 @@ void AmplifierModel::apply(const Command::Parsed &command, const QByteArray &lin
         if (m_fault != Reply::NoFault)
             emit report(QStringLiteral("Reset: fault %1 cleared").arg(QLatin1Char(m_fault)));
         m_fault = Reply::NoFault;
+        if (!m_switchableRf)
+            m_settings.rfOn = true;
         break;
     case Command::Parsed::SetRf: {
         const bool on = clamped(command, line, 0, 1) != 0;
+        if (!m_switchableRf) {
+            emit report(QStringLiteral("'%1' changes nothing: the %2's RF follows its fault state")
+                            .arg(printable(line), QString::fromLatin1(m_model)));
+            break;
+        }
         if (on && m_fault != Reply::NoFault) {
             emit report(QStringLiteral("SetRF 1 refused: fault %1 latched, send Reset first")
                             .arg(QLatin1Char(m_fault)));

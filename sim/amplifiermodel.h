@@ -49,6 +49,9 @@ private:
     QByteArray m_model;
     double m_saturationW = 36.0;
     double m_ambientC = DefaultAmbientC;
+    // Only some models switch RF by command; on the others RF is on while no fault is
+    // latched.
+    bool m_switchableRf = false;
 
     // The panel's controls start at these values, so a fresh panel sees no change.
     Reply::StatusValues m_settings = {65, 55, 60, true, 10, {21, 21, 21}};

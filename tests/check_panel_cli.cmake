@@ -18,3 +18,18 @@ if(NOT result EQUAL 0 OR NOT out MATCHES "^Usage: [^\n]*korvane-panel \\[options
     message(FATAL_ERROR "--help: status ${result}, output '${out}' ${err}")
 endif()
 message(STATUS "korvane-panel answers --help and --version without a display")
+
+# The toolkit's own options reach the toolkit, even those holding an "h" or a "v": the
+# panel starts (offscreen, as asked on its command line) instead of answering, and is
+# stopped by the time limit. Its settings go to a scratch place.
+set(scratch "${CMAKE_CURRENT_BINARY_DIR}/panel-cli-scratch")
+file(MAKE_DIRECTORY "${scratch}")
+file(WRITE "${scratch}/style.qss" "QWidget { }\n")
+set(ENV{XDG_CONFIG_HOME} "${scratch}")
+execute_process(COMMAND "${PANEL}" -platform offscreen -stylesheet "${scratch}/style.qss" -reverse
+                        -platformtheme none -visual default
+                TIMEOUT 10 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT result MATCHES "timeout" OR out MATCHES "Usage:" OR out MATCHES "korvane-panel [0-9]")
+    message(FATAL_ERROR "toolkit options: status ${result}, output '${out}' ${err}")
+endif()
+message(STATUS "korvane-panel passes -stylesheet, -reverse, -platformtheme and -visual on")

@@ -4,6 +4,7 @@
 #include "formfonts.h"
 #include "mainwindow.h"
 #include "scratchsettings.h"
+#include "screenscaling.h"
 #include "serialports.h"
 
 #include <QFile>
@@ -18,6 +19,10 @@
 class tst_About : public QObject
 {
     Q_OBJECT
+
+public:
+    // Before the application object, as the panel's own entry point does.
+    static void initMain() { App::enableHighDpiScaling(); }
 
 private slots:
     void initTestCase();

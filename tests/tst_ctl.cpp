@@ -166,6 +166,8 @@ private slots:
     void linesOnWire_data();
     void linesOnWire();
     void readouts();
+    void rfFollowsModel_data();
+    void rfFollowsModel();
     void badInvocation_data();
     void badInvocation();
     void noAmplifier_data();
@@ -214,7 +216,9 @@ void tst_Ctl::linesOnWire_data()
                                     << QString("reports 60 °C, not 55 °C");
     QTest::newRow("gain sent only")
         << "set gain a 31.5 --no-confirm" << QString("SetGain 0 63|") << QString();
-    QTest::newRow("rf on") << "set rf ON --no-confirm" << QString("SetRF 1|") << QString();
+    // Only the 700115A switches RF by command; the peer is a 700122A.
+    QTest::newRow("rf on") << "set rf ON --no-confirm" << QString("?|")
+                           << QString("the 700122A's RF follows its fault state");
     QTest::newRow("linearity") << "set linearity 100 --no-confirm" << QString("SetLin 100|")
                                << QString();
     QTest::newRow("power") << "set max-power 12.3 --no-confirm" << QString("SetMaxP 123|")
@@ -241,6 +245,43 @@ void tst_Ctl::linesOnWire()
     const QByteArray expected = lines.replace('|', "\r\n").toLatin1();
     QTRY_VERIFY_WITH_TIMEOUT(amplifier.received.size() >= expected.size(), Timeout);
     QCOMPARE(amplifier.received, expected);
+}
+
+void tst_Ctl::rfFollowsModel_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("700115A off") << "700115A"
+                                 << "off" << QString();
+    QTest::newRow("700115A on") << "700115A"
+                                << "on" << QString();
+    QTest::newRow("700122A off") << "700122A"
+                                 << "off"
+                                 << "the 700122A's RF follows its fault state";
+    QTest::newRow("700136A on") << "700136A"
+                                << "on"
+                                << "the 700136A's RF follows its fault state";
+}
+
+// The simulator and the tool agree on which models switch RF by command; on the others
+// nothing is sent and RF stays on while no fault is latched.
+void tst_Ctl::rfFollowsModel()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, state);
+    QFETCH(QString, refusal);
+    SimProcess sim;
+    START_SIM(sim, words("--model " + model));
+    const QStringList link = linkTo(sim, Tcp);
+    const Run set = ctl(link + words("set rf " + state));
+    QCOMPARE(set.exitCode, refusal.isEmpty() ? 0 : 1);
+    QVERIFY2(refusal.isEmpty() ? set.err.isEmpty() : set.err.contains(refusal), qPrintable(set.err));
+    const Run status = ctl(link + words("status --json"));
+    QCOMPARE(status.exitCode, 0);
+    const bool on = refusal.isEmpty() ? state == "on" : true;
+    QVERIFY2(status.out.contains(on ? "\"rf_on\": true" : "\"rf_on\": false"),
+             qPrintable(status.out));
 }
 
 // What a script, a person and a log read from a freshly started device.
@@ -348,7 +389,8 @@ void tst_Ctl::noAmplifier_data()
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<QString>("message");
     QTest::newRow("identify, no reply") << Tcp << "identify" << QString("no reply to '?'");
-    QTest::newRow("set, no reply") << Pty << "set rf off" << QString("no reply to 'Status'");
+    QTest::newRow("set, no reply") << Pty << "set gain a 1" << QString("no reply to 'Status'");
+    QTest::newRow("set rf, no reply") << Pty << "set rf off" << QString("no reply to '?'");
     const QString closed("closed");
     const QString refused("cannot open 127.0.0.1:%1: ");
     QTest::newRow("refused") << closed << "status" << refused;

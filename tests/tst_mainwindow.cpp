@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "mainwindowform.h"
 #include "scratchsettings.h"
+#include "screenscaling.h"
 #include "serialports.h"
 
 #include <QAbstractSpinBox>
@@ -24,6 +25,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTextDocument>
+#include <QToolBar>
 
 #include <memory>
 
@@ -31,6 +33,10 @@
 class tst_MainWindow : public QObject
 {
     Q_OBJECT
+
+public:
+    // Before the application object, as the panel's own entry point does.
+    static void initMain() { App::enableHighDpiScaling(); }
 
 private slots:
     void initTestCase();
@@ -47,6 +53,7 @@ private slots:
     void placeholders_data();
     void placeholders();
     void startState();
+    void screenScale();
     void images_data();
     void images();
     void savedAddress_data();
@@ -594,6 +601,31 @@ void tst_MainWindow::startState()
     const QImage grey = QPixmap(":/images/LED_Grey.png").toImage();
     QCOMPARE(widget<QLabel>("USBLED")->pixmap(Qt::ReturnByValue).toImage(), grey);
     QCOMPARE(widget<QLabel>("TCPLED")->pixmap(Qt::ReturnByValue).toImage(), grey);
+    // A tool bar dragged off its place would take height from the fixed form.
+    QVERIFY(!widget<QToolBar>("mainToolBar")->isMovable());
+    QVERIFY(!widget<QToolBar>("mainToolBar")->isFloatable());
+}
+
+// Run under X11 at 144 and 192 dpi (the screen's resolution in KORVANE_EXPECTED_SCALE
+// steps of 96 dpi): the whole form scales, and the form's table checks that its texts fit.
+void tst_MainWindow::screenScale()
+{
+    const QByteArray expected = qgetenv("KORVANE_EXPECTED_SCALE");
+    if (expected.isEmpty())
+        QSKIP("runs under X11 at a set resolution (CTest's tst_mainwindow_dpi tests)");
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    // The virtual screen's resolution comes from a size in whole millimetres: 143.8 dpi.
+    const double scale = expected.toDouble();
+    QVERIFY2(qAbs(m_window->devicePixelRatioF() - scale) < 0.01,
+             qPrintable(QString::number(m_window->devicePixelRatioF())));
+    // Fonts keep their size against the form: 96 logical dots per inch.
+    QVERIFY2(qAbs(m_window->logicalDpiX() - 96) <= 1,
+             qPrintable(QString::number(m_window->logicalDpiX())));
+    const QSize shot = m_window->grab().size();
+    QVERIFY2(qAbs(shot.width() - m_window->width() * scale) <= 2
+                 && qAbs(shot.height() - m_window->height() * scale) <= 2,
+             qPrintable(QStringLiteral("%1 x %2").arg(shot.width()).arg(shot.height())));
 }
 
 void tst_MainWindow::images_data()

@@ -96,6 +96,7 @@ private slots:
     void linesShowInStatus();
     void clientsShareOneDevice();
     void powerFollowsGainAndLimit();
+    void overTemperatureLatches_data();
     void overTemperatureLatches();
     void faultOptions_data();
     void faultOptions();
@@ -130,7 +131,8 @@ void tst_Simulator::linesShowInStatus_data()
         QTest::newRow(lines) << QByteArray(lines) + "\r\n?\r\n"
                              << field << QByteArray(value) << QString::fromLatin1(report);
     };
-    set("SetRF 0", 3, "0", "");
+    // The default model's RF follows its fault state, whatever is asked.
+    set("SetRF 0", -1, "", "follows its fault state");
     set("SetGain 0 40", 5, "040", "");
     set("Calibrate 1", -1, "", "calibrated");
     set("SetRF 7", 3, "1", "clamped");
@@ -199,32 +201,46 @@ void tst_Simulator::powerFollowsGainAndLimit()
     // Full gain runs into the model's 22 W saturation, not beyond it; then the limit holds.
     QVERIFY2(previous <= 220 && previous >= 200, qPrintable(QString::number(previous)));
     const Reply::Measurement limited = meas(&socket, "SetMaxP 5");
-    const Reply::Measurement off = meas(&socket, "SetRF 0");
-    QCOMPARE(off.statusChar, qint8(Reply::NoFault));
+    // This model's RF follows its fault state: "SetRF 0" changes nothing.
+    const Reply::Measurement kept = meas(&socket, "SetRF 0");
+    QCOMPARE(kept.statusChar, qint8(Reply::NoFault));
     for (int channel = 0; channel < 3; ++channel) {
         QCOMPARE(limited.powerTenths[channel], 5.0);
-        QCOMPARE(off.powerTenths[channel], 0.0);
+        QCOMPARE(kept.powerTenths[channel], 5.0);
     }
+}
+
+void tst_Simulator::overTemperatureLatches_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("switchable");
+    QTest::newRow("700115A switches RF by command") << "700115A" << true;
+    QTest::newRow("700136A: RF follows the fault") << "700136A" << false;
 }
 
 void tst_Simulator::overTemperatureLatches()
 {
-    START_CLIENT({});
+    QFETCH(QString, model);
+    QFETCH(bool, switchable);
+    START_CLIENT(QStringList({"--model", model}));
     // A limit under room temperature: the fault latches, RF goes off and stays off.
     Reply::Measurement m = meas(&socket, "SetMaxDrvT 20");
     QCOMPARE(m.statusChar, qint8('2'));
     QCOMPARE(m.powerTenths[0], 0.0);
     QCOMPARE(statusFields(ask(&socket, "SetRF 1\r\nStatus")).value(3), QByteArray("0"));
-    QTRY_VERIFY_WITH_TIMEOUT(sim.stderrText().contains("refused"), Timeout);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.stderrText().contains(switchable ? "refused" : "follows"), Timeout);
     // Reset while a cell is still over its limit: the next look at the sensors latches again.
     m = meas(&socket, "SetMaxDrvT 255\r\nSetMaxCellT 20\r\nReset\r\nSetRF 1");
     QCOMPARE(m.statusChar, qint8('1'));
     QCOMPARE(m.powerTenths[0], 0.0);
-    // Back within the limit it stays latched until Reset; then RF may come on again.
+    // Back within the limit it stays latched until Reset; then RF may come on again, on
+    // its own where RF follows the fault.
     QCOMPARE(meas(&socket, "SetMaxCellT 255").statusChar, qint8('1'));
-    m = meas(&socket, "Reset\r\nSetRF 1");
+    m = meas(&socket, switchable ? "Reset\r\nSetRF 1" : "Reset");
     QCOMPARE(m.statusChar, qint8(Reply::NoFault));
     QVERIFY(m.powerTenths[0] > 0);
+    QCOMPARE(statusFields(ask(&socket, "SetRF 0\r\nStatus")).value(3),
+             QByteArray(switchable ? "0" : "1"));
 }
 
 void tst_Simulator::faultOptions_data()

@@ -1,21 +1,29 @@
 #include "appstate.h"
 #include "findwidget.h"
 #include "mainwindow.h"
+#include "replywatch.h"
 #include "scratchsettings.h"
 #include "scriptedpeer.h"
 #include "serialports.h"
+#include "waiting.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextEdit>
+#include <QWheelEvent>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -29,8 +37,9 @@ QByteArray bytes(const char (&text)[N])
 
 const QByteArray MeasExample = bytes("\0Meas, 0, 0253, 0248, 0301, 123, 118, 120\xff");
 const QByteArray StatusExample = bytes("\0Status, 065, 055, 060, 1, 010, 021, 021, 021\xff");
-const char RedStyle[] = "QTextEdit { background-color: red; }";
-const char WhiteStyle[] = "QTextEdit { background-color: white; }";
+const char RedStyle[] = "QTextEdit { background-color: red; color: black; }";
+const char WhiteStyle[] = "QTextEdit { background-color: white; color: black; }";
+const char StaleStyle[] = "QTextEdit { background-color: #d0d0d0; color: #505050; }";
 
 QByteArray frame(const QByteArray &content)
 {
@@ -40,6 +49,38 @@ QByteArray frame(const QByteArray &content)
 QImage imageOf(const QIcon &icon)
 {
     return icon.pixmap(25).toImage();
+}
+
+double luminance(QRgb rgb)
+{
+    const auto channel = [](int value) {
+        const double v = value / 255.0;
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(qRed(rgb)) + 0.7152 * channel(qGreen(rgb))
+           + 0.0722 * channel(qBlue(rgb));
+}
+
+// The contrast ratio between a display's background (its commonest colour inside the
+// frame) and its text (the colour farthest from it), as the readability guidelines have it.
+double textContrast(QWidget *display)
+{
+    const QImage image = display->grab().toImage();
+    QHash<QRgb, int> counts;
+    const int margin = 3;
+    for (int y = margin; y < image.height() - margin; ++y)
+        for (int x = margin; x < image.width() - margin; ++x)
+            ++counts[image.pixel(x, y) & RGB_MASK];
+    QRgb background = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (it.value() > counts.value(background))
+            background = it.key();
+    const double backgroundLuminance = luminance(background);
+    double text = backgroundLuminance;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (qAbs(luminance(it.key()) - backgroundLuminance) > qAbs(text - backgroundLuminance))
+            text = luminance(it.key());
+    return (qMax(text, backgroundLuminance) + 0.05) / (qMin(text, backgroundLuminance) + 0.05);
 }
 
 } // namespace
@@ -73,6 +114,15 @@ private slots:
     void shortMeasurementKeepsLaterDisplays();
     void keyboardWalk_data();
     void keyboardWalk();
+    void settingsFollowTheAmplifier();
+    void pendingEdits_data();
+    void pendingEdits();
+    void wheelNeedsFocus();
+    void silenceMakesReadingsStale();
+    void faultsInWords();
+    void darkPalette();
+    void linkLossMakesReadingsStale_data();
+    void linkLossMakesReadingsStale();
 
 private:
     template<typename T>
@@ -84,6 +134,11 @@ private:
     QString style(const char *display) const { return widget<QTextEdit>(display)->styleSheet(); }
     // Sends the bytes and waits until the panel has had two poll ticks to read them.
     void deliver(const QByteArray &bytes);
+    // Answers every "Status" the panel has asked for so far with `reply`, as the amplifier
+    // would: replies come in the order asked.
+    void answerStatus(const QByteArray &reply);
+    QString statusMessage() const { return m_window->statusBar()->currentMessage(); }
+    QList<QByteArray> settingLines() const;
 
     std::unique_ptr<ScriptedPeer> m_peer;
     std::unique_ptr<MainWindow> m_window;
@@ -102,6 +157,9 @@ void tst_Telemetry::init()
     QVERIFY(m_peer->listen());
     App::amplifierTcpPort = m_peer->port();
     m_window = std::make_unique<MainWindow>();
+    // The scripted peer answers only what a test sends; its readings must not go stale
+    // while a test looks at them, however slow the machine.
+    m_window->m_replyWatch->setTimeout(600000);
     m_window->show();
     widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.0.0.1"));
     widget<QPushButton>("EthernetConnect")->click();
@@ -121,6 +179,23 @@ void tst_Telemetry::deliver(const QByteArray &bytes)
 {
     m_peer->send(bytes);
     QVERIFY(m_peer->waitForPolls(2));
+}
+
+void tst_Telemetry::answerStatus(const QByteArray &reply)
+{
+    QByteArray replies;
+    for (int i = m_window->m_statusAnswered; i < m_window->m_statusAsked; ++i)
+        replies += reply;
+    deliver(replies);
+}
+
+QList<QByteArray> tst_Telemetry::settingLines() const
+{
+    QList<QByteArray> lines = m_peer->lines();
+    lines.removeAll("Meas");
+    lines.removeAll("Status");
+    lines.removeAll("?");
+    return lines;
 }
 
 void tst_Telemetry::commandLines_data()
@@ -160,8 +235,9 @@ void tst_Telemetry::commandLines()
     if (!button.isEmpty())
         m_window->findChild<QPushButton *>(button)->click();
     QVERIFY(m_peer->waitForLine(line));
-    QVERIFY(m_peer->received().contains(line + "\r\nMeas")
-            || m_peer->received().endsWith(line + "\r\n"));
+    // Each is read back at once, so that the controls show what the amplifier made of it.
+    QVERIFY(m_peer->waitForLine("Status", 2));
+    QVERIFY(m_peer->received().contains(line + "\r\nStatus\r\n"));
     QCOMPARE(m_peer->count(line), 1);
 }
 
@@ -209,8 +285,7 @@ void tst_Telemetry::frameInBursts()
 
 void tst_Telemetry::measurementExample()
 {
-    widget<QSpinBox>("CellTempLim")->setValue(25);
-    widget<QSpinBox>("DrvTempLim")->setValue(60);
+    deliver(frame("Status, 065, 025, 060, 1, 010, 021, 021, 021"));
     widget<QCheckBox>("PAOnCB")->setChecked(false);
     App::lastStatusCode = '1';
     deliver(MeasExample);
@@ -357,8 +432,6 @@ void tst_Telemetry::framesInOneBurstAppliedInOrder()
 
 void tst_Telemetry::limitBoundary()
 {
-    widget<QSpinBox>("CellTempLim")->setValue(55);
-    widget<QSpinBox>("DrvTempLim")->setValue(60);
     deliver(frame("Meas, 0, 0550, 0551, 0600, 000, 000, 000"));
     QCOMPARE(style("TempAVal"), QLatin1String(WhiteStyle));
     QCOMPARE(style("TempBVal"), QLatin1String(RedStyle));
@@ -367,8 +440,14 @@ void tst_Telemetry::limitBoundary()
     QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
     QCOMPARE(style("TempBVal"), QLatin1String(WhiteStyle));
     QCOMPARE(style("DrvTemp"), QLatin1String(RedStyle));
-    // The limit in force is the spin box's value when the reading arrives.
+    // The limit in force is the amplifier's when the reading arrives: one typed but not
+    // yet set is not.
     widget<QSpinBox>("DrvTempLim")->setValue(61);
+    deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
+    QCOMPARE(style("DrvTemp"), QLatin1String(RedStyle));
+    widget<QPushButton>("SetDrvTempLimitBtn")->click();
+    QVERIFY(m_peer->waitForLine("SetMaxDrvT 61"));
+    answerStatus(frame("Status, 065, 055, 061, 1, 010, 021, 021, 021"));
     deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
     QCOMPARE(style("DrvTemp"), QLatin1String(WhiteStyle));
 }
@@ -542,9 +621,274 @@ void tst_Telemetry::keyboardWalk()
 
     QVERIFY(m_peer->waitForLine(lines.last()));
     QVERIFY(m_peer->waitForPolls(2));
-    QList<QByteArray> sent = m_peer->lines();
-    sent.removeAll("Meas");
-    QCOMPARE(sent, lines);
+    QCOMPARE(settingLines(), lines);
+}
+
+// A change made elsewhere (here: another client of an agent) shows within one read-back,
+// and the next step starts from it.
+void tst_Telemetry::settingsFollowTheAmplifier()
+{
+    QVERIFY(waitUntil(
+        m_peer.get(),
+        &ScriptedPeer::bytesReceived,
+        [this] { return m_peer->count("Status") >= 2; },
+        30000));
+    answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 040, 021"));
+    auto *gainB = widget<QDoubleSpinBox>("GainB");
+    QCOMPARE(gainB->value(), 20.0);
+    QVERIFY(settingLines().isEmpty());
+
+    // A reply that left the amplifier before the step shows the value from before it: the
+    // step is taken while the next periodic read-back is under way.
+    const int asked = m_peer->count("Status");
+    QVERIFY(waitUntil(
+        m_peer.get(),
+        &ScriptedPeer::bytesReceived,
+        [&] { return m_peer->count("Status") > asked; },
+        30000));
+    QTest::keyClick(gainB, Qt::Key_Up);
+    QVERIFY(m_peer->waitForLine("SetGain 1 41"));
+    deliver(frame("Status, 065, 055, 060, 1, 010, 021, 040, 021"));
+    QCOMPARE(gainB->value(), 20.5);
+    answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 041, 021"));
+    QCOMPARE(gainB->value(), 20.5);
+    QCOMPARE(settingLines(), QList<QByteArray>{"SetGain 1 41"});
+}
+
+void tst_Telemetry::pendingEdits_data()
+{
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("replyMeanwhile");
+    QTest::addColumn<QString>("finish");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QList<QByteArray>>("lines");
+    // The reply sets the cell limit 80, linearity 20 and gain A 15.0.
+    QTest::newRow("gain typed, Return")
+        << "GainA"
+        << "25" << false << "Return" << 25.0 << QList<QByteArray>{"SetGain 0 50"};
+    QTest::newRow("gain typed, reply meanwhile, Return")
+        << "GainA"
+        << "25" << true << "Return" << 25.0 << QList<QByteArray>{"SetGain 0 50"};
+    QTest::newRow("gain typed, reply meanwhile, Escape")
+        << "GainA"
+        << "25" << true << "Escape" << 15.0 << QList<QByteArray>{};
+    QTest::newRow("gain typed as it was, reply meanwhile")
+        << "GainA"
+        << "10.5" << true << "Return" << 10.5 << QList<QByteArray>{"SetGain 0 21"};
+    QTest::newRow("gain typed badly, reply meanwhile")
+        << "GainA"
+        << "." << true << "Return" << 15.0 << QList<QByteArray>{};
+    QTest::newRow("linearity typed, focus leaves")
+        << "Linearity"
+        << "42" << false << "Tab" << 42.0 << QList<QByteArray>{"SetLin 42"};
+    QTest::newRow("limit typed, reply meanwhile, Set")
+        << "CellTempLim"
+        << "70" << true << "Set" << 70.0 << QList<QByteArray>{"SetMaxCellT 70"};
+    QTest::newRow("limit typed, focus leaves, reply")
+        << "CellTempLim"
+        << "70" << true << "Tab" << 70.0 << QList<QByteArray>{};
+    QTest::newRow("limit typed, reply meanwhile, Escape")
+        << "CellTempLim"
+        << "70" << true << "Escape" << 80.0 << QList<QByteArray>{};
+}
+
+// Typed digits go out only once committed, a value not yet sent survives the amplifier's
+// replies in italics, and Escape takes the amplifier's value again.
+void tst_Telemetry::pendingEdits()
+{
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    QFETCH(bool, replyMeanwhile);
+    QFETCH(QString, finish);
+    QFETCH(double, value);
+    QFETCH(QList<QByteArray>, lines);
+    widget<QPushButton>("AdvancedBtn")->click();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    auto *control = widget<QAbstractSpinBox>(box.toLatin1());
+    control->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(control->hasFocus());
+    control->selectAll();
+    QTest::keyClicks(control, typed);
+    QVERIFY(control->font().italic());
+    QVERIFY(m_peer->waitForPolls(2));
+    QVERIFY(settingLines().isEmpty());
+
+    if (replyMeanwhile) {
+        answerStatus(frame("Status, 065, 080, 060, 1, 020, 030, 021, 021"));
+        QCOMPARE(control->text(), typed);
+        QVERIFY(control->font().italic());
+    }
+    if (finish == QLatin1String("Set"))
+        widget<QPushButton>("SetCellTempLimitBtn")->click();
+    else if (finish == QLatin1String("Tab"))
+        QTest::keyClick(control, Qt::Key_Tab);
+    else
+        QTest::keyClick(control,
+                        finish == QLatin1String("Return") ? Qt::Key_Return : Qt::Key_Escape);
+    QVERIFY(m_peer->waitForPolls(2));
+    QCOMPARE(settingLines(), lines);
+    QCOMPARE(control->property("value").toDouble(), value);
+    // A limit left without its Set stays the operator's, and says so.
+    QCOMPARE(control->font().italic(), lines.isEmpty() && finish == QLatin1String("Tab"));
+}
+
+void tst_Telemetry::wheelNeedsFocus()
+{
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    auto *gainA = widget<QDoubleSpinBox>("GainA");
+    auto *gainB = widget<QDoubleSpinBox>("GainB");
+    gainA->setFocus(Qt::TabFocusReason);
+    QTRY_VERIFY(gainA->hasFocus());
+    auto turn = [](QWidget *box) {
+        const QPointF centre(box->width() / 2.0, box->height() / 2.0);
+        QWheelEvent wheel(centre,
+                          box->mapToGlobal(centre.toPoint()),
+                          QPoint(),
+                          QPoint(0, 120),
+                          Qt::NoButton,
+                          Qt::NoModifier,
+                          Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(box, &wheel);
+    };
+    turn(gainB);
+    QVERIFY(m_peer->waitForPolls(2));
+    QCOMPARE(gainB->value(), 10.5);
+    QVERIFY(!gainB->hasFocus());
+    turn(gainA);
+    QVERIFY(m_peer->waitForLine("SetGain 0 22"));
+    QVERIFY(m_peer->waitForPolls(2));
+    QCOMPARE(settingLines(), QList<QByteArray>{"SetGain 0 22"});
+}
+
+void tst_Telemetry::silenceMakesReadingsStale()
+{
+    m_window->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
+    deliver(MeasExample);
+    QTRY_COMPARE_WITH_TIMEOUT(style("TempAVal"), QLatin1String(StaleStyle), 10000);
+    QCOMPARE(style("CHAPout"), QLatin1String(StaleStyle));
+    QCOMPARE(text("TempAVal"), QStringLiteral("25.3"));
+    QVERIFY2(statusMessage().startsWith(QStringLiteral("No reply from the amplifier since ")),
+             qPrintable(statusMessage()));
+    // The next reply is live again; a display it did not reach stays stale.
+    m_peer->send(frame("Meas, 0, 0300, 0301"));
+    QTRY_COMPARE(style("TempAVal"), QLatin1String(WhiteStyle));
+    QCOMPARE(text("TempAVal"), QStringLiteral("30.0"));
+    QCOMPARE(style("CHAPout"), QLatin1String(StaleStyle));
+    QVERIFY(statusMessage().isEmpty());
+}
+
+// A fault, its readings over their limits and its clearing are said once each, in the
+// status bar and the log; so is why a ticked RF box did not switch RF on.
+void tst_Telemetry::faultsInWords()
+{
+    const auto log = [this] { return widget<QPlainTextEdit>("DebugOut")->toPlainText(); };
+    const QRegularExpression fault(QStringLiteral(
+        "^Fault \\(status 1\\) at \\d\\d:\\d\\d:\\d\\d: cell 1 61.2 \u00b0C over 55 \u00b0C, "
+        "driver 60.1 \u00b0C over 60 \u00b0C$"));
+    deliver(frame("?\r\n700122A") + frame("Meas, 1, 0612, 0550, 0601, 000, 000, 000"));
+    QVERIFY2(fault.match(statusMessage()).hasMatch(), qPrintable(statusMessage()));
+    QVERIFY(log().contains(statusMessage()));
+    deliver(frame("Meas, 1, 0612, 0550, 0601, 000, 000, 000"));
+    QCOMPARE(log().count(QStringLiteral("Fault (status 1)")), 1);
+
+    auto *rf = widget<QCheckBox>("PAOnCB");
+    QVERIFY(!rf->isChecked());
+    rf->click();
+    QVERIFY(m_peer->waitForLine("SetRF 1"));
+    answerStatus(frame("Status, 065, 055, 060, 0, 010, 021, 021, 021"));
+    QCOMPARE(statusMessage(), QStringLiteral("RF stays off: a fault is latched, press Reset"));
+    QVERIFY(!rf->isChecked());
+
+    deliver(frame("Meas, 0, 0250, 0250, 0250, 000, 000, 000"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^Fault cleared at \\d\\d:\\d\\d:\\d\\d$"))
+                 .match(statusMessage())
+                 .hasMatch(),
+             qPrintable(statusMessage()));
+    QVERIFY(rf->isChecked());
+    // This model's RF follows the fault: unticking it changes nothing, and says so.
+    rf->click();
+    QVERIFY(m_peer->waitForLine("SetRF 0"));
+    answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 021, 021"));
+    QCOMPARE(statusMessage(),
+             QStringLiteral("RF stays on: this model's RF follows its fault state"));
+    QVERIFY(rf->isChecked());
+}
+
+// Under a dark desktop palette every reading stays readable: live within and over its
+// limit, and stale.
+void tst_Telemetry::darkPalette()
+{
+    const QPalette light = QApplication::palette();
+    QPalette dark;
+    for (const auto role : {QPalette::Window, QPalette::Button})
+        dark.setColor(role, QColor(53, 53, 53));
+    dark.setColor(QPalette::Base, QColor(42, 42, 42));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, Qt::white);
+    QApplication::setPalette(dark);
+    deliver(frame("Status, 065, 025, 060, 1, 010, 021, 021, 021"));
+    deliver(MeasExample);
+    QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
+    const char *const displays[]
+        = {"TempAVal", "TempBVal", "DrvTemp", "CHAPout", "CHBPout", "CHCPout"};
+    for (int stale = 0; stale < 2; ++stale) {
+        if (stale) {
+            m_window->m_replyWatch->setTimeout(1);
+            QTRY_COMPARE(style("TempBVal"), QLatin1String(StaleStyle));
+        }
+        for (const char *name : displays) {
+            const double contrast = textContrast(widget<QTextEdit>(name));
+            QVERIFY2(contrast >= 3.0,
+                     qPrintable(
+                         QStringLiteral("%1%2: %3").arg(name, stale ? " stale" : "").arg(contrast)));
+        }
+    }
+    QApplication::setPalette(light);
+}
+
+void tst_Telemetry::linkLossMakesReadingsStale_data()
+{
+    QTest::addColumn<bool>("peerCloses");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("peer closes") << true << "Link to 127.0.0.1 closed at ";
+    QTest::newRow("Disconnect") << false << "Disconnected from 127.0.0.1 at ";
+}
+
+// Whatever ends the link, the readings stop looking live and the status bar says why; the
+// next link names no model until its amplifier identifies itself.
+void tst_Telemetry::linkLossMakesReadingsStale()
+{
+    QFETCH(bool, peerCloses);
+    QFETCH(QString, message);
+    deliver(frame("?\r\n700115A") + MeasExample);
+    QCOMPARE(style("CHBPout"), QString());
+    if (peerCloses)
+        m_peer->closeClient();
+    else
+        widget<QPushButton>("EthernetConnect")->click();
+    QTRY_COMPARE(App::tcpLinkUp, 0);
+    QCOMPARE(style("CHBPout"), QLatin1String(StaleStyle));
+    QCOMPARE(style("DrvTemp"), QLatin1String(StaleStyle));
+    QCOMPARE(text("CHBPout"), QStringLiteral("11.8"));
+    QVERIFY2(statusMessage().startsWith(message), qPrintable(statusMessage()));
+    QVERIFY(widget<QPlainTextEdit>("DebugOut")->toPlainText().contains(message));
+
+    widget<QPushButton>("EthernetConnect")->click();
+    QCOMPARE(statusMessage(), QStringLiteral("Connecting to 127.0.0.1\u2026"));
+    QVERIFY(m_peer->waitForClient());
+    QTRY_COMPARE(App::tcpLinkUp, 1);
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier"));
+    QVERIFY(statusMessage().isEmpty());
+    QCOMPARE(style("CHBPout"), QLatin1String(StaleStyle));
+    deliver(frame("?\r\n700122A") + MeasExample);
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier 700122A"));
+    QCOMPARE(style("CHBPout"), QString());
 }
 
 QTEST_MAIN(tst_Telemetry)

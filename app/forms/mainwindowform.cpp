@@ -1,6 +1,7 @@
 #include "mainwindowform.h"
 
 #include "commands.h"
+#include "wheelguard.h"
 
 #include <QCoreApplication>
 #include <QFont>
@@ -65,6 +66,9 @@ QDoubleSpinBox *makeGain(QWidget *parent, const char *name, int x, const QFont &
     gain->setMaximum(Command::Limits::MaxGainDb);
     gain->setSingleStep(Command::Limits::GainStepDb);
     gain->setValue(10.5);
+    // Typed digits make a value only when committed (Return, or leaving the box), so
+    // that the values passed on the way are never sent.
+    gain->setKeyboardTracking(false);
     return gain;
 }
 
@@ -195,6 +199,7 @@ void MainWindowForm::setup(QMainWindow *window)
                          Command::Limits::MinLinearityPct,
                          Command::Limits::MaxLinearityPct,
                          10);
+    Linearity->setKeyboardTracking(false);
     LinearityLabel = makeLabel(centralWidget, "LinearityLabel", {640, 200, 111, 21}, font12);
     LinearityLabel->setWordWrap(true);
 
@@ -257,6 +262,9 @@ void MainWindowForm::setup(QMainWindow *window)
     window->setCentralWidget(centralWidget);
     mainToolBar = new QToolBar(window);
     mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
+    // Dragged off its place, it would take height from the fixed form and clip it.
+    mainToolBar->setMovable(false);
+    mainToolBar->setFloatable(false);
     window->addToolBar(Qt::TopToolBarArea, mainToolBar);
     // Named now, not only by retranslate: the window's height is fixed from the tool bar's.
     actionTrends = new QAction(tr("Trends"), window);
@@ -267,6 +275,11 @@ void MainWindowForm::setup(QMainWindow *window)
     statusBar->setObjectName(QStringLiteral("statusBar"));
     window->setStatusBar(statusBar);
     window->resize(StartWidth, windowHeight());
+
+    auto *wheelGuard = new WheelGuard(window);
+    for (QWidget *box : std::initializer_list<QWidget *>{
+             GainA, GainB, GainC, Linearity, MaxPowerLim, CellTempLim, DrvTempLim})
+        wheelGuard->guard(box);
 
     setTabOrder(window);
     // The value displays have nothing to select or type, and the log panes, editable as

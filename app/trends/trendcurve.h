@@ -21,5 +21,11 @@ protected:
                     int to) const override;
 
 private:
+    void reduce(int first,
+                int last,
+                const QwtScaleMap &xMap,
+                const QwtScaleMap &yMap,
+                QPolygonF *line) const;
+
     TrendSeries *m_series;
 };

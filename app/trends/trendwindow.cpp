@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPen>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSvgGenerator>
@@ -117,12 +118,17 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
     m_powerPlot = makePlot(QStringLiteral("powerPlot"), tr("Output power (W)"));
     m_powerPlot->setAccessibleName(tr("Output power of channels A, B and C"));
     m_tempPlot = makePlot(QStringLiteral("temperaturePlot"), tr("Temperature (\u00b0C)"));
+    // One time axis, under both.
+    m_powerPlot->enableAxis(QwtPlot::xBottom, false);
     m_tempPlot->setAccessibleName(tr("Cell 1, cell 2 and driver temperature with limits"));
 
     for (int i = 0; i < ReadingCount; ++i) {
         const QString title = tr(ReadingNames[i]);
         m_curves[i] = new TrendCurve(title, new TrendSeries(recorder, i));
-        m_curves[i]->setPen(LineColours[i % 3], 2.0);
+        // Joins cost most of drawing the lines; at this width a bevel looks the same.
+        QPen pen(LineColours[i % 3], 2.0);
+        pen.setJoinStyle(Qt::BevelJoin);
+        m_curves[i]->setPen(pen);
         m_curves[i]->setZ(10);
         m_curves[i]->attach(i < 3 ? m_powerPlot : m_tempPlot);
     }
@@ -177,13 +183,30 @@ QwtPlot *TrendWindow::makePlot(const QString &name, const QString &axisTitle)
     auto *plot = new QwtPlot(this);
     plot->setObjectName(name);
     plot->setAutoReplot(false);
+    // The window's size is the operator's: a plot's own hints follow its axes' labels and
+    // would grow the window with them.
+    plot->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    plot->setMinimumSize(320, 160);
     plot->setAxisTitle(QwtPlot::yLeft, axisTitle);
     plot->setAxisTitle(QwtPlot::xBottom, tr("Time"));
     plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
-    plot->setAxisScaleDraw(QwtPlot::xBottom, new QwtDateScaleDraw(Qt::LocalTime));
-    plot->insertLegend(new QwtLegend, QwtPlot::RightLegend);
+    auto *times = new QwtDateScaleDraw(Qt::LocalTime);
+    // The last hour needs no date.
+    times->setDateFormat(QwtDate::Millisecond, QStringLiteral("hh:mm:ss.zzz"));
+    times->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss"));
+    times->setDateFormat(QwtDate::Minute, QStringLiteral("hh:mm"));
+    times->setDateFormat(QwtDate::Hour, QStringLiteral("hh:mm"));
+    plot->setAxisScaleDraw(QwtPlot::xBottom, times);
+    // Few times on the axis, or their labels alone would make the window wide.
+    plot->setAxisMaxMajor(QwtPlot::xBottom, 6);
+    plot->setAxisMaxMinor(QwtPlot::xBottom, 5);
+    // Above the plot: beside it, legends of different widths would shift the two time
+    // scales against each other.
+    plot->insertLegend(new QwtLegend, QwtPlot::TopLegend);
     auto *canvas = new QwtPlotCanvas;
     canvas->setFrameStyle(QFrame::NoFrame);
+    // Each redraw paints the whole canvas anyway; a backing store would only add a copy.
+    canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
     plot->setCanvas(canvas);
     plot->canvas()->setFocusPolicy(Qt::StrongFocus);
     plot->canvas()->setAccessibleName(axisTitle);
@@ -213,7 +236,7 @@ qint64 TrendWindow::spanMs() const
 int TrendWindow::redrawIntervalMs() const
 {
     const int width = qMax(1, m_powerPlot->canvas()->width());
-    return int(qMax<qint64>(MinRedrawIntervalMs, spanMs() / width));
+    return int(qMax<qint64>(MinRedrawIntervalMs, PixelsPerRedraw * spanMs() / width));
 }
 
 void TrendWindow::updateRedrawTimer()

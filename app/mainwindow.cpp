@@ -141,4 +141,9 @@ void MainWindow::on_ClearBtn_clicked()
 void MainWindow::showLamp(QLabel *lamp, const char *image)
 {
     lamp->setPixmap(QPixmap(QLatin1String(image)));
+    // What the colour says, for those who do not see it.
+    const QLatin1String path(image);
+    lamp->setAccessibleDescription(path.contains(QLatin1String("Green")) ? tr("Link up")
+                                   : path.contains(QLatin1String("Red")) ? tr("Link lost")
+                                                                         : tr("No link"));
 }

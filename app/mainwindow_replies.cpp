@@ -15,6 +15,8 @@
 #include <QTime>
 #include <QTimer>
 
+#include <array>
+
 namespace {
 
 // Each style names the text colour with the background, so that a reading stays readable
@@ -40,6 +42,18 @@ void showStyle(QTextEdit *display, const QString &style)
 {
     if (display->styleSheet() != style)
         display->setStyleSheet(style);
+}
+
+// The value displays in the order of the readings: cell 1, cell 2, driver, powers A to C.
+std::array<QTextEdit *, 6> valueDisplays(const MainWindowForm &form)
+{
+    return {form.TempAVal, form.TempBVal, form.DrvTemp, form.CHAPout, form.CHBPout, form.CHCPout};
+}
+
+void describe(QWidget *display, const QString &description)
+{
+    if (display->accessibleDescription() != description)
+        display->setAccessibleDescription(description);
 }
 
 QString timeNow()
@@ -216,12 +230,7 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
 
 void MainWindow::drawReadings()
 {
-    QTextEdit *const displays[DisplayCount] = {m_form->TempAVal,
-                                               m_form->TempBVal,
-                                               m_form->DrvTemp,
-                                               m_form->CHAPout,
-                                               m_form->CHBPout,
-                                               m_form->CHCPout};
+    const auto displays = valueDisplays(*m_form);
     for (int i = 0; i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];
         if (!reading.pending)
@@ -229,13 +238,12 @@ void MainWindow::drawReadings()
         reading.pending = false;
         reading.stale = false;
         showReading(displays[i], reading.tenths);
+        const bool over = reading.hasLimit && Reply::overLimit(reading.tenths, reading.limit);
         if (reading.hasLimit)
-            showStyle(displays[i],
-                      QLatin1String(Reply::overLimit(reading.tenths, reading.limit)
-                                        ? OverLimitStyle
-                                        : WithinLimitStyle));
+            showStyle(displays[i], QLatin1String(over ? OverLimitStyle : WithinLimitStyle));
         else
             showStyle(displays[i], QString());
+        describe(displays[i], over ? tr("Over its limit") : tr("Live"));
     }
 }
 
@@ -243,12 +251,7 @@ void MainWindow::readingsLost(const QString &why)
 {
     // The trends leave a gap here: no line joins the readings before and after.
     m_trends->breakLine();
-    QTextEdit *const displays[DisplayCount] = {m_form->TempAVal,
-                                               m_form->TempBVal,
-                                               m_form->DrvTemp,
-                                               m_form->CHAPout,
-                                               m_form->CHBPout,
-                                               m_form->CHCPout};
+    const auto displays = valueDisplays(*m_form);
     for (int i = 0; i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];
         // A reading decoded but not yet drawn came before the loss; it is stale as well.
@@ -257,8 +260,10 @@ void MainWindow::readingsLost(const QString &why)
             showReading(displays[i], reading.tenths);
         }
         reading.stale = true;
-        if (!displays[i]->toPlainText().isEmpty())
+        if (!displays[i]->toPlainText().isEmpty()) {
             showStyle(displays[i], QLatin1String(StaleStyle));
+            describe(displays[i], tr("Not live: the last value the amplifier sent"));
+        }
     }
     tell(why);
 }
@@ -283,6 +288,7 @@ void MainWindow::applyStatusCharacter(qint8 statusChar)
     const bool noFault = statusChar == Reply::NoFault;
     m_form->ResetBtn->setIcon(QIcon(QPixmap(noFault ? QStringLiteral(":/images/OK.png")
                                                     : QStringLiteral(":/images/Error.png"))));
+    m_form->ResetBtn->setAccessibleDescription(noFault ? tr("No fault") : tr("Fault latched"));
     // On models with a switchable RF output the box can be ticked only while there is
     // no fault; on the others it mirrors the fault state.
     if (windowTitle().contains(QLatin1String(Reply::SwitchableRfModel))) {

@@ -78,6 +78,7 @@ void PendingEdits::setPending(QAbstractSpinBox *box, bool pending)
     QFont font = box->font();
     font.setItalic(pending);
     box->setFont(font);
+    box->setAccessibleDescription(pending ? tr("Changed, not sent yet") : QString());
 }
 
 void PendingEdits::changed(QAbstractSpinBox *box)

@@ -69,7 +69,10 @@ const CommandInfo Commands[] = {
      "is opened.\n"
      "Afterwards Status is read back. If it does not show the new value (the amplifier\n"
      "refused it, for one, rf on while a fault is latched), that is reported and the status\n"
-     "is 1. --no-confirm sends the line only and ends once it has left."},
+     "is 1. --no-confirm sends the line only and ends once it has left.\n"
+     "Only the 700115A switches RF by command. On the 700122A and 700136A RF follows the\n"
+     "fault state (on while no fault is latched): set rf asks the model first and there\n"
+     "sends nothing and ends with status 1."},
     {"calibrate",
      Invocation::Calibrate,
      "calibrate A|B|C",

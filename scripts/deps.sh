@@ -26,7 +26,7 @@ KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # what `cpack -G DEB` and the package's test (lintian, desktop entry and AppStream checks) use,
 # and the real servers the agent's telemetry is tested against.
 KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream
-    mosquitto mosquitto-clients prometheus)
+    mosquitto mosquitto-clients prometheus at-spi2-core python3-pyatspi dbus dbus-x11)
 
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR): the given targets
 # only, or everything when none is given.

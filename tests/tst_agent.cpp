@@ -9,6 +9,7 @@
 #include "simprocess.h"
 #include "waiting.h"
 
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -286,6 +287,34 @@ void tst_Agent::panelAndConsoleThroughTheAgent()
     QTRY_COMPARE_WITH_TIMEOUT(ctl.state(), QProcess::NotRunning, 10000);
     QCOMPARE(ctl.exitCode(), 0);
     QCOMPARE(ctl.readAllStandardOutput().trimmed(), QByteArray("700136A"));
+
+    // A gain set by the console tool shows in the panel, and the panel's next step starts
+    // from it: 20.5 dB, not 11 dB from the 10.5 it showed before.
+    const QStringList agent = {QStringLiteral("--host"),
+                               QStringLiteral("127.0.0.1"),
+                               QStringLiteral("--port"),
+                               QString::number(m_agent->port())};
+    ChildProcess set;
+    set.start(QStringLiteral(KORVANE_CTL_PATH),
+              agent
+                  + QStringList{QStringLiteral("set"),
+                                QStringLiteral("gain"),
+                                QStringLiteral("B"),
+                                QStringLiteral("20")});
+    QTRY_COMPARE_WITH_TIMEOUT(set.state(), QProcess::NotRunning, 10000);
+    QCOMPARE(set.exitCode(), 0);
+    auto *gainB = findWidget<QDoubleSpinBox>(&window, "GainB");
+    QTRY_COMPARE_WITH_TIMEOUT(gainB->value(), 20.0, 10000);
+    QTest::keyClick(gainB, Qt::Key_Up);
+    ChildProcess status;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            status.start(QStringLiteral(KORVANE_CTL_PATH),
+                         agent + QStringList{QStringLiteral("status"), QStringLiteral("--json")});
+            status.waitForFinished(10000);
+            return status.readAllStandardOutput().contains("\"gain_b_db\": 20.5");
+        }(),
+        10000);
     App::amplifierTcpPort = App::DefaultAmplifierTcpPort;
 }
 

@@ -8,6 +8,7 @@
 #include "serialports.h"
 #include "simprocess.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -108,6 +109,8 @@ private slots:
     void refreshEndsSerialLink();
     void closingTheWindowEndsLinksQuietly();
     void connectingIsVisible();
+    void rfBoxFollowsTheAmplifier_data();
+    void rfBoxFollowsTheAmplifier();
 
 private:
     template<typename T>
@@ -613,6 +616,42 @@ void tst_Links::connectingIsVisible()
     QVERIFY(peer.waitForPolls(2));
     QCOMPARE(App::tcpLinkUp, 1);
     QVERIFY(peer.isConnected());
+}
+
+void tst_Links::rfBoxFollowsTheAmplifier_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<bool>("switchable");
+    QTest::newRow("700115A switches RF by command") << "700115A" << true;
+    QTest::newRow("700136A: RF follows the fault") << "700136A" << false;
+}
+
+// The panel and the simulator agree: unticking RF switches it off where the model switches
+// RF by command; elsewhere the read-back ticks the box again and the status bar says why.
+void tst_Links::rfBoxFollowsTheAmplifier()
+{
+    QFETCH(QString, model);
+    QFETCH(bool, switchable);
+    SimProcess sim;
+    QVERIFY2(sim.start({QStringLiteral("--model"), model}), qPrintable(sim.errorString()));
+    App::amplifierTcpPort = sim.port();
+    widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.0.0.1"));
+    widget<QPushButton>("EthernetConnect")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->windowTitle().contains(model), 10000);
+    auto *rf = widget<QCheckBox>("PAOnCB");
+    QTRY_VERIFY(rf->isChecked());
+    rf->click();
+    QVERIFY(!rf->isChecked());
+    if (switchable) {
+        QTRY_COMPARE_WITH_TIMEOUT(widget<QTextEdit>("CHAPout")->toPlainText(),
+                                  QStringLiteral("0.0"),
+                                  10000);
+        QVERIFY(!rf->isChecked());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(rf->isChecked(), 10000);
+        QCOMPARE(statusMessage(),
+                 QStringLiteral("RF stays on: this model's RF follows its fault state"));
+    }
 }
 
 QTEST_MAIN(tst_Links)

@@ -318,6 +318,49 @@ void MainWindowForm::setup(QMainWindow *window)
     QMetaObject::connectSlotsByName(window);
 }
 
+// What a screen reader says for each control and display: what it is and which channel.
+// Where the visible text says it already (About, Advanced, Reset, RF On), that text is the
+// name.
+void MainWindowForm::nameForAssistiveTechnology()
+{
+    const QString channels[] = {tr("A"), tr("B"), tr("C")};
+    QDoubleSpinBox *const gains[] = {GainA, GainB, GainC};
+    QTextEdit *const powers[] = {CHAPout, CHBPout, CHCPout};
+    QPushButton *const calibrations[] = {CalibrateBtnA, CalibrateBtnB, CalibrateBtnC};
+    for (int i = 0; i < 3; ++i) {
+        gains[i]->setAccessibleName(tr("Gain channel %1 (dB)").arg(channels[i]));
+        powers[i]->setAccessibleName(tr("Output power channel %1 (W)").arg(channels[i]));
+        calibrations[i]->setAccessibleName(tr("Calibrate channel %1").arg(channels[i]));
+    }
+    TempAVal->setAccessibleName(tr("Cell temperature 1 (\u00b0C)"));
+    TempBVal->setAccessibleName(tr("Cell temperature 2 (\u00b0C)"));
+    DrvTemp->setAccessibleName(tr("Driver temperature (\u00b0C)"));
+    CellTempLim->setAccessibleName(tr("Maximum cell temperature (\u00b0C)"));
+    DrvTempLim->setAccessibleName(tr("Maximum driver temperature (\u00b0C)"));
+    MaxPowerLim->setAccessibleName(tr("Maximum driver power (W)"));
+    SetCellTempLimitBtn->setAccessibleName(tr("Set maximum cell temperature"));
+    SetDrvTempLimitBtn->setAccessibleName(tr("Set maximum driver temperature"));
+    SetPwrLimitBtn->setAccessibleName(tr("Set maximum driver power"));
+    Linearity->setAccessibleName(tr("Linearity (%)"));
+    PAOnCB->setAccessibleName(tr("RF output on"));
+    serialPortInfoListBox->setAccessibleName(tr("USB port"));
+    SerialRefresh->setAccessibleName(tr("Refresh the USB ports"));
+    // Their labels change between Connect and Disconnect; the description says which link.
+    SerialConnect->setAccessibleDescription(tr("USB link"));
+    EthernetConnect->setAccessibleDescription(tr("Ethernet link"));
+    HostIP->setAccessibleName(tr("Amplifier IP address"));
+    USBLED->setAccessibleName(tr("USB link lamp"));
+    TCPLED->setAccessibleName(tr("Ethernet link lamp"));
+    USBLED->setAccessibleDescription(tr("No link"));
+    TCPLED->setAccessibleDescription(tr("No link"));
+    ResetBtn->setAccessibleDescription(tr("No fault"));
+    ClearBtn->setAccessibleName(tr("Clear the logs"));
+    DebugOut->setAccessibleName(tr("Debug log"));
+    CommandOut->setAccessibleName(tr("Command log"));
+    SerPortIn->setAccessibleName(tr("Serial input log"));
+    SerPortInHex->setAccessibleName(tr("Serial input log in hex"));
+}
+
 int MainWindowForm::windowHeight() const
 {
     return mainToolBar->sizeHint().height() + CentralHeight + statusBar->sizeHint().height();
@@ -410,6 +453,7 @@ void MainWindowForm::retranslate(QMainWindow *window)
     DrvTemp->setPlaceholderText(tr("---.-"));
     AdvancedBtn->setText(tr("Advanced"));
     ClearBtn->setText(tr("Clear"));
+    nameForAssistiveTechnology();
     DebugOut->setPlainText(tr("Debug Out"));
     CommandOut->setPlainText(tr("Command Output"));
     SerPortIn->setPlainText(tr("Serial port in"));

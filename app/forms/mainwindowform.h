@@ -94,4 +94,5 @@ public:
 
 private:
     void setTabOrder(QMainWindow *window);
+    void nameForAssistiveTechnology();
 };

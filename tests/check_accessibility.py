@@ -1,0 +1,180 @@
+#!/usr/bin/python3
+"""The panel as assistive technology meets it, through the real AT-SPI stack.
+
+Run inside a D-Bus session with an X server (xvfb-run -a dbus-run-session -- ...):
+starts the accessibility bus, the simulator on a loopback address of its own and the panel,
+then reads the panel's accessible tree: every control and display is named for what it is
+and which channel, and the lamps and the Reset button tell their state. Exits 77 (skipped)
+with a reason when a part of the stack is not installed.
+
+Usage: check_accessibility.py PANEL SIMULATOR
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+WAIT_S = 60
+
+
+def skip(reason):
+    print("SKIP: " + reason)
+    sys.exit(SKIP)
+
+
+def fail(reason):
+    print("FAIL: " + reason)
+    sys.exit(1)
+
+
+try:
+    import pyatspi
+except ImportError as error:
+    skip("python3-pyatspi is not installed (%s)" % error)
+
+LAUNCHER = next((p for p in ("/usr/libexec/at-spi-bus-launcher",
+                             "/usr/lib/at-spi2-core/at-spi-bus-launcher") if os.path.exists(p)), None)
+if LAUNCHER is None:
+    skip("at-spi2-core is not installed (no at-spi-bus-launcher)")
+if not os.environ.get("DBUS_SESSION_BUS_ADDRESS"):
+    skip("no D-Bus session (run under dbus-run-session)")
+if not os.environ.get("DISPLAY"):
+    skip("no X server (run under xvfb-run)")
+
+panel_path, sim_path = sys.argv[1:3]
+children = []
+
+
+def start(arguments, **options):
+    process = subprocess.Popen(arguments, **options)
+    children.append(process)
+    return process
+
+
+def wait_for(what, condition):
+    """Asks again until the answer holds; the tree is another process's, with no signal
+    to wait on here."""
+    deadline = time.monotonic() + WAIT_S
+    while True:
+        result = condition()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            fail("gave up waiting for " + what)
+        time.sleep(0.1)
+
+
+def walk(node):
+    yield node
+    for i in range(node.childCount):
+        child = node.getChildAtIndex(i)
+        if child is not None:
+            yield from walk(child)
+
+
+def fresh(node, attribute):
+    node.clearCache()
+    return getattr(node, attribute)
+
+
+def main():
+    scratch = tempfile.mkdtemp()
+    try:
+        start([LAUNCHER, "--launch-immediately"])
+        # The simulator: an ambient above the cell limit latches a fault at once.
+        sim = None
+        for host in ("127.0.22.%d" % n for n in range(1, 10)):
+            sim = start([sim_path, "--host", host, "--port", "2101", "--ambient", "70"],
+                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            if sim.stdout.readline().startswith("listening"):
+                break
+            sim.wait()
+            sim = None
+        if sim is None:
+            fail("the simulator could not listen on 127.0.22.1 to 127.0.22.9, port 2101")
+        os.makedirs(os.path.join(scratch, "Orvane, Inc."))
+        with open(os.path.join(scratch, "Orvane, Inc.", "KorvaneAmp.conf"), "w") as settings:
+            settings.write("[General]\nSaveIPAddress=%s\n" % host)
+        environment = dict(os.environ, XDG_CONFIG_HOME=scratch, QT_QPA_PLATFORM="xcb",
+                           QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        start([panel_path], env=environment)
+
+        desktop = pyatspi.Registry.getDesktop(0)
+        app = wait_for("the panel on the accessibility bus (there: %s)"
+                       % [a.name for a in desktop if a is not None], lambda: next(
+            (a for a in desktop if a is not None and a.name == "korvane-panel"), None))
+        window = wait_for("the panel's window", lambda: app.childCount > 0 and app[0])
+
+        nodes = list(walk(window))
+        by_name = {}
+        for node in nodes:
+            by_name.setdefault(node.name, []).append(node)
+        expected = {
+            "Gain channel A (dB)": "spin button", "Gain channel B (dB)": "spin button",
+            "Gain channel C (dB)": "spin button", "Linearity (%)": "spin button",
+            "Maximum cell temperature (\u00b0C)": "spin button",
+            "Maximum driver temperature (\u00b0C)": "spin button",
+            "Maximum driver power (W)": "spin button",
+            "Set maximum cell temperature": "push button",
+            "Set maximum driver temperature": "push button",
+            "Set maximum driver power": "push button",
+            "Calibrate channel A": "push button", "Calibrate channel B": "push button",
+            "Calibrate channel C": "push button", "Reset": "push button",
+            "RF output on": "check box",
+            "Output power channel A (W)": None, "Output power channel B (W)": None,
+            "Output power channel C (W)": None, "Cell temperature 1 (\u00b0C)": None,
+            "Cell temperature 2 (\u00b0C)": None, "Driver temperature (\u00b0C)": None,
+            "USB link lamp": None, "Ethernet link lamp": None, "Amplifier IP address": None,
+            "USB port": None,
+        }
+        for name, role in expected.items():
+            # A label may show the same words beside its control.
+            found = [n for n in by_name.get(name, []) if n.getRoleName() != "label"]
+            if len(found) != 1:
+                fail("%d accessibles named %r" % (len(found), name))
+            if role and found[0].getRoleName() != role:
+                fail("%r is a %s, not a %s" % (name, found[0].getRoleName(), role))
+        # No two controls share a name: the three gains once were all "Gain (dB)".
+        for node in nodes:
+            if node.getRoleName() in ("spin button", "push button", "check box", "text") \
+                    and node.getState().contains(pyatspi.STATE_VISIBLE):
+                if not node.name:
+                    path = []
+                    up = node
+                    while up is not None and up != window:
+                        path.append("%s %r" % (up.getRoleName(), up.name))
+                        up = up.parent
+                    fail("a %s without a name: %s" % (node.getRoleName(), " in ".join(path)))
+        lamp = by_name["Ethernet link lamp"][0]
+        if fresh(lamp, "description") != "No link":
+            fail("the Ethernet lamp says %r before any link" % lamp.description)
+
+        connect = next(n for n in nodes if n.getRoleName() == "push button"
+                       and n.description == "Ethernet link")
+        connect.queryAction().doAction(0)
+        wait_for("the Ethernet lamp to say Link up",
+                 lambda: fresh(lamp, "description") == "Link up")
+        reset = by_name["Reset"][0]
+        wait_for("the Reset button to say Fault latched",
+                 lambda: fresh(reset, "description") == "Fault latched")
+        temperature = by_name["Cell temperature 1 (\u00b0C)"][0]
+        wait_for("the cell temperature to say it is over its limit",
+                 lambda: fresh(temperature, "description") == "Over its limit")
+        print("PASS: names, lamp, fault and reading state read through AT-SPI")
+        return 0
+    finally:
+        for process in reversed(children):
+            process.terminate()
+        for process in reversed(children):
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+sys.exit(main())

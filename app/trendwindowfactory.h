@@ -24,7 +24,7 @@ namespace TrendWindows {
 // The plugin's file name, and where the panel looks for it: beside the program (the build
 // tree), then in the installed tree.
 constexpr char PluginName[] = "korvane-trends";
-constexpr char InstalledDir[] = "../lib/korvane-amplifier";
+constexpr char InstalledDir[] = "../lib/korvane-amplifier/plugins";
 
 // Looks in `dir` first: for tests and benchmarks, whose programs lie elsewhere.
 void addSearchDir(const QString &dir);

@@ -23,11 +23,9 @@ void FaultShading::setBrush(const QBrush &brush)
     itemChanged();
 }
 
-void FaultShading::setWindow(int first, int count, qint64 wallOffsetMs)
+void FaultShading::setSpan(const ShownSpan &span)
 {
-    m_first = first;
-    m_count = count;
-    m_offset = wallOffsetMs;
+    m_span = span;
 }
 
 QVector<QPair<qint64, qint64>> FaultShading::spans() const
@@ -36,9 +34,9 @@ QVector<QPair<qint64, qint64>> FaultShading::spans() const
     const TrendRing &ring = m_recorder->samples();
     qint64 start = -1;
     qint64 lastFault = 0;
-    for (int i = m_first; i < m_first + m_count; ++i) {
+    for (int i = m_span.first; i < m_span.first + m_span.count; ++i) {
         const TrendSample &sample = ring.at(i);
-        const qint64 time = sample.timeMs + m_offset;
+        const qint64 time = sample.timeMs + m_span.wallOffsetMs;
         if (start >= 0 && (!sample.fault || sample.lineBreak)) {
             // Over a gap nobody knows when the fault ended: the shade stops at its last reading.
             result.append({start, sample.lineBreak ? lastFault : time});

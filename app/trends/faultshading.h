@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shownspan.h"
+
 #include <QBrush>
 #include <QPair>
 #include <QVector>
@@ -15,8 +17,7 @@ public:
     explicit FaultShading(const TrendRecorder *recorder);
 
     void setBrush(const QBrush &brush);
-    // The samples from `first`, `count` of them, shifted by `wallOffsetMs`.
-    void setWindow(int first, int count, qint64 wallOffsetMs);
+    void setSpan(const ShownSpan &span);
     // The fault periods in the window, as [start, end) wall times in ms: from the first
     // reading with the fault to the next reading without it (or to the end of a line).
     QVector<QPair<qint64, qint64>> spans() const;
@@ -31,7 +32,5 @@ public:
 private:
     const TrendRecorder *m_recorder;
     QBrush m_brush;
-    int m_first = 0;
-    int m_count = 0;
-    qint64 m_offset = 0;
+    ShownSpan m_span;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shownspan.h"
+
 #include <QRectF>
 #include <QVector>
 
@@ -14,10 +16,9 @@ class TrendSeries : public QwtSeriesData<QPointF>
 public:
     TrendSeries(const TrendRecorder *recorder, int reading);
 
-    // The samples from index `first`, `count` of them, shifted by `wallOffsetMs`.
-    void setWindow(int first, int count, qint64 wallOffsetMs);
+    void setSpan(const ShownSpan &span);
 
-    size_t size() const override { return size_t(m_count); }
+    size_t size() const override { return size_t(m_span.count); }
     QPointF sample(size_t index) const override;
     QRectF boundingRect() const override { return m_bounds; }
 
@@ -29,8 +30,6 @@ public:
 private:
     const TrendRecorder *m_recorder;
     int m_reading;
-    int m_first = 0;
-    int m_count = 0;
-    qint64 m_offset = 0;
+    ShownSpan m_span;
     QRectF m_bounds;
 };

@@ -270,12 +270,13 @@ void TrendWindow::redraw()
     m_shownFrom = from;
     m_shownTo = to;
 
+    const ShownSpan span{first, count, offset};
     for (TrendCurve *curve : m_curves) {
-        curve->series()->setWindow(first, count, offset);
+        curve->series()->setSpan(span);
         curve->itemChanged();
     }
     for (FaultShading *faults : m_faults)
-        faults->setWindow(first, count, offset);
+        faults->setSpan(span);
 
     const bool limits = m_recorder->hasLimits();
     m_cellLimit->setVisible(limits);

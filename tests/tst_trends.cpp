@@ -401,6 +401,16 @@ void tst_Trends::windowShowsTheHistory()
     QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(71));
     QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(10.1));
 
+    // A dark palette darkens the plots and lightens the cell limit with the text.
+    QPalette dark = trends->palette();
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+    trends->setPalette(dark);
+    QCOMPARE(temperatures->canvasBackground().color(), QColor(0x20, 0x20, 0x20));
+    const auto *cellLimit = static_cast<QwtPlotMarker *>(
+        temperatures->itemList(QwtPlotItem::Rtti_PlotMarker).first());
+    QCOMPARE(cellLimit->linePen().color(), QColor(0xe0, 0xe0, 0xe0));
+
     // A one-minute span leaves the older readings out.
     advance(60000 - 3000);
     findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);

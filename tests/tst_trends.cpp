@@ -401,6 +401,24 @@ void tst_Trends::windowShowsTheHistory()
     QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(71));
     QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(10.1));
 
+    // The read-out names the time and the six values of the reading under the pointer, and
+    // in a gap none.
+    QString readout;
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "readout",
+                                      Q_RETURN_ARG(QString, readout),
+                                      Q_ARG(double, double(t0 + 3130))));
+    const QString time = QDateTime::fromMSecsSinceEpoch(t0 + 3100).toString("HH:mm:ss.zzz");
+    QCOMPARE(readout,
+             time
+                 + " fault\nPower A 12.4 W   Power B 12.5 W   Power C 12.6 W\n"
+                   "Cell 1 12.1 \u00b0C   Cell 2 12.2 \u00b0C   Driver 12.3 \u00b0C");
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "readout",
+                                      Q_RETURN_ARG(QString, readout),
+                                      Q_ARG(double, double(t0 + 1500))));
+    QVERIFY(readout.endsWith(QLatin1String("no reading")));
+
     // A dark palette darkens the plots and lightens the cell limit with the text.
     QPalette dark = trends->palette();
     dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
@@ -495,24 +513,35 @@ void tst_Trends::noRedrawWhileHidden()
     const int shown = trends->property("redrawCount").toInt();
     QVERIFY(m_peer->waitForPolls(5));
     QTRY_VERIFY(trends->property("redrawCount").toInt() > shown);
-    for (const bool minimise : {false, true}) {
-        if (minimise) {
+    auto *pause = findWidget<QPushButton>(trends, "pauseButton");
+    for (const char *how : {"hidden", "minimised", "paused"}) {
+        if (how == QLatin1String("minimised")) {
             trends->showMinimized();
             QTRY_VERIFY(trends->isMinimized());
-        } else {
+        } else if (how == QLatin1String("hidden")) {
             trends->hide();
+        } else {
+            pause->click();
         }
-        const int hidden = trends->property("redrawCount").toInt();
+        const int before = trends->property("redrawCount").toInt();
+        const QVariantList shown = invoke(trends, "shownSpan");
         for (int i = 0; i < 5; ++i) {
             advance(100);
             deliver(Reply::measFrame(measValues(100 + i)));
         }
         QVERIFY(m_peer->waitForPolls(3));
-        QCOMPARE(trends->property("redrawCount").toInt(), hidden);
-        openTrends();
+        QCOMPARE(trends->property("redrawCount").toInt(), before);
+        if (how == QLatin1String("paused")) {
+            QCOMPARE(invoke(trends, "shownSpan"), shown);
+            pause->click();
+        } else {
+            QVERIFY(openTrends());
+        }
+        // Recording went on meanwhile; what is shown is up to date at once.
+        QVERIFY(trends->property("redrawCount").toInt() > before);
+        QCOMPARE(invoke(trends, "shownSpan").last().toLongLong(), m_wallMs);
     }
-    // Recording went on meanwhile; what is shown is up to date at once.
-    QCOMPARE(recorder()->samples().size(), 10);
+    QCOMPARE(recorder()->samples().size(), 15);
 }
 
 void tst_Trends::shortcutOpensAndRaises()

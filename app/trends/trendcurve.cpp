@@ -58,17 +58,25 @@ void TrendCurve::reduce(
     QPointF lastPoint;
     int lowIndex = 0;
     int highIndex = 0;
+    // A steady reading is one straight piece, however many columns it crosses.
+    auto append = [line](const QPointF &point) {
+        const int size = line->size();
+        if (size >= 2 && line->at(size - 1).y() == point.y() && line->at(size - 2).y() == point.y())
+            (*line)[size - 1] = point;
+        else
+            line->append(point);
+    };
     auto flush = [&] {
         if (count == 0)
             return;
-        line->append(firstPoint);
+        append(firstPoint);
         if (count > 2) {
             const bool lowFirst = lowIndex < highIndex;
-            line->append(lowFirst ? low : high);
-            line->append(lowFirst ? high : low);
+            append(lowFirst ? low : high);
+            append(lowFirst ? high : low);
         }
         if (count > 1)
-            line->append(lastPoint);
+            append(lastPoint);
     };
     for (int i = first; i <= last; ++i) {
         const QPointF value = sample(size_t(i));

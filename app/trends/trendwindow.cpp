@@ -6,6 +6,7 @@
 #include "trendseries.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -189,8 +190,10 @@ QwtPlot *TrendWindow::makePlot(const QString &name, const QString &axisTitle)
     plot->setMinimumSize(320, 160);
     plot->setAxisTitle(QwtPlot::yLeft, axisTitle);
     plot->setAxisTitle(QwtPlot::xBottom, tr("Time"));
-    plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
-    auto *times = new QwtDateScaleDraw(Qt::LocalTime);
+    // Local time by its offset from UTC, set by each redraw: asking the system for local
+    // time at every tick re-reads its time zone file each time and cost most of a redraw.
+    plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::OffsetFromUTC));
+    auto *times = new QwtDateScaleDraw(Qt::OffsetFromUTC);
     // The last hour needs no date.
     times->setDateFormat(QwtDate::Millisecond, QStringLiteral("hh:mm:ss.zzz"));
     times->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss"));
@@ -205,8 +208,6 @@ QwtPlot *TrendWindow::makePlot(const QString &name, const QString &axisTitle)
     plot->insertLegend(new QwtLegend, QwtPlot::TopLegend);
     auto *canvas = new QwtPlotCanvas;
     canvas->setFrameStyle(QFrame::NoFrame);
-    // Each redraw paints the whole canvas anyway; a backing store would only add a copy.
-    canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
     plot->setCanvas(canvas);
     plot->canvas()->setFocusPolicy(Qt::StrongFocus);
     plot->canvas()->setAccessibleName(axisTitle);
@@ -312,7 +313,14 @@ void TrendWindow::redraw()
     if (count == 0)
         m_powerPlot->setAxisScale(QwtPlot::yLeft, 0, 10);
 
+    const int utcOffset = QDateTime::fromMSecsSinceEpoch(to + offset).offsetFromUtc();
     for (QwtPlot *plot : {m_powerPlot, m_tempPlot}) {
+        auto *engine = static_cast<QwtDateScaleEngine *>(plot->axisScaleEngine(QwtPlot::xBottom));
+        auto *times = static_cast<QwtDateScaleDraw *>(plot->axisScaleDraw(QwtPlot::xBottom));
+        if (engine->utcOffset() != utcOffset) {
+            engine->setUtcOffset(utcOffset);
+            times->setUtcOffset(utcOffset);
+        }
         plot->setAxisScale(QwtPlot::xBottom, double(from + offset), double(to + offset));
         plot->replot();
     }

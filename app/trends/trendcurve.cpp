@@ -43,9 +43,9 @@ void TrendCurve::drawSeries(QPainter *painter,
     painter->restore();
 }
 
-// An hour holds far more readings than the plot has pixel columns. Per column the first,
-// lowest, highest and last reading, in their order, draw the same picture as all of them,
-// at a cost that follows the plot's width, not the span.
+// An hour holds far more readings than the plot has pixel columns. Per column the lowest
+// and highest reading, in their order, draw the same picture as all of them, at a cost
+// that follows the plot's width, not the span: stroking the line's corners is what costs.
 void TrendCurve::reduce(
     int first, int last, const QwtScaleMap &xMap, const QwtScaleMap &yMap, QPolygonF *line) const
 {
@@ -69,12 +69,18 @@ void TrendCurve::reduce(
     auto flush = [&] {
         if (count == 0)
             return;
-        append(firstPoint);
+        // Within one pixel row the column is a point.
+        if (count > 1 && low.y() - high.y() < 1.0) {
+            append(lastPoint);
+            return;
+        }
         if (count > 2) {
             const bool lowFirst = lowIndex < highIndex;
             append(lowFirst ? low : high);
             append(lowFirst ? high : low);
+            return;
         }
+        append(firstPoint);
         if (count > 1)
             append(lastPoint);
     };

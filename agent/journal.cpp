@@ -1,6 +1,6 @@
 #include "journal.h"
 
-#include "timestamp.h"
+#include "readingformat.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -35,7 +35,7 @@ QString plain(const QJsonValue &value)
 
 QString Journal::now()
 {
-    return timestampText(QDateTime::currentDateTime());
+    return ReadingFormat::timeText(QDateTime::currentDateTime());
 }
 
 QString Journal::levelOf(const QString &event)

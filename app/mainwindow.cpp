@@ -62,6 +62,7 @@ MainWindow::MainWindow(QWidget *parent)
     // A flood waits in the system, where flow control slows its sender, not in memory here.
     m_socket.setReadBufferSize(LinkReadBufferBytes);
     m_serial->setReadBufferSize(LinkReadBufferBytes);
+    setUpTrends();
 
     for (QTextEdit *display : {m_form->TempAVal,
                                m_form->TempBVal,

@@ -13,6 +13,7 @@ class PendingEdits;
 class QAbstractSpinBox;
 class QLabel;
 class ReplyWatch;
+class TrendRecorder;
 
 // The panel's one window: it owns the links to the amplifier, the poll timer and the
 // form, and its slots are the whole behaviour of the panel.
@@ -96,6 +97,8 @@ private:
     void tell(const QString &line);
     void showLamp(QLabel *lamp, const char *image);
     void updateKeyboardReach(int viewWidth);
+    void setUpTrends();
+    void openTrends();
 
     friend class tst_Links;     // looks at the links' own state
     friend class tst_Telemetry; // sets the reply watch's time-out
@@ -121,6 +124,9 @@ private:
     QString m_serialPortName;
     QString m_silenceMessage;
     ConnectAttempt *m_connectAttempt = nullptr;
+    TrendRecorder *m_trends = nullptr;
+    // Made when first opened: until then neither it nor its plotting library is loaded.
+    QWidget *m_trendWindow = nullptr;
     // Set by the Disconnect click until the socket has closed: from then on the poll
     // follows the links that are really up.
     bool m_tcpCloseRequested = false;

@@ -7,6 +7,7 @@
 #include "pendingedits.h"
 #include "replies.h"
 #include "replywatch.h"
+#include "trendrecorder.h"
 
 #include <QCoreApplication>
 #include <QPixmap>
@@ -144,6 +145,7 @@ void MainWindow::applyIdentification(const QByteArray &frame)
 void MainWindow::applyStatus(const QByteArray &frame)
 {
     const Reply::Status status = Reply::decodeStatus(frame);
+    m_trends->setLimits(status);
     const int number = ++m_statusAnswered;
     // Each control set from the reply may send its own command back; the swallow flag
     // drops that one command.
@@ -191,6 +193,7 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
     const Reply::Measurement m = Reply::decodeMeasurement(frame);
     if (m.fieldCount < 1)
         return;
+    m_trends->record(m);
     m_replyWatch->replied();
     if (!m_silenceMessage.isEmpty() && statusBar()->currentMessage() == m_silenceMessage)
         statusBar()->clearMessage();
@@ -246,6 +249,8 @@ void MainWindow::drawReadings()
 
 void MainWindow::readingsLost(const QString &why)
 {
+    // The trends leave a gap here: no line joins the readings before and after.
+    m_trends->breakLine();
     const auto displays = valueDisplays(*m_form);
     for (int i = 0; i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];

@@ -2,7 +2,7 @@
 
 #include "exitstatus.h"
 #include "frameassembler.h"
-#include "timestamp.h"
+#include "readingformat.h"
 
 #include <QJsonDocument>
 
@@ -21,6 +21,8 @@ constexpr int ValueWidth = 6;
 constexpr int TimeWidth = 29;
 constexpr int ColumnWidth = 14;
 
+using ReadingFormat::timeText;
+
 QString tableRow(const QString &label, const QString &value, const QString &unit = QString())
 {
     QString row = label.leftJustified(LabelWidth) + value.rightJustified(ValueWidth);
@@ -38,57 +40,6 @@ QString statusCharacter(const Reply::Measurement &meas)
 QString shownStatusCharacter(const Reply::Measurement &meas)
 {
     return printable(QByteArray(1, char(meas.statusChar)));
-}
-
-QString csvField(const QString &text)
-{
-    for (const char reserved : {',', '"', '\r', '\n'}) {
-        if (text.contains(QLatin1Char(reserved)))
-            return QLatin1Char('"')
-                   + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\""))
-                   + QLatin1Char('"');
-    }
-    return text;
-}
-
-QString timeText(const QDateTime &time)
-{
-    return timestampText(time);
-}
-
-// How many bytes the UTF-8 character at `pos` takes; 0 when the bytes there are not one.
-int utf8SequenceLength(const char *pos, const char *end)
-{
-    const uchar lead = uchar(*pos);
-    int length = 0;
-    uint code = 0;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xc2 && lead <= 0xdf) {
-        length = 2;
-        code = lead & 0x1f;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-        length = 3;
-        code = lead & 0x0f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (end - pos < length)
-        return 0;
-    for (int i = 1; i < length; ++i) {
-        const uchar next = uchar(pos[i]);
-        if ((next & 0xc0) != 0x80)
-            return 0;
-        code = (code << 6) | (next & 0x3f);
-    }
-    // Overlong forms, surrogates and code points past Unicode are not text either.
-    const uint smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || (code >= 0xd800 && code <= 0xdfff) || code > 0x10ffff)
-        return 0;
-    return length;
 }
 
 // Nobody takes what is printed any more (a pager quit, `| head -1`): going on would only
@@ -128,33 +79,6 @@ QString shownModelNumber(const QByteArray &frame)
         model.chop(1);
     model.replace('\r', QByteArray()).replace('\n', QByteArray());
     return printable(model.trimmed());
-}
-
-QString printable(const QByteArray &bytes)
-{
-    QString text;
-    const char *pos = bytes.constData();
-    const char *const end = pos + bytes.size();
-    while (pos < end) {
-        const int length = utf8SequenceLength(pos, end);
-        const QString character = QString::fromUtf8(pos, length);
-        const uint code = character.toUcs4().value(0);
-        const bool control = code < 0x20 || (code >= 0x7f && code < 0xa0);
-        if (length > 0 && !control && code != '\\') {
-            text += character;
-            pos += length;
-            continue;
-        }
-        if (code == '\\') {
-            text += QStringLiteral("\\\\");
-            ++pos;
-            continue;
-        }
-        // Each byte of a control character's sequence, so that none is lost.
-        for (const char *last = pos + qMax(length, 1); pos < last; ++pos)
-            text += QStringLiteral("\\x%1").arg(uchar(*pos), 2, 16, QLatin1Char('0'));
-    }
-    return text;
 }
 
 QString statusTable(const Reply::Status &status)
@@ -219,23 +143,6 @@ QJsonObject watchObject(const QDateTime &time, const Reply::Measurement &meas)
     QJsonObject object = measObject(meas);
     object.insert(QStringLiteral("time"), timeText(time));
     return object;
-}
-
-QByteArray csvHeader()
-{
-    QByteArray header("time");
-    for (const Reply::ReadingInfo &reading : Reply::Readings)
-        header += QByteArray(",") + reading.ctlKey;
-    return header + ",status\n";
-}
-
-QByteArray csvRow(const QDateTime &time, const Reply::Measurement &meas)
-{
-    QString row = timeText(time);
-    for (const Reply::ReadingInfo &reading : Reply::Readings)
-        row += QLatin1Char(',') + Reply::displayTenths(meas.tenths(reading.field));
-    row += QLatin1Char(',') + csvField(shownStatusCharacter(meas)) + QLatin1Char('\n');
-    return row.toUtf8();
 }
 
 QByteArray json(const QJsonObject &object, bool compact)

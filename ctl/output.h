@@ -1,5 +1,6 @@
 #pragma once
 
+#include "readingformat.h"
 #include "replies.h"
 
 #include <QByteArray>
@@ -17,9 +18,7 @@ QString modelNumber(const QByteArray &frame);
 // The same for a terminal: control characters and bytes that are not UTF-8 escaped.
 QString shownModelNumber(const QByteArray &frame);
 
-// Bytes from the amplifier as text that cannot steer a terminal: UTF-8 text stays as it is,
-// control characters and invalid bytes become \xNN and a backslash becomes \\.
-QString printable(const QByteArray &bytes);
+using ReadingFormat::printable;
 
 QString statusTable(const Reply::Status &status);
 QJsonObject statusObject(const Reply::Status &status);
@@ -32,8 +31,9 @@ QString watchHeader();
 QString watchLine(const QDateTime &time, const Reply::Measurement &meas);
 QJsonObject watchObject(const QDateTime &time, const Reply::Measurement &meas);
 
-QByteArray csvHeader();
-QByteArray csvRow(const QDateTime &time, const Reply::Measurement &meas);
+// The --csv rows, the same as the panel exports.
+using ReadingFormat::csvHeader;
+using ReadingFormat::csvRow;
 
 QByteArray json(const QJsonObject &object, bool compact);
 

@@ -9,19 +9,22 @@ namespace {
 
 // A field is a number only as an optional minus sign and decimal digits; anything else
 // ("nan", "inf", "9e99", "0x1f", "12a") is a value the amplifier did not send, and gives 0.
-int fieldNumber(const QByteArray &field)
+bool isNumber(const QByteArray &field)
 {
     const int digitsFrom = field.startsWith('-') ? 1 : 0;
     if (field.size() <= digitsFrom)
-        return 0;
-    int value = 0;
+        return false;
     for (int i = digitsFrom; i < field.size(); ++i) {
         const char c = field.at(i);
         if (c < '0' || c > '9')
-            return 0;
-        value = value * 10 + (c - '0');
+            return false;
     }
-    return digitsFrom ? -value : value;
+    return true;
+}
+
+int fieldNumber(const QByteArray &field)
+{
+    return isNumber(field) ? field.toInt() : 0;
 }
 
 QString utf8UpToNul(const QByteArray &bytes)
@@ -192,6 +195,11 @@ double Measurement::tenths(MeasField field) const
     return 0;
 }
 
+bool Measurement::isReadable(int index) const
+{
+    return index < readingCount() && !(unreadable & (1u << index));
+}
+
 Measurement decodeMeasurement(const QByteArray &frame)
 {
     const QVector<QByteArray> f = readFields(frame, MeasWidths, MeasFieldCount);
@@ -207,8 +215,10 @@ Measurement decodeMeasurement(const QByteArray &frame)
     for (int i = 0; i < f.size(); ++i) {
         if (i == 0)
             m.statusChar = qint8(f[0].at(0));
-        else
+        else if (isNumber(f[i]))
             *values[i] = fieldNumber(f[i]);
+        else
+            m.unreadable |= 1u << (i - 1);
     }
     return m;
 }

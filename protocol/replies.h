@@ -87,6 +87,10 @@ struct Measurement
     double tenths(MeasField field) const;
     // A reading in its unit, watts or degrees C.
     double value(MeasField field) const { return tenths(field) / ReadingScale; }
+    // Readings whose text was no number (shown as 0), one bit per reading in that order.
+    quint8 unreadable = 0;
+    // Whether the reading came in the frame as a number.
+    bool isReadable(int index) const;
 };
 Measurement decodeMeasurement(const QByteArray &frame);
 

@@ -266,6 +266,11 @@ void MainWindowForm::setup(QMainWindow *window)
     mainToolBar->setMovable(false);
     mainToolBar->setFloatable(false);
     window->addToolBar(Qt::TopToolBarArea, mainToolBar);
+    // Named now, not only by retranslate: the window's height is fixed from the tool bar's.
+    actionTrends = new QAction(tr("Trends"), window);
+    actionTrends->setObjectName(QStringLiteral("actionTrends"));
+    actionTrends->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    mainToolBar->addAction(actionTrends);
     statusBar = new QStatusBar(window);
     statusBar->setObjectName(QStringLiteral("statusBar"));
     window->setStatusBar(statusBar);
@@ -453,4 +458,6 @@ void MainWindowForm::retranslate(QMainWindow *window)
     CommandOut->setPlainText(tr("Command Output"));
     SerPortIn->setPlainText(tr("Serial port in"));
     SerPortInHex->setPlainText(tr("Serial port in"));
+    actionTrends->setText(tr("Trends"));
+    actionTrends->setToolTip(tr("Trends of the last hour (Ctrl+T)"));
 }

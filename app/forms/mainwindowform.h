@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -88,6 +89,7 @@ public:
     QPlainTextEdit *SerPortIn = nullptr;
     QPlainTextEdit *SerPortInHex = nullptr;
     QToolBar *mainToolBar = nullptr;
+    QAction *actionTrends = nullptr;
     QStatusBar *statusBar = nullptr;
 
 private:

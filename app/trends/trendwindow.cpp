@@ -1,0 +1,486 @@
+#include "trendwindow.h"
+
+#include "faultshading.h"
+#include "trendcurve.h"
+#include "trendrecorder.h"
+#include "trendseries.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPen>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSvgGenerator>
+#include <QVBoxLayout>
+
+#include <qwt_date_scale_draw.h>
+#include <qwt_date_scale_engine.h>
+#include <qwt_legend.h>
+#include <qwt_picker_machine.h>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_marker.h>
+#include <qwt_plot_picker.h>
+#include <qwt_plot_renderer.h>
+#include <qwt_scale_draw.h>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+// Blue, vermillion and bluish green from Okabe and Ito's set: told apart with each common
+// colour-vision deficiency, and at least 3:1 against both white and black.
+const QColor LineColours[3] = {QColor(0x00, 0x72, 0xb2),
+                               QColor(0xd5, 0x5e, 0x00),
+                               QColor(0x00, 0x9e, 0x73)};
+
+const char *const ReadingNames[TrendWindow::ReadingCount]
+    = {"Power A", "Power B", "Power C", "Cell 1", "Cell 2", "Driver"};
+
+QString unitOf(int reading)
+{
+    return reading < 3 ? QStringLiteral("W") : QStringLiteral("\u00b0C");
+}
+
+// The read-out under the pointer comes from the window, which knows the samples.
+class TrendPicker : public QwtPlotPicker
+{
+public:
+    TrendPicker(QWidget *canvas, std::function<QString(double)> text)
+        : QwtPlotPicker(QwtPlot::xBottom, QwtPlot::yLeft, VLineRubberBand, AlwaysOn, canvas)
+        , m_text(std::move(text))
+    {
+        setStateMachine(new QwtPickerTrackerMachine);
+    }
+
+protected:
+    QwtText trackerTextF(const QPointF &pos) const override
+    {
+        QwtText text(m_text(pos.x()));
+        QColor background = canvas()->palette().color(QPalette::ToolTipBase);
+        text.setBackgroundBrush(background);
+        text.setColor(canvas()->palette().color(QPalette::ToolTipText));
+        return text;
+    }
+
+private:
+    std::function<QString(double)> m_text;
+};
+
+} // namespace
+
+constexpr int TrendWindow::SpanMinutes[];
+
+TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
+    : QWidget(owner, Qt::Window)
+    , m_recorder(recorder)
+{
+    setObjectName(QStringLiteral("TrendWindow"));
+    setAccessibleName(tr("Trends"));
+
+    auto *spanLabel = new QLabel(tr("&Span"), this);
+    m_span = new QComboBox(this);
+    m_span->setObjectName(QStringLiteral("spanBox"));
+    m_span->setAccessibleName(tr("Time span shown"));
+    for (const int minutes : SpanMinutes)
+        m_span->addItem(tr("%n min", nullptr, minutes), minutes);
+    m_span->setCurrentIndex(DefaultSpanIndex);
+    spanLabel->setBuddy(m_span);
+
+    m_pause = new QPushButton(tr("&Pause"), this);
+    m_pause->setObjectName(QStringLiteral("pauseButton"));
+    m_pause->setCheckable(true);
+    m_pause->setAccessibleName(tr("Pause the plots; recording goes on"));
+
+    auto *csv = new QPushButton(tr("Export &CSV\u2026"), this);
+    csv->setObjectName(QStringLiteral("exportCsvButton"));
+    csv->setAccessibleName(tr("Export the shown span as CSV"));
+    auto *picture = new QPushButton(tr("Export p&icture\u2026"), this);
+    picture->setObjectName(QStringLiteral("exportPictureButton"));
+    picture->setAccessibleName(tr("Export the plots as PNG or SVG"));
+
+    auto *controls = new QHBoxLayout;
+    controls->addWidget(spanLabel);
+    controls->addWidget(m_span);
+    controls->addWidget(m_pause);
+    controls->addStretch();
+    controls->addWidget(csv);
+    controls->addWidget(picture);
+
+    m_powerPlot = makePlot(QStringLiteral("powerPlot"), tr("Output power (W)"));
+    m_powerPlot->setAccessibleName(tr("Output power of channels A, B and C"));
+    m_tempPlot = makePlot(QStringLiteral("temperaturePlot"), tr("Temperature (\u00b0C)"));
+    // One time axis, under both.
+    m_powerPlot->enableAxis(QwtPlot::xBottom, false);
+    m_tempPlot->setAccessibleName(tr("Cell 1, cell 2 and driver temperature with limits"));
+
+    for (int i = 0; i < ReadingCount; ++i) {
+        const QString title = tr(ReadingNames[i]);
+        m_curves[i] = new TrendCurve(title, new TrendSeries(recorder, i));
+        // Joins cost most of drawing the lines; at this width a bevel looks the same.
+        QPen pen(LineColours[i % 3], 2.0);
+        pen.setJoinStyle(Qt::BevelJoin);
+        m_curves[i]->setPen(pen);
+        m_curves[i]->setZ(10);
+        m_curves[i]->attach(i < 3 ? m_powerPlot : m_tempPlot);
+    }
+    for (int p = 0; p < 2; ++p) {
+        m_faults[p] = new FaultShading(recorder);
+        m_faults[p]->attach(p == 0 ? m_powerPlot : m_tempPlot);
+    }
+    m_cellLimit = new QwtPlotMarker(tr("Cell limit"));
+    m_driverLimit = new QwtPlotMarker(tr("Driver limit"));
+    for (QwtPlotMarker *limit : {m_cellLimit, m_driverLimit}) {
+        limit->setLineStyle(QwtPlotMarker::HLine);
+        limit->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+        limit->setItemAttribute(QwtPlotItem::Legend, true);
+        limit->setZ(5);
+        limit->setVisible(false);
+        limit->attach(m_tempPlot);
+    }
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(controls);
+    layout->addWidget(m_powerPlot, 1);
+    layout->addWidget(m_tempPlot, 1);
+
+    // The value axes take the same room, so that both plots' times line up.
+    const int extent = fontMetrics().horizontalAdvance(QStringLiteral("0000.0")) + 12;
+    for (QwtPlot *plot : {m_powerPlot, m_tempPlot})
+        plot->axisScaleDraw(QwtPlot::yLeft)->setMinimumExtent(extent);
+
+    applyPalette();
+    resize(900, 620);
+
+    connect(m_span, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        redraw();
+        updateRedrawTimer();
+    });
+    connect(m_pause, &QPushButton::toggled, this, &TrendWindow::setPaused);
+    connect(csv, &QPushButton::clicked, this, &TrendWindow::askForCsv);
+    connect(picture, &QPushButton::clicked, this, &TrendWindow::askForPicture);
+    connect(recorder, &TrendRecorder::limitsChanged, this, [this] {
+        if (m_paused || !isVisible())
+            return;
+        redraw();
+    });
+    connect(&m_redrawTimer, &QTimer::timeout, this, [this] {
+        redraw();
+        m_redrawTimer.setInterval(redrawIntervalMs());
+    });
+}
+
+QwtPlot *TrendWindow::makePlot(const QString &name, const QString &axisTitle)
+{
+    auto *plot = new QwtPlot(this);
+    plot->setObjectName(name);
+    plot->setAutoReplot(false);
+    // The window's size is the operator's: a plot's own hints follow its axes' labels and
+    // would grow the window with them.
+    plot->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    plot->setMinimumSize(320, 160);
+    plot->setAxisTitle(QwtPlot::yLeft, axisTitle);
+    plot->setAxisTitle(QwtPlot::xBottom, tr("Time"));
+    // Local time by its offset from UTC, set by each redraw: asking the system for local
+    // time at every tick re-reads its time zone file each time and cost most of a redraw.
+    plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::OffsetFromUTC));
+    auto *times = new QwtDateScaleDraw(Qt::OffsetFromUTC);
+    // The last hour needs no date.
+    times->setDateFormat(QwtDate::Millisecond, QStringLiteral("hh:mm:ss.zzz"));
+    times->setDateFormat(QwtDate::Second, QStringLiteral("hh:mm:ss"));
+    times->setDateFormat(QwtDate::Minute, QStringLiteral("hh:mm"));
+    times->setDateFormat(QwtDate::Hour, QStringLiteral("hh:mm"));
+    plot->setAxisScaleDraw(QwtPlot::xBottom, times);
+    // Few times on the axis, or their labels alone would make the window wide.
+    plot->setAxisMaxMajor(QwtPlot::xBottom, 6);
+    plot->setAxisMaxMinor(QwtPlot::xBottom, 5);
+    // Above the plot: beside it, legends of different widths would shift the two time
+    // scales against each other.
+    plot->insertLegend(new QwtLegend, QwtPlot::TopLegend);
+    auto *canvas = new QwtPlotCanvas;
+    canvas->setFrameStyle(QFrame::NoFrame);
+    plot->setCanvas(canvas);
+    plot->canvas()->setFocusPolicy(Qt::StrongFocus);
+    plot->canvas()->setAccessibleName(axisTitle);
+    new TrendPicker(plot->canvas(), [this](double wallMs) { return readout(wallMs); });
+    return plot;
+}
+
+void TrendWindow::applyPalette()
+{
+    const QPalette colours = palette();
+    const QColor text = colours.color(QPalette::Text);
+    for (QwtPlot *plot : {m_powerPlot, m_tempPlot})
+        plot->setCanvasBackground(colours.brush(QPalette::Base));
+    QColor shade = text;
+    shade.setAlpha(40);
+    for (FaultShading *faults : m_faults)
+        faults->setBrush(shade);
+    m_cellLimit->setLinePen(text, 1.5, Qt::DashLine);
+    m_driverLimit->setLinePen(LineColours[2], 1.5, Qt::DashLine);
+}
+
+qint64 TrendWindow::spanMs() const
+{
+    return qint64(m_span->currentData().toInt()) * 60 * 1000;
+}
+
+int TrendWindow::redrawIntervalMs() const
+{
+    const int width = qMax(1, m_powerPlot->canvas()->width());
+    return int(qMax<qint64>(MinRedrawIntervalMs, PixelsPerRedraw * spanMs() / width));
+}
+
+void TrendWindow::updateRedrawTimer()
+{
+    if (isVisible() && !isMinimized() && !m_paused)
+        m_redrawTimer.start(redrawIntervalMs());
+    else
+        m_redrawTimer.stop();
+}
+
+void TrendWindow::setPaused(bool paused)
+{
+    m_paused = paused;
+    m_pausedAt = m_recorder->now();
+    m_pause->setText(paused ? tr("&Resume") : tr("&Pause"));
+    m_pause->setAccessibleName(paused ? tr("Resume the plots")
+                                      : tr("Pause the plots; recording goes on"));
+    if (!paused)
+        redraw();
+    updateRedrawTimer();
+}
+
+void TrendWindow::redraw()
+{
+    const qint64 to = m_paused ? m_pausedAt : m_recorder->now();
+    const qint64 from = to - spanMs();
+    const qint64 offset = m_recorder->wallOffsetMs();
+    const TrendRing &ring = m_recorder->samples();
+    const int first = ring.lowerBound(from);
+    const int count = ring.lowerBound(to + 1) - first;
+    m_shownFrom = from;
+    m_shownTo = to;
+
+    const ShownSpan span{first, count, offset};
+    for (TrendCurve *curve : m_curves) {
+        curve->series()->setSpan(span);
+        curve->itemChanged();
+    }
+    for (FaultShading *faults : m_faults)
+        faults->setSpan(span);
+
+    const bool limits = m_recorder->hasLimits();
+    m_cellLimit->setVisible(limits);
+    m_driverLimit->setVisible(limits);
+    double low = qInf();
+    double high = -qInf();
+    for (int i = 3; i < ReadingCount; ++i) {
+        const QRectF bounds = m_curves[i]->series()->boundingRect();
+        if (bounds.width() < 0)
+            continue;
+        low = qMin(low, bounds.top());
+        high = qMax(high, bounds.bottom());
+    }
+    if (limits) {
+        const QString degrees = QStringLiteral("\u00b0C");
+        m_cellLimit->setYValue(m_recorder->cellLimitC());
+        m_cellLimit->setLabel(
+            QwtText(tr("cell limit %1 %2").arg(m_recorder->cellLimitC()).arg(degrees)));
+        m_driverLimit->setYValue(m_recorder->driverLimitC());
+        m_driverLimit->setLabel(
+            QwtText(tr("driver limit %1 %2").arg(m_recorder->driverLimitC()).arg(degrees)));
+        for (const int limit : {m_recorder->cellLimitC(), m_recorder->driverLimitC()}) {
+            low = qMin(low, double(limit));
+            high = qMax(high, double(limit));
+        }
+    }
+    // The limits stay in sight however far the temperatures are from them.
+    if (low <= high)
+        m_tempPlot->setAxisScale(QwtPlot::yLeft, std::floor(low) - 2, std::ceil(high) + 2);
+    else
+        m_tempPlot->setAxisScale(QwtPlot::yLeft, 0, 100);
+    m_powerPlot->setAxisAutoScale(QwtPlot::yLeft, count > 0);
+    if (count == 0)
+        m_powerPlot->setAxisScale(QwtPlot::yLeft, 0, 10);
+
+    const int utcOffset = QDateTime::fromMSecsSinceEpoch(to + offset).offsetFromUtc();
+    for (QwtPlot *plot : {m_powerPlot, m_tempPlot}) {
+        auto *engine = static_cast<QwtDateScaleEngine *>(plot->axisScaleEngine(QwtPlot::xBottom));
+        auto *times = static_cast<QwtDateScaleDraw *>(plot->axisScaleDraw(QwtPlot::xBottom));
+        if (engine->utcOffset() != utcOffset) {
+            engine->setUtcOffset(utcOffset);
+            times->setUtcOffset(utcOffset);
+        }
+        plot->setAxisScale(QwtPlot::xBottom, double(from + offset), double(to + offset));
+        plot->replot();
+    }
+    ++m_redraws;
+}
+
+QString TrendWindow::readout(double wallMs) const
+{
+    const TrendRing &ring = m_recorder->samples();
+    const qint64 offset = m_recorder->wallOffsetMs();
+    const qint64 at = qint64(std::llround(wallMs)) - offset;
+    int index = ring.lowerBound(at);
+    if (index > 0
+        && (index == ring.size() || at - ring.at(index - 1).timeMs < ring.at(index).timeMs - at))
+        --index;
+    if (index >= ring.size()
+        || std::abs(ring.at(index).timeMs - at) > TrendRecorder::MaxSampleGapMs / 2)
+        return QDateTime::fromMSecsSinceEpoch(at + offset).toString(QStringLiteral("HH:mm:ss"))
+               + QLatin1Char('\n') + tr("no reading");
+    const TrendSample &sample = ring.at(index);
+    QString text = QDateTime::fromMSecsSinceEpoch(sample.timeMs + offset)
+                       .toString(QStringLiteral("HH:mm:ss.zzz"));
+    if (sample.fault)
+        text += QLatin1Char(' ') + tr("fault");
+    for (int i = 0; i < ReadingCount; ++i) {
+        text += QLatin1String(i % 3 == 0 ? "\n" : "   ");
+        const QString value = std::isnan(sample.tenths[i])
+                                  ? QStringLiteral("\u2013")
+                                  : Reply::displayTenths(double(sample.tenths[i]));
+        text += tr(ReadingNames[i]) + QLatin1Char(' ') + value + QLatin1Char(' ') + unitOf(i);
+    }
+    return text;
+}
+
+QVariantList TrendWindow::shownSpan() const
+{
+    const qint64 offset = m_recorder->wallOffsetMs();
+    return {m_shownFrom + offset, m_shownTo + offset};
+}
+
+QVariantList TrendWindow::lines(int reading) const
+{
+    QVariantList result;
+    if (reading < 0 || reading >= ReadingCount)
+        return result;
+    const TrendSeries *series = m_curves[reading]->series();
+    for (const QPair<int, int> &run : series->lines(0, int(series->size()) - 1)) {
+        result.append(QVariant(QVariantList{qint64(series->sample(size_t(run.first)).x()),
+                                            qint64(series->sample(size_t(run.second)).x())}));
+    }
+    return result;
+}
+
+QVariantList TrendWindow::faultSpans() const
+{
+    QVariantList result;
+    for (const QPair<qint64, qint64> &span : m_faults[0]->spans())
+        result.append(QVariant(QVariantList{span.first, span.second}));
+    return result;
+}
+
+bool TrendWindow::exportCsv(const QString &path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(m_recorder->csv(m_shownFrom, m_shownTo)) < 0
+        || !file.commit()) {
+        m_lastError = tr("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void TrendWindow::renderPlots(QPainter *painter, const QSize &size) const
+{
+    QwtPlotRenderer renderer;
+    const int half = size.height() / 2;
+    renderer.render(m_powerPlot, painter, QRectF(0, 0, size.width(), half));
+    renderer.render(m_tempPlot, painter, QRectF(0, half, size.width(), size.height() - half));
+}
+
+bool TrendWindow::exportPicture(const QString &path)
+{
+    const QSize size(m_powerPlot->width(), m_powerPlot->height() + m_tempPlot->height());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        m_lastError = tr("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (QFileInfo(path).suffix().compare(QLatin1String("svg"), Qt::CaseInsensitive) == 0) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&file);
+        svg.setSize(size);
+        svg.setViewBox(QRect(QPoint(0, 0), size));
+        svg.setTitle(windowTitle());
+        QPainter painter(&svg);
+        renderPlots(&painter, size);
+    } else {
+        const qreal ratio = devicePixelRatioF();
+        QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(ratio);
+        image.fill(palette().color(QPalette::Window));
+        {
+            QPainter painter(&image);
+            renderPlots(&painter, size);
+        }
+        if (!image.save(&file, "PNG")) {
+            m_lastError = tr("Cannot write %1: the picture could not be encoded").arg(path);
+            return false;
+        }
+    }
+    if (!file.commit()) {
+        m_lastError = tr("Cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void TrendWindow::askForCsv()
+{
+    const QString path = QFileDialog::getSaveFileName(this,
+                                                      tr("Export the shown span as CSV"),
+                                                      QStringLiteral("trends.csv"),
+                                                      tr("CSV files (*.csv)"));
+    if (!path.isEmpty() && !exportCsv(path))
+        QMessageBox::warning(this, tr("Export failed"), m_lastError);
+}
+
+void TrendWindow::askForPicture()
+{
+    QString filter;
+    const QString path = QFileDialog::getSaveFileName(this,
+                                                      tr("Export the plots"),
+                                                      QStringLiteral("trends.png"),
+                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"),
+                                                      &filter);
+    if (!path.isEmpty() && !exportPicture(path))
+        QMessageBox::warning(this, tr("Export failed"), m_lastError);
+}
+
+void TrendWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    redraw();
+    updateRedrawTimer();
+}
+
+void TrendWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateRedrawTimer();
+}
+
+void TrendWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        updateRedrawTimer();
+        if (!isMinimized() && isVisible() && !m_paused)
+            redraw();
+    } else if (event->type() == QEvent::PaletteChange) {
+        applyPalette();
+    }
+}

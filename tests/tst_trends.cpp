@@ -1,0 +1,570 @@
+#include "appstate.h"
+#include "findwidget.h"
+#include "mainwindow.h"
+#include "replywatch.h"
+#include "scratchsettings.h"
+#include "scriptedpeer.h"
+#include "serialports.h"
+#include "trendrecorder.h"
+#include "trendwindowfactory.h"
+#include "waiting.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+template<int N>
+QByteArray bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
+Reply::MeasValues measValues(int base, char statusChar = Reply::NoFault)
+{
+    Reply::MeasValues v;
+    v.statusChar = statusChar;
+    v.cellTenths[0] = base + 1;
+    v.cellTenths[1] = base + 2;
+    v.driverTenths = base + 3;
+    v.powerTenths[0] = base + 4;
+    v.powerTenths[1] = base + 5;
+    v.powerTenths[2] = base + 6;
+    return v;
+}
+
+QVariantList invoke(QObject *window, const char *method, int reading = -1)
+{
+    QVariantList result;
+    const bool done = reading < 0 ? QMetaObject::invokeMethod(window,
+                                                              method,
+                                                              Q_RETURN_ARG(QVariantList, result))
+                                  : QMetaObject::invokeMethod(window,
+                                                              method,
+                                                              Q_RETURN_ARG(QVariantList, result),
+                                                              Q_ARG(int, reading));
+    if (!done)
+        qFatal("no method %s", method);
+    return result;
+}
+
+QVariantList span(qint64 from, qint64 to)
+{
+    return {from, to};
+}
+
+} // namespace
+
+// The panel's history of readings: what the poll's replies become in it, where its lines
+// break, how far back it reaches.
+class tst_Trends : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void series_data();
+    void series();
+    void gaps_data();
+    void gaps();
+    void limitsFromStatus();
+    void burstSharesOneSample();
+    void ringKeepsAnHour();
+    void clockStep();
+    void windowShowsTheHistory();
+    void exports();
+    void noRedrawWhileHidden();
+    void shortcutOpensAndRaises();
+
+private:
+    // Sends the frame and waits until the recorder has taken it as a sample of its own.
+    void deliver(const QByteArray &frame);
+    TrendRecorder *recorder() const { return m_window->findChild<TrendRecorder *>(); }
+    // Opens the trends as the tool bar's action does.
+    QWidget *openTrends();
+
+    std::unique_ptr<ScriptedPeer> m_peer;
+    std::unique_ptr<MainWindow> m_window;
+    // Moves both clocks on, as time passes.
+    void advance(qint64 ms)
+    {
+        m_steadyMs += ms;
+        m_wallMs += ms;
+    }
+    qint64 m_steadyMs = 1000000;
+    qint64 m_wallMs = 1700000000000;
+};
+
+void tst_Trends::initTestCase()
+{
+    useScratchSettings();
+    Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
+    TrendWindows::addSearchDir(QStringLiteral(KORVANE_TRENDS_DIR));
+}
+
+void tst_Trends::init()
+{
+    App::resetState();
+    m_peer = std::make_unique<ScriptedPeer>();
+    QVERIFY(m_peer->listen());
+    App::amplifierTcpPort = m_peer->port();
+    m_window = std::make_unique<MainWindow>();
+    QVERIFY(recorder());
+    // The scripted peer answers only what a test sends: a slow machine must not make that
+    // a silence, except where a test asks for one.
+    m_window->findChild<ReplyWatch *>()->setTimeout(60000);
+    // The test moves time on by itself, a poll's worth per frame unless it says otherwise.
+    recorder()->setClocks([this] { return m_steadyMs; }, [this] { return m_wallMs; });
+    m_window->show();
+    findWidget<QLineEdit>(m_window.get(), "HostIP")->setText(QStringLiteral("127.0.0.1"));
+    findWidget<QPushButton>(m_window.get(), "EthernetConnect")->click();
+    QVERIFY(m_peer->waitForClient());
+    QVERIFY(m_peer->waitForLine("Status"));
+}
+
+void tst_Trends::cleanup()
+{
+    m_window.reset();
+    m_peer.reset();
+}
+
+void tst_Trends::deliver(const QByteArray &frame)
+{
+    const int before = recorder()->samples().size();
+    m_peer->send(frame);
+    QVERIFY(waitUntil(
+        recorder(),
+        &TrendRecorder::recorded,
+        [&] { return recorder()->samples().size() > before; },
+        ScriptedPeer::TimeoutMs));
+}
+
+void tst_Trends::series_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QVector<double>>("values"); // NaN: no value
+    QTest::addColumn<bool>("fault");
+
+    const double none = std::nan("");
+    QTest::newRow("readings, powers first")
+        << bytes("\0Meas, 0, 0253, 0248, 0301, 123, 118, 120\xff")
+        << QVector<double>{12.3, 11.8, 12.0, 25.3, 24.8, 30.1} << false;
+    QTest::newRow("fault") << Reply::measFrame(measValues(100, '2'))
+                           << QVector<double>{10.4, 10.5, 10.6, 10.1, 10.2, 10.3} << true;
+    // Shown as 0.0 in its box, but no value to draw.
+    QTest::newRow("reading that does not convert")
+        << bytes("\0Meas, 0, 0253, 0x1f, 0301, 123, abc, 120\xff")
+        << QVector<double>{12.3, none, 12.0, 25.3, none, 30.1} << false;
+    QTest::newRow("short frame") << bytes("\0Meas, 0, 0253, 0248\xff")
+                                 << QVector<double>{none, none, none, 25.3, 24.8, none} << false;
+}
+
+void tst_Trends::series()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QVector<double>, values);
+    QFETCH(bool, fault);
+
+    deliver(frame);
+    const TrendSample &sample = recorder()->samples().last();
+    for (int i = 0; i < TrendSample::ReadingCount; ++i) {
+        if (std::isnan(values[i]))
+            QVERIFY2(std::isnan(sample.tenths[i]), qPrintable(QString::number(i)));
+        else
+            QCOMPARE(sample.value(i), values[i]);
+    }
+    QCOMPARE(sample.fault, fault);
+}
+
+void tst_Trends::gaps_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<bool>("gap");
+
+    QTest::newRow("next poll") << "poll" << false;
+    QTest::newRow("replies a second late") << "late" << false;
+    QTest::newRow("silence") << "silence" << true;
+    // The window's own watch says so first, even if the clock has hardly moved.
+    QTest::newRow("no reply") << "no reply" << true;
+    QTest::newRow("link lost") << "link lost" << true;
+    QTest::newRow("link closed") << "disconnect" << true;
+}
+
+void tst_Trends::gaps()
+{
+    QFETCH(QString, cause);
+    QFETCH(bool, gap);
+
+    deliver(Reply::measFrame(measValues(100)));
+    advance(100);
+    deliver(Reply::measFrame(measValues(120)));
+    QVERIFY(!recorder()->samples().last().lineBreak);
+
+    if (cause == QLatin1String("poll")) {
+        advance(100);
+    } else if (cause == QLatin1String("late")) {
+        advance(TrendRecorder::MaxSampleGapMs);
+    } else if (cause == QLatin1String("silence")) {
+        advance(TrendRecorder::MaxSampleGapMs + 100);
+    } else if (cause == QLatin1String("no reply")) {
+        m_window->findChild<ReplyWatch *>()->setTimeout(ReplyWatch::DefaultTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->statusBar()->currentMessage().contains(
+                                     QLatin1String("No reply")),
+                                 10000);
+        advance(100);
+    } else {
+        auto *connect = findWidget<QPushButton>(m_window.get(), "EthernetConnect");
+        if (cause == QLatin1String("link lost"))
+            m_peer->closeClient();
+        else
+            connect->click();
+        QTRY_COMPARE_WITH_TIMEOUT(connect->text(), QStringLiteral("Connect"), 10000);
+        m_peer->clearReceived();
+        connect->click();
+        QVERIFY(m_peer->waitForClient());
+        QVERIFY(m_peer->waitForLine("Status"));
+        advance(100);
+    }
+    deliver(Reply::measFrame(measValues(200)));
+    const TrendRing &ring = recorder()->samples();
+    QCOMPARE(ring.last().value(0), 20.4);
+    QCOMPARE(ring.last().lineBreak, gap);
+    QVERIFY(!ring.at(ring.size() - 2).lineBreak);
+}
+
+void tst_Trends::limitsFromStatus()
+{
+    QSignalSpy changed(recorder(), &TrendRecorder::limitsChanged);
+    QVERIFY(changed.isValid());
+    QVERIFY(!recorder()->hasLimits());
+    Reply::StatusValues status;
+    status.maxCellTempC = 48;
+    status.maxDrvTempC = 71;
+    m_peer->send(Reply::statusFrame(status));
+    QVERIFY(changed.wait(ScriptedPeer::TimeoutMs));
+    QVERIFY(recorder()->hasLimits());
+    QCOMPARE(recorder()->cellLimitC(), 48);
+    QCOMPARE(recorder()->driverLimitC(), 71);
+    // A short status frame without both limits leaves them.
+    m_peer->send(bytes("\0Status, 065, 030\xff"));
+    QVERIFY(m_peer->waitForPolls(2));
+    QCOMPARE(recorder()->cellLimitC(), 48);
+}
+
+void tst_Trends::burstSharesOneSample()
+{
+    deliver(Reply::measFrame(measValues(100)));
+    advance(100);
+    QByteArray burst;
+    for (int i = 0; i < 1000; ++i)
+        burst += Reply::measFrame(measValues(i % 7 == 3 ? 500 : 200, i == 10 ? '1' : '0'));
+    burst += Reply::measFrame(measValues(300));
+    m_peer->send(burst);
+    const TrendRing &ring = recorder()->samples();
+    QVERIFY(waitUntil(
+        recorder(),
+        &TrendRecorder::recorded,
+        [&] { return ring.last().value(0) == 30.4; },
+        ScriptedPeer::TimeoutMs));
+    QCOMPARE(ring.size(), 2);
+    QCOMPARE(ring.last().value(0), 30.4);
+    // The fault in the middle of the burst is not lost.
+    QVERIFY(ring.last().fault);
+}
+
+void tst_Trends::ringKeepsAnHour()
+{
+    TrendRecorder recorder;
+    qint64 now = 0;
+    recorder.setClocks([&now] { return now; }, [&now] { return now; });
+    Reply::Measurement meas;
+    meas.fieldCount = Reply::MeasFieldCount;
+    for (int i = 0; i <= TrendRecorder::Capacity; ++i) {
+        meas.powerTenths[0] = i % 1000;
+        recorder.record(meas);
+        now += MainWindow::PollIntervalMs;
+    }
+    const TrendRing &ring = recorder.samples();
+    QCOMPARE(ring.size(), TrendRecorder::Capacity);
+    QCOMPARE(ring.at(0).timeMs, qint64(MainWindow::PollIntervalMs));
+    QCOMPARE(ring.last().timeMs, qint64(TrendRecorder::Capacity) * MainWindow::PollIntervalMs);
+    QCOMPARE(ring.at(0).value(0), 0.1);
+    QCOMPARE(ring.lowerBound(MainWindow::PollIntervalMs * 10 - 1), 9);
+    QCOMPARE(ring.lowerBound(now + 1), ring.size());
+}
+
+void tst_Trends::clockStep()
+{
+    deliver(Reply::measFrame(measValues(100)));
+    const qint64 first = recorder()->samples().last().timeMs;
+    QCOMPARE(recorder()->wallTime(first).toMSecsSinceEpoch(), m_wallMs);
+    // The wall clock is set back an hour between two polls.
+    m_steadyMs += 100;
+    m_wallMs += 100 - 3600 * 1000;
+    deliver(Reply::measFrame(measValues(110)));
+    const TrendRing &ring = recorder()->samples();
+    QVERIFY(!ring.last().lineBreak);
+    QCOMPARE(ring.last().timeMs - first, qint64(100));
+    // Both readings are named by the clock as it reads now, a poll apart.
+    QCOMPARE(recorder()->wallTime(first).toMSecsSinceEpoch(), m_wallMs - 100);
+}
+
+QWidget *tst_Trends::openTrends()
+{
+    findWidget<QAction>(m_window.get(), "actionTrends")->trigger();
+    auto *trends = m_window->findChild<QWidget *>(QStringLiteral("TrendWindow"));
+    return trends && QTest::qWaitForWindowExposed(trends) ? trends : nullptr;
+}
+
+void tst_Trends::windowShowsTheHistory()
+{
+    const qint64 offset = m_wallMs - m_steadyMs;
+    const qint64 start = m_steadyMs;
+    // Two readings, a silence, two readings with a fault, the link lost, one reading.
+    deliver(Reply::measFrame(measValues(100)));
+    advance(100);
+    deliver(Reply::measFrame(measValues(110)));
+    advance(3000);
+    deliver(Reply::measFrame(measValues(120, '3')));
+    advance(100);
+    deliver(Reply::measFrame(measValues(130, '3')));
+    advance(100);
+    deliver(Reply::measFrame(measValues(140)));
+    auto *connect = findWidget<QPushButton>(m_window.get(), "EthernetConnect");
+    m_peer->closeClient();
+    QTRY_COMPARE_WITH_TIMEOUT(connect->text(), QStringLiteral("Connect"), 10000);
+    connect->click();
+    QVERIFY(m_peer->waitForClient());
+    advance(100);
+    deliver(Reply::measFrame(measValues(150)));
+    Reply::StatusValues status;
+    status.maxCellTempC = 48;
+    status.maxDrvTempC = 71;
+    QSignalSpy limits(recorder(), &TrendRecorder::limitsChanged);
+    m_peer->send(Reply::statusFrame(status));
+    QVERIFY(limits.wait(ScriptedPeer::TimeoutMs));
+
+    QWidget *trends = openTrends();
+    QVERIFY(trends);
+    QCOMPARE(trends->windowTitle(), QStringLiteral("Trends \u2013 Korvane Amplifier"));
+    QVERIFY(QMetaObject::invokeMethod(trends, "redraw"));
+
+    // Ten minutes back from now.
+    const qint64 now = m_steadyMs + offset;
+    QCOMPARE(invoke(trends, "shownSpan"), span(now - 600000, now));
+    // Power A is the first curve of the upper plot; its values as read.
+    auto *powers = findWidget<QwtPlot>(trends, "powerPlot");
+    const QwtPlotItemList curves = powers->itemList(QwtPlotItem::Rtti_PlotCurve);
+    QCOMPARE(curves.size(), 3);
+    const auto *powerA = static_cast<QwtPlotCurve *>(curves.first());
+    QCOMPARE(int(powerA->dataSize()), 6);
+    const double expected[] = {10.4, 11.4, 12.4, 13.4, 14.4, 15.4};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(powerA->sample(size_t(i)).y(), expected[i]);
+    // Lines break at the silence and at the lost link, for every reading.
+    const qint64 t0 = start + offset;
+    const QVariantList lines{QVariant(span(t0, t0 + 100)),
+                             QVariant(span(t0 + 3100, t0 + 3300)),
+                             QVariant(span(t0 + 3400, t0 + 3400))};
+    for (int reading = 0; reading < 6; ++reading)
+        QCOMPARE(invoke(trends, "lines", reading), lines);
+    // The fault from its first reading to the first without it.
+    QCOMPARE(invoke(trends, "faultSpans"), QVariantList{QVariant(span(t0 + 3100, t0 + 3300))});
+    // The limits of the last Status, as dashed lines.
+    auto *temperatures = findWidget<QwtPlot>(trends, "temperaturePlot");
+    QList<double> limitValues;
+    for (QwtPlotItem *item : temperatures->itemList(QwtPlotItem::Rtti_PlotMarker)) {
+        const auto *marker = static_cast<QwtPlotMarker *>(item);
+        QVERIFY(marker->isVisible());
+        QCOMPARE(marker->linePen().style(), Qt::DashLine);
+        limitValues << marker->yValue();
+    }
+    QCOMPARE(limitValues, (QList<double>{48, 71}));
+    // Both limits in sight.
+    QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(71));
+    QVERIFY(temperatures->axisScaleDiv(QwtPlot::yLeft).contains(10.1));
+
+    // The read-out names the time and the six values of the reading under the pointer, and
+    // in a gap none.
+    QString readout;
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "readout",
+                                      Q_RETURN_ARG(QString, readout),
+                                      Q_ARG(double, double(t0 + 3130))));
+    const QString time = QDateTime::fromMSecsSinceEpoch(t0 + 3100).toString("HH:mm:ss.zzz");
+    QCOMPARE(readout,
+             time
+                 + " fault\nPower A 12.4 W   Power B 12.5 W   Power C 12.6 W\n"
+                   "Cell 1 12.1 \u00b0C   Cell 2 12.2 \u00b0C   Driver 12.3 \u00b0C");
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "readout",
+                                      Q_RETURN_ARG(QString, readout),
+                                      Q_ARG(double, double(t0 + 1500))));
+    QVERIFY(readout.endsWith(QLatin1String("no reading")));
+
+    // A dark palette darkens the plots and lightens the cell limit with the text.
+    QPalette dark = trends->palette();
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
+    dark.setColor(QPalette::Text, QColor(0xe0, 0xe0, 0xe0));
+    trends->setPalette(dark);
+    QCOMPARE(temperatures->canvasBackground().color(), QColor(0x20, 0x20, 0x20));
+    const auto *cellLimit = static_cast<QwtPlotMarker *>(
+        temperatures->itemList(QwtPlotItem::Rtti_PlotMarker).first());
+    QCOMPARE(cellLimit->linePen().color(), QColor(0xe0, 0xe0, 0xe0));
+
+    // A one-minute span leaves the older readings out.
+    advance(60000 - 3000);
+    findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);
+    QCOMPARE(int(powerA->dataSize()), 4);
+}
+
+void tst_Trends::exports()
+{
+    for (int i = 0; i < 5; ++i) {
+        deliver(Reply::measFrame(measValues(100 + i, i == 2 ? '"' : '0')));
+        advance(100);
+    }
+    QWidget *trends = openTrends();
+    QVERIFY(trends);
+    QVERIFY(QMetaObject::invokeMethod(trends, "redraw"));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    bool written = false;
+    const QString csvPath = dir.filePath(QStringLiteral("trends.csv"));
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "exportCsv",
+                                      Q_RETURN_ARG(bool, written),
+                                      Q_ARG(QString, csvPath)));
+    QVERIFY(written);
+    QFile csv(csvPath);
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = csv.readAll().split('\n');
+    QCOMPARE(rows.size(), 7); // header, five rows, the empty rest after the last line end
+    QCOMPARE(rows[0],
+             QByteArray("time,power_a_w,power_b_w,power_c_w,cell1_temp_c,cell2_temp_c,"
+                        "driver_temp_c,status"));
+    // korvane-ctl's times: local, with milliseconds and the offset from UTC.
+    const QString firstTime = QDateTime::fromMSecsSinceEpoch(m_wallMs - 500)
+                                  .toOffsetFromUtc(QDateTime::fromMSecsSinceEpoch(m_wallMs - 500)
+                                                       .offsetFromUtc())
+                                  .toString(Qt::ISODateWithMs);
+    QCOMPARE(rows[1], firstTime.toUtf8() + ",10.4,10.5,10.6,10.1,10.2,10.3,0");
+    QCOMPARE(rows[3].mid(rows[3].indexOf(',')),
+             QByteArray(",10.6,10.7,10.8,10.3,10.4,10.5,\"\"\"\""));
+
+    for (const char *name : {"trends.png", "trends.svg"}) {
+        const QString path = dir.filePath(QLatin1String(name));
+        QVERIFY(QMetaObject::invokeMethod(trends,
+                                          "exportPicture",
+                                          Q_RETURN_ARG(bool, written),
+                                          Q_ARG(QString, path)));
+        QVERIFY(written);
+        QImage picture;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        if (path.endsWith(QLatin1String(".svg"))) {
+            QVERIFY(bytes.contains("<svg"));
+            // The legends' names are text in the drawing.
+            QVERIFY(bytes.contains("Power A"));
+            QVERIFY(bytes.contains("Driver"));
+        } else {
+            QVERIFY(picture.loadFromData(bytes, "PNG"));
+            QVERIFY(picture.width() >= 400 && picture.height() >= 300);
+            // Blue of the first line somewhere in it.
+            bool blue = false;
+            for (int y = 0; y < picture.height() && !blue; ++y) {
+                for (int x = 0; x < picture.width() && !blue; ++x)
+                    blue = picture.pixelColor(x, y) == QColor(0x00, 0x72, 0xb2);
+            }
+            QVERIFY(blue);
+        }
+    }
+    // A place that cannot be written says why.
+    QVERIFY(QMetaObject::invokeMethod(trends,
+                                      "exportCsv",
+                                      Q_RETURN_ARG(bool, written),
+                                      Q_ARG(QString, dir.filePath("missing/trends.csv"))));
+    QVERIFY(!written);
+    QVERIFY(trends->property("lastError").toString().contains(QLatin1String("missing")));
+}
+
+void tst_Trends::noRedrawWhileHidden()
+{
+    QWidget *trends = openTrends();
+    QVERIFY(trends);
+    // A one-minute span redraws with every poll while shown.
+    findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);
+    const int shown = trends->property("redrawCount").toInt();
+    QVERIFY(m_peer->waitForPolls(5));
+    QTRY_VERIFY(trends->property("redrawCount").toInt() > shown);
+    auto *pause = findWidget<QPushButton>(trends, "pauseButton");
+    for (const char *how : {"hidden", "minimised", "paused"}) {
+        if (how == QLatin1String("minimised")) {
+            trends->showMinimized();
+            QTRY_VERIFY(trends->isMinimized());
+        } else if (how == QLatin1String("hidden")) {
+            trends->hide();
+        } else {
+            pause->click();
+        }
+        const int before = trends->property("redrawCount").toInt();
+        const QVariantList shown = invoke(trends, "shownSpan");
+        for (int i = 0; i < 5; ++i) {
+            advance(100);
+            deliver(Reply::measFrame(measValues(100 + i)));
+        }
+        QVERIFY(m_peer->waitForPolls(3));
+        QCOMPARE(trends->property("redrawCount").toInt(), before);
+        if (how == QLatin1String("paused")) {
+            QCOMPARE(invoke(trends, "shownSpan"), shown);
+            pause->click();
+        } else {
+            QVERIFY(openTrends());
+        }
+        // Recording went on meanwhile; what is shown is up to date at once.
+        QVERIFY(trends->property("redrawCount").toInt() > before);
+        QCOMPARE(invoke(trends, "shownSpan").last().toLongLong(), m_wallMs);
+    }
+    QCOMPARE(recorder()->samples().size(), 15);
+}
+
+void tst_Trends::shortcutOpensAndRaises()
+{
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+    QWidget *trends = nullptr;
+    QTRY_VERIFY((trends = m_window->findChild<QWidget *>(QStringLiteral("TrendWindow"))));
+    QVERIFY(QTest::qWaitForWindowActive(trends));
+    // Back to the main window, the trends behind it; the shortcut brings the same one up.
+    m_window->activateWindow();
+    m_window->raise();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+    QVERIFY(QTest::qWaitForWindowActive(trends));
+    QCOMPARE(m_window->findChildren<QWidget *>(QStringLiteral("TrendWindow")).size(), 1);
+    QCOMPARE(QApplication::topLevelAt(trends->geometry().center()), trends);
+}
+
+QTEST_MAIN(tst_Trends)
+#include "tst_trends.moc"

@@ -14,6 +14,26 @@
 
 #include <cstdio>
 #include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+// Each client holds a descriptor; the agent's own files, the device and the telemetry need
+// about this many besides.
+constexpr rlim_t OwnDescriptors = 64;
+
+void warnIfFewDescriptors(int maxClients)
+{
+    rlimit limit = {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return;
+    if (limit.rlim_cur < rlim_t(maxClients) + OwnDescriptors)
+        QTextStream(stderr) << "korvane-agent: only " << limit.rlim_cur
+                            << " file descriptors for up to " << maxClients
+                            << " clients: connections wait while they run out\n";
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -41,6 +61,9 @@ int main(int argc, char *argv[])
     DeviceSession device(options.device, options.timeoutMs);
     EventWatch watch(&device, &journal);
     AgentServer server(&device, options.access, &journal);
+    server.setMaxClients(options.maxClients);
+    server.setIdleTimeout(options.idleTimeoutS * 1000);
+    warnIfFewDescriptors(options.maxClients);
     if (!server.listen(options.listenAddress, options.listenPort)) {
         err << "korvane-agent: cannot listen on " << options.listenAddress.toString() << ':'
             << options.listenPort << ": " << server.errorString() << '\n';

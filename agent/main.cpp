@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <sys/resource.h>
@@ -38,6 +39,9 @@ void warnIfFewDescriptors(int maxClients)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // A file size limit fails the journal's writes, as a full disk does, instead of ending
+    // the agent.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("korvane-agent"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
 
@@ -54,7 +58,8 @@ int main(int argc, char *argv[])
     Journal journal;
     QString error;
     if (!options.eventsPath.isEmpty() && !journal.open(options.eventsPath, &error)) {
-        err << "korvane-agent: cannot open " << options.eventsPath << ": " << error << '\n';
+        // The error names the file.
+        err << "korvane-agent: cannot open " << error << '\n';
         return 1;
     }
 

@@ -100,14 +100,15 @@ private slots:
     void manyConnections();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
+    void journalOnAFullDisk();
     void exampleOptionsParse();
 
 private:
-    // Starts the simulator (with `simArguments`) and an agent in front of it, under a limit
-    // of `descriptors` open files if not 0.
+    // Starts the simulator (with `simArguments`) and an agent in front of it, after the
+    // shell commands `limits` (such as "ulimit -n 64") if any.
     bool startPair(const QStringList &simArguments,
                    const QStringList &agentArguments = {},
-                   int descriptors = 0);
+                   const QString &limits = QString());
     QList<QJsonObject> journal() const;
     // The reasons of the journal's rows of `event`.
     QStringList reasons(const QString &event) const;
@@ -125,7 +126,7 @@ void tst_Agent::initTestCase()
 
 bool tst_Agent::startPair(const QStringList &simArguments,
                           const QStringList &agentArguments,
-                          int descriptors)
+                          const QString &limits)
 {
     m_agent.reset();
     m_sim = std::make_unique<SimProcess>();
@@ -147,10 +148,10 @@ bool tst_Agent::startPair(const QStringList &simArguments,
                                           QStringLiteral("127.0.0.1:0"),
                                           QStringLiteral("--events"),
                                           m_folder.filePath(QStringLiteral("events.jsonl"))};
-    if (descriptors > 0) {
-        // The shell sets the limit on itself and becomes the agent.
+    if (!limits.isEmpty()) {
+        // The shell sets the limits on itself and becomes the agent.
         arguments = QStringList{QStringLiteral("-c"),
-                                QStringLiteral("ulimit -n %1 && exec \"$0\" \"$@\"").arg(descriptors),
+                                limits + QStringLiteral(" && exec \"$0\" \"$@\""),
                                 program}
                     + arguments;
         program = QStringLiteral("/bin/sh");
@@ -329,24 +330,24 @@ void tst_Agent::connectionsClosed()
 void tst_Agent::manyConnections_data()
 {
     QTest::addColumn<QStringList>("agentArguments");
-    QTest::addColumn<int>("descriptors");
+    QTest::addColumn<QString>("limits");
     QTest::addColumn<int>("connections");
     QTest::addColumn<QString>("report");
     QTest::newRow("more than --max-clients")
-        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("3")} << 0 << 6
+        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("3")} << QString() << 6
         << QStringLiteral("reason=too many clients");
     QTest::newRow("descriptors run out")
-        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("200")} << 64 << 80
-        << QStringLiteral("accept_failed");
+        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("200")}
+        << QStringLiteral("ulimit -n 64") << 80 << QStringLiteral("accept_failed");
 }
 
 void tst_Agent::manyConnections()
 {
     QFETCH(QStringList, agentArguments);
-    QFETCH(int, descriptors);
+    QFETCH(QString, limits);
     QFETCH(int, connections);
     QFETCH(QString, report);
-    QVERIFY(startPair({}, agentArguments, descriptors));
+    QVERIFY(startPair({}, agentArguments, limits));
     std::vector<std::unique_ptr<QTcpSocket>> crowd;
     for (int i = 0; i < connections; ++i) {
         crowd.push_back(std::make_unique<QTcpSocket>());
@@ -412,6 +413,44 @@ void tst_Agent::journalOfAFault()
     };
     QVERIFY2(after("fault_set", "fault_cleared") && after("temperature_over", "temperature_back"),
              qPrintable(events.join(QLatin1Char(' '))));
+}
+
+void tst_Agent::journalOnAFullDisk()
+{
+    // A file size limit of 8 KiB (in 512-byte blocks) stands in for a full disk.
+    QVERIFY(startPair({}, {}, QStringLiteral("ulimit -f 16")));
+    const QString full = QStringLiteral("cannot write the journal");
+    for (int i = 0; i < 500 && !m_agent->stderrText().contains(full); ++i) {
+        Client client(m_agent->port());
+        QVERIFY(client.status().fieldCount > 0);
+    }
+    QVERIFY(m_agent->waitForReport(full));
+    // Space comes back: the rows that follow are whole, and the file has no part of a row.
+    QFile file(m_folder.filePath(QStringLiteral("events.jsonl")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    // Up to the last whole row, short of the limit.
+    QVERIFY2(before.endsWith('\n') && before.size() < 8192,
+             qPrintable(QString::number(before.size())));
+    QVERIFY(file.resize(0));
+    for (int i = 0; i < 500 && !m_agent->stderrText().contains(QStringLiteral("written again"));
+         ++i) {
+        Client client(m_agent->port());
+        QVERIFY(client.status().fieldCount > 0);
+    }
+    QVERIFY(m_agent->waitForReport(QStringLiteral("the journal is written again")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    QVERIFY(rows.size() > 1);
+    for (const QByteArray &row : rows) {
+        if (row.isEmpty())
+            continue;
+        QJsonParseError error{};
+        QJsonDocument::fromJson(row, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, row.constData());
+    }
+    QCOMPARE(m_agent->stderrText().count(full), 1);
 }
 
 void tst_Agent::exampleOptionsParse()

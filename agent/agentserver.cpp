@@ -58,6 +58,7 @@ void AgentServer::acceptClient(QTcpSocket *socket)
     m_journal->record(QStringLiteral("client_connected"),
                       {{QStringLiteral("client"), client->peer()},
                        {QStringLiteral("role"), AccessPolicy::name(role)}});
+    connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);
     connect(client, &ClientConnection::finished, this, [this, client] {
         m_clients.removeOne(client);
         client->deleteLater();

@@ -37,6 +37,8 @@ public:
 signals:
     // A connection turned away, whatever the reason.
     void clientRefused();
+    // A client was dropped for what it did (not reading, flooding), not for a link loss.
+    void clientDropped();
 
 private:
     void acceptClient(QTcpSocket *socket);

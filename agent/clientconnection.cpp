@@ -140,5 +140,6 @@ void ClientConnection::drop(const QString &reason)
 {
     m_journal->record(QStringLiteral("client_dropped"),
                       {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
+    emit dropped();
     close();
 }

@@ -42,6 +42,8 @@ public:
     void close();
 
 signals:
+    // Dropped for its own conduct; finished() follows.
+    void dropped();
     void finished();
 
 private:

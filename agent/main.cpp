@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
             << options.listenPort << ": " << server.errorString() << '\n';
         return 1;
     }
-    TelemetryState telemetry(&device, &journal);
+    TelemetryState telemetry(&device, &watch, &server);
     std::unique_ptr<MetricsServer> metrics;
     if (!options.metricsAddress.isNull()) {
         metrics = std::make_unique<MetricsServer>();

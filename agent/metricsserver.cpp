@@ -228,7 +228,11 @@ QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
     out.sample("korvane_fault_events_total", double(snapshot.faultEvents));
     out.family("korvane_dropped_clients_total",
                "counter",
-               "Clients dropped for not reading their replies.");
+               "Clients dropped for their conduct: not reading, flooding, idle or junk.");
     out.sample("korvane_dropped_clients_total", double(snapshot.droppedClients));
+    out.family("korvane_refused_clients_total",
+               "counter",
+               "Connections refused: address not allowed, link down or too many clients.");
+    out.sample("korvane_refused_clients_total", double(snapshot.refusedClients));
     return out.text();
 }

@@ -96,6 +96,9 @@ int main(int argc, char *argv[])
                                                                        options.mqttIntervalMs},
                                                &telemetry,
                                                &journal);
+        QObject::connect(mqtt.get(), &MqttPublisher::eventDropped, &telemetry, [&] {
+            telemetry.countDroppedMqttEvent();
+        });
         mqtt->start();
     };
     if (!options.mqttHost.isEmpty()) {

@@ -113,7 +113,9 @@ void ClientConnection::handle(const QByteArray &line)
     default:
         break;
     }
-    const QString text = QString::fromLatin1(line.trimmed());
+    // The device gets the command as the panel would send it, whatever blanks, tabs or
+    // leading zeros the client used; the journal says what the device got.
+    const QString text = Command::format(command);
     if (m_role != AccessPolicy::Role::Controller) {
         m_journal->record(QStringLiteral("setting_refused"),
                           {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});

@@ -14,6 +14,7 @@
 
 class DeviceSession;
 class Journal;
+class PeerSocket;
 class QTcpSocket;
 
 // One client of the agent: its command lines go to the device session, its replies come
@@ -66,7 +67,8 @@ private:
     void drop(const QString &reason);
     void writeReadyReplies();
 
-    QTcpSocket *m_socket = nullptr;
+    QTcpSocket *m_socket = nullptr; // read from; replies go out through the channel
+    PeerSocket *m_channel = nullptr;
     AccessPolicy::Role m_role;
     DeviceSession *m_device = nullptr;
     Journal *m_journal = nullptr;
@@ -79,5 +81,6 @@ private:
     EventThrottle m_throttle;
     int m_junkLines = 0;
     bool m_readQueued = false;
+    bool m_inputEnded = false; // the client sends no more
     bool m_closed = false;
 };

@@ -185,9 +185,8 @@ void ClientConnection::handle(const QByteArray &line)
                           {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
         return;
     }
-    m_journal->record(QStringLiteral("setting"),
-                      {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
-    m_device->pass(text);
+    // Journalled once it has left for the device, or as dropped if it cannot.
+    m_device->pass(text, m_peer);
 }
 
 void ClientConnection::writeReadyReplies()

@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 
+#include <iterator>
+
 AgentServer::AgentServer(DeviceSession *device,
                          const AccessPolicy &access,
                          Journal *journal,
@@ -34,7 +36,6 @@ bool AgentServer::listen(const QHostAddress &address, quint16 port)
 
 void AgentServer::acceptClient(QTcpSocket *socket)
 {
-    const QString peer = socket->peerAddress().toString();
     const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
     QString refusal;
     if (role == AccessPolicy::Role::Refused)
@@ -44,9 +45,7 @@ void AgentServer::acceptClient(QTcpSocket *socket)
     else if (m_clients.size() >= m_maxClients)
         refusal = tr("too many clients");
     if (!refusal.isEmpty()) {
-        m_throttle.record(peer,
-                          QStringLiteral("client_refused"),
-                          {{QStringLiteral("client"), peer}, {QStringLiteral("reason"), refusal}});
+        journalRefusal(socket, refusal);
         socket->abort();
         socket->deleteLater();
         emit clientRefused();
@@ -63,6 +62,33 @@ void AgentServer::acceptClient(QTcpSocket *socket)
         m_clients.removeOne(client);
         client->deleteLater();
     });
+}
+
+void AgentServer::journalRefusal(const QTcpSocket *socket, const QString &reason)
+{
+    constexpr qint64 QuietMs = 60 * 1000;
+    constexpr int MaxAddresses = 1024;
+    const QString address = socket->peerAddress().toString();
+    auto known = m_refusals.find(address);
+    if (known != m_refusals.end() && !known->since.hasExpired(QuietMs)) {
+        ++known->unreported;
+        return;
+    }
+    const int count = known != m_refusals.end() ? known->unreported + 1 : 1;
+    // Addresses that have been quiet for a minute are forgotten, so that a scan of many
+    // cannot grow the table without bound.
+    if (m_refusals.size() >= MaxAddresses) {
+        for (auto it = m_refusals.begin(); it != m_refusals.end();)
+            it = it->since.hasExpired(QuietMs) ? m_refusals.erase(it) : std::next(it);
+    }
+    Refusals &refusals = m_refusals[address];
+    refusals.since.start();
+    refusals.unreported = 0;
+    m_journal->record(QStringLiteral("client_refused"),
+                      {{QStringLiteral("client"),
+                        QStringLiteral("%1:%2").arg(address).arg(socket->peerPort())},
+                       {QStringLiteral("reason"), reason},
+                       {QStringLiteral("count"), count}});
 }
 
 void AgentServer::closeClients()

@@ -4,6 +4,8 @@
 #include "eventthrottle.h"
 #include "listener.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -11,6 +13,7 @@
 class ClientConnection;
 class DeviceSession;
 class Journal;
+class QTcpSocket;
 
 // Serves the amplifier's protocol to the clients the access policy admits, while the
 // device link is up: when it goes down every client is closed, so that each one sees the
@@ -43,6 +46,7 @@ signals:
 private:
     void acceptClient(QTcpSocket *socket);
     void closeClients();
+    void journalRefusal(const QTcpSocket *socket, const QString &reason);
 
     DeviceSession *m_device = nullptr;
     AccessPolicy m_access;
@@ -52,4 +56,11 @@ private:
     QList<ClientConnection *> m_clients;
     int m_maxClients = 64;
     int m_idleTimeoutMs = 300000;
+    // A client retrying every second is journalled once a minute, with the count since.
+    struct Refusals
+    {
+        QElapsedTimer since;
+        int unreported = 0;
+    };
+    QHash<QString, Refusals> m_refusals;
 };

@@ -51,10 +51,11 @@ void AgentServer::acceptClient(QTcpSocket *socket)
         emit clientRefused();
         return;
     }
-    auto *client = new ClientConnection(socket, role, m_device, m_journal, this);
+    auto *client = new ClientConnection(socket, role, m_device, m_journal, &m_throttle, this);
     client->setIdleTimeout(m_idleTimeoutMs);
     m_clients.append(client);
-    m_journal->record(QStringLiteral("client_connected"),
+    m_throttle.record(socket->peerAddress().toString(),
+                      QStringLiteral("client_connected"),
                       {{QStringLiteral("client"), client->peer()},
                        {QStringLiteral("role"), AccessPolicy::name(role)}});
     connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);

@@ -1,5 +1,6 @@
 #include "frameassembler.h"
 #include "metricsserver.h"
+#include "prometheusquery.h"
 #include "replies.h"
 #include "serverprocess.h"
 #include "simprocess.h"
@@ -548,20 +549,8 @@ void tst_AgentTelemetry::prometheusScrapesTheAgent()
              qPrintable(server.errorString()));
 
     QNetworkAccessManager network;
-    const auto korvaneUp = [&]() -> QString {
-        QNetworkReply *reply = network.get(QNetworkRequest(
-            QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=korvane_up").arg(port))));
-        QEventLoop loop;
-        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-        reply->deleteLater();
-        const QJsonArray result = QJsonDocument::fromJson(reply->readAll())
-                                      .object()
-                                      .value(QStringLiteral("data"))
-                                      .toObject()
-                                      .value(QStringLiteral("result"))
-                                      .toArray();
-        return result.first().toObject().value(QStringLiteral("value")).toArray().last().toString();
+    const auto korvaneUp = [&] {
+        return prometheusValue(&network, port, QStringLiteral("korvane_up"));
     };
     QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("1"), 60000);
     QVERIFY(m_sim->stop());

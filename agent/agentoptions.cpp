@@ -74,6 +74,17 @@ bool validTopic(const QString &topic)
            && !topic.contains(QChar(0));
 }
 
+// A whole number from `low` to `high`; false, and `value` untouched, if the text is not one.
+bool numberIn(const QString &text, int low, int high, int *value)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    *value = number;
+    return true;
+}
+
 } // namespace
 
 bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
@@ -114,6 +125,14 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         timeout(QStringLiteral("timeout"),
                 QStringLiteral("Wait <ms> for each reply of the amplifier (default 1000)."),
                 QStringLiteral("ms"));
+    const QCommandLineOption maxClientsOption(QStringLiteral("max-clients"),
+                                              QStringLiteral("Serve at most <n> clients at once "
+                                                             "(default 64); more are refused."),
+                                              QStringLiteral("n"));
+    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
+                                        QStringLiteral("Close a client that sends nothing for "
+                                                       "<s> seconds (default 300)."),
+                                        QStringLiteral("s"));
     const QCommandLineOption
         statusInterval(QStringLiteral("status-interval"),
                        QStringLiteral("Read the amplifier's settings every <ms> (default 1000)."),
@@ -148,6 +167,8 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                        control,
                        events,
                        timeout,
+                       maxClientsOption,
+                       idleOption,
                        statusInterval,
                        metricsOption,
                        mqttOption,
@@ -178,6 +199,8 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                                              &listen,
                                              &events,
                                              &timeout,
+                                             &maxClientsOption,
+                                             &idleOption,
                                              &statusInterval,
                                              &metricsOption,
                                              &mqttOption,
@@ -223,12 +246,13 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
     eventsPath = parser.value(events);
     if (parser.isSet(events) && eventsPath.isEmpty())
         return fail(QStringLiteral("--events needs a file name"), exitStatus);
-    if (parser.isSet(timeout)) {
-        bool ok = false;
-        timeoutMs = parser.value(timeout).toInt(&ok);
-        if (!ok || timeoutMs < 10 || timeoutMs > 60000)
-            return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
-    }
+    if (parser.isSet(timeout) && !numberIn(parser.value(timeout), 10, 60000, &timeoutMs))
+        return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
+    if (parser.isSet(maxClientsOption)
+        && !numberIn(parser.value(maxClientsOption), 1, 100000, &maxClients))
+        return fail(QStringLiteral("--max-clients takes a number from 1 to 100000"), exitStatus);
+    if (parser.isSet(idleOption) && !numberIn(parser.value(idleOption), 1, 86400, &idleTimeoutS))
+        return fail(QStringLiteral("--idle-timeout takes seconds from 1 to 86400"), exitStatus);
     if (parser.isSet(statusInterval)) {
         bool ok = false;
         statusIntervalMs = parser.value(statusInterval).toInt(&ok);
@@ -276,6 +300,8 @@ QString AgentOptions::describe() const
         << listenPort << '\n';
     out << "events " << (eventsPath.isEmpty() ? QStringLiteral("-") : eventsPath) << '\n';
     out << "timeout " << timeoutMs << " ms\n";
+    out << "max-clients " << maxClients << '\n';
+    out << "idle-timeout " << idleTimeoutS << " s\n";
     out << "status-interval " << statusIntervalMs << " ms\n";
     if (metricsAddress.isNull()) {
         out << "metrics -\n";

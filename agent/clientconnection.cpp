@@ -2,27 +2,63 @@
 
 #include "commands.h"
 #include "devicesession.h"
+#include "eventthrottle.h"
 #include "journal.h"
 #include "peersocket.h"
 
 #include <QJsonObject>
 #include <QTcpSocket>
 
+namespace {
+
+// A browser's request line ("POST / HTTP/1.1") or header line ("Host: ..."): a web page
+// sending its request here, with commands in its body. No command has a colon, and none is
+// an upper-case word followed by a path.
+bool looksLikeHttp(const QByteArray &line)
+{
+    const int blank = line.indexOf(' ');
+    if (blank >= 3 && blank <= 7 && line.size() > blank + 1) {
+        const QByteArray method = line.left(blank);
+        const char next = line.at(blank + 1);
+        if (method.toUpper() == method && method.toLower() != method
+            && (next == '/' || next == '*' || line.mid(blank + 1, 4).toLower() == "http"))
+            return true;
+    }
+    if (line.contains(" HTTP/"))
+        return true;
+    const int colon = line.indexOf(':');
+    if (colon <= 0)
+        return false;
+    for (int i = 0; i < colon; ++i) {
+        const char c = line.at(i);
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+              || c == '-'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 ClientConnection::ClientConnection(QTcpSocket *socket,
                                    AccessPolicy::Role role,
                                    DeviceSession *device,
                                    Journal *journal,
+                                   EventThrottle *throttle,
                                    QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_role(role)
     , m_device(device)
     , m_journal(journal)
+    , m_throttle(throttle)
 {
     m_channel = new PeerSocket(socket, this);
+    m_socket->setReadBufferSize(ReadBufferBytes);
     // Replies are small and each one is awaited; none should wait for the one before it.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+    m_address = socket->peerAddress().toString();
+    m_peer = QStringLiteral("%1:%2").arg(m_address).arg(socket->peerPort());
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readLines);
     // A client that has sent all it will send still gets the answers it asked for.
     connect(m_channel, &PeerSocket::peerFinished, this, [this] {
@@ -30,10 +66,25 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
         writeReadyReplies();
     });
     connect(m_channel, &PeerSocket::closed, this, [this] {
-        m_journal->record(QStringLiteral("client_disconnected"),
-                          {{QStringLiteral("client"), m_peer}});
+        m_throttle->record(m_address,
+                           QStringLiteral("client_disconnected"),
+                           {{QStringLiteral("client"), m_peer}});
         close();
     });
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        drop(tr("idle for %1 s").arg(m_idleTimer.interval() / 1000));
+    });
+    m_lineTimer.setSingleShot(true);
+    m_lineTimer.setInterval(LineTimeoutMs);
+    connect(&m_lineTimer, &QTimer::timeout, this, [this] {
+        drop(tr("line unfinished for %1 s").arg(LineTimeoutMs / 1000));
+    });
+}
+
+void ClientConnection::setIdleTimeout(int ms)
+{
+    m_idleTimer.start(ms);
 }
 
 void ClientConnection::close()
@@ -41,39 +92,82 @@ void ClientConnection::close()
     if (m_closed)
         return;
     m_closed = true;
+    m_idleTimer.stop();
+    m_lineTimer.stop();
     m_channel->abort();
     emit finished();
 }
 
 void ClientConnection::readLines()
 {
-    const QVector<LineSplitter::Line> lines = m_splitter.feed(m_socket->readAll());
+    if (m_closed)
+        return;
+    const QVector<LineSplitter::Line> lines = m_splitter.feed(m_socket->read(ReadSliceBytes));
+    if (m_idleTimer.interval() > 0)
+        m_idleTimer.start();
+    // Timed from the line's first byte, not its last: a byte now and then does not renew it.
+    if (!m_splitter.inLine())
+        m_lineTimer.stop();
+    else if (!m_lineTimer.isActive() || !lines.isEmpty())
+        m_lineTimer.start();
     for (const LineSplitter::Line &line : lines) {
         if (m_closed)
             return;
+        // Before any line of it is run.
+        if (looksLikeHttp(line.text)) {
+            drop(tr("HTTP request"));
+            return;
+        }
         if (line.overlong) {
-            if (!m_junkReported)
-                m_journal->record(QStringLiteral("client_junk"),
-                                  {{QStringLiteral("client"), m_peer},
-                                   {QStringLiteral("reason"), QStringLiteral("overlong line")}});
-            m_junkReported = true;
+            junk(QStringLiteral("overlong line"));
             continue;
         }
         handle(line.text);
     }
+    // More is waiting: the other clients and the device get their turn first.
+    if (!m_closed && !m_readQueued && m_socket->bytesAvailable() > 0) {
+        m_readQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_readQueued = false;
+                readLines();
+            },
+            Qt::QueuedConnection);
+    } else if (m_inputEnded) {
+        // The last of a client that has hung up: its answers, then the end.
+        writeReadyReplies();
+    }
+}
+
+void ClientConnection::junk(const QString &reason)
+{
+    if (++m_junkLines > MaxJunkLines) {
+        drop(tr("more than %1 junk lines").arg(MaxJunkLines));
+        return;
+    }
+    // Said once: what follows of it costs no more rows.
+    if (m_junkLines == 1)
+        m_throttle->record(m_address,
+                           QStringLiteral("client_junk"),
+                           {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
 }
 
 void ClientConnection::handle(const QByteArray &line)
 {
     const Command::Parsed command = Command::parse(line);
     const auto askFor = [this](::Reply::Kind kind) {
-        if (m_replies.size() >= MaxPendingReplies) {
+        // Counted are those the device has yet to answer; those answered at once from the
+        // agent's own reading wait only for the ones before them, within a looser bound.
+        if (m_unanswered >= MaxPendingReplies || m_replies.size() >= MaxQueuedReplies) {
             drop(tr("too many questions unanswered"));
             return;
         }
         auto reply = std::make_shared<Reply>();
         m_replies.enqueue(reply);
+        ++m_unanswered;
         m_device->ask(kind, this, [this, reply](const QByteArray &frame) {
+            --m_unanswered;
             reply->frame = frame;
             reply->ready = true;
             writeReadyReplies();
@@ -90,11 +184,7 @@ void ClientConnection::handle(const QByteArray &line)
         askFor(::Reply::Kind::Measurement);
         return;
     case Command::Parsed::Invalid:
-        if (!m_junkReported)
-            m_journal->record(QStringLiteral("client_junk"),
-                              {{QStringLiteral("client"), m_peer},
-                               {QStringLiteral("reason"), command.error}});
-        m_junkReported = true;
+        junk(command.error);
         return;
     default:
         break;
@@ -103,13 +193,13 @@ void ClientConnection::handle(const QByteArray &line)
     // leading zeros the client used; the journal says what the device got.
     const QString text = Command::format(command);
     if (m_role != AccessPolicy::Role::Controller) {
-        m_journal->record(QStringLiteral("setting_refused"),
-                          {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
+        m_throttle->record(m_address,
+                           QStringLiteral("setting_refused"),
+                           {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
         return;
     }
-    m_journal->record(QStringLiteral("setting"),
-                      {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
-    m_device->pass(text);
+    // Journalled once it has left for the device, or as dropped if it cannot.
+    m_device->pass(text, m_peer);
 }
 
 void ClientConnection::writeReadyReplies()
@@ -122,14 +212,16 @@ void ClientConnection::writeReadyReplies()
     }
     if (!m_closed && m_channel->bytesToWrite() > MaxQueuedBytes)
         drop(tr("not reading its replies"));
-    else if (!m_closed && m_inputEnded && m_replies.isEmpty())
+    else if (!m_closed && m_inputEnded && m_replies.isEmpty() && !m_readQueued
+             && m_socket->bytesAvailable() == 0)
         m_channel->finish();
 }
 
 void ClientConnection::drop(const QString &reason)
 {
-    m_journal->record(QStringLiteral("client_dropped"),
-                      {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
+    m_throttle->record(m_address,
+                       QStringLiteral("client_dropped"),
+                       {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
     emit dropped();
     close();
 }

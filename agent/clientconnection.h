@@ -7,10 +7,12 @@
 #include <QObject>
 #include <QQueue>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
 class DeviceSession;
+class EventThrottle;
 class Journal;
 class PeerSocket;
 class QTcpSocket;
@@ -26,14 +28,27 @@ public:
     static constexpr qint64 MaxQueuedBytes = 64 * 1024;
     // Questions still waiting for the device; more is a flood, not a client.
     static constexpr int MaxPendingReplies = 256;
+    // Replies, answered or not, waiting behind one still unanswered.
+    static constexpr int MaxQueuedReplies = 4096;
+    // A line begun and not ended within this long is a client holding the connection open.
+    static constexpr int LineTimeoutMs = 10000;
+    // Read at most this much at a time, and let the others have their turn between.
+    static constexpr qint64 ReadSliceBytes = 16 * 1024;
+    // What Qt may hold unread for the client; beyond it the client waits on its socket.
+    static constexpr qint64 ReadBufferBytes = 64 * 1024;
+    // Junk lines a client may send before it is taken for something else than a client.
+    static constexpr int MaxJunkLines = 4;
 
     ClientConnection(QTcpSocket *socket,
                      AccessPolicy::Role role,
                      DeviceSession *device,
                      Journal *journal,
+                     EventThrottle *throttle,
                      QObject *parent = nullptr);
 
     QString peer() const { return m_peer; }
+    // Closes the connection once the client has sent nothing for `ms`.
+    void setIdleTimeout(int ms);
     // Closes the connection without another word.
     void close();
 
@@ -51,6 +66,7 @@ private:
 
     void readLines();
     void handle(const QByteArray &line);
+    void junk(const QString &reason);
     void drop(const QString &reason);
     void writeReadyReplies();
 
@@ -62,7 +78,15 @@ private:
     QString m_peer;
     LineSplitter m_splitter;
     QQueue<std::shared_ptr<Reply>> m_replies;
-    bool m_junkReported = false;
+    QTimer m_idleTimer;
+    QTimer m_lineTimer;
+    // The client's events, a row a second for each kind from one address, so that one
+    // reconnecting again and again cannot fill the disk.
+    EventThrottle *m_throttle = nullptr;
+    QString m_address;
+    int m_junkLines = 0;
+    int m_unanswered = 0; // questions the device has yet to answer
+    bool m_readQueued = false;
     bool m_inputEnded = false; // the client sends no more
     bool m_closed = false;
 };

@@ -32,6 +32,24 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
     connect(device, &DeviceSession::noReply, this, [this](const QString &command) {
         m_journal->record(QStringLiteral("no_reply"), {{QStringLiteral("command"), command}});
     });
+    // A setting is journalled when it has left for the amplifier, not when a client sent it.
+    connect(device,
+            &DeviceSession::settingSent,
+            this,
+            [this](const QString &line, const QString &client) {
+                m_journal->record(QStringLiteral("setting"),
+                                  {{QStringLiteral("client"), client},
+                                   {QStringLiteral("command"), line}});
+            });
+    connect(device,
+            &DeviceSession::settingDropped,
+            this,
+            [this](const QString &line, const QString &client, const QString &reason) {
+                m_journal->record(QStringLiteral("setting_dropped"),
+                                  {{QStringLiteral("client"), client},
+                                   {QStringLiteral("command"), line},
+                                   {QStringLiteral("reason"), reason}});
+            });
     connect(device, &DeviceSession::identified, this, &EventWatch::onIdentified);
     connect(device, &DeviceSession::settingsRead, this, &EventWatch::onSettingsRead);
     connect(device, &DeviceSession::measured, this, &EventWatch::onMeasured);

@@ -12,12 +12,36 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+// Each client holds two descriptors (one to write its answers after it has hung up); the
+// agent's own files, the device and the telemetry need about this many besides.
+constexpr rlim_t OwnDescriptors = 64;
+
+void warnIfFewDescriptors(int maxClients)
+{
+    rlimit limit = {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return;
+    if (limit.rlim_cur < 2 * rlim_t(maxClients) + OwnDescriptors)
+        QTextStream(stderr) << "korvane-agent: only " << limit.rlim_cur
+                            << " file descriptors for up to " << maxClients
+                            << " clients: connections wait while they run out\n";
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // A file size limit fails the journal's writes, as a full disk does, instead of ending
+    // the agent.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("korvane-agent"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
 
@@ -34,7 +58,8 @@ int main(int argc, char *argv[])
     Journal journal;
     QString error;
     if (!options.eventsPath.isEmpty() && !journal.open(options.eventsPath, &error)) {
-        err << "korvane-agent: cannot open " << options.eventsPath << ": " << error << '\n';
+        // The error names the file.
+        err << "korvane-agent: cannot open " << error << '\n';
         return 1;
     }
 
@@ -42,6 +67,9 @@ int main(int argc, char *argv[])
     device.setStatusInterval(options.statusIntervalMs);
     EventWatch watch(&device, &journal);
     AgentServer server(&device, options.access, &journal);
+    server.setMaxClients(options.maxClients);
+    server.setIdleTimeout(options.idleTimeoutS * 1000);
+    warnIfFewDescriptors(options.maxClients);
     if (!server.listen(options.listenAddress, options.listenPort)) {
         err << "korvane-agent: cannot listen on " << options.listenAddress.toString() << ':'
             << options.listenPort << ": " << server.errorString() << '\n';
@@ -69,6 +97,9 @@ int main(int argc, char *argv[])
                                                                        options.mqttIntervalMs},
                                                &telemetry,
                                                &journal);
+        QObject::connect(mqtt.get(), &MqttPublisher::eventDropped, &telemetry, [&] {
+            telemetry.countDroppedMqttEvent();
+        });
         mqtt->start();
     };
     if (!options.mqttHost.isEmpty()) {

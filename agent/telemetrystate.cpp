@@ -42,6 +42,9 @@ TelemetryState::TelemetryState(DeviceSession *device,
     connect(server, &AgentServer::clientDropped, this, [this] {
         count(&m_snapshot.droppedClients);
     });
+    connect(server, &AgentServer::clientRefused, this, [this] {
+        count(&m_snapshot.refusedClients);
+    });
 }
 
 void TelemetryState::answered()

@@ -29,19 +29,23 @@ public:
         quint64 linkLosses = 0;
         quint64 faultEvents = 0;
         quint64 droppedClients = 0;
+        quint64 refusedClients = 0;
+        quint64 droppedMqttEvents = 0;
 
         bool hasReadings() const { return up && readings.fieldCount > 0; }
         bool hasSettings() const { return up && settings.fieldCount > 0; }
     };
 
     // The counters follow the link losses of `device`, the faults `watch` sees and the
-    // clients `server` drops.
+    // clients `server` drops or refuses.
     TelemetryState(DeviceSession *device,
                    EventWatch *watch,
                    AgentServer *server,
                    QObject *parent = nullptr);
 
     const Snapshot &snapshot() const { return m_snapshot; }
+    // An event the MQTT publisher could not pass on.
+    void countDroppedMqttEvent() { count(&m_snapshot.droppedMqttEvents); }
 
 signals:
     void changed();

@@ -4,6 +4,7 @@
 // with its telemetry on: /metrics scraped every second and MQTT at 10 messages a second; a
 // fourth puts the same clients before a simulator that keeps a 9600-baud line's pace.
 // Usage: bench_agent [seconds per phase] [clients] (default 30 and 50).
+#include "agentclients.h"
 #include "frameassembler.h"
 #include "procstats.h"
 #include "serverprocess.h"
@@ -65,44 +66,6 @@ private:
     quint16 m_devicePort = 0;
 };
 
-// One client polling at 10 Hz, timing each reply.
-class Poller : public QObject
-{
-public:
-    Poller(quint16 port, std::vector<double> *latenciesMs)
-        : m_latencies(latenciesMs)
-    {
-        connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
-            for (const char byte : m_socket.readAll()) {
-                if (m_assembler.push(byte) && m_asked.isValid()) {
-                    m_latencies->push_back(m_asked.nsecsElapsed() / 1e6);
-                    m_asked.invalidate();
-                    ++replies;
-                }
-            }
-        });
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (m_asked.isValid())
-                return; // the last one is still on its way
-            m_asked.start();
-            m_socket.write("Meas\r\n");
-        });
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-        // Spread the clients over the poll period, as independent programs would be.
-        QTimer::singleShot(int(QRandomGenerator::global()->bounded(100)), this, [this] {
-            m_timer.start(100);
-        });
-    }
-    qint64 replies = 0;
-
-private:
-    QTcpSocket m_socket;
-    QTimer m_timer;
-    QElapsedTimer m_asked;
-    FrameAssembler m_assembler;
-    std::vector<double> *m_latencies;
-};
-
 // Asks for /metrics once a second, as a Prometheus server would, counting whole answers.
 class Scraper : public QObject
 {
@@ -131,23 +94,6 @@ public:
 private:
     QTimer m_timer;
 };
-
-// Runs the event loop for `ms`. (QTest::qWait sleeps 10 ms between rounds, which would show
-// up in every latency measured here.)
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())))];
-}
 
 struct Phase
 {

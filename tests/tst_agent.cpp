@@ -54,13 +54,13 @@ public:
             &m_socket, &QIODevice::readyRead, [&] { return m_frames.size() >= count; }, 10000);
     }
     // The agent closed the connection (or never kept it).
-    bool waitForClose()
+    bool waitForClose(int timeoutMs = 10000)
     {
         return waitUntil(
             &m_socket,
             &QAbstractSocket::stateChanged,
             [&] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
-            10000);
+            timeoutMs);
     }
     // Asks Status and returns the reply.
     Reply::Status status()
@@ -103,25 +103,39 @@ private slots:
     void clientsFollowTheDevice();
     void badUpstream_data();
     void badUpstream();
+    void readBackAfterSetting();
+    void noSettingLostInSilence();
+    void silentDevice();
     void clientThatNeverReadsIsDropped();
+    void connectionsClosed_data();
+    void connectionsClosed();
+    void manyConnections_data();
+    void manyConnections();
     void unansweredQuestions_data();
     void unansweredQuestions();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
+    void journalOnAFullDisk();
     void settingsChangedElsewhere_data();
     void settingsChangedElsewhere();
     void exampleOptionsParse();
 
 private:
-    // Starts the simulator (with `simArguments`) and an agent in front of it.
-    bool startPair(const QStringList &simArguments, const QStringList &agentArguments = {});
+    // Starts the simulator (with `simArguments`) and an agent in front of it, after the
+    // shell commands `limits` (such as "ulimit -n 64") if any.
+    bool startPair(const QStringList &simArguments,
+                   const QStringList &agentArguments = {},
+                   const QString &limits = QString());
     // Starts an agent in front of `device` (--host ... or --serial ...).
     // `freshJournal`: the events file is removed first.
     bool startAgent(const QStringList &device,
                     const QStringList &agentArguments,
+                    const QString &limits = QString(),
                     bool freshJournal = true);
     QList<QJsonObject> journal() const;
     QStringList journalEvents() const;
+    // The reasons of the journal's rows of `event`.
+    QStringList reasons(const QString &event) const;
 
     std::unique_ptr<SimProcess> m_sim;
     std::unique_ptr<SimProcess> m_agent;
@@ -134,7 +148,9 @@ void tst_Agent::initTestCase()
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
 }
 
-bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &agentArguments)
+bool tst_Agent::startPair(const QStringList &simArguments,
+                          const QStringList &agentArguments,
+                          const QString &limits)
 {
     m_agent.reset();
     m_sim = std::make_unique<SimProcess>();
@@ -149,24 +165,33 @@ bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &ag
                                                  QStringLiteral("--port"),
                                                  QString::number(m_sim->port())};
     // Served once the agent has the amplifier's identity.
-    return startAgent(device, agentArguments)
+    return startAgent(device, agentArguments, limits)
            && m_agent->waitForReport(QStringLiteral("model_identified"));
 }
 
 bool tst_Agent::startAgent(const QStringList &device,
                            const QStringList &agentArguments,
+                           const QString &limits,
                            bool freshJournal)
 {
     if (freshJournal)
         QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
     m_agent = std::make_unique<SimProcess>();
-    if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
-                               device + agentArguments
-                                   + QStringList{QStringLiteral("--listen"),
-                                                 QStringLiteral("127.0.0.1:0"),
-                                                 QStringLiteral("--events"),
-                                                 m_folder.filePath(
-                                                     QStringLiteral("events.jsonl"))})) {
+    QString program = QStringLiteral(KORVANE_AGENT_PATH);
+    QStringList arguments = device + agentArguments
+                            + QStringList{QStringLiteral("--listen"),
+                                          QStringLiteral("127.0.0.1:0"),
+                                          QStringLiteral("--events"),
+                                          m_folder.filePath(QStringLiteral("events.jsonl"))};
+    if (!limits.isEmpty()) {
+        // The shell sets the limits on itself and becomes the agent.
+        arguments = QStringList{QStringLiteral("-c"),
+                                limits + QStringLiteral(" && exec \"$0\" \"$@\""),
+                                program}
+                    + arguments;
+        program = QStringLiteral("/bin/sh");
+    }
+    if (!m_agent->startProgram(program, arguments)) {
         qWarning("%s", qPrintable(m_agent->errorString()));
         return false;
     }
@@ -184,6 +209,16 @@ QList<QJsonObject> tst_Agent::journal() const
             rows.append(QJsonDocument::fromJson(line).object());
     }
     return rows;
+}
+
+QStringList tst_Agent::reasons(const QString &event) const
+{
+    QStringList found;
+    for (const QJsonObject &row : journal()) {
+        if (row.value(QStringLiteral("event")).toString() == event)
+            found.append(row.value(QStringLiteral("reason")).toString());
+    }
+    return found;
 }
 
 QStringList tst_Agent::journalEvents() const
@@ -273,8 +308,9 @@ void tst_Agent::clientsGetOwnRepliesInOrder()
     // Junk, an overlong line and a bad command are dropped whole; the probe's empty lines
     // vanish.
     const QByteArray noise = "xx\r\n" + QByteArray(300, 'S') + "\r\nSetGain 9 1\r\n\r\n\r\n";
+    // (Once: a client sending junk line after line is dropped.)
     for (int round = 0; round < 5; ++round) {
-        first.send("?\r\nStatus\r\n" + noise + "Meas\r\nMeas\r\n");
+        first.send("?\r\nStatus\r\n" + (round == 0 ? noise : QByteArray()) + "Meas\r\nMeas\r\n");
         second.send("Meas\r\nStatus\r\n?\r\n\r\nMeas\r\n");
     }
     QVERIFY(first.waitForFrames(20));
@@ -480,6 +516,187 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     QVERIFY(reader.waitForFrames(served + 1));
 }
 
+void tst_Agent::readBackAfterSetting()
+{
+    // A slow amplifier, so that queries wait in line behind each other.
+    QVERIFY(startPair({QStringLiteral("--delay"), QStringLiteral("20")}));
+    Client other(m_agent->port());
+    Client client(m_agent->port());
+    QVERIFY(other.status().fieldCount > 0);
+    for (int i = 0; i < 20; ++i) {
+        // A Status asked before the setting, and one after it.
+        other.send("Status\r\n");
+        const int linearity = 10 + i;
+        client.send("SetLin " + QByteArray::number(linearity) + "\r\nStatus\r\n");
+        QVERIFY(client.waitForFrames(i + 1));
+        QCOMPARE(Reply::decodeStatus(client.frames().last()).linearityPct, linearity);
+    }
+}
+
+void tst_Agent::noSettingLostInSilence()
+{
+    // A slow amplifier that drops the link after every 20 replies.
+    QVERIFY(startPair({QStringLiteral("--delay"),
+                       QStringLiteral("20"),
+                       QStringLiteral("--drop-after"),
+                       QStringLiteral("20")}));
+    int next = 1000;
+    for (int round = 0; round < 40 && next < 1060; ++round) {
+        // Once the link is back up after a drop.
+        const int ups = m_agent->stderrText().count(QLatin1String(" link_up "));
+        Client client(m_agent->port());
+        if (client.waitForClose(500)) {
+            QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), ups + 1, 30000));
+            continue;
+        }
+        // Settings (out of range, so that the simulator names each one it carries out) and
+        // questions between, until the link drops and the agent closes the client.
+        for (int asked = 1; asked <= 10; ++asked) {
+            client.send("SetLin " + QByteArray::number(next++) + "\r\nMeas\r\n");
+            const auto settled = [&] {
+                return client.frames().size() >= asked
+                       || client.socket().state() != QAbstractSocket::ConnectedState;
+            };
+            if (!QTest::qWaitFor(settled, 10000)
+                || client.socket().state() != QAbstractSocket::ConnectedState)
+                break;
+        }
+    }
+    QVERIFY(m_agent->stderrText().contains(QLatin1String("link_down")));
+    // Every setting journalled as made reached the amplifier; every other one is said.
+    QStringList made;
+    int dropped = 0;
+    for (const QJsonObject &row : journal()) {
+        const QString event = row.value(QStringLiteral("event")).toString();
+        if (event == QLatin1String("setting"))
+            made.append(row.value(QStringLiteral("command")).toString());
+        else if (event == QLatin1String("setting_dropped"))
+            ++dropped;
+    }
+    QVERIFY(made.size() > 20);
+    // The simulator reports each setting it carried out (a second's repeats as a count).
+    const auto carriedOut = [this] {
+        int count = 0;
+        const QRegularExpression repeats(QStringLiteral(R"((\d+) more like this .*out of range)"));
+        for (const QString &line : m_sim->stderrText().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = repeats.match(line);
+            if (match.hasMatch())
+                count += match.captured(1).toInt();
+            else if (line.contains(QLatin1String("out of range")))
+                ++count;
+        }
+        return count;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(carriedOut() >= made.size(), 10000);
+    qInfo("%d settings made, %d dropped, %d sent, %d carried out",
+          int(made.size()),
+          dropped,
+          next - 1000,
+          carriedOut());
+}
+
+void tst_Agent::silentDevice()
+{
+    // It answers 30 replies on each connection, then nothing while it still listens.
+    QVERIFY(startPair({QStringLiteral("--mute-after"), QStringLiteral("30")}));
+    Client client(m_agent->port());
+    QVERIFY(client.status().fieldCount > 0);
+    QVERIFY(m_agent->waitForReport(QStringLiteral("no reply for 5 s"), 1, 30000));
+    QVERIFY(client.waitForClose());
+    QVERIFY(reasons(QStringLiteral("link_down"))
+                .join(QLatin1Char(' '))
+                .contains(QLatin1String("no reply")));
+    // And the agent tries again: the simulator answers the new connection.
+    QVERIFY(m_agent->waitForReport(QStringLiteral("link_up"), 2, 30000));
+    Client again(m_agent->port());
+    QVERIFY(again.status().fieldCount > 0);
+}
+
+void tst_Agent::connectionsClosed_data()
+{
+    QTest::addColumn<QStringList>("agentArguments");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("idle") << QStringList{QStringLiteral("--idle-timeout"), QStringLiteral("1")}
+                          << QByteArray() << QStringLiteral("idle for 1 s");
+    QTest::newRow("unfinished line")
+        << QStringList() << QByteArray("Meas\r\nMea") << QStringLiteral("line unfinished");
+    QTest::newRow("overlong line never ended")
+        << QStringList() << QByteArray(1000, 'M') << QStringLiteral("line unfinished");
+    // A web page's request, such as a browser (or curl -d) sends: its body is never run.
+    QTest::newRow("HTTP POST") << QStringList()
+                               << QByteArray("POST / HTTP/1.1\r\nHost: 127.0.0.1:2101\r\n"
+                                             "User-Agent: curl/7.88.1\r\nAccept: */*\r\n"
+                                             "Content-Length: 10\r\nContent-Type: "
+                                             "application/x-www-form-urlencoded\r\n\r\n"
+                                             "SetLin 7\r\n")
+                               << QStringLiteral("HTTP request");
+    QTest::newRow("HTTP header first")
+        << QStringList() << QByteArray("Host: 127.0.0.1\r\nSetLin 7\r\n")
+        << QStringLiteral("HTTP request");
+    QTest::newRow("junk lines") << QStringList()
+                                << QByteArray("a\r\nb\r\nc\r\nd\r\ne\r\nSetLin 7\r\n")
+                                << QStringLiteral("more than 4 junk lines");
+}
+
+void tst_Agent::connectionsClosed()
+{
+    QFETCH(QStringList, agentArguments);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, reason);
+    QVERIFY(startPair({}, agentArguments));
+    Client client(m_agent->port());
+    QVERIFY(client.socket().waitForConnected(5000));
+    client.send(sent);
+    QVERIFY(client.waitForClose(30000));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("client_dropped")));
+    QVERIFY2(reasons(QStringLiteral("client_dropped")).join(QLatin1Char(' ')).contains(reason),
+             qPrintable(m_agent->stderrText()));
+    QCOMPARE(reasons(QStringLiteral("client_dropped")).size(), 1);
+    // Nothing of it reached the amplifier, and the next client is served.
+    Client next(m_agent->port());
+    const Reply::Status status = next.status();
+    QVERIFY(status.fieldCount > 0);
+    QVERIFY(status.linearityPct != 7);
+}
+
+void tst_Agent::manyConnections_data()
+{
+    QTest::addColumn<QStringList>("agentArguments");
+    QTest::addColumn<QString>("limits");
+    QTest::addColumn<int>("connections");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("more than --max-clients")
+        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("3")} << QString() << 6
+        << QStringLiteral("reason=too many clients");
+    QTest::newRow("descriptors run out")
+        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("200")}
+        << QStringLiteral("ulimit -n 64") << 60 << QStringLiteral("accept_failed");
+}
+
+void tst_Agent::manyConnections()
+{
+    QFETCH(QStringList, agentArguments);
+    QFETCH(QString, limits);
+    QFETCH(int, connections);
+    QFETCH(QString, report);
+    QVERIFY(startPair({}, agentArguments, limits));
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < connections; ++i) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, m_agent->port());
+        QVERIFY(crowd.back()->waitForConnected(5000));
+    }
+    QVERIFY(m_agent->waitForReport(report));
+    // Once they have gone (and the agent has seen them go), it serves again.
+    crowd.clear();
+    const auto served = [this] {
+        Client next(m_agent->port());
+        return !next.waitForClose(1000) && next.status().fieldCount > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(served(), 20000);
+}
+
 void tst_Agent::unansweredQuestions_data()
 {
     QTest::addColumn<int>("questions");
@@ -617,11 +834,52 @@ void tst_Agent::journalOfAFault()
                         QStringLiteral("--port"),
                         QString::number(m_sim->port())},
                        {},
+                       QString(),
                        false));
     QVERIFY(m_agent->waitForReport(QStringLiteral("model_identified")));
     QVERIFY(journal().size() > rows);
     QCOMPARE(journal().first().value(QStringLiteral("event")).toString(), QStringLiteral("started"));
     QCOMPARE(journalEvents().count(QStringLiteral("started")), 2);
+}
+
+void tst_Agent::journalOnAFullDisk()
+{
+    // A file size limit of 8 KiB (in 512-byte blocks) stands in for a full disk.
+    QVERIFY(startPair({}, {}, QStringLiteral("ulimit -f 16")));
+    const QString full = QStringLiteral("cannot write the journal");
+    for (int i = 0; i < 500 && !m_agent->stderrText().contains(full); ++i) {
+        // From one address after another: a row each, not one a second.
+        Client client(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i % 250)));
+        QVERIFY(client.status().fieldCount > 0);
+    }
+    QVERIFY(m_agent->waitForReport(full));
+    // Space comes back: the rows that follow are whole, and the file has no part of a row.
+    QFile file(m_folder.filePath(QStringLiteral("events.jsonl")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    // Up to the last whole row, short of the limit.
+    QVERIFY2(before.endsWith('\n') && before.size() < 8192,
+             qPrintable(QString::number(before.size())));
+    QVERIFY(file.resize(0));
+    for (int i = 0; i < 500 && !m_agent->stderrText().contains(QStringLiteral("written again"));
+         ++i) {
+        // From one address after another: a row each, not one a second.
+        Client client(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i % 250)));
+        QVERIFY(client.status().fieldCount > 0);
+    }
+    QVERIFY(m_agent->waitForReport(QStringLiteral("the journal is written again")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    QVERIFY(rows.size() > 1);
+    for (const QByteArray &row : rows) {
+        if (row.isEmpty())
+            continue;
+        QJsonParseError error{};
+        QJsonDocument::fromJson(row, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, row.constData());
+    }
+    QCOMPARE(m_agent->stderrText().count(full), 1);
 }
 
 void tst_Agent::settingsChangedElsewhere_data()

@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -164,19 +165,45 @@ private:
     ServerProcess m_process;
 };
 
-// A stand-in broker that takes connections and answers them badly.
+// A stand-in broker that takes connections and answers them badly: at once and then closes
+// (`flood` < 0), or after the client's first bytes, keeping the connection, reading and
+// discarding what comes and sending `flood` bytes more, a slice at a time.
 class BadBroker : public QObject
 {
 public:
-    explicit BadBroker(const QByteArray &answer)
+    explicit BadBroker(const QByteArray &answer, int flood = -1)
     {
-        connect(&m_server, &QTcpServer::newConnection, this, [this, answer] {
+        connect(&m_server, &QTcpServer::newConnection, this, [this, answer, flood] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++connections;
-                socket->write(answer);
-                socket->flush();
-                socket->disconnectFromHost();
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                if (flood < 0) {
+                    socket->write(answer);
+                    socket->flush();
+                    socket->disconnectFromHost();
+                    continue;
+                }
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, socket, [socket, answer, flood] {
+                    socket->readAll();
+                    if (socket->property("answered").toBool())
+                        return;
+                    socket->setProperty("answered", true);
+                    socket->write(answer);
+                    auto *timer = new QTimer(socket);
+                    connect(timer, &QTimer::timeout, socket, [socket, timer, flood] {
+                        const int sent = socket->property("sent").toInt();
+                        if (sent >= flood || socket->state() != QAbstractSocket::ConnectedState) {
+                            timer->stop();
+                            return;
+                        }
+                        if (socket->bytesToWrite() < 256 * 1024) {
+                            socket->write(QByteArray(64 * 1024, 'x'));
+                            socket->setProperty("sent", sent + 64 * 1024);
+                        }
+                    });
+                    timer->start(5);
+                });
             }
         });
         m_server.listen(QHostAddress::LocalHost, 0);
@@ -201,12 +228,15 @@ private slots:
     void metricsFollowTheDevice();
     void badRequests_data();
     void badRequests();
+    void slowRequestIsCutOff_data();
     void slowRequestIsCutOff();
     void prometheusScrapesTheAgent();
     void mqttTelemetry();
     void brokerStoppedAndRestarted();
     void brokerAnswersBadly_data();
     void brokerAnswersBadly();
+    void brokerAbuses_data();
+    void brokerAbuses();
     void silentDeviceShowsNothingStale();
 
 private:
@@ -298,6 +328,7 @@ void tst_AgentTelemetry::metricsPage()
     QCOMPARE(sample(page, "korvane_fault"), QByteArray("0"));
     QCOMPARE(sample(page, "korvane_status_code"), QByteArray("48"));
     QCOMPARE(sample(page, "korvane_link_losses_total"), QByteArray("0"));
+    QCOMPARE(sample(page, "korvane_refused_clients_total"), QByteArray("0"));
     // The settings as the device states them.
     const Reply::Status status = Reply::decodeStatus(ask(m_agent->port(), "Status"));
     QCOMPARE(status.fieldCount, Reply::StatusFieldCount);
@@ -353,11 +384,13 @@ void tst_AgentTelemetry::silentDeviceShowsNothingStale()
                                    QStringLiteral("--metrics"),
                                    QStringLiteral("127.0.0.1:0")}));
     QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply")));
-    const QByteArray page = scrape();
-    QCOMPARE(sample(page, "korvane_up"), QByteArray("0"));
+    // (Silent for 5 s, the link is opened again and the simulator answers 30 more: on a
+    // loaded machine the page is looked at while it is silent.)
+    QByteArray page;
+    QTRY_COMPARE(sample(page = scrape(), "korvane_up"), QByteArray("0"));
     QVERIFY2(!page.contains("korvane_temperature_celsius{"), page.constData());
     // The last reading is not handed out as an answer either.
-    QCOMPARE(ask(m_agent->port(), "Meas"), QByteArray());
+    QTRY_COMPARE(ask(m_agent->port(), "Meas"), QByteArray());
 }
 
 void tst_AgentTelemetry::metricsFollowTheDevice()
@@ -429,21 +462,50 @@ void tst_AgentTelemetry::badRequests()
     QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
 }
 
+void tst_AgentTelemetry::slowRequestIsCutOff_data()
+{
+    QTest::addColumn<int>("connections");
+    QTest::addColumn<int>("addresses");
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("more than the slots, one address") << 40 << 1;
+    QTest::newRow("every slot, from four addresses") << 32 << 4;
+    QTest::newRow("more than every slot") << 64 << 8;
+}
+
 void tst_AgentTelemetry::slowRequestIsCutOff()
 {
+    QFETCH(int, connections);
+    QFETCH(int, addresses);
     QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
     QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
-    QTcpSocket slow;
-    slow.connectToHost(QHostAddress::LocalHost, metricsPort());
-    QVERIFY(slow.waitForConnected(5000));
-    slow.write("GET /metr");
-    // Others are served while it dawdles, and the library closes it after its timeout.
+    // From addresses other than the scraper's, a byte every second each, never done.
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < connections; ++i) {
+        slow.push_back(std::make_unique<QTcpSocket>());
+        slow.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i % addresses)));
+        slow.back()->connectToHost(QHostAddress::LocalHost, metricsPort());
+        QVERIFY(slow.back()->waitForConnected(5000));
+        slow.back()->write("GET /metr");
+    }
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, &trickle, [&] {
+        for (const auto &socket : slow) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write("i");
+        }
+    });
+    trickle.start(1000);
+    // Others are served while they dawdle (with every slot taken, as soon as the first are
+    // cut off), and each is cut off within seconds.
     QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
-    QVERIFY(waitUntil(
-        &slow,
-        &QAbstractSocket::stateChanged,
-        [&] { return slow.state() == QAbstractSocket::UnconnectedState; },
-        30000));
+    for (const auto &socket : slow) {
+        QVERIFY(waitUntil(
+            socket.get(),
+            &QAbstractSocket::stateChanged,
+            [&] { return socket->state() == QAbstractSocket::UnconnectedState; },
+            30000));
+    }
+    QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
 }
 
 void tst_AgentTelemetry::prometheusScrapesTheAgent()
@@ -665,6 +727,71 @@ void tst_AgentTelemetry::brokerAnswersBadly()
     QTRY_VERIFY_WITH_TIMEOUT(broker.connections >= 3, 20000);
     QCOMPARE(Reply::kindOf(ask(m_agent->port(), "Meas")), Reply::Kind::Measurement);
     QCOMPARE(m_agent->stderrText().count(QLatin1String("mqtt_failed")), 1);
+    QVERIFY(m_agent->stop());
+}
+
+void tst_AgentTelemetry::brokerAbuses_data()
+{
+    const QByteArray connack("\x20\x02\x00\x00", 4);
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("flood");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("never acknowledges") << connack << 0 << QString();
+    // A PUBLISH announcing 256 MiB, and megabytes of it.
+    QTest::newRow("huge packet") << connack + QByteArray("\x30\xff\xff\xff\x7f", 5) << (16 << 20)
+                                 << QStringLiteral("more than a publisher is owed");
+    // Then a packet of the reserved type 0.
+    QTest::newRow("acknowledges, then garbage")
+        << connack + QByteArray(2, '\0') << 0 << QStringLiteral("mqtt_lost");
+}
+
+void tst_AgentTelemetry::brokerAbuses()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(int, flood);
+    QFETCH(QString, report);
+    BadBroker broker(answer, flood);
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(broker.port()),
+                       QStringLiteral("--name"),
+                       QStringLiteral("lab1"),
+                       QStringLiteral("--metrics"),
+                       QStringLiteral("127.0.0.1:0"),
+                       QStringLiteral("--max-clients"),
+                       QStringLiteral("1000")}));
+    if (report.isEmpty()) {
+        QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected")));
+        // Each client coming and going is two events (a row a second per address, for 1 024
+        // addresses at a time): more than the 1 000 the agent keeps for the broker.
+        // (Through the event loop: the agent's standard error is read meanwhile.)
+        for (int i = 0; i < 1200; ++i) {
+            QTcpSocket client;
+            client.bind(
+                QHostAddress(QStringLiteral("127.0.%1.%2").arg(1 + i / 250).arg(2 + i % 250)));
+            client.connectToHost(QHostAddress::LocalHost, m_agent->port());
+            client.write("Meas\r\n");
+            QVERIFY(waitUntil(
+                &client, &QIODevice::readyRead, [&] { return client.bytesAvailable() > 0; }, 10000));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(sample(scrape(), "korvane_mqtt_dropped_events_total").toInt() > 0,
+                                 10000);
+        QVERIFY(!m_agent->stderrText().contains(QLatin1String("mqtt_lost")));
+    } else {
+        QVERIFY(m_agent->waitForReport(report, 1, 20000));
+    }
+    if (report == QLatin1String("mqtt_lost")) {
+        // Each connection breaks at once; the pause before the next still grows.
+        QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected"), 4, 30000));
+        QList<QDateTime> connected;
+        for (const QString &line : m_agent->stderrText().split(QLatin1Char('\n'))) {
+            if (line.contains(QLatin1String(" mqtt_connected ")))
+                connected.append(
+                    QDateTime::fromString(line.section(QLatin1Char(' '), 0, 0), Qt::ISODateWithMs));
+        }
+        QVERIFY2(connected.at(2).msecsTo(connected.at(3)) >= 1500,
+                 qPrintable(m_agent->stderrText()));
+    }
+    QCOMPARE(Reply::kindOf(ask(m_agent->port(), "Meas")), Reply::Kind::Measurement);
     QVERIFY(m_agent->stop());
 }
 

@@ -25,6 +25,11 @@ int main(int argc, char *argv[])
     int exitStatus = 0;
     if (!options.parse(QCoreApplication::arguments(), &exitStatus))
         return exitStatus;
+    QString fileError;
+    if (!options.security.loadFiles(&fileError)) {
+        QTextStream(stderr) << "korvane-agent: " << fileError << '\n';
+        return 1;
+    }
     if (options.checkOnly) {
         std::fputs(qPrintable(options.describe()), stdout);
         return 0;
@@ -62,12 +67,13 @@ int main(int argc, char *argv[])
     }
     std::unique_ptr<MqttPublisher> mqtt;
     const auto startMqtt = [&](const QString &model) {
-        mqtt = std::make_unique<MqttPublisher>(MqttPublisher::Settings{options.mqttHost,
-                                                                       options.mqttPort,
-                                                                       options.topicPrefix(model),
-                                                                       options.mqttIntervalMs},
-                                               &telemetry,
-                                               &journal);
+        MqttPublisher::Settings settings;
+        settings.host = options.mqttHost;
+        settings.port = options.mqttPort;
+        settings.prefix = options.topicPrefix(model);
+        settings.intervalMs = options.mqttIntervalMs;
+        options.security.applyTo(&settings);
+        mqtt = std::make_unique<MqttPublisher>(settings, &telemetry, &journal);
         mqtt->start();
     };
     if (!options.mqttHost.isEmpty()) {

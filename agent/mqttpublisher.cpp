@@ -4,6 +4,7 @@
 #include "telemetrystate.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -50,6 +51,30 @@ MqttPublisher::MqttPublisher(const Settings &settings,
                        Offline,
                        1,
                        true);
+    if (!m_settings.user.isEmpty())
+        mosquitto_username_pw_set(m_client,
+                                  m_settings.user.toUtf8().constData(),
+                                  m_settings.password.isEmpty() ? nullptr
+                                                                : m_settings.password.constData());
+    if (!m_settings.caFile.isEmpty()) {
+        // The files were read and checked at start; the library verifies the broker's
+        // certificate and its name by default, and that is not turned off.
+        mosquitto_tls_set(m_client,
+                          QFile::encodeName(m_settings.caFile).constData(),
+                          nullptr,
+                          m_settings.certFile.isEmpty()
+                              ? nullptr
+                              : QFile::encodeName(m_settings.certFile).constData(),
+                          m_settings.keyFile.isEmpty()
+                              ? nullptr
+                              : QFile::encodeName(m_settings.keyFile).constData(),
+                          nullptr);
+    }
+    // A failed handshake comes back as "A TLS error occurred"; the library's log says why.
+    mosquitto_log_callback_set(m_client, [](mosquitto *, void *self, int level, const char *text) {
+        if (level == MOSQ_LOG_ERR)
+            static_cast<MqttPublisher *>(self)->m_libraryError = QString::fromUtf8(text);
+    });
     mosquitto_connect_callback_set(m_client, [](mosquitto *, void *self, int code) {
         static_cast<MqttPublisher *>(self)->onConnack(code);
     });
@@ -160,7 +185,11 @@ void MqttPublisher::onResolved(const QHostInfo &info)
     }
     m_phase = Phase::Connecting;
     m_connecting.start();
-    const QByteArray address = info.addresses().first().toString().toLatin1();
+    // A broker's certificate names the broker, not its address: with TLS the library is given
+    // the name, which the system now resolves at once, having just done it.
+    const QByteArray address = m_settings.caFile.isEmpty()
+                                   ? info.addresses().first().toString().toLatin1()
+                                   : m_settings.host.toUtf8();
     const int result = mosquitto_connect_async(m_client,
                                                address.constData(),
                                                m_settings.port,
@@ -201,8 +230,12 @@ void MqttPublisher::service()
 void MqttPublisher::afterIo(int result)
 {
     if (result != MOSQ_ERR_SUCCESS) {
-        fail(m_refusedCode ? QString::fromUtf8(mosquitto_connack_string(m_refusedCode))
-                           : reasonOf(result));
+        QString reason = m_refusedCode ? QString::fromUtf8(mosquitto_connack_string(m_refusedCode))
+                                       : reasonOf(result);
+        if (result == MOSQ_ERR_TLS && !m_libraryError.isEmpty())
+            reason += QLatin1String(" (") + m_libraryError + QLatin1Char(')');
+        m_libraryError.clear();
+        fail(reason);
         return;
     }
     watchSocket();

@@ -34,6 +34,13 @@ public:
         quint16 port = 1883;
         QString prefix; // topics are PREFIX/status, PREFIX/state and PREFIX/events
         int intervalMs = 1000;
+        // Logging in; no user: anonymous.
+        QString user;
+        QByteArray password;
+        // TLS, on with an authority to verify the broker against; a client certificate.
+        QString caFile;
+        QString certFile;
+        QString keyFile;
     };
 
     MqttPublisher(const Settings &settings,
@@ -84,6 +91,7 @@ private:
     int m_lookupId = -1;
     bool m_failureReported = false;
     int m_refusedCode = 0;
+    QString m_libraryError; // what the library logged as an error last, such as a TLS failure
     int m_offlineMid = -1;
     bool m_offlineAcknowledged = false;
 };

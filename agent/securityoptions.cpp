@@ -1,0 +1,112 @@
+#include "securityoptions.h"
+
+#include "secretfile.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+#include <QTextStream>
+
+namespace {
+
+const char *const SingleFileOptions[] = {"mqtt-user",
+                                         "mqtt-password-file",
+                                         "mqtt-cafile",
+                                         "mqtt-cert",
+                                         "mqtt-key"};
+
+} // namespace
+
+void SecurityOptions::addOptions(QCommandLineParser *parser) const
+{
+    parser->addOptions({
+        {QStringLiteral("mqtt-user"),
+         QStringLiteral("Log in to the MQTT broker as <name>."),
+         QStringLiteral("name")},
+        {QStringLiteral("mqtt-password-file"),
+         QStringLiteral("The MQTT password is the first line of <file> (readable by its owner "
+                        "alone)."),
+         QStringLiteral("file")},
+        {QStringLiteral("mqtt-cafile"),
+         QStringLiteral("Speak TLS to the broker and verify it against the authorities in "
+                        "<file> (port 8883 by default then)."),
+         QStringLiteral("file")},
+        {QStringLiteral("mqtt-cert"),
+         QStringLiteral("Show the broker the client certificate in <file>."),
+         QStringLiteral("file")},
+        {QStringLiteral("mqtt-key"),
+         QStringLiteral("The private key of --mqtt-cert, in <file> (readable by its owner "
+                        "alone)."),
+         QStringLiteral("file")},
+    });
+}
+
+bool SecurityOptions::read(const QCommandLineParser &parser, bool mqtt, QString *error)
+{
+    for (const char *name : SingleFileOptions) {
+        const QString option = QLatin1String(name);
+        if (parser.values(option).size() > 1) {
+            *error = QStringLiteral("--%1 given more than once").arg(option);
+            return false;
+        }
+        if (parser.isSet(option) && parser.value(option).isEmpty()) {
+            *error = QStringLiteral("--%1 is empty").arg(option);
+            return false;
+        }
+        if (parser.isSet(option) && !mqtt) {
+            *error = QStringLiteral("--%1 goes with --mqtt").arg(option);
+            return false;
+        }
+    }
+    mqttUser = parser.value(QStringLiteral("mqtt-user"));
+    mqttPasswordFile = parser.value(QStringLiteral("mqtt-password-file"));
+    mqttTls.caFile = parser.value(QStringLiteral("mqtt-cafile"));
+    mqttTls.certFile = parser.value(QStringLiteral("mqtt-cert"));
+    mqttTls.keyFile = parser.value(QStringLiteral("mqtt-key"));
+    if (!mqttPasswordFile.isEmpty() && mqttUser.isEmpty()) {
+        *error = QStringLiteral("--mqtt-password-file goes with --mqtt-user");
+        return false;
+    }
+    if (mqttTls.certFile.isEmpty() != mqttTls.keyFile.isEmpty()) {
+        *error = QStringLiteral("--mqtt-cert and --mqtt-key go together");
+        return false;
+    }
+    if (!mqttTls.certFile.isEmpty() && !mqttUsesTls()) {
+        *error = QStringLiteral("--mqtt-cert goes with --mqtt-cafile, which turns TLS on");
+        return false;
+    }
+    return true;
+}
+
+bool SecurityOptions::loadFiles(QString *error)
+{
+    if (!mqttPasswordFile.isEmpty()
+        && !SecretFile::readPassword(mqttPasswordFile, &mqttPassword, error))
+        return false;
+    return mqttTls.load(error);
+}
+
+void SecurityOptions::describe(QTextStream &out) const
+{
+    if (!mqttUser.isEmpty()) {
+        out << "mqtt-user " << mqttUser;
+        if (!mqttPasswordFile.isEmpty())
+            out << " (password from " << mqttPasswordFile << ')';
+        out << '\n';
+    }
+    if (mqttUsesTls()) {
+        out << "mqtt-tls verify with " << mqttTls.caFile;
+        if (!mqttTls.certFile.isEmpty())
+            out << ", certificate " << mqttTls.certFile;
+        out << '\n';
+    }
+}
+
+void SecurityOptions::applyTo(MqttPublisher::Settings *settings) const
+{
+    settings->user = mqttUser;
+    settings->password = mqttPassword;
+    settings->caFile = mqttTls.caFile;
+    settings->certFile = mqttTls.certFile;
+    settings->keyFile = mqttTls.keyFile;
+}

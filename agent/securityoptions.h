@@ -1,0 +1,39 @@
+#pragma once
+
+#include "tlsfiles.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include "mqttpublisher.h"
+
+class QCommandLineParser;
+class QTextStream;
+
+// The options that secure the agent's transports: the MQTT broker's login and TLS. Secrets
+// come from files (a command line is for everyone to see in `ps`), and those files are
+// read, and refused when other users may read them, before anything starts.
+struct SecurityOptions
+{
+    static constexpr quint16 DefaultMqttTlsPort = 8883;
+
+    QString mqttUser;
+    QString mqttPasswordFile;
+    QByteArray mqttPassword; // read from mqttPasswordFile by loadFiles()
+    TlsFiles mqttTls;        // the broker's authority turns TLS on
+
+    bool mqttUsesTls() const { return !mqttTls.caFile.isEmpty(); }
+    quint16 defaultMqttPort(quint16 plainPort) const
+    {
+        return mqttUsesTls() ? DefaultMqttTlsPort : plainPort;
+    }
+
+    void addOptions(QCommandLineParser *parser) const;
+    // Takes the options from a parsed command line; false with `error` set on a mistake.
+    // `mqtt` tells whether a broker is given.
+    bool read(const QCommandLineParser &parser, bool mqtt, QString *error);
+    // Reads and checks the files named; false with `error` naming the file.
+    bool loadFiles(QString *error);
+    void describe(QTextStream &out) const;
+    void applyTo(MqttPublisher::Settings *settings) const;
+};

@@ -1,0 +1,69 @@
+#include "tlsfiles.h"
+
+#include "secretfile.h"
+
+#include <QFile>
+
+bool TlsFiles::load(QString *error)
+{
+    if (!caFile.isEmpty() && !readCertificates(caFile, &authorities, error))
+        return false;
+    if (certFile.isEmpty() != keyFile.isEmpty()) {
+        *error = QStringLiteral("a certificate and its key go together");
+        return false;
+    }
+    if (certFile.isEmpty())
+        return true;
+    return readCertificates(certFile, &chain, error) && readKey(keyFile, &key, error);
+}
+
+QSslConfiguration TlsFiles::configuration(const QSslConfiguration &base) const
+{
+    QSslConfiguration config = base;
+    if (!authorities.isEmpty())
+        config.setCaCertificates(authorities);
+    if (!chain.isEmpty()) {
+        config.setLocalCertificateChain(chain);
+        config.setPrivateKey(key);
+    }
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    return config;
+}
+
+bool TlsFiles::readCertificates(const QString &path,
+                                QList<QSslCertificate> *certificates,
+                                QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    *certificates = QSslCertificate::fromDevice(&file, QSsl::Pem);
+    if (certificates->isEmpty()) {
+        *error = QStringLiteral("%1 holds no PEM certificate").arg(path);
+        return false;
+    }
+    return true;
+}
+
+bool TlsFiles::readKey(const QString &path, QSslKey *key, QString *error)
+{
+    QByteArray pem;
+    if (!SecretFile::read(path, &pem, error))
+        return false;
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        const QSslKey candidate(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!candidate.isNull()) {
+            *key = candidate;
+            return true;
+        }
+    }
+    *error = QStringLiteral("%1 holds no unencrypted PEM private key").arg(path);
+    return false;
+}
+
+QString TlsFiles::commonName(const QSslCertificate &certificate)
+{
+    return certificate.subjectInfo(QSslCertificate::CommonName).value(0);
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QList>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QString>
+
+// The PEM files of one end of a TLS connection: the authorities it trusts, its own
+// certificate and its private key, read and checked before any connection is made.
+struct TlsFiles
+{
+    QString caFile;   // empty: the system's authorities
+    QString certFile; // empty: no certificate of its own
+    QString keyFile;
+
+    QList<QSslCertificate> authorities;
+    QList<QSslCertificate> chain; // its own certificate first
+    QSslKey key;
+
+    // Reads the files named; false with `error` naming the file that will not do. The key
+    // must be the owner's alone (SecretFile).
+    bool load(QString *error);
+    // `base` with these authorities, certificate and key, verifying the peer.
+    QSslConfiguration configuration(
+        const QSslConfiguration &base = QSslConfiguration::defaultConfiguration()) const;
+
+    // One or more certificates from a PEM file; false with `error` set if it holds none.
+    static bool readCertificates(const QString &path,
+                                 QList<QSslCertificate> *certificates,
+                                 QString *error);
+    // A private key (RSA, EC or DSA) from a PEM file that only its owner may read.
+    static bool readKey(const QString &path, QSslKey *key, QString *error);
+    // The first common name of a certificate's subject; empty if it has none.
+    static QString commonName(const QSslCertificate &certificate);
+};

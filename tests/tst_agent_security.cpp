@@ -1,0 +1,387 @@
+#include "childprocess.h"
+#include "frameassembler.h"
+#include "replies.h"
+#include "serverprocess.h"
+#include "simprocess.h"
+#include "testcertificates.h"
+#include "waiting.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+const QString AgentUser = QStringLiteral("lab1-agent");
+const QString AgentPassword = QStringLiteral("s3cret agent");
+const QString WatcherUser = QStringLiteral("watcher");
+const QString WatcherPassword = QStringLiteral("watch it");
+
+bool writeFile(const QString &path, const QByteArray &contents, QFile::Permissions permissions)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && file.write(contents) == contents.size() && file.setPermissions(permissions);
+}
+
+constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
+
+} // namespace
+
+// korvane-agent's secured transports against the real servers: a broker that wants a login
+// and speaks TLS, certificates made for each run.
+class tst_AgentSecurity : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void mqttLogin_data();
+    void mqttLogin();
+    void mqttOverTls_data();
+    void mqttOverTls();
+    void secretFilesChecked_data();
+    void secretFilesChecked();
+
+private:
+    bool startPair(const QStringList &agentArguments, const QString &awaited);
+    // A broker that refuses anonymous clients, on a plain and a TLS listener.
+    bool startBroker(ServerProcess *broker, quint16 plainPort, quint16 tlsPort);
+    // The retained status under korvane/lab1, as a subscriber with a login sees it.
+    QString retainedStatus(const QStringList &connection);
+
+    std::unique_ptr<SimProcess> m_sim;
+    std::unique_ptr<SimProcess> m_agent;
+    QTemporaryDir m_folder;
+    TestCertificates m_certificates;
+    QString m_agentPasswordFile;
+};
+
+void tst_AgentSecurity::initTestCase()
+{
+    if (!TestCertificates::available())
+        QSKIP("openssl is not installed (Debian package openssl)");
+    QVERIFY2(m_certificates.makeAuthority(QStringLiteral("lab-ca"))
+                 && m_certificates.makeAuthority(QStringLiteral("foreign-ca"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("broker"),
+                                         QStringLiteral("localhost"))
+                 && m_certificates.issue(QStringLiteral("foreign-ca"),
+                                         QStringLiteral("impostor"),
+                                         QStringLiteral("localhost")),
+             qPrintable(m_certificates.errorString()));
+    m_agentPasswordFile = m_folder.filePath(QStringLiteral("mqtt-password"));
+    QVERIFY(writeFile(m_agentPasswordFile, AgentPassword.toUtf8() + '\n', OwnerOnly));
+}
+
+bool tst_AgentSecurity::startPair(const QStringList &agentArguments, const QString &awaited)
+{
+    m_agent.reset();
+    m_sim = std::make_unique<SimProcess>();
+    if (!m_sim->start()) {
+        qWarning("%s", qPrintable(m_sim->errorString()));
+        return false;
+    }
+    m_agent = std::make_unique<SimProcess>();
+    if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                               QStringList{QStringLiteral("--host"),
+                                           QStringLiteral("127.0.0.1"),
+                                           QStringLiteral("--port"),
+                                           QString::number(m_sim->port()),
+                                           QStringLiteral("--listen"),
+                                           QStringLiteral("127.0.0.1:0")}
+                                   + agentArguments)) {
+        qWarning("%s", qPrintable(m_agent->errorString()));
+        return false;
+    }
+    return m_agent->waitForReport(awaited, 1, 30000);
+}
+
+bool tst_AgentSecurity::startBroker(ServerProcess *broker, quint16 plainPort, quint16 tlsPort)
+{
+    const QString passwords = m_folder.filePath(QStringLiteral("mosquitto.passwd"));
+    QFile::remove(passwords);
+    for (const auto &[user, password] :
+         {std::pair{AgentUser, AgentPassword}, std::pair{WatcherUser, WatcherPassword}}) {
+        QProcess add;
+        const QStringList create = QFile::exists(passwords) ? QStringList()
+                                                            : QStringList{QStringLiteral("-c")};
+        add.start(ServerProcess::find(QStringLiteral("mosquitto_passwd")),
+                  create + QStringList{QStringLiteral("-b"), passwords, user, password});
+        if (!add.waitForFinished(30000) || add.exitCode() != 0) {
+            qWarning("mosquitto_passwd: %s", add.readAllStandardError().constData());
+            return false;
+        }
+    }
+    const QString acl = m_folder.filePath(QStringLiteral("mosquitto.acl"));
+    const QString config = m_folder.filePath(QStringLiteral("mosquitto.conf"));
+    // Run as root, the broker would change to its own user, and a change of user cancels the
+    // signal that ends it with the test: it stays who it is.
+    const passwd *self = getpwuid(geteuid());
+    if (!writeFile(acl,
+                   "user " + AgentUser.toUtf8()
+                       + "\ntopic write korvane/lab1/#\n"
+                         "user "
+                       + WatcherUser.toUtf8() + "\ntopic read korvane/#\n",
+                   OwnerOnly)
+        || !writeFile(config,
+                      "per_listener_settings false\nallow_anonymous false\npassword_file "
+                          + passwords.toUtf8() + "\nacl_file " + acl.toUtf8()
+                          + "\npersistence false\nlog_dest stderr\nlog_type all\nuser "
+                          + QByteArray(self ? self->pw_name : "root") + "\nlistener "
+                          + QByteArray::number(plainPort) + " 127.0.0.1\nlistener "
+                          + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile "
+                          + m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()
+                          + "\ncertfile "
+                          + m_certificates.certificate(QStringLiteral("broker")).toUtf8()
+                          + "\nkeyfile " + m_certificates.key(QStringLiteral("broker")).toUtf8()
+                          + '\n',
+                      OwnerOnly))
+        return false;
+    if (!broker->start(ServerProcess::find(QStringLiteral("mosquitto")),
+                       {QStringLiteral("-c"), config},
+                       QStringLiteral(" running"))) {
+        qWarning("%s", qPrintable(broker->errorString()));
+        return false;
+    }
+    return true;
+}
+
+QString tst_AgentSecurity::retainedStatus(const QStringList &connection)
+{
+    // It exits after one message, the retained one at once.
+    ChildProcess subscriber;
+    subscriber.start(ServerProcess::find(QStringLiteral("mosquitto_sub")),
+                     connection
+                         + QStringList{QStringLiteral("-u"),
+                                       WatcherUser,
+                                       QStringLiteral("-P"),
+                                       WatcherPassword,
+                                       QStringLiteral("-t"),
+                                       QStringLiteral("korvane/lab1/status"),
+                                       QStringLiteral("-C"),
+                                       QStringLiteral("1"),
+                                       QStringLiteral("-W"),
+                                       QStringLiteral("20")});
+    if (!subscriber.waitForFinished(30000))
+        return subscriber.errorString();
+    return QString::fromUtf8(subscriber.readAllStandardOutput().trimmed()
+                             + subscriber.readAllStandardError().trimmed());
+}
+
+void tst_AgentSecurity::mqttLogin_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QString>("reason"); // empty: it publishes
+
+    QTest::newRow("right password") << AgentUser << AgentPassword.toUtf8() << QString();
+    QTest::newRow("wrong password") << AgentUser << QByteArray("guess") << "not authori";
+    QTest::newRow("unknown user") << QStringLiteral("nobody") << AgentPassword.toUtf8()
+                                  << "not authori";
+}
+
+void tst_AgentSecurity::mqttLogin()
+{
+    QFETCH(QString, user);
+    QFETCH(QByteArray, password);
+    QFETCH(QString, reason);
+    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
+        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
+        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    const quint16 plainPort = ServerProcess::freePort();
+    ServerProcess broker;
+    QVERIFY(startBroker(&broker, plainPort, ServerProcess::freePort()));
+    const QString passwordFile = m_folder.filePath(QStringLiteral("login-password"));
+    QVERIFY(writeFile(passwordFile, password + '\n', OwnerOnly));
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(plainPort),
+                       QStringLiteral("--name"),
+                       QStringLiteral("lab1"),
+                       QStringLiteral("--mqtt-user"),
+                       user,
+                       QStringLiteral("--mqtt-password-file"),
+                       passwordFile},
+                      QStringLiteral("model_identified")));
+    if (reason.isEmpty()) {
+        QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected"), 1, 20000));
+        QCOMPARE(retainedStatus({QStringLiteral("-h"),
+                                 QStringLiteral("127.0.0.1"),
+                                 QStringLiteral("-p"),
+                                 QString::number(plainPort)}),
+                 QStringLiteral("online"));
+        return;
+    }
+    // Refused: said once, tried again after the back-off, never in a tight loop.
+    QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_failed"), 1, 20000));
+    QVERIFY2(m_agent->stderrText().contains(reason), qPrintable(m_agent->stderrText()));
+    QElapsedTimer tries;
+    tries.start();
+    QVERIFY(broker.waitForOutput(QStringLiteral("not authorised"), 3, 30000));
+    QVERIFY2(tries.elapsed() >= 1000, qPrintable(QString::number(tries.elapsed())));
+    QVERIFY(broker.output().count(QStringLiteral("not authorised")) < 10);
+    QCOMPARE(m_agent->stderrText().count(QLatin1String("mqtt_failed")), 1);
+    QVERIFY(!m_agent->stderrText().contains(QLatin1String("mqtt_connected")));
+    // The amplifier's clients are served all the while.
+    QTcpSocket client;
+    client.connectToHost(QHostAddress::LocalHost, m_agent->port());
+    QVERIFY(client.waitForConnected(5000));
+    client.write("Meas\r\n");
+    FrameAssembler assembler;
+    QByteArray frame;
+    QVERIFY(waitUntil(
+        &client,
+        &QIODevice::readyRead,
+        [&] {
+            for (const char byte : client.readAll()) {
+                if (frame.isEmpty() && assembler.push(byte))
+                    frame = assembler.frame();
+            }
+            return !frame.isEmpty();
+        },
+        10000));
+    QCOMPARE(Reply::kindOf(frame), Reply::Kind::Measurement);
+    QVERIFY(m_agent->stop());
+}
+
+void tst_AgentSecurity::mqttOverTls_data()
+{
+    QTest::addColumn<QString>("authority");
+    QTest::addColumn<bool>("plainListener");
+    QTest::addColumn<QString>("reason"); // empty: it publishes
+
+    QTest::newRow("the lab's authority") << QStringLiteral("lab-ca") << false << QString();
+    // The broker's certificate is not signed by the authority the agent was given.
+    QTest::newRow("a foreign authority")
+        << QStringLiteral("foreign-ca") << false << QStringLiteral("certificate verify failed");
+    // The broker takes the handshake for a malformed packet and hangs up during it.
+    QTest::newRow("a plain listener") << QStringLiteral("lab-ca") << true << QStringLiteral("TLS");
+}
+
+void tst_AgentSecurity::mqttOverTls()
+{
+    QFETCH(QString, authority);
+    QFETCH(bool, plainListener);
+    QFETCH(QString, reason);
+    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
+        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
+        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    const quint16 plainPort = ServerProcess::freePort();
+    const quint16 tlsPort = ServerProcess::freePort();
+    ServerProcess broker;
+    QVERIFY(startBroker(&broker, plainPort, tlsPort));
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(plainListener ? plainPort : tlsPort),
+                       QStringLiteral("--name"),
+                       QStringLiteral("lab1"),
+                       QStringLiteral("--mqtt-user"),
+                       AgentUser,
+                       QStringLiteral("--mqtt-password-file"),
+                       m_agentPasswordFile,
+                       QStringLiteral("--mqtt-cafile"),
+                       m_certificates.certificate(authority)},
+                      QStringLiteral("model_identified")));
+    if (reason.isEmpty()) {
+        QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected"), 1, 20000));
+        QCOMPARE(retainedStatus({QStringLiteral("-h"),
+                                 QStringLiteral("127.0.0.1"),
+                                 QStringLiteral("-p"),
+                                 QString::number(tlsPort),
+                                 QStringLiteral("--cafile"),
+                                 m_certificates.certificate(QStringLiteral("lab-ca"))}),
+                 QStringLiteral("online"));
+    } else {
+        QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_failed"), 1, 20000));
+        QVERIFY2(m_agent->stderrText().contains(reason), qPrintable(m_agent->stderrText()));
+    }
+    QVERIFY(m_agent->stop());
+}
+
+void tst_AgentSecurity::secretFilesChecked_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("file"); // in the scratch folder, made with `permissions`
+    QTest::addColumn<int>("permissions");
+    QTest::addColumn<QString>("message"); // empty: accepted
+
+    const int ownerOnly = int(OwnerOnly);
+    const int groupReads = int(OwnerOnly | QFile::ReadGroup);
+    const int allRead = int(OwnerOnly | QFile::ReadGroup | QFile::ReadOther);
+    QTest::newRow("password, owner only") << "--mqtt-password-file"
+                                          << "password" << ownerOnly << QString();
+    QTest::newRow("password, everyone reads") << "--mqtt-password-file"
+                                              << "password" << allRead
+                                              << "password holds a secret but "
+                                                 "other users may read it (mode 0644)";
+    QTest::newRow("password, the group reads") << "--mqtt-password-file"
+                                               << "password" << groupReads << "(mode 0640)";
+    QTest::newRow("password, missing") << "--mqtt-password-file"
+                                       << "" << 0 << "cannot read ";
+    QTest::newRow("password, empty") << "--mqtt-password-file"
+                                     << "empty" << ownerOnly << "holds no password";
+    QTest::newRow("key, everyone reads") << "--mqtt-key"
+                                         << "key" << allRead << "(mode 0644)";
+    QTest::newRow("key, not a key")
+        << "--mqtt-key"
+        << "password" << ownerOnly << "holds no unencrypted PEM private key";
+    QTest::newRow("certificate, not one") << "--mqtt-cafile"
+                                          << "password" << ownerOnly << "holds no PEM certificate";
+}
+
+void tst_AgentSecurity::secretFilesChecked()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, file);
+    QFETCH(int, permissions);
+    QFETCH(QString, message);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(file.isEmpty() ? QStringLiteral("missing") : file);
+    if (file == QLatin1String("password") || file == QLatin1String("empty")) {
+        QVERIFY(writeFile(path,
+                          file == QLatin1String("empty") ? "\n" : "pass\n",
+                          QFile::Permissions(permissions)));
+    } else if (file == QLatin1String("key")) {
+        QFile key(m_certificates.key(QStringLiteral("broker")));
+        QVERIFY(key.open(QIODevice::ReadOnly));
+        QVERIFY(writeFile(path, key.readAll(), QFile::Permissions(permissions)));
+    }
+    // Whatever option is tried, the others it needs are right.
+    QStringList arguments{QStringLiteral("--host"),
+                          QStringLiteral("127.0.0.1"),
+                          QStringLiteral("--mqtt"),
+                          QStringLiteral("127.0.0.1"),
+                          QStringLiteral("--mqtt-user"),
+                          AgentUser,
+                          QStringLiteral("--check")};
+    const QStringList tls{QStringLiteral("--mqtt-cafile"),
+                          m_certificates.certificate(QStringLiteral("lab-ca")),
+                          QStringLiteral("--mqtt-cert"),
+                          m_certificates.certificate(QStringLiteral("broker")),
+                          QStringLiteral("--mqtt-key"),
+                          m_certificates.key(QStringLiteral("broker"))};
+    arguments += tls;
+    arguments += {QStringLiteral("--mqtt-password-file"), m_agentPasswordFile};
+    arguments[arguments.lastIndexOf(option) + 1] = path;
+
+    QProcess agent;
+    agent.start(QStringLiteral(KORVANE_AGENT_PATH), arguments);
+    QVERIFY(agent.waitForFinished(30000));
+    const QString errors = QString::fromLocal8Bit(agent.readAllStandardError());
+    if (message.isEmpty()) {
+        QVERIFY2(agent.exitCode() == 0, qPrintable(errors));
+        QVERIFY(agent.readAllStandardOutput().contains("mqtt-tls"));
+        return;
+    }
+    QCOMPARE(agent.exitCode(), 1);
+    QVERIFY2(errors.contains(message), qPrintable(errors));
+    QVERIFY2(errors.contains(path), qPrintable(errors));
+}
+
+QTEST_GUILESS_MAIN(tst_AgentSecurity)
+#include "tst_agent_security.moc"

@@ -114,6 +114,14 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         timeout(QStringLiteral("timeout"),
                 QStringLiteral("Wait <ms> for each reply of the amplifier (default 1000)."),
                 QStringLiteral("ms"));
+    const QCommandLineOption maxClientsOption(QStringLiteral("max-clients"),
+                                              QStringLiteral("Serve at most <n> clients at once "
+                                                             "(default 64); more are refused."),
+                                              QStringLiteral("n"));
+    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
+                                        QStringLiteral("Close a client that sends nothing for "
+                                                       "<s> seconds (default 300)."),
+                                        QStringLiteral("s"));
     const QCommandLineOption metricsOption(QStringLiteral("metrics"),
                                            QStringLiteral("Serve Prometheus metrics at /metrics on "
                                                           "<address:port> (default off)."),
@@ -146,6 +154,8 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                        control,
                        events,
                        timeout,
+                       maxClientsOption,
+                       idleOption,
                        metricsOption,
                        mqttOption,
                        nameOption,
@@ -176,6 +186,8 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                                              &listen,
                                              &events,
                                              &timeout,
+                                             &maxClientsOption,
+                                             &idleOption,
                                              &metricsOption,
                                              &mqttOption,
                                              &nameOption,
@@ -226,6 +238,18 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         if (!ok || timeoutMs < 10 || timeoutMs > 60000)
             return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
     }
+    if (parser.isSet(maxClientsOption)) {
+        bool ok = false;
+        maxClients = parser.value(maxClientsOption).toInt(&ok);
+        if (!ok || maxClients < 1 || maxClients > 100000)
+            return fail(QStringLiteral("--max-clients takes a number from 1 to 100000"), exitStatus);
+    }
+    if (parser.isSet(idleOption)) {
+        bool ok = false;
+        idleTimeoutS = parser.value(idleOption).toInt(&ok);
+        if (!ok || idleTimeoutS < 1 || idleTimeoutS > 86400)
+            return fail(QStringLiteral("--idle-timeout takes seconds from 1 to 86400"), exitStatus);
+    }
     if (parser.isSet(metricsOption)
         && !parseListen(parser.value(metricsOption), &metricsAddress, &metricsPort))
         return fail(QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725"),
@@ -270,6 +294,8 @@ QString AgentOptions::describe() const
         << listenPort << '\n';
     out << "events " << (eventsPath.isEmpty() ? QStringLiteral("-") : eventsPath) << '\n';
     out << "timeout " << timeoutMs << " ms\n";
+    out << "max-clients " << maxClients << '\n';
+    out << "idle-timeout " << idleTimeoutS << " s\n";
     if (metricsAddress.isNull()) {
         out << "metrics -\n";
     } else {

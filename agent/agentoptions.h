@@ -15,6 +15,8 @@ struct AgentOptions
     static constexpr int DefaultTimeoutMs = 1000;
     static constexpr quint16 DefaultMqttPort = 1883;
     static constexpr int DefaultMqttIntervalMs = 1000;
+    static constexpr int DefaultMaxClients = 64;
+    static constexpr int DefaultIdleTimeoutS = 300;
 
     AmplifierLink::Target device;
     QHostAddress listenAddress = QHostAddress::LocalHost;
@@ -22,6 +24,8 @@ struct AgentOptions
     AccessPolicy access;
     QString eventsPath;
     int timeoutMs = DefaultTimeoutMs;
+    int maxClients = DefaultMaxClients;
+    int idleTimeoutS = DefaultIdleTimeoutS;
     // Telemetry, off unless asked for: a null metrics address and an empty MQTT host.
     QHostAddress metricsAddress;
     quint16 metricsPort = 0;

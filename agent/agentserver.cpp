@@ -15,44 +15,54 @@ AgentServer::AgentServer(DeviceSession *device,
     , m_device(device)
     , m_access(access)
     , m_journal(journal)
+    , m_throttle(journal)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &AgentServer::acceptClients);
+    connect(&m_listener, &Listener::accepted, this, &AgentServer::acceptClient);
+    connect(&m_listener, &Listener::acceptFailed, this, [this](const QString &reason) {
+        m_throttle.record(QString(),
+                          QStringLiteral("accept_failed"),
+                          {{QStringLiteral("reason"), reason},
+                           {QStringLiteral("clients"), m_clients.size()}});
+    });
     connect(m_device, &DeviceSession::down, this, &AgentServer::closeClients);
 }
 
 bool AgentServer::listen(const QHostAddress &address, quint16 port)
 {
-    return m_server.listen(address, port);
+    return m_listener.listen(address, port);
 }
 
-void AgentServer::acceptClients()
+void AgentServer::acceptClient(QTcpSocket *socket)
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        const QString peer = socket->peerAddress().toString();
-        const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
-        QString refusal;
-        if (role == AccessPolicy::Role::Refused)
-            refusal = tr("address not allowed");
-        else if (!m_device->isUp())
-            refusal = tr("amplifier link down");
-        if (!refusal.isEmpty()) {
-            m_journal->record(QStringLiteral("client_refused"),
-                              {{QStringLiteral("client"), peer},
-                               {QStringLiteral("reason"), refusal}});
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        auto *client = new ClientConnection(socket, role, m_device, m_journal, this);
-        m_clients.append(client);
-        m_journal->record(QStringLiteral("client_connected"),
-                          {{QStringLiteral("client"), client->peer()},
-                           {QStringLiteral("role"), AccessPolicy::name(role)}});
-        connect(client, &ClientConnection::finished, this, [this, client] {
-            m_clients.removeOne(client);
-            client->deleteLater();
-        });
+    const QString peer = socket->peerAddress().toString();
+    const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
+    QString refusal;
+    if (role == AccessPolicy::Role::Refused)
+        refusal = tr("address not allowed");
+    else if (!m_device->isUp())
+        refusal = tr("amplifier link down");
+    else if (m_clients.size() >= m_maxClients)
+        refusal = tr("too many clients");
+    if (!refusal.isEmpty()) {
+        m_throttle.record(peer,
+                          QStringLiteral("client_refused"),
+                          {{QStringLiteral("client"), peer}, {QStringLiteral("reason"), refusal}});
+        socket->abort();
+        socket->deleteLater();
+        emit clientRefused();
+        return;
     }
+    auto *client = new ClientConnection(socket, role, m_device, m_journal, this);
+    client->setIdleTimeout(m_idleTimeoutMs);
+    m_clients.append(client);
+    m_journal->record(QStringLiteral("client_connected"),
+                      {{QStringLiteral("client"), client->peer()},
+                       {QStringLiteral("role"), AccessPolicy::name(role)}});
+    connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);
+    connect(client, &ClientConnection::finished, this, [this, client] {
+        m_clients.removeOne(client);
+        client->deleteLater();
+    });
 }
 
 void AgentServer::closeClients()

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "accesspolicy.h"
+#include "eventthrottle.h"
+#include "listener.h"
 
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
-#include <QTcpServer>
 
 class ClientConnection;
 class DeviceSession;
@@ -13,7 +14,8 @@ class Journal;
 
 // Serves the amplifier's protocol to the clients the access policy admits, while the
 // device link is up: when it goes down every client is closed, so that each one sees the
-// loss as it would see the amplifier's own.
+// loss as it would see the amplifier's own. The clients are bounded in number and in how long
+// they may stay silent, and a shortage of descriptors pauses accepting rather than ending it.
 class AgentServer : public QObject
 {
     Q_OBJECT
@@ -24,19 +26,30 @@ public:
                 Journal *journal,
                 QObject *parent = nullptr);
 
+    void setMaxClients(int count) { m_maxClients = count; }
+    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
     bool listen(const QHostAddress &address, quint16 port);
-    QHostAddress address() const { return m_server.serverAddress(); }
-    quint16 port() const { return m_server.serverPort(); }
-    QString errorString() const { return m_server.errorString(); }
+    QHostAddress address() const { return m_listener.address(); }
+    quint16 port() const { return m_listener.port(); }
+    QString errorString() const { return m_listener.errorString(); }
     int clientCount() const { return m_clients.size(); }
 
+signals:
+    // A connection turned away, whatever the reason.
+    void clientRefused();
+    // A client was dropped for what it did (not reading, flooding), not for a link loss.
+    void clientDropped();
+
 private:
-    void acceptClients();
+    void acceptClient(QTcpSocket *socket);
     void closeClients();
 
     DeviceSession *m_device = nullptr;
     AccessPolicy m_access;
     Journal *m_journal = nullptr;
-    QTcpServer m_server;
+    EventThrottle m_throttle;
+    Listener m_listener;
     QList<ClientConnection *> m_clients;
+    int m_maxClients = 64;
+    int m_idleTimeoutMs = 300000;
 };

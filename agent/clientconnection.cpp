@@ -25,6 +25,20 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readLines);
     connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::close);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::close);
+    m_idleTimer.setSingleShot(true);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        drop(tr("idle for %1 s").arg(m_idleTimer.interval() / 1000));
+    });
+    m_lineTimer.setSingleShot(true);
+    m_lineTimer.setInterval(LineTimeoutMs);
+    connect(&m_lineTimer, &QTimer::timeout, this, [this] {
+        drop(tr("line unfinished for %1 s").arg(LineTimeoutMs / 1000));
+    });
+}
+
+void ClientConnection::setIdleTimeout(int ms)
+{
+    m_idleTimer.start(ms);
 }
 
 void ClientConnection::close()
@@ -32,6 +46,8 @@ void ClientConnection::close()
     if (m_closed)
         return;
     m_closed = true;
+    m_idleTimer.stop();
+    m_lineTimer.stop();
     m_socket->abort();
     emit finished();
 }
@@ -39,6 +55,13 @@ void ClientConnection::close()
 void ClientConnection::readLines()
 {
     const QVector<LineSplitter::Line> lines = m_splitter.feed(m_socket->readAll());
+    if (m_idleTimer.interval() > 0)
+        m_idleTimer.start();
+    // Timed from the line's first byte, not its last: a byte now and then does not renew it.
+    if (!m_splitter.inLine())
+        m_lineTimer.stop();
+    else if (!m_lineTimer.isActive() || !lines.isEmpty())
+        m_lineTimer.start();
     for (const LineSplitter::Line &line : lines) {
         if (m_closed)
             return;
@@ -117,5 +140,6 @@ void ClientConnection::drop(const QString &reason)
 {
     m_journal->record(QStringLiteral("client_dropped"),
                       {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
+    emit dropped();
     close();
 }

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QQueue>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -25,6 +26,8 @@ public:
     static constexpr qint64 MaxQueuedBytes = 64 * 1024;
     // Questions still waiting for the device; more is a flood, not a client.
     static constexpr int MaxPendingReplies = 256;
+    // A line begun and not ended within this long is a client holding the connection open.
+    static constexpr int LineTimeoutMs = 10000;
 
     ClientConnection(QTcpSocket *socket,
                      AccessPolicy::Role role,
@@ -33,10 +36,14 @@ public:
                      QObject *parent = nullptr);
 
     QString peer() const { return m_peer; }
+    // Closes the connection once the client has sent nothing for `ms`.
+    void setIdleTimeout(int ms);
     // Closes the connection without another word.
     void close();
 
 signals:
+    // Dropped for its own conduct; finished() follows.
+    void dropped();
     void finished();
 
 private:
@@ -58,6 +65,8 @@ private:
     QString m_peer;
     LineSplitter m_splitter;
     QQueue<std::shared_ptr<Reply>> m_replies;
+    QTimer m_idleTimer;
+    QTimer m_lineTimer;
     bool m_junkReported = false;
     bool m_closed = false;
 };

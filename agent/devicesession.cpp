@@ -137,15 +137,29 @@ void DeviceSession::reconnectLater()
 
 void DeviceSession::onAnswered(const QByteArray &frame)
 {
+    // Clients get the frame as it goes on the wire; it is decoded here once for the rest.
     const QByteArray wire = FrameAssembler::Start + frame;
-    if (m_current.kind == Reply::Kind::Identification)
+    const Reply::Kind kind = m_current.kind;
+    if (kind == Reply::Kind::Identification)
         m_identity = wire;
-    if (m_current.kind == Reply::Kind::Measurement) {
+    if (kind == Reply::Kind::Measurement) {
         m_lastMeas = wire;
         m_measAge.start();
     }
     finishCurrent(wire);
-    emit frameReceived(frame);
+    switch (kind) {
+    case Reply::Kind::Identification:
+        emit identified(Reply::probeModelText(wire));
+        break;
+    case Reply::Kind::Status:
+        emit settingsRead(Reply::decodeStatus(frame));
+        break;
+    case Reply::Kind::Measurement:
+        emit measured(Reply::decodeMeasurement(frame));
+        break;
+    case Reply::Kind::Unknown:
+        break;
+    }
     runJobs();
 }
 

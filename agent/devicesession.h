@@ -51,8 +51,10 @@ signals:
     void up();
     void down(const QString &reason);
     void openFailed(const QString &reason);
-    // Every reply the device gave, without its NUL.
-    void frameReceived(const QByteArray &frame);
+    // The device's replies, each decoded once, as they come.
+    void identified(const QString &model);
+    void settingsRead(const Reply::Status &status);
+    void measured(const Reply::Measurement &meas);
     void noReply(const QString &command);
 
 private:

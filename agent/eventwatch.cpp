@@ -6,12 +6,6 @@
 
 #include <QJsonObject>
 
-namespace {
-
-const char *const Sensors[] = {"cell 1", "cell 2", "driver"};
-
-} // namespace
-
 EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
     : QObject(parent)
     , m_device(device)
@@ -38,34 +32,13 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
     connect(device, &DeviceSession::noReply, this, [this](const QString &command) {
         m_journal->record(QStringLiteral("no_reply"), {{QStringLiteral("command"), command}});
     });
-    connect(device, &DeviceSession::frameReceived, this, &EventWatch::onFrame);
+    connect(device, &DeviceSession::identified, this, &EventWatch::onIdentified);
+    connect(device, &DeviceSession::settingsRead, this, &EventWatch::onSettingsRead);
+    connect(device, &DeviceSession::measured, this, &EventWatch::onMeasured);
 }
 
-void EventWatch::onFrame(const QByteArray &frame)
+void EventWatch::onIdentified(const QString &model)
 {
-    switch (Reply::kindOf(frame)) {
-    case Reply::Kind::Identification:
-        onIdentification(frame);
-        break;
-    case Reply::Kind::Status: {
-        const Reply::Status status = Reply::decodeStatus(frame);
-        if (status.fieldCount >= 3) {
-            m_cellLimitC = status.maxCellTempC;
-            m_driverLimitC = status.maxDrvTempC;
-        }
-        break;
-    }
-    case Reply::Kind::Measurement:
-        onMeasurement(frame);
-        break;
-    case Reply::Kind::Unknown:
-        break;
-    }
-}
-
-void EventWatch::onIdentification(const QByteArray &frame)
-{
-    const QString model = Reply::probeModelText(FrameAssembler::Start + frame);
     if (!m_model.isEmpty() && model != m_model) {
         m_journal->record(QStringLiteral("model_changed"),
                           {{QStringLiteral("model"), model},
@@ -77,25 +50,37 @@ void EventWatch::onIdentification(const QByteArray &frame)
     m_model = model;
 }
 
-void EventWatch::onMeasurement(const QByteArray &frame)
+void EventWatch::onSettingsRead(const Reply::Status &status)
 {
-    const Reply::Measurement meas = Reply::decodeMeasurement(frame);
-    if (meas.fieldCount < 1)
+    if (status.has(Reply::StatusField::MaxDriverTemp)) {
+        m_cellLimitC = status.maxCellTempC;
+        m_driverLimitC = status.maxDrvTempC;
+    }
+}
+
+void EventWatch::onMeasured(const Reply::Measurement &meas)
+{
+    if (!meas.has(Reply::MeasField::StatusChar))
         return;
     onStatusCharacter(char(meas.statusChar));
-    const int limits[] = {m_cellLimitC, m_cellLimitC, m_driverLimitC};
-    for (int i = 0; i < 3 && i < meas.readingCount(); ++i) {
-        if (limits[i] < 0)
+    for (int i = 0; i < Reply::ReadingCount; ++i) {
+        const Reply::ReadingInfo &reading = Reply::Readings[i];
+        if (!reading.hasLimit || !meas.has(reading.field))
             continue;
-        const bool over = Reply::overLimit(meas.reading(i), limits[i]);
+        const int limit = reading.limit == Reply::StatusField::MaxCellTemp ? m_cellLimitC
+                                                                           : m_driverLimitC;
+        if (limit < 0)
+            continue;
+        const double tenths = meas.tenths(reading.field);
+        const bool over = Reply::overLimit(tenths, limit);
         if (over == m_over[i])
             continue;
         m_over[i] = over;
         m_journal->record(over ? QStringLiteral("temperature_over")
                                : QStringLiteral("temperature_back"),
-                          {{QStringLiteral("sensor"), QLatin1String(Sensors[i])},
-                           {QStringLiteral("celsius"), meas.reading(i) / 10.0},
-                           {QStringLiteral("limit_c"), limits[i]}});
+                          {{QStringLiteral("sensor"), QLatin1String(reading.name)},
+                           {QStringLiteral("celsius"), tenths / Reply::ReadingScale},
+                           {QStringLiteral("limit_c"), limit}});
     }
 }
 
@@ -107,9 +92,10 @@ void EventWatch::onStatusCharacter(char status)
     const bool isFault = status != Reply::NoFault;
     m_status = status;
     const QJsonObject details{{QStringLiteral("status"), QString(QLatin1Char(status))}};
-    if (isFault && !wasFault)
+    if (isFault && !wasFault) {
         m_journal->record(QStringLiteral("fault_set"), details);
-    else if (!isFault && wasFault)
+        emit faultSet();
+    } else if (!isFault && wasFault)
         m_journal->record(QStringLiteral("fault_cleared"), details);
     else if (isFault)
         m_journal->record(QStringLiteral("status_changed"), details);

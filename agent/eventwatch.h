@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QByteArray>
+#include "replies.h"
+
 #include <QObject>
 #include <QString>
 
@@ -16,10 +17,14 @@ class EventWatch : public QObject
 public:
     EventWatch(DeviceSession *device, Journal *journal, QObject *parent = nullptr);
 
+signals:
+    // The amplifier latched a fault it did not have before.
+    void faultSet();
+
 private:
-    void onFrame(const QByteArray &frame);
-    void onIdentification(const QByteArray &frame);
-    void onMeasurement(const QByteArray &frame);
+    void onIdentified(const QString &model);
+    void onSettingsRead(const Reply::Status &status);
+    void onMeasured(const Reply::Measurement &meas);
     void onStatusCharacter(char status);
 
     DeviceSession *m_device = nullptr;
@@ -28,6 +33,6 @@ private:
     int m_cellLimitC = -1; // -1 until a Status has said
     int m_driverLimitC = -1;
     char m_status = 0; // 0 until the first reading
-    bool m_over[3] = {false, false, false};
+    bool m_over[Reply::ReadingCount] = {};
     bool m_failureReported = false;
 };

@@ -7,10 +7,7 @@
 
 bool Journal::open(const QString &path, QString *error)
 {
-    m_file.setFileName(path);
-    // Unbuffered: each row is one write to a file opened for appending, so a row is in the
-    // file whole or not at all, also beside other writers.
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    if (m_file.open(path, QByteArray()))
         return true;
     *error = m_file.errorString();
     return false;
@@ -41,9 +38,18 @@ void Journal::record(const QString &event, const QJsonObject &details)
     const QString time = now();
     if (m_file.isOpen()) {
         const QByteArray row = line(time, event, details) + '\n';
-        if (m_file.write(row) != row.size())
-            QTextStream(stderr) << "korvane-agent: cannot write the journal: "
-                                << m_file.errorString() << '\n';
+        // Said once when it starts failing (a full disk fails every row) and once when
+        // rows go in again.
+        const bool written = m_file.append(row);
+        if (written == m_writeFailed) {
+            m_writeFailed = !written;
+            if (m_writeFailed)
+                QTextStream(stderr)
+                    << "korvane-agent: cannot write the journal: " << m_file.errorString()
+                    << "; its rows are lost until it can\n";
+            else
+                QTextStream(stderr) << "korvane-agent: the journal is written again\n";
+        }
     }
     QString text = time + QLatin1Char(' ') + event;
     for (auto it = details.begin(); it != details.end(); ++it)

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QFile>
+#include "rowfile.h"
+
 #include <QJsonObject>
 #include <QPointer>
 #include <QString>
@@ -32,7 +33,8 @@ public:
     static QByteArray line(const QString &time, const QString &event, const QJsonObject &details);
 
 private:
-    QFile m_file;
+    RowFile m_file;
+    bool m_writeFailed = false;
     struct Subscription
     {
         QPointer<QObject> context;

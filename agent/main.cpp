@@ -12,12 +12,36 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+// Each client holds a descriptor; the agent's own files, the device and the telemetry need
+// about this many besides.
+constexpr rlim_t OwnDescriptors = 64;
+
+void warnIfFewDescriptors(int maxClients)
+{
+    rlimit limit = {};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return;
+    if (limit.rlim_cur < rlim_t(maxClients) + OwnDescriptors)
+        QTextStream(stderr) << "korvane-agent: only " << limit.rlim_cur
+                            << " file descriptors for up to " << maxClients
+                            << " clients: connections wait while they run out\n";
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // A file size limit fails the journal's writes, as a full disk does, instead of ending
+    // the agent.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("korvane-agent"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
 
@@ -39,19 +63,23 @@ int main(int argc, char *argv[])
     Journal journal;
     QString error;
     if (!options.eventsPath.isEmpty() && !journal.open(options.eventsPath, &error)) {
-        err << "korvane-agent: cannot open " << options.eventsPath << ": " << error << '\n';
+        // The error names the file.
+        err << "korvane-agent: cannot open " << error << '\n';
         return 1;
     }
 
     DeviceSession device(options.device, options.timeoutMs);
     EventWatch watch(&device, &journal);
     AgentServer server(&device, options.access, &journal);
+    server.setMaxClients(options.maxClients);
+    server.setIdleTimeout(options.idleTimeoutS * 1000);
+    warnIfFewDescriptors(options.maxClients);
     if (!server.listen(options.listenAddress, options.listenPort)) {
         err << "korvane-agent: cannot listen on " << options.listenAddress.toString() << ':'
             << options.listenPort << ": " << server.errorString() << '\n';
         return 1;
     }
-    TelemetryState telemetry(&device, &journal);
+    TelemetryState telemetry(&device, &watch, &server);
     std::unique_ptr<MetricsServer> metrics;
     if (!options.metricsAddress.isNull()) {
         metrics = std::make_unique<MetricsServer>();

@@ -49,6 +49,31 @@ MHD_Result answer(void *server,
     return reply(connection, MHD_HTTP_OK, static_cast<const MetricsServer *>(server)->page());
 }
 
+// The help text of each metric family the readings and settings go into.
+struct Family
+{
+    const char *metric;
+    const char *help;
+};
+const Family Families[] = {
+    {"korvane_output_power_watts", "Output power of each channel."},
+    {"korvane_temperature_celsius", "Temperature of each sensor."},
+    {"korvane_power_limit_watts", "Output power limit."},
+    {"korvane_temperature_limit_celsius", "Temperature limits."},
+    {"korvane_rf_enabled", "1 while the RF output is switched on."},
+    {"korvane_linearity_ratio", "Linearity setting, 0 to 1."},
+    {"korvane_gain_decibels", "Gain of each channel."},
+};
+
+const char *helpOf(const char *metric)
+{
+    for (const Family &family : Families) {
+        if (std::strcmp(family.metric, metric) == 0)
+            return family.help;
+    }
+    return "";
+}
+
 // Writes one metric family: help, type, then its samples.
 class Writer
 {
@@ -65,10 +90,20 @@ public:
             m_text += '{' + labels + '}';
         m_text += ' ' + QByteArray::number(value, 'g', 12) + '\n';
     }
+    // A sample of a gauge whose family is written when its first sample is.
+    void gauge(const char *name, double value, const QByteArray &labels = {})
+    {
+        if (m_family != name) {
+            m_family = name;
+            family(name, "gauge", helpOf(name));
+        }
+        sample(name, value, labels);
+    }
     QByteArray text() const { return m_text; }
 
 private:
     QByteArray m_text;
+    QByteArray m_family;
 };
 
 QByteArray label(const char *name, const QString &value)
@@ -79,8 +114,6 @@ QByteArray label(const char *name, const QString &value)
         .replace(QLatin1Char('\n'), QLatin1String("\\n"));
     return QByteArray(name) + "=\"" + escaped.toUtf8() + '"';
 }
-
-const char *const Channels[] = {"A", "B", "C"};
 
 } // namespace
 
@@ -163,20 +196,12 @@ QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
 
     const Reply::Measurement &meas = snapshot.readings;
     if (snapshot.hasReadings()) {
-        if (meas.fieldCount >= 5) {
-            out.family("korvane_output_power_watts", "gauge", "Output power of each channel.");
-            for (int i = 0; i < 3 && 4 + i < meas.fieldCount; ++i)
-                out.sample("korvane_output_power_watts",
-                           meas.powerTenths[i] / 10.0,
-                           label("channel", QLatin1String(Channels[i])));
-        }
-        if (meas.fieldCount >= 2) {
-            out.family("korvane_temperature_celsius", "gauge", "Temperature of each sensor.");
-            const char *const sensors[] = {"cell1", "cell2", "driver"};
-            for (int i = 0; i < 3 && i < meas.readingCount(); ++i)
-                out.sample("korvane_temperature_celsius",
-                           meas.reading(i) / 10.0,
-                           label("sensor", QLatin1String(sensors[i])));
+        // A short frame leaves the later readings out.
+        for (const Reply::ReadingInfo &reading : Reply::Readings) {
+            if (meas.has(reading.field))
+                out.gauge(reading.metric,
+                          meas.value(reading.field),
+                          label(reading.metricLabel, QLatin1String(reading.name)));
         }
         out.family("korvane_fault", "gauge", "1 while a fault is latched.");
         out.sample("korvane_fault", meas.statusChar != Reply::NoFault ? 1 : 0);
@@ -186,33 +211,14 @@ QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
 
     const Reply::Status &settings = snapshot.settings;
     if (snapshot.hasSettings()) {
-        // The fields come in this order; a short frame leaves the later ones out.
-        out.family("korvane_power_limit_watts", "gauge", "Output power limit.");
-        out.sample("korvane_power_limit_watts", settings.maxPowerW);
-        if (settings.fieldCount >= 2) {
-            out.family("korvane_temperature_limit_celsius", "gauge", "Temperature limits.");
-            out.sample("korvane_temperature_limit_celsius",
-                       settings.maxCellTempC,
-                       label("sensor", QStringLiteral("cell")));
-            if (settings.fieldCount >= 3)
-                out.sample("korvane_temperature_limit_celsius",
-                           settings.maxDrvTempC,
-                           label("sensor", QStringLiteral("driver")));
-        }
-        if (settings.fieldCount >= 4) {
-            out.family("korvane_rf_enabled", "gauge", "1 while the RF output is switched on.");
-            out.sample("korvane_rf_enabled", settings.rfOn ? 1 : 0);
-        }
-        if (settings.fieldCount >= 5) {
-            out.family("korvane_linearity_ratio", "gauge", "Linearity setting, 0 to 1.");
-            out.sample("korvane_linearity_ratio", settings.linearityPct / 100.0);
-        }
-        if (settings.fieldCount >= 6) {
-            out.family("korvane_gain_decibels", "gauge", "Gain of each channel.");
-            for (int i = 0; i < 3 && 5 + i < settings.fieldCount; ++i)
-                out.sample("korvane_gain_decibels",
-                           settings.gainDb[i],
-                           label("channel", QLatin1String(Channels[i])));
+        for (const Reply::SettingInfo &setting : Reply::Settings) {
+            if (!settings.has(setting.field))
+                continue;
+            out.gauge(setting.metric,
+                      settings.value(setting.field) / setting.metricScale,
+                      setting.metricLabel
+                          ? label(setting.metricLabel, QLatin1String(setting.metricLabelValue))
+                          : QByteArray());
         }
     }
 
@@ -222,7 +228,11 @@ QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
     out.sample("korvane_fault_events_total", double(snapshot.faultEvents));
     out.family("korvane_dropped_clients_total",
                "counter",
-               "Clients dropped for not reading their replies.");
+               "Clients dropped for their conduct: not reading, flooding, idle or junk.");
     out.sample("korvane_dropped_clients_total", double(snapshot.droppedClients));
+    out.family("korvane_refused_clients_total",
+               "counter",
+               "Connections refused: address not allowed, link down or too many clients.");
+    out.sample("korvane_refused_clients_total", double(snapshot.refusedClients));
     return out.text();
 }

@@ -323,34 +323,20 @@ QByteArray MqttPublisher::stateMessage(const TelemetryState *state, const QStrin
         const Reply::Measurement &meas = snapshot.readings;
         message.insert(QStringLiteral("status"), QString(QLatin1Char(meas.statusChar)));
         message.insert(QStringLiteral("fault"), meas.statusChar != Reply::NoFault);
-        const char *const names[]
-            = {"cell1_c", "cell2_c", "driver_c", "power_a_w", "power_b_w", "power_c_w"};
         QJsonObject readings;
-        for (int i = 0; i < meas.readingCount(); ++i)
-            readings.insert(QLatin1String(names[i]), meas.reading(i) / 10.0);
+        for (const Reply::ReadingInfo &reading : Reply::Readings) {
+            if (meas.has(reading.field))
+                readings.insert(QLatin1String(reading.stateKey), meas.value(reading.field));
+        }
         message.insert(QStringLiteral("readings"), readings);
     }
     if (snapshot.hasSettings()) {
         const Reply::Status &status = snapshot.settings;
-        const QJsonValue values[] = {status.maxPowerW,
-                                     status.maxCellTempC,
-                                     status.maxDrvTempC,
-                                     status.rfOn,
-                                     status.linearityPct,
-                                     status.gainDb[0],
-                                     status.gainDb[1],
-                                     status.gainDb[2]};
-        const char *const names[] = {"power_limit_w",
-                                     "cell_limit_c",
-                                     "driver_limit_c",
-                                     "rf_enabled",
-                                     "linearity_pct",
-                                     "gain_a_db",
-                                     "gain_b_db",
-                                     "gain_c_db"};
         QJsonObject settings;
-        for (int i = 0; i < status.fieldCount && i < 8; ++i)
-            settings.insert(QLatin1String(names[i]), values[i]);
+        for (const Reply::SettingInfo &setting : Reply::Settings) {
+            if (status.has(setting.field))
+                settings.insert(QLatin1String(setting.stateKey), status.jsonValue(setting.field));
+        }
         message.insert(QStringLiteral("settings"), settings);
     }
     return QJsonDocument(message).toJson(QJsonDocument::Compact);

@@ -1,10 +1,13 @@
 #include "telemetrystate.h"
 
+#include "agentserver.h"
 #include "devicesession.h"
-#include "frameassembler.h"
-#include "journal.h"
+#include "eventwatch.h"
 
-TelemetryState::TelemetryState(DeviceSession *device, Journal *journal, QObject *parent)
+TelemetryState::TelemetryState(DeviceSession *device,
+                               EventWatch *watch,
+                               AgentServer *server,
+                               QObject *parent)
     : QObject(parent)
 {
     // Up only once the device answers on the new link: an open port is not yet an amplifier.
@@ -16,48 +19,43 @@ TelemetryState::TelemetryState(DeviceSession *device, Journal *journal, QObject 
     connect(device, &DeviceSession::down, this, [this] {
         forgetReadings();
         m_snapshot.settings = Reply::Status();
-        emit changed();
+        count(&m_snapshot.linkLosses);
     });
     // A reading the device no longer confirms must not be shown as live.
     connect(device, &DeviceSession::noReply, this, [this] {
         forgetReadings();
         emit changed();
     });
-    connect(device, &DeviceSession::frameReceived, this, &TelemetryState::onFrame);
-    journal->addListener(this, [this](const QString &, const QString &event, const QJsonObject &) {
-        onEvent(event);
+    connect(device, &DeviceSession::identified, this, [this](const QString &model) {
+        m_snapshot.model = model;
+        answered();
+    });
+    connect(device, &DeviceSession::settingsRead, this, [this](const Reply::Status &status) {
+        m_snapshot.settings = status;
+        answered();
+    });
+    connect(device, &DeviceSession::measured, this, [this](const Reply::Measurement &meas) {
+        m_snapshot.readings = meas;
+        answered();
+    });
+    connect(watch, &EventWatch::faultSet, this, [this] { count(&m_snapshot.faultEvents); });
+    connect(server, &AgentServer::clientDropped, this, [this] {
+        count(&m_snapshot.droppedClients);
+    });
+    connect(server, &AgentServer::clientRefused, this, [this] {
+        count(&m_snapshot.refusedClients);
     });
 }
 
-void TelemetryState::onFrame(const QByteArray &frame)
+void TelemetryState::answered()
 {
     m_snapshot.up = true;
-    switch (Reply::kindOf(frame)) {
-    case Reply::Kind::Identification:
-        m_snapshot.model = Reply::probeModelText(FrameAssembler::Start + frame);
-        break;
-    case Reply::Kind::Status:
-        m_snapshot.settings = Reply::decodeStatus(frame);
-        break;
-    case Reply::Kind::Measurement:
-        m_snapshot.readings = Reply::decodeMeasurement(frame);
-        break;
-    case Reply::Kind::Unknown:
-        break;
-    }
     emit changed();
 }
 
-void TelemetryState::onEvent(const QString &event)
+void TelemetryState::count(quint64 *counter)
 {
-    if (event == QLatin1String("link_down"))
-        ++m_snapshot.linkLosses;
-    else if (event == QLatin1String("fault_set"))
-        ++m_snapshot.faultEvents;
-    else if (event == QLatin1String("client_dropped"))
-        ++m_snapshot.droppedClients;
-    else
-        return;
+    ++*counter;
     emit changed();
 }
 

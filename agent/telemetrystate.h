@@ -5,8 +5,9 @@
 #include <QObject>
 #include <QString>
 
+class AgentServer;
 class DeviceSession;
-class Journal;
+class EventWatch;
 
 // What the agent last knew of the amplifier, for the metrics and the MQTT telemetry: kept
 // from the replies the agent's own poll gets, so that nobody watching has to ask the device.
@@ -28,12 +29,18 @@ public:
         quint64 linkLosses = 0;
         quint64 faultEvents = 0;
         quint64 droppedClients = 0;
+        quint64 refusedClients = 0;
 
         bool hasReadings() const { return up && readings.fieldCount > 0; }
         bool hasSettings() const { return up && settings.fieldCount > 0; }
     };
 
-    TelemetryState(DeviceSession *device, Journal *journal, QObject *parent = nullptr);
+    // The counters follow the link losses of `device`, the faults `watch` sees and the
+    // clients `server` drops or refuses.
+    TelemetryState(DeviceSession *device,
+                   EventWatch *watch,
+                   AgentServer *server,
+                   QObject *parent = nullptr);
 
     const Snapshot &snapshot() const { return m_snapshot; }
 
@@ -41,8 +48,8 @@ signals:
     void changed();
 
 private:
-    void onFrame(const QByteArray &frame);
-    void onEvent(const QString &event);
+    void answered();
+    void count(quint64 *counter);
     void forgetReadings();
 
     Snapshot m_snapshot;

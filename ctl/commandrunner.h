@@ -1,7 +1,7 @@
 #pragma once
 
 #include "amplifierlink.h"
-#include "csvlog.h"
+#include "rowfile.h"
 #include "invocation.h"
 #include "requester.h"
 
@@ -42,7 +42,7 @@ private:
     Invocation m_invocation;
     AmplifierLink m_link;
     Requester m_requester;
-    CsvLog m_log;
+    RowFile m_log;
     MeasWatch *m_watch = nullptr;
     bool m_finished = false;
 };

@@ -2,7 +2,7 @@
 
 #include "amplifierlink.h"
 #include "commands.h"
-#include "csvlog.h"
+#include "rowfile.h"
 #include "exitstatus.h"
 #include "output.h"
 #include "replies.h"
@@ -10,7 +10,7 @@
 
 #include <QDateTime>
 
-MeasWatch::MeasWatch(AmplifierLink *link, Requester *requester, CsvLog *log, QObject *parent)
+MeasWatch::MeasWatch(AmplifierLink *link, Requester *requester, RowFile *log, QObject *parent)
     : QObject(parent)
     , m_link(link)
     , m_requester(requester)

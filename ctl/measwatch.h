@@ -8,7 +8,7 @@
 #include <QTimer>
 
 class AmplifierLink;
-class CsvLog;
+class RowFile;
 class Requester;
 
 // meas --watch: steady readings, printed and logged, outlasting a lost link by reconnecting.
@@ -18,7 +18,7 @@ class MeasWatch : public QObject
 
 public:
     // The log may be null: then readings are only printed.
-    MeasWatch(AmplifierLink *link, Requester *requester, CsvLog *log, QObject *parent = nullptr);
+    MeasWatch(AmplifierLink *link, Requester *requester, RowFile *log, QObject *parent = nullptr);
 
     void setInterval(int ms) { m_pollTimer.setInterval(ms); }
     // 0 reads until stopped.
@@ -45,7 +45,7 @@ private:
 
     AmplifierLink *m_link = nullptr;
     Requester *m_requester = nullptr;
-    CsvLog *m_log = nullptr;
+    RowFile *m_log = nullptr;
     QTimer m_pollTimer;
     QTimer m_retryTimer;
     ReconnectBackoff m_backoff;

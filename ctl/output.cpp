@@ -4,7 +4,6 @@
 #include "frameassembler.h"
 
 #include <QJsonDocument>
-#include <QVector>
 
 #include <cerrno>
 #include <csignal>
@@ -21,45 +20,12 @@ constexpr int ValueWidth = 6;
 constexpr int TimeWidth = 23;
 constexpr int ColumnWidth = 14;
 
-// The six readings in the order every output lists them: powers, then temperatures.
-constexpr int ReadingCount = 6;
-const char *const ReadingKeys[ReadingCount]
-    = {"power_a_w", "power_b_w", "power_c_w", "cell1_temp_c", "cell2_temp_c", "driver_temp_c"};
-const char *const ReadingLabels[ReadingCount]
-    = {"power A", "power B", "power C", "cell 1 temp", "cell 2 temp", "driver temp"};
-
-const QString &degrees()
-{
-    static const QString text = QStringLiteral("\u00b0C");
-    return text;
-}
-
 QString tableRow(const QString &label, const QString &value, const QString &unit = QString())
 {
     QString row = label.leftJustified(LabelWidth) + value.rightJustified(ValueWidth);
     if (!unit.isEmpty())
         row += QLatin1Char(' ') + unit;
     return row + QLatin1Char('\n');
-}
-
-QString oneDecimal(double value)
-{
-    return QString::number(value, 'f', 1);
-}
-
-QString channelName(int channel)
-{
-    return QString(QChar('A' + channel));
-}
-
-QVector<double> readingTenths(const Reply::Measurement &meas)
-{
-    return {meas.powerTenths[0],
-            meas.powerTenths[1],
-            meas.powerTenths[2],
-            meas.cellTenths[0],
-            meas.cellTenths[1],
-            meas.driverTenths};
 }
 
 QString statusCharacter(const Reply::Measurement &meas)
@@ -192,53 +158,40 @@ QString printable(const QByteArray &bytes)
 
 QString statusTable(const Reply::Status &status)
 {
-    QString table = tableRow(QStringLiteral("max power"), oneDecimal(status.maxPowerW), "W")
-                    + tableRow(QStringLiteral("max cell temp"),
-                               QString::number(status.maxCellTempC),
-                               degrees())
-                    + tableRow(QStringLiteral("max driver temp"),
-                               QString::number(status.maxDrvTempC),
-                               degrees())
-                    + tableRow(QStringLiteral("rf"), status.rfOn ? "on" : "off")
-                    + tableRow(QStringLiteral("linearity"),
-                               QString::number(status.linearityPct),
-                               QStringLiteral("%"));
-    for (int channel = 0; channel < 3; ++channel)
-        table += tableRow(QStringLiteral("gain ") + channelName(channel),
-                          oneDecimal(status.gainDb[channel]),
-                          QStringLiteral("dB"));
+    QString table;
+    for (const Reply::SettingInfo &setting : Reply::Settings) {
+        const double value = status.value(setting.field);
+        const QString text = setting.field == Reply::StatusField::Rf
+                                 ? QLatin1String(value != 0 ? "on" : "off")
+                                 : QString::number(value, 'f', setting.decimals);
+        table += tableRow(QLatin1String(setting.label), text, QString::fromUtf8(setting.unit));
+    }
     return table;
 }
 
 QJsonObject statusObject(const Reply::Status &status)
 {
-    return {{"max_power_w", status.maxPowerW},
-            {"max_cell_temp_c", status.maxCellTempC},
-            {"max_driver_temp_c", status.maxDrvTempC},
-            {"rf_on", status.rfOn},
-            {"linearity_pct", status.linearityPct},
-            {"gain_a_db", status.gainDb[0]},
-            {"gain_b_db", status.gainDb[1]},
-            {"gain_c_db", status.gainDb[2]}};
+    QJsonObject object;
+    for (const Reply::SettingInfo &setting : Reply::Settings)
+        object.insert(QLatin1String(setting.ctlKey), status.jsonValue(setting.field));
+    return object;
 }
 
 QString measTable(const Reply::Measurement &meas)
 {
-    const QVector<double> tenths = readingTenths(meas);
     QString table;
-    for (int i = 0; i < ReadingCount; ++i)
-        table += tableRow(QLatin1String(ReadingLabels[i]),
-                          Reply::displayTenths(tenths[i]),
-                          i < 3 ? QStringLiteral("W") : degrees());
+    for (const Reply::ReadingInfo &reading : Reply::Readings)
+        table += tableRow(QLatin1String(reading.label),
+                          Reply::displayTenths(meas.tenths(reading.field)),
+                          QString::fromUtf8(reading.unit));
     return table + tableRow(QStringLiteral("status"), shownStatusCharacter(meas));
 }
 
 QJsonObject measObject(const Reply::Measurement &meas)
 {
-    const QVector<double> tenths = readingTenths(meas);
     QJsonObject object;
-    for (int i = 0; i < ReadingCount; ++i)
-        object.insert(QLatin1String(ReadingKeys[i]), tenths[i] / 10);
+    for (const Reply::ReadingInfo &reading : Reply::Readings)
+        object.insert(QLatin1String(reading.ctlKey), meas.value(reading.field));
     object.insert(QStringLiteral("status"), statusCharacter(meas));
     object.insert(QStringLiteral("fault"), meas.statusChar != Reply::NoFault);
     return object;
@@ -247,16 +200,16 @@ QJsonObject measObject(const Reply::Measurement &meas)
 QString watchHeader()
 {
     QString header = QStringLiteral("time").leftJustified(TimeWidth);
-    for (const char *key : ReadingKeys)
-        header += QString::fromLatin1(key).rightJustified(ColumnWidth);
+    for (const Reply::ReadingInfo &reading : Reply::Readings)
+        header += QString::fromLatin1(reading.ctlKey).rightJustified(ColumnWidth);
     return header + QStringLiteral("  status\n");
 }
 
 QString watchLine(const QDateTime &time, const Reply::Measurement &meas)
 {
     QString line = timeText(time).leftJustified(TimeWidth);
-    for (const double tenths : readingTenths(meas))
-        line += Reply::displayTenths(tenths).rightJustified(ColumnWidth);
+    for (const Reply::ReadingInfo &reading : Reply::Readings)
+        line += Reply::displayTenths(meas.tenths(reading.field)).rightJustified(ColumnWidth);
     return line + QStringLiteral("  ") + shownStatusCharacter(meas) + QLatin1Char('\n');
 }
 
@@ -270,16 +223,16 @@ QJsonObject watchObject(const QDateTime &time, const Reply::Measurement &meas)
 QByteArray csvHeader()
 {
     QByteArray header("time");
-    for (const char *key : ReadingKeys)
-        header += QByteArray(",") + key;
+    for (const Reply::ReadingInfo &reading : Reply::Readings)
+        header += QByteArray(",") + reading.ctlKey;
     return header + ",status\n";
 }
 
 QByteArray csvRow(const QDateTime &time, const Reply::Measurement &meas)
 {
     QString row = timeText(time);
-    for (const double tenths : readingTenths(meas))
-        row += QLatin1Char(',') + Reply::displayTenths(tenths);
+    for (const Reply::ReadingInfo &reading : Reply::Readings)
+        row += QLatin1Char(',') + Reply::displayTenths(meas.tenths(reading.field));
     row += QLatin1Char(',') + csvField(shownStatusCharacter(meas)) + QLatin1Char('\n');
     return row.toUtf8();
 }

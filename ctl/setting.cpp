@@ -12,16 +12,16 @@ struct Entry
     const char *name;
     Setting::Field field;
     bool hasChannel;
-    int statusField; // where the Status frame carries it; gains add their channel
+    Reply::StatusField statusField; // where the Status frame carries it; gains add their channel
 };
 
 const Entry Entries[] = {
-    {"gain", Setting::Gain, true, 5},
-    {"rf", Setting::Rf, false, 3},
-    {"linearity", Setting::Linearity, false, 4},
-    {"max-power", Setting::MaxPower, false, 0},
-    {"max-cell-temp", Setting::MaxCellTemp, false, 1},
-    {"max-driver-temp", Setting::MaxDriverTemp, false, 2},
+    {"gain", Setting::Gain, true, Reply::StatusField::GainA},
+    {"rf", Setting::Rf, false, Reply::StatusField::Rf},
+    {"linearity", Setting::Linearity, false, Reply::StatusField::Linearity},
+    {"max-power", Setting::MaxPower, false, Reply::StatusField::MaxPower},
+    {"max-cell-temp", Setting::MaxCellTemp, false, Reply::StatusField::MaxCellTemp},
+    {"max-driver-temp", Setting::MaxDriverTemp, false, Reply::StatusField::MaxDriverTemp},
 };
 
 const Entry *entryFor(Setting::Field field)
@@ -205,5 +205,5 @@ int Setting::statusField() const
     const Entry *entry = entryFor(m_field);
     if (!entry)
         return Reply::StatusFieldCount;
-    return entry->statusField + (entry->hasChannel ? m_channel : 0);
+    return int(entry->statusField) + (entry->hasChannel ? m_channel : 0);
 }

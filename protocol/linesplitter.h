@@ -19,6 +19,8 @@ public:
     // CR, LF and CR LF all end a line and empty lines vanish, so the panel's port probe
     // ("?" and a run of CR LF) reads as a single "?".
     QVector<Line> feed(const QByteArray &data);
+    // Bytes of a line have come whose end has not.
+    bool inLine() const { return !m_line.isEmpty() || m_discarding; }
 
 private:
     QByteArray m_line;

@@ -1,5 +1,6 @@
 #include "replies.h"
 
+#include "commands.h"
 #include "frameassembler.h"
 
 namespace Reply {
@@ -119,40 +120,76 @@ Status decodeStatus(const QByteArray &frame)
     const QVector<QByteArray> f = readFields(frame, StatusWidths, StatusFieldCount);
     Status s;
     s.fieldCount = f.size();
-    switch (s.fieldCount) {
-    case 8:
-        s.gainDb[2] = fieldNumber(f[7]) * 0.5;
-        Q_FALLTHROUGH();
-    case 7:
-        s.gainDb[1] = fieldNumber(f[6]) * 0.5;
-        Q_FALLTHROUGH();
-    case 6:
-        s.gainDb[0] = fieldNumber(f[5]) * 0.5;
-        Q_FALLTHROUGH();
-    case 5:
-        s.linearityPct = fieldNumber(f[4]);
-        Q_FALLTHROUGH();
-    case 4:
-        s.rfOn = f[3].at(0) != '0';
-        Q_FALLTHROUGH();
-    case 3:
-        s.maxDrvTempC = fieldNumber(f[2]);
-        Q_FALLTHROUGH();
-    case 2:
-        s.maxCellTempC = fieldNumber(f[1]);
-        Q_FALLTHROUGH();
-    case 1:
-        s.maxPowerW = fieldNumber(f[0]) / 10.0;
-        break;
-    default:
-        break;
+    const auto number = [&f](StatusField field) {
+        return fieldNumber(f[int(field)]) / settingInfo(field).scale;
+    };
+    if (s.has(StatusField::MaxPower))
+        s.maxPowerW = number(StatusField::MaxPower);
+    if (s.has(StatusField::MaxCellTemp))
+        s.maxCellTempC = int(number(StatusField::MaxCellTemp));
+    if (s.has(StatusField::MaxDriverTemp))
+        s.maxDrvTempC = int(number(StatusField::MaxDriverTemp));
+    if (s.has(StatusField::Rf))
+        s.rfOn = f[int(StatusField::Rf)].at(0) != '0';
+    if (s.has(StatusField::Linearity))
+        s.linearityPct = int(number(StatusField::Linearity));
+    for (int channel = 0; channel < Command::ChannelCount; ++channel) {
+        if (s.has(GainFields[channel]))
+            s.gainDb[channel] = number(GainFields[channel]);
     }
     return s;
 }
 
+double Status::value(StatusField field) const
+{
+    switch (field) {
+    case StatusField::MaxPower:
+        return maxPowerW;
+    case StatusField::MaxCellTemp:
+        return maxCellTempC;
+    case StatusField::MaxDriverTemp:
+        return maxDrvTempC;
+    case StatusField::Rf:
+        return rfOn ? 1 : 0;
+    case StatusField::Linearity:
+        return linearityPct;
+    case StatusField::GainA:
+    case StatusField::GainB:
+    case StatusField::GainC:
+        return gainDb[int(field) - int(StatusField::GainA)];
+    }
+    return 0;
+}
+
+QJsonValue Status::jsonValue(StatusField field) const
+{
+    if (field == StatusField::Rf)
+        return rfOn;
+    return value(field);
+}
+
 double Measurement::reading(int index) const
 {
-    return index < 2 ? cellTenths[index] : index == 2 ? driverTenths : powerTenths[index - 3];
+    return tenths(MeasField(index + 1));
+}
+
+double Measurement::tenths(MeasField field) const
+{
+    switch (field) {
+    case MeasField::StatusChar:
+        break;
+    case MeasField::Cell1Temp:
+        return cellTenths[0];
+    case MeasField::Cell2Temp:
+        return cellTenths[1];
+    case MeasField::DriverTemp:
+        return driverTenths;
+    case MeasField::PowerA:
+    case MeasField::PowerB:
+    case MeasField::PowerC:
+        return powerTenths[int(field) - int(MeasField::PowerA)];
+    }
+    return 0;
 }
 
 Measurement decodeMeasurement(const QByteArray &frame)

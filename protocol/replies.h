@@ -1,6 +1,9 @@
 #pragma once
 
+#include "fields.h"
+
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
 #include <QVector>
 
@@ -54,6 +57,12 @@ struct Status
     bool rfOn = false;
     int linearityPct = 0;
     double gainDb[3] = {0, 0, 0};
+
+    // Whether the frame held the field, and its value in the panel's units (RF: 0 or 1).
+    bool has(StatusField field) const { return int(field) < fieldCount; }
+    double value(StatusField field) const;
+    // The value for JSON: the RF switch as true or false, the others as numbers.
+    QJsonValue jsonValue(StatusField field) const;
 };
 Status decodeStatus(const QByteArray &frame);
 
@@ -72,6 +81,12 @@ struct Measurement
     static constexpr int ReadingFields = 6;
     double reading(int index) const;
     int readingCount() const { return fieldCount > 1 ? fieldCount - 1 : 0; }
+
+    // Whether the frame held the field, and a reading as on the wire, in tenths.
+    bool has(MeasField field) const { return int(field) < fieldCount; }
+    double tenths(MeasField field) const;
+    // A reading in its unit, watts or degrees C.
+    double value(MeasField field) const { return tenths(field) / ReadingScale; }
 };
 Measurement decodeMeasurement(const QByteArray &frame);
 

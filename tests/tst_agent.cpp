@@ -49,13 +49,13 @@ public:
             &m_socket, &QIODevice::readyRead, [&] { return m_frames.size() >= count; }, 10000);
     }
     // The agent closed the connection (or never kept it).
-    bool waitForClose()
+    bool waitForClose(int timeoutMs = 10000)
     {
         return waitUntil(
             &m_socket,
             &QAbstractSocket::stateChanged,
             [&] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
-            10000);
+            timeoutMs);
     }
     // Asks Status and returns the reply.
     Reply::Status status()
@@ -94,14 +94,24 @@ private slots:
     void observersOnlyRead();
     void clientsFollowTheDevice();
     void clientThatNeverReadsIsDropped();
+    void connectionsClosed_data();
+    void connectionsClosed();
+    void manyConnections_data();
+    void manyConnections();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
+    void journalOnAFullDisk();
     void exampleOptionsParse();
 
 private:
-    // Starts the simulator (with `simArguments`) and an agent in front of it.
-    bool startPair(const QStringList &simArguments, const QStringList &agentArguments = {});
+    // Starts the simulator (with `simArguments`) and an agent in front of it, after the
+    // shell commands `limits` (such as "ulimit -n 64") if any.
+    bool startPair(const QStringList &simArguments,
+                   const QStringList &agentArguments = {},
+                   const QString &limits = QString());
     QList<QJsonObject> journal() const;
+    // The reasons of the journal's rows of `event`.
+    QStringList reasons(const QString &event) const;
 
     std::unique_ptr<SimProcess> m_sim;
     std::unique_ptr<SimProcess> m_agent;
@@ -114,7 +124,9 @@ void tst_Agent::initTestCase()
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
 }
 
-bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &agentArguments)
+bool tst_Agent::startPair(const QStringList &simArguments,
+                          const QStringList &agentArguments,
+                          const QString &limits)
 {
     m_agent.reset();
     m_sim = std::make_unique<SimProcess>();
@@ -130,13 +142,21 @@ bool tst_Agent::startPair(const QStringList &simArguments, const QStringList &ag
                                                  QString::number(m_sim->port())};
     QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
     m_agent = std::make_unique<SimProcess>();
-    if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
-                               device + agentArguments
-                                   + QStringList{QStringLiteral("--listen"),
-                                                 QStringLiteral("127.0.0.1:0"),
-                                                 QStringLiteral("--events"),
-                                                 m_folder.filePath(
-                                                     QStringLiteral("events.jsonl"))})) {
+    QString program = QStringLiteral(KORVANE_AGENT_PATH);
+    QStringList arguments = device + agentArguments
+                            + QStringList{QStringLiteral("--listen"),
+                                          QStringLiteral("127.0.0.1:0"),
+                                          QStringLiteral("--events"),
+                                          m_folder.filePath(QStringLiteral("events.jsonl"))};
+    if (!limits.isEmpty()) {
+        // The shell sets the limits on itself and becomes the agent.
+        arguments = QStringList{QStringLiteral("-c"),
+                                limits + QStringLiteral(" && exec \"$0\" \"$@\""),
+                                program}
+                    + arguments;
+        program = QStringLiteral("/bin/sh");
+    }
+    if (!m_agent->startProgram(program, arguments)) {
         qWarning("%s", qPrintable(m_agent->errorString()));
         return false;
     }
@@ -155,6 +175,16 @@ QList<QJsonObject> tst_Agent::journal() const
             rows.append(QJsonDocument::fromJson(line).object());
     }
     return rows;
+}
+
+QStringList tst_Agent::reasons(const QString &event) const
+{
+    QStringList found;
+    for (const QJsonObject &row : journal()) {
+        if (row.value(QStringLiteral("event")).toString() == event)
+            found.append(row.value(QStringLiteral("reason")).toString());
+    }
+    return found;
 }
 
 void tst_Agent::clientsGetOwnRepliesInOrder_data()
@@ -265,6 +295,75 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     QVERIFY(reader.waitForFrames(served + 1));
 }
 
+void tst_Agent::connectionsClosed_data()
+{
+    QTest::addColumn<QStringList>("agentArguments");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("idle") << QStringList{QStringLiteral("--idle-timeout"), QStringLiteral("1")}
+                          << QByteArray() << QStringLiteral("idle for 1 s");
+    QTest::newRow("unfinished line")
+        << QStringList() << QByteArray("Meas\r\nMea") << QStringLiteral("line unfinished");
+    QTest::newRow("overlong line never ended")
+        << QStringList() << QByteArray(1000, 'M') << QStringLiteral("line unfinished");
+}
+
+void tst_Agent::connectionsClosed()
+{
+    QFETCH(QStringList, agentArguments);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, reason);
+    QVERIFY(startPair({}, agentArguments));
+    Client client(m_agent->port());
+    QVERIFY(client.socket().waitForConnected(5000));
+    client.send(sent);
+    QVERIFY(client.waitForClose(30000));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("client_dropped")));
+    QVERIFY2(reasons(QStringLiteral("client_dropped")).join(QLatin1Char(' ')).contains(reason),
+             qPrintable(m_agent->stderrText()));
+    // Nothing of it reached the amplifier, and the next client is served.
+    QVERIFY(!m_sim->stderrText().contains(QStringLiteral("Mea\n")));
+    Client next(m_agent->port());
+    QVERIFY(next.status().fieldCount > 0);
+}
+
+void tst_Agent::manyConnections_data()
+{
+    QTest::addColumn<QStringList>("agentArguments");
+    QTest::addColumn<QString>("limits");
+    QTest::addColumn<int>("connections");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("more than --max-clients")
+        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("3")} << QString() << 6
+        << QStringLiteral("reason=too many clients");
+    QTest::newRow("descriptors run out")
+        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("200")}
+        << QStringLiteral("ulimit -n 64") << 80 << QStringLiteral("accept_failed");
+}
+
+void tst_Agent::manyConnections()
+{
+    QFETCH(QStringList, agentArguments);
+    QFETCH(QString, limits);
+    QFETCH(int, connections);
+    QFETCH(QString, report);
+    QVERIFY(startPair({}, agentArguments, limits));
+    std::vector<std::unique_ptr<QTcpSocket>> crowd;
+    for (int i = 0; i < connections; ++i) {
+        crowd.push_back(std::make_unique<QTcpSocket>());
+        crowd.back()->connectToHost(QHostAddress::LocalHost, m_agent->port());
+        QVERIFY(crowd.back()->waitForConnected(5000));
+    }
+    QVERIFY(m_agent->waitForReport(report));
+    // Once they have gone (and the agent has seen them go), it serves again.
+    crowd.clear();
+    const auto served = [this] {
+        Client next(m_agent->port());
+        return !next.waitForClose(1000) && next.status().fieldCount > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(served(), 20000);
+}
+
 void tst_Agent::panelAndConsoleThroughTheAgent()
 {
     QVERIFY(startPair({}));
@@ -314,6 +413,44 @@ void tst_Agent::journalOfAFault()
     };
     QVERIFY2(after("fault_set", "fault_cleared") && after("temperature_over", "temperature_back"),
              qPrintable(events.join(QLatin1Char(' '))));
+}
+
+void tst_Agent::journalOnAFullDisk()
+{
+    // A file size limit of 8 KiB (in 512-byte blocks) stands in for a full disk.
+    QVERIFY(startPair({}, {}, QStringLiteral("ulimit -f 16")));
+    const QString full = QStringLiteral("cannot write the journal");
+    for (int i = 0; i < 500 && !m_agent->stderrText().contains(full); ++i) {
+        Client client(m_agent->port());
+        QVERIFY(client.status().fieldCount > 0);
+    }
+    QVERIFY(m_agent->waitForReport(full));
+    // Space comes back: the rows that follow are whole, and the file has no part of a row.
+    QFile file(m_folder.filePath(QStringLiteral("events.jsonl")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    // Up to the last whole row, short of the limit.
+    QVERIFY2(before.endsWith('\n') && before.size() < 8192,
+             qPrintable(QString::number(before.size())));
+    QVERIFY(file.resize(0));
+    for (int i = 0; i < 500 && !m_agent->stderrText().contains(QStringLiteral("written again"));
+         ++i) {
+        Client client(m_agent->port());
+        QVERIFY(client.status().fieldCount > 0);
+    }
+    QVERIFY(m_agent->waitForReport(QStringLiteral("the journal is written again")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = file.readAll().split('\n');
+    QVERIFY(rows.size() > 1);
+    for (const QByteArray &row : rows) {
+        if (row.isEmpty())
+            continue;
+        QJsonParseError error{};
+        QJsonDocument::fromJson(row, &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, row.constData());
+    }
+    QCOMPARE(m_agent->stderrText().count(full), 1);
 }
 
 void tst_Agent::exampleOptionsParse()

@@ -281,6 +281,7 @@ void tst_AgentTelemetry::metricsPage()
     QCOMPARE(sample(page, "korvane_fault"), QByteArray("0"));
     QCOMPARE(sample(page, "korvane_status_code"), QByteArray("48"));
     QCOMPARE(sample(page, "korvane_link_losses_total"), QByteArray("0"));
+    QCOMPARE(sample(page, "korvane_refused_clients_total"), QByteArray("0"));
     // The settings as the device states them.
     const Reply::Status status = Reply::decodeStatus(ask(m_agent->port(), "Status"));
     QCOMPARE(status.fieldCount, Reply::StatusFieldCount);

@@ -1,4 +1,4 @@
-#include "csvlog.h"
+#include "rowfile.h"
 
 #include <QFile>
 
@@ -31,13 +31,13 @@ private:
 
 } // namespace
 
-CsvLog::~CsvLog()
+RowFile::~RowFile()
 {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-bool CsvLog::open(const QString &path, const QByteArray &header)
+bool RowFile::open(const QString &path, const QByteArray &header)
 {
     m_path = path;
     m_fd = ::open(QFile::encodeName(path).constData(),
@@ -52,17 +52,17 @@ bool CsvLog::open(const QString &path, const QByteArray &header)
     return false;
 }
 
-bool CsvLog::append(const QByteArray &row)
+bool RowFile::append(const QByteArray &row)
 {
     return appendLocked(row, false);
 }
 
-QString CsvLog::errorString() const
+QString RowFile::errorString() const
 {
     return QStringLiteral("%1: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(m_error)));
 }
 
-bool CsvLog::appendLocked(const QByteArray &bytes, bool onlyIfEmpty)
+bool RowFile::appendLocked(const QByteArray &bytes, bool onlyIfEmpty)
 {
     const FileLock lock(m_fd);
     struct stat status = {};
@@ -90,7 +90,7 @@ bool CsvLog::appendLocked(const QByteArray &bytes, bool onlyIfEmpty)
     return true;
 }
 
-bool CsvLog::fail(int error)
+bool RowFile::fail(int error)
 {
     m_error = error;
     return false;

@@ -3,17 +3,18 @@
 #include <QByteArray>
 #include <QString>
 
-// The --csv file: each row is appended whole or not at all, so that a killed run, a full
-// disk or several tools logging to one file never leave part of a row or a second header.
-class CsvLog
+// A log file of rows (korvane-ctl's --csv, the agent's journal): each row is appended whole or
+// not at all, so that a killed run, a full disk or several tools logging to one file never
+// leave part of a row or a second header.
+class RowFile
 {
 public:
-    CsvLog() = default;
-    CsvLog(const CsvLog &) = delete;
-    CsvLog &operator=(const CsvLog &) = delete;
-    ~CsvLog();
+    RowFile() = default;
+    RowFile(const RowFile &) = delete;
+    RowFile &operator=(const RowFile &) = delete;
+    ~RowFile();
 
-    // Opens for appending; writes the header when the file is new or empty.
+    // Opens for appending; writes the header (if any) when the file is new or empty.
     bool open(const QString &path, const QByteArray &header);
     bool isOpen() const { return m_fd >= 0; }
     bool append(const QByteArray &row);

@@ -1,0 +1,67 @@
+#include "eventthrottle.h"
+
+#include "journal.h"
+
+EventThrottle::EventThrottle(Journal *journal, QObject *parent)
+    : QObject(parent)
+    , m_journal(journal)
+{
+    m_flushTimer.setInterval(IntervalMs);
+    connect(&m_flushTimer, &QTimer::timeout, this, &EventThrottle::flush);
+}
+
+EventThrottle::~EventThrottle()
+{
+    // The counts of the last second are not lost on a clean exit.
+    for (Entry &entry : m_entries) {
+        if (entry.repeated > 0)
+            write(entry);
+    }
+}
+
+void EventThrottle::record(const QString &source, const QString &event, const QJsonObject &details)
+{
+    QString key = event + QLatin1Char(' ') + source;
+    if (!m_entries.contains(key) && m_entries.size() >= MaxSources)
+        key = event + QLatin1String(" *");
+    auto it = m_entries.find(key);
+    if (it == m_entries.end()) {
+        m_journal->record(event, details);
+        Entry entry{event, {}, 0, {}};
+        entry.since.start();
+        m_entries.insert(key, entry);
+        if (!m_flushTimer.isActive())
+            m_flushTimer.start();
+        return;
+    }
+    it->repeated += 1;
+    it->last = details;
+    if (it->since.hasExpired(IntervalMs))
+        write(*it);
+}
+
+void EventThrottle::write(Entry &entry)
+{
+    QJsonObject details = entry.last;
+    details.insert(QStringLiteral("repeated"), entry.repeated);
+    m_journal->record(entry.event, details);
+    entry.repeated = 0;
+    entry.since.start();
+}
+
+void EventThrottle::flush()
+{
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (!it->since.hasExpired(IntervalMs)) {
+            ++it;
+        } else if (it->repeated > 0) {
+            write(*it);
+            ++it;
+        } else {
+            // Quiet for a second: the next one is news again.
+            it = m_entries.erase(it);
+        }
+    }
+    if (m_entries.isEmpty())
+        m_flushTimer.stop();
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class Journal;
+
+// Keeps a flood of one event from one source to a row a second: the first goes into the
+// journal at once, the ones after it within the second are counted, and the count follows as
+// "repeated" with the details of the last of them.
+class EventThrottle : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int IntervalMs = 1000;
+    // Sources beyond this many within a second share one count, so that an attacker
+    // changing addresses cannot grow the table.
+    static constexpr int MaxSources = 1024;
+
+    explicit EventThrottle(Journal *journal, QObject *parent = nullptr);
+    ~EventThrottle() override;
+
+    void record(const QString &source, const QString &event, const QJsonObject &details);
+
+private:
+    struct Entry
+    {
+        QString event;
+        QElapsedTimer since; // the last row written
+        int repeated = 0;
+        QJsonObject last;
+    };
+
+    void flush();
+    void write(Entry &entry);
+
+    Journal *m_journal = nullptr;
+    QHash<QString, Entry> m_entries;
+    QTimer m_flushTimer;
+};

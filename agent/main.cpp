@@ -83,6 +83,8 @@ int main(int argc, char *argv[])
     std::unique_ptr<MetricsServer> metrics;
     if (!options.metricsAddress.isNull()) {
         metrics = std::make_unique<MetricsServer>();
+        if (!options.security.webConfigFile.isEmpty())
+            metrics->setWebConfig(options.security.webConfig);
         if (!metrics->listen(options.metricsAddress, options.metricsPort, &error)) {
             err << "korvane-agent: cannot serve metrics on " << options.metricsAddress.toString()
                 << ':' << options.metricsPort << ": " << error << '\n';

@@ -34,6 +34,10 @@ void SecurityOptions::addOptions(QCommandLineParser *parser) const
         {QStringLiteral("mqtt-cert"),
          QStringLiteral("Show the broker the client certificate in <file>."),
          QStringLiteral("file")},
+        {QStringLiteral("web-config"),
+         QStringLiteral("Serve the metrics as the web configuration in <file> says: TLS and "
+                        "basic auth, as Prometheus's exporters read their --web.config.file."),
+         QStringLiteral("file")},
         {QStringLiteral("mqtt-key"),
          QStringLiteral("The private key of --mqtt-cert, in <file> (readable by its owner "
                         "alone)."),
@@ -41,7 +45,7 @@ void SecurityOptions::addOptions(QCommandLineParser *parser) const
     });
 }
 
-bool SecurityOptions::read(const QCommandLineParser &parser, bool mqtt, QString *error)
+bool SecurityOptions::read(const QCommandLineParser &parser, bool mqtt, bool metrics, QString *error)
 {
     for (const char *name : SingleFileOptions) {
         const QString option = QLatin1String(name);
@@ -53,11 +57,14 @@ bool SecurityOptions::read(const QCommandLineParser &parser, bool mqtt, QString 
             *error = QStringLiteral("--%1 is empty").arg(option);
             return false;
         }
-        if (parser.isSet(option) && !mqtt) {
-            *error = QStringLiteral("--%1 goes with --mqtt").arg(option);
+        const bool web = option == QLatin1String("web-config");
+        if (parser.isSet(option) && !(web ? metrics : mqtt)) {
+            *error = QStringLiteral("--%1 goes with --%2")
+                         .arg(option, QLatin1String(web ? "metrics" : "mqtt"));
             return false;
         }
     }
+    webConfigFile = parser.value(QStringLiteral("web-config"));
     mqttUser = parser.value(QStringLiteral("mqtt-user"));
     mqttPasswordFile = parser.value(QStringLiteral("mqtt-password-file"));
     mqttTls.caFile = parser.value(QStringLiteral("mqtt-cafile"));
@@ -83,11 +90,15 @@ bool SecurityOptions::loadFiles(QString *error)
     if (!mqttPasswordFile.isEmpty()
         && !SecretFile::readPassword(mqttPasswordFile, &mqttPassword, error))
         return false;
+    if (!webConfigFile.isEmpty() && !webConfig.load(webConfigFile, error))
+        return false;
     return mqttTls.load(error);
 }
 
 void SecurityOptions::describe(QTextStream &out) const
 {
+    if (!webConfigFile.isEmpty())
+        out << "web-config " << webConfigFile << ": " << webConfig.summary() << '\n';
     if (!mqttUser.isEmpty()) {
         out << "mqtt-user " << mqttUser;
         if (!mqttPasswordFile.isEmpty())

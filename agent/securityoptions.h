@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tlsfiles.h"
+#include "webconfig.h"
 
 #include <QByteArray>
 #include <QString>
@@ -10,7 +11,8 @@
 class QCommandLineParser;
 class QTextStream;
 
-// The options that secure the agent's transports: the MQTT broker's login and TLS. Secrets
+// The options that secure the agent's transports: the MQTT broker's login and TLS, the
+// metrics' web configuration. Secrets
 // come from files (a command line is for everyone to see in `ps`), and those files are
 // read, and refused when other users may read them, before anything starts.
 struct SecurityOptions
@@ -22,6 +24,9 @@ struct SecurityOptions
     QByteArray mqttPassword; // read from mqttPasswordFile by loadFiles()
     TlsFiles mqttTls;        // the broker's authority turns TLS on
 
+    QString webConfigFile;
+    WebConfig webConfig; // read from webConfigFile by loadFiles()
+
     bool mqttUsesTls() const { return !mqttTls.caFile.isEmpty(); }
     quint16 defaultMqttPort(quint16 plainPort) const
     {
@@ -30,8 +35,8 @@ struct SecurityOptions
 
     void addOptions(QCommandLineParser *parser) const;
     // Takes the options from a parsed command line; false with `error` set on a mistake.
-    // `mqtt` tells whether a broker is given.
-    bool read(const QCommandLineParser &parser, bool mqtt, QString *error);
+    // `mqtt` and `metrics` tell whether a broker and a metrics address are given.
+    bool read(const QCommandLineParser &parser, bool mqtt, bool metrics, QString *error);
     // Reads and checks the files named; false with `error` naming the file.
     bool loadFiles(QString *error);
     void describe(QTextStream &out) const;

@@ -19,7 +19,7 @@ korvane_install_packages() {
 
 KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
     libqt5serialport5-dev base-files help2man gzip bash-completion libmicrohttpd-dev
-    libmosquitto-dev)
+    libmosquitto-dev libyaml-cpp-dev libgnutls28-dev libcrypt-dev)
 # What the panel needs to run: the metric-compatible families its form is laid out for.
 KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # What the tests need beyond that: a virtual X server for the keyboard test under X11, and
@@ -27,7 +27,7 @@ KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # and the real servers the agent's telemetry is tested against, with certificates that
 # openssl makes for each run.
 KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream
-    mosquitto mosquitto-clients prometheus openssl)
+    mosquitto mosquitto-clients prometheus openssl curl)
 
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR).
 korvane_build() {

@@ -7,11 +7,17 @@
 #include "waiting.h"
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <crypt.h>
 #include <memory>
 #include <pwd.h>
 #include <unistd.h>
@@ -32,6 +38,21 @@ bool writeFile(const QString &path, const QByteArray &contents, QFile::Permissio
 
 constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 
+const QString ScraperUser = QStringLiteral("prometheus");
+const QString ScraperPassword = QStringLiteral("scrape me");
+
+// A bcrypt hash of `password` as htpasswd -B makes them, at the lowest cost to keep the
+// test quick.
+QByteArray bcrypt(const QString &password)
+{
+    char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+    crypt_data data = {};
+    if (!crypt_gensalt_rn("$2y$", 4, nullptr, 0, salt, sizeof salt))
+        return {};
+    const char *hash = crypt_rn(password.toUtf8().constData(), salt, &data, sizeof data);
+    return hash ? QByteArray(hash) : QByteArray();
+}
+
 } // namespace
 
 // korvane-agent's secured transports against the real servers: a broker that wants a login
@@ -48,6 +69,11 @@ private slots:
     void mqttOverTls();
     void secretFilesChecked_data();
     void secretFilesChecked();
+    void webConfigChecked_data();
+    void webConfigChecked();
+    void metricsOverHttps_data();
+    void metricsOverHttps();
+    void prometheusScrapesOverHttps();
 
 private:
     bool startPair(const QStringList &agentArguments, const QString &awaited);
@@ -55,6 +81,12 @@ private:
     bool startBroker(ServerProcess *broker, quint16 plainPort, quint16 tlsPort);
     // The retained status under korvane/lab1, as a subscriber with a login sees it.
     QString retainedStatus(const QStringList &connection);
+    // A web configuration in the scratch folder: TLS with the lab's server certificate,
+    // `extra` lines under tls_server_config, and the scraper's login.
+    QString writeWebConfig(const QByteArray &extra);
+    quint16 metricsPort();
+    // curl's HTTP status for the metrics page, 0 if no HTTP came back.
+    int curlStatus(const QStringList &arguments, QByteArray *headers = nullptr);
 
     std::unique_ptr<SimProcess> m_sim;
     std::unique_ptr<SimProcess> m_agent;
@@ -78,6 +110,17 @@ void tst_AgentSecurity::initTestCase()
              qPrintable(m_certificates.errorString()));
     m_agentPasswordFile = m_folder.filePath(QStringLiteral("mqtt-password"));
     QVERIFY(writeFile(m_agentPasswordFile, AgentPassword.toUtf8() + '\n', OwnerOnly));
+    QVERIFY2(m_certificates.issue(QStringLiteral("lab-ca"),
+                                  QStringLiteral("scraper"),
+                                  QStringLiteral("prometheus"))
+                 && m_certificates.issue(QStringLiteral("foreign-ca"),
+                                         QStringLiteral("stranger"),
+                                         QStringLiteral("prometheus"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("expired"),
+                                         QStringLiteral("prometheus"),
+                                         -1),
+             qPrintable(m_certificates.errorString()));
 }
 
 bool tst_AgentSecurity::startPair(const QStringList &agentArguments, const QString &awaited)
@@ -381,6 +424,273 @@ void tst_AgentSecurity::secretFilesChecked()
     QCOMPARE(agent.exitCode(), 1);
     QVERIFY2(errors.contains(message), qPrintable(errors));
     QVERIFY2(errors.contains(path), qPrintable(errors));
+}
+
+QString tst_AgentSecurity::writeWebConfig(const QByteArray &extra)
+{
+    static int count = 0;
+    const QString path = m_folder.filePath(QStringLiteral("web-%1.yml").arg(++count));
+    const QByteArray text = "tls_server_config:\n  cert_file: "
+                            + m_certificates.certificate(QStringLiteral("broker")).toUtf8()
+                            + "\n  key_file: "
+                            + m_certificates.key(QStringLiteral("broker")).toUtf8() + '\n' + extra
+                            + "basic_auth_users:\n  " + ScraperUser.toUtf8() + ": '"
+                            + bcrypt(ScraperPassword) + "'\n";
+    return writeFile(path, text, OwnerOnly) ? path : QString();
+}
+
+quint16 tst_AgentSecurity::metricsPort()
+{
+    const QRegularExpressionMatch match = QRegularExpression(
+                                              QStringLiteral(R"(metrics=127\.0\.0\.1:(\d+))"))
+                                              .match(m_agent->stderrText());
+    return quint16(match.captured(1).toUInt());
+}
+
+int tst_AgentSecurity::curlStatus(const QStringList &arguments, QByteArray *headers)
+{
+    ChildProcess curl;
+    curl.start(QStringLiteral("curl"),
+               QStringList{QStringLiteral("--silent"),
+                           QStringLiteral("--max-time"),
+                           QStringLiteral("20"),
+                           QStringLiteral("--dump-header"),
+                           QStringLiteral("-"),
+                           QStringLiteral("--output"),
+                           QStringLiteral("/dev/null")}
+                   + arguments);
+    if (!curl.waitForFinished(30000))
+        return -1;
+    const QByteArray output = curl.readAllStandardOutput();
+    if (headers)
+        *headers = output;
+    return output.startsWith("HTTP/") ? output.split(' ').value(1).toInt() : 0;
+}
+
+void tst_AgentSecurity::webConfigChecked_data()
+{
+    QTest::addColumn<QByteArray>("config"); // CERT and KEY stand for the lab's files
+    QTest::addColumn<QString>("message");   // empty: accepted
+
+    const QByteArray tls = "tls_server_config:\n  cert_file: CERT\n  key_file: KEY\n";
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("TLS") << tls << QString();
+    QTest::newRow("client certificates")
+        << tls + "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: CA\n"
+        << QString();
+    QTest::newRow("malformed YAML") << QByteArray("tls_server_config: [\n") << "line";
+    QTest::newRow("unknown key") << QByteArray("tls_config:\n  cert_file: x\n")
+                                 << "unknown key 'tls_config' (line 1)";
+    QTest::newRow("unknown TLS key") << tls + "  certfile: x\n"
+                                     << "tls_server_config: unknown key 'certfile' (line 4)";
+    QTest::newRow("unsupported TLS key") << tls + "  cipher_suites: [TLS_AES_128_GCM_SHA256]\n"
+                                         << "cipher_suites is not supported";
+    QTest::newRow("bad client_auth_type") << tls + "  client_auth_type: Always\n"
+                                          << "client_auth_type 'Always' is none of";
+    QTest::newRow("client CA without asking") << tls + "  client_ca_file: CA\n"
+                                              << "client_ca_file is given without";
+    QTest::newRow("asking without a CA") << tls + "  client_auth_type: RequireAndVerifyClientCert\n"
+                                         << "needs client_ca_file";
+    QTest::newRow("no key_file") << QByteArray("tls_server_config:\n  cert_file: CERT\n")
+                                 << "key_file is missing";
+    QTest::newRow("missing certificate")
+        << QByteArray("tls_server_config:\n  cert_file: nothing.crt\n  key_file: KEY\n")
+        << "cannot read ";
+    QTest::newRow("key readable by all")
+        << QByteArray("tls_server_config:\n  cert_file: CERT\n  key_file: OPENKEY\n")
+        << "other users may read it (mode 0644)";
+    QTest::newRow("plain password") << QByteArray("basic_auth_users:\n  alice: secret\n")
+                                    << "the password of 'alice' is not a bcrypt hash";
+    QTest::newRow("users as a list")
+        << QByteArray("basic_auth_users:\n  - alice\n") << "basic_auth_users is not a mapping";
+    QTest::newRow("bad TLS version") << tls + "  min_version: SSL3\n"
+                                     << "min_version 'SSL3' is none of";
+}
+
+void tst_AgentSecurity::webConfigChecked()
+{
+    QFETCH(QByteArray, config);
+    QFETCH(QString, message);
+    const QString openKey = m_folder.filePath(QStringLiteral("open.key"));
+    QFile::copy(m_certificates.key(QStringLiteral("broker")), openKey);
+    QFile::setPermissions(openKey, OwnerOnly | QFile::ReadGroup | QFile::ReadOther);
+    config.replace("OPENKEY", openKey.toUtf8())
+        .replace("CERT", m_certificates.certificate(QStringLiteral("broker")).toUtf8())
+        .replace("KEY", m_certificates.key(QStringLiteral("broker")).toUtf8())
+        .replace("CA", m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8());
+    const QString path = m_folder.filePath(QStringLiteral("checked.yml"));
+    QVERIFY(writeFile(path, config, OwnerOnly));
+    QProcess agent;
+    agent.start(QStringLiteral(KORVANE_AGENT_PATH),
+                {QStringLiteral("--host"),
+                 QStringLiteral("127.0.0.1"),
+                 QStringLiteral("--metrics"),
+                 QStringLiteral("127.0.0.1:0"),
+                 QStringLiteral("--web-config"),
+                 path,
+                 QStringLiteral("--check")});
+    QVERIFY(agent.waitForFinished(30000));
+    const QString errors = QString::fromLocal8Bit(agent.readAllStandardError());
+    if (message.isEmpty()) {
+        QVERIFY2(agent.exitCode() == 0, qPrintable(errors));
+        QVERIFY(agent.readAllStandardOutput().contains("web-config " + path.toUtf8()));
+        return;
+    }
+    QCOMPARE(agent.exitCode(), 1);
+    QVERIFY2(errors.contains(message), qPrintable(errors));
+}
+
+void tst_AgentSecurity::metricsOverHttps_data()
+{
+    QTest::addColumn<QByteArray>("clientAuth"); // lines under tls_server_config
+    QTest::addColumn<QStringList>("curlArguments");
+    QTest::addColumn<int>("status"); // 0: no HTTP answer at all
+
+    const QString url = QStringLiteral("https://127.0.0.1:PORT/metrics");
+    const QString login = ScraperUser + QLatin1Char(':') + ScraperPassword;
+    const QStringList trusted{QStringLiteral("--cacert"), QStringLiteral("LABCA")};
+    QTest::newRow("the scraper's login")
+        << QByteArray() << trusted + QStringList{QStringLiteral("--user"), login, url} << 200;
+    QTest::newRow("no login") << QByteArray() << trusted + QStringList{url} << 401;
+    QTest::newRow("a wrong password")
+        << QByteArray()
+        << trusted + QStringList{QStringLiteral("--user"), ScraperUser + ":guess", url} << 401;
+    QTest::newRow("an unknown user")
+        << QByteArray()
+        << trusted
+               + QStringList{QStringLiteral("--user"),
+                             QStringLiteral("nobody:") + ScraperPassword,
+                             url}
+        << 401;
+    // The login is checked before anything else is said, a missing page included.
+    QTest::newRow("another path, no login")
+        << QByteArray() << trusted + QStringList{QStringLiteral("https://127.0.0.1:PORT/")} << 401;
+    QTest::newRow("plain http") << QByteArray()
+                                << QStringList{QStringLiteral("--user"),
+                                               login,
+                                               QStringLiteral("http://127.0.0.1:PORT/metrics")}
+                                << 0;
+    // curl does not trust the agent's certificate without the lab's authority.
+    QTest::newRow("an untrusted server")
+        << QByteArray() << QStringList{QStringLiteral("--user"), login, url} << 0;
+
+    const QByteArray verify = "  client_auth_type: RequireAndVerifyClientCert\n"
+                              "  client_ca_file: LABCA\n";
+    const auto withCertificate = [&](const QString &name) {
+        return trusted
+               + QStringList{QStringLiteral("--cert"),
+                             QStringLiteral("CERT:") + name,
+                             QStringLiteral("--key"),
+                             QStringLiteral("KEY:") + name,
+                             QStringLiteral("--user"),
+                             login,
+                             url};
+    };
+    QTest::newRow("the lab's client certificate") << verify << withCertificate("scraper") << 200;
+    QTest::newRow("no client certificate")
+        << verify << trusted + QStringList{QStringLiteral("--user"), login, url} << 403;
+    QTest::newRow("a foreign client certificate") << verify << withCertificate("stranger") << 403;
+    QTest::newRow("an expired client certificate") << verify << withCertificate("expired") << 403;
+}
+
+void tst_AgentSecurity::metricsOverHttps()
+{
+    QFETCH(QByteArray, clientAuth);
+    QFETCH(QStringList, curlArguments);
+    QFETCH(int, status);
+    if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
+        QSKIP("curl is not installed (Debian package curl)");
+    const QString config = writeWebConfig(
+        clientAuth.replace("LABCA", m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()));
+    QVERIFY(startPair({QStringLiteral("--metrics"),
+                       QStringLiteral("127.0.0.1:0"),
+                       QStringLiteral("--web-config"),
+                       config},
+                      QStringLiteral("model_identified")));
+    for (QString &argument : curlArguments) {
+        argument.replace(QLatin1String("PORT"), QString::number(metricsPort()))
+            .replace(QLatin1String("LABCA"), m_certificates.certificate(QStringLiteral("lab-ca")));
+        if (argument.startsWith(QLatin1String("CERT:")))
+            argument = m_certificates.certificate(argument.mid(5));
+        if (argument.startsWith(QLatin1String("KEY:")))
+            argument = m_certificates.key(argument.mid(4));
+    }
+    QByteArray headers;
+    QCOMPARE(curlStatus(curlArguments, &headers), status);
+    if (status == 401)
+        QVERIFY2(headers.contains("WWW-Authenticate: Basic realm=\"korvane-agent\""),
+                 headers.constData());
+    // Whatever that client did, the scraper is served and the amplifier's link is whole.
+    const QStringList scraper{QStringLiteral("--cacert"),
+                              m_certificates.certificate(QStringLiteral("lab-ca")),
+                              QStringLiteral("--cert"),
+                              m_certificates.certificate(QStringLiteral("scraper")),
+                              QStringLiteral("--key"),
+                              m_certificates.key(QStringLiteral("scraper")),
+                              QStringLiteral("--user"),
+                              ScraperUser + QLatin1Char(':') + ScraperPassword,
+                              QStringLiteral("https://127.0.0.1:%1/metrics").arg(metricsPort())};
+    QCOMPARE(curlStatus(scraper), 200);
+    QVERIFY(!m_agent->stderrText().contains(QLatin1String("link_down")));
+    QVERIFY(m_agent->stop());
+}
+
+void tst_AgentSecurity::prometheusScrapesOverHttps()
+{
+    const QString prometheus = ServerProcess::find(QStringLiteral("prometheus"));
+    if (prometheus.isEmpty())
+        QSKIP("prometheus is not installed (Debian package prometheus)");
+    const QString labCa = m_certificates.certificate(QStringLiteral("lab-ca"));
+    QVERIFY(startPair({QStringLiteral("--metrics"),
+                       QStringLiteral("127.0.0.1:0"),
+                       QStringLiteral("--web-config"),
+                       writeWebConfig("  client_auth_type: RequireAndVerifyClientCert\n"
+                                      "  client_ca_file: "
+                                      + labCa.toUtf8() + '\n')},
+                      QStringLiteral("model_identified")));
+    const QString passwordFile = m_folder.filePath(QStringLiteral("scrape-password"));
+    QVERIFY(writeFile(passwordFile, ScraperPassword.toUtf8(), OwnerOnly));
+    const QString config = m_folder.filePath(QStringLiteral("prometheus.yml"));
+    QVERIFY(writeFile(config,
+                      "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                      "scrape_configs:\n  - job_name: korvane\n    scheme: https\n"
+                      "    tls_config:\n      ca_file: "
+                          + labCa.toUtf8() + "\n      cert_file: "
+                          + m_certificates.certificate(QStringLiteral("scraper")).toUtf8()
+                          + "\n      key_file: "
+                          + m_certificates.key(QStringLiteral("scraper")).toUtf8()
+                          + "\n    basic_auth:\n      username: " + ScraperUser.toUtf8()
+                          + "\n      password_file: " + passwordFile.toUtf8()
+                          + "\n    static_configs:\n      - targets: ['127.0.0.1:"
+                          + QByteArray::number(metricsPort()) + "']\n",
+                      OwnerOnly));
+    const quint16 port = ServerProcess::freePort();
+    ServerProcess server;
+    QVERIFY2(server.start(prometheus,
+                          {QStringLiteral("--config.file=") + config,
+                           QStringLiteral("--storage.tsdb.path=")
+                               + m_folder.filePath(QStringLiteral("tsdb")),
+                           QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port)},
+                          QStringLiteral("Server is ready to receive web requests"),
+                          60000),
+             qPrintable(server.errorString()));
+    // Prometheus's own API, plain on loopback: the value of korvane_up it scraped.
+    const auto korvaneUp = [&]() -> QString {
+        ChildProcess curl;
+        curl.start(QStringLiteral("curl"),
+                   {QStringLiteral("--silent"),
+                    QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=korvane_up").arg(port)});
+        if (!curl.waitForFinished(30000))
+            return QString();
+        const QJsonArray result = QJsonDocument::fromJson(curl.readAllStandardOutput())
+                                      .object()
+                                      .value(QStringLiteral("data"))
+                                      .toObject()
+                                      .value(QStringLiteral("result"))
+                                      .toArray();
+        return result.first().toObject().value(QStringLiteral("value")).toArray().last().toString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("1"), 60000);
 }
 
 QTEST_GUILESS_MAIN(tst_AgentSecurity)

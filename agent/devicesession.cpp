@@ -52,6 +52,9 @@ void DeviceSession::stop()
     m_retryTimer.stop();
     if (m_up)
         onLost(tr("the agent is stopping"));
+    else
+        abandonJobs();
+    m_pollTimer.stop();
     m_link.close();
 }
 
@@ -96,15 +99,12 @@ void DeviceSession::pass(const QString &line)
 
 void DeviceSession::onOpened()
 {
-    m_up = true;
-    m_backoff.reset();
+    // An open connection is not yet an amplifier: the link counts as up once it answers.
     m_identity.clear();
     m_lastMeas.clear();
     enqueueQuery(Reply::Kind::Identification);
     enqueueQuery(Reply::Kind::Status);
     runJobs();
-    m_pollTimer.start();
-    emit up();
 }
 
 void DeviceSession::onLost(const QString &reason)
@@ -112,14 +112,11 @@ void DeviceSession::onLost(const QString &reason)
     const bool wasUp = m_up;
     m_up = false;
     m_pollTimer.stop();
-    m_requester->cancel();
-    finishCurrent(QByteArray());
-    while (!m_jobs.isEmpty()) {
-        m_current = m_jobs.dequeue();
-        finishCurrent(QByteArray());
-    }
+    abandonJobs();
     if (wasUp)
         emit down(reason);
+    else
+        emit openFailed(reason);
     reconnectLater();
 }
 
@@ -127,6 +124,24 @@ void DeviceSession::onOpenFailed(const QString &reason)
 {
     emit openFailed(reason);
     reconnectLater();
+}
+
+void DeviceSession::abandonJobs()
+{
+    m_requester->cancel();
+    finishCurrent(QByteArray());
+    while (!m_jobs.isEmpty()) {
+        m_current = m_jobs.dequeue();
+        finishCurrent(QByteArray());
+    }
+}
+
+void DeviceSession::comeUp()
+{
+    m_up = true;
+    m_backoff.reset();
+    m_pollTimer.start();
+    emit up();
 }
 
 void DeviceSession::reconnectLater()
@@ -140,6 +155,8 @@ void DeviceSession::onAnswered(const QByteArray &frame)
     // Clients get the frame as it goes on the wire; it is decoded here once for the rest.
     const QByteArray wire = FrameAssembler::Start + frame;
     const Reply::Kind kind = m_current.kind;
+    if (!m_up)
+        comeUp();
     if (kind == Reply::Kind::Identification)
         m_identity = wire;
     if (kind == Reply::Kind::Measurement) {
@@ -165,6 +182,13 @@ void DeviceSession::onAnswered(const QByteArray &frame)
 
 void DeviceSession::onTimedOut(const QString &command)
 {
+    if (!m_up) {
+        // Whatever took the connection does not speak the amplifier's protocol (or nothing
+        // stands behind it): the link failed, and is tried again later.
+        m_link.close();
+        onLost(tr("no reply to '%1' within %2 ms").arg(command).arg(m_requester->timeoutMs()));
+        return;
+    }
     finishCurrent(QByteArray());
     emit noReply(command);
     runJobs();
@@ -195,7 +219,7 @@ DeviceSession::Job &DeviceSession::enqueueQuery(Reply::Kind kind)
 
 void DeviceSession::runJobs()
 {
-    while (m_up && m_current.kind == Reply::Kind::Unknown && !m_jobs.isEmpty()) {
+    while (m_link.isOpen() && m_current.kind == Reply::Kind::Unknown && !m_jobs.isEmpty()) {
         Job job = m_jobs.dequeue();
         if (job.kind == Reply::Kind::Unknown) {
             m_link.sendLine(job.line);

@@ -39,6 +39,7 @@ public:
 
     void start();
     void stop();
+    // Up from the first reply on a link until it is lost.
     bool isUp() const { return m_up; }
     QString deviceText() const { return m_link.target().text(); }
 
@@ -48,8 +49,11 @@ public:
     void pass(const QString &line);
 
 signals:
+    // The first reply came on a newly opened link.
     void up();
+    // A link that was up was lost.
     void down(const QString &reason);
+    // A link could not be opened, or was lost or not answered before it was up.
     void openFailed(const QString &reason);
     // The device's replies, each decoded once, as they come.
     void identified(const QString &model);
@@ -75,6 +79,8 @@ private:
     void onOpenFailed(const QString &reason);
     void onAnswered(const QByteArray &frame);
     void onTimedOut(const QString &command);
+    void abandonJobs();
+    void comeUp();
     void poll();
     Job *queuedQuery(Reply::Kind kind);
     Job &enqueueQuery(Reply::Kind kind);

@@ -11,8 +11,10 @@
 namespace {
 
 // Scrapers read the page seconds apart; the limits cut off anything that holds a connection
-// or sends more than a scrape would.
-constexpr unsigned ConnectionLimit = 16;
+// or sends more than a scrape would. One request per connection: a scraper's next one comes
+// seconds later, and the deadline counts from the connection's start.
+constexpr unsigned ConnectionLimit = 32;
+constexpr unsigned ConnectionsPerAddress = 8;
 constexpr unsigned ConnectionTimeoutS = 10;
 constexpr size_t ConnectionMemory = 16 * 1024;
 
@@ -27,6 +29,7 @@ MHD_Result reply(MHD_Connection *connection, unsigned status, const QByteArray &
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, ContentType);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     const MHD_Result result = MHD_queue_response(connection, status, response);
@@ -54,6 +57,19 @@ MHD_Result answer(void *server,
         && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
         return reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n");
     return reply(connection, MHD_HTTP_OK, static_cast<const MetricsServer *>(server)->page());
+}
+
+void notify(void *deadline, MHD_Connection *connection, void **, MHD_ConnectionNotificationCode code)
+{
+    auto *watch = static_cast<RequestDeadline *>(deadline);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+        watch->closed(connection);
+        return;
+    }
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection,
+                                                             MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info)
+        watch->started(connection, info->connect_fd);
 }
 
 // The help text of each metric family the readings and settings go into.
@@ -168,6 +184,11 @@ bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *e
                                 where,
                                 MHD_OPTION_CONNECTION_LIMIT,
                                 ConnectionLimit,
+                                MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                ConnectionsPerAddress,
+                                MHD_OPTION_NOTIFY_CONNECTION,
+                                &notify,
+                                &m_deadline,
                                 MHD_OPTION_CONNECTION_TIMEOUT,
                                 ConnectionTimeoutS,
                                 MHD_OPTION_CONNECTION_MEMORY_LIMIT,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "requestdeadline.h"
 #include "telemetrystate.h"
 
 #include <QByteArray>
@@ -15,7 +16,9 @@ struct WebConfig;
 
 // Serves the telemetry in the Prometheus text format at /metrics, from libmicrohttpd's own
 // thread. That thread sees only a copy of the telemetry handed over under a mutex, so a
-// scrape never waits on the device and never touches the agent's Qt objects.
+// scrape never waits on the device and never touches the agent's Qt objects. Slow or many
+// connections from one address cannot take every slot: each address has a few, and a request
+// not complete within seconds is cut off.
 class MetricsServer
 {
 public:
@@ -38,6 +41,7 @@ public:
 
 private:
     std::unique_ptr<WebGuard> m_guard;
+    RequestDeadline m_deadline{std::chrono::seconds(5)};
     MHD_Daemon *m_daemon = nullptr;
     quint16 m_port = 0;
     mutable std::mutex m_mutex;

@@ -19,6 +19,8 @@ MHD_Result refuse(MHD_Connection *connection, unsigned status, const QByteArray 
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+    // One request per connection, as for every answer of the metrics server.
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
     const MHD_Result result = status == MHD_HTTP_UNAUTHORIZED
                                   ? MHD_queue_basic_auth_fail_response(connection,
                                                                        WebGuard::Realm,

@@ -38,10 +38,7 @@ void MeasWatch::stop()
 
 void MeasWatch::onOpened()
 {
-    if (m_reconnecting)
-        Output::printError(tr("link to %1 is back").arg(m_link->target().text()));
     m_wasOpen = true;
-    m_reconnecting = false;
     m_pollTimer.start();
     poll();
 }
@@ -82,6 +79,10 @@ void MeasWatch::onAnswered(const QByteArray &frame)
 {
     if (!record(frame))
         return;
+    // Back only once the amplifier answers: a connection that opens and closes is not.
+    if (m_reconnecting)
+        Output::printError(tr("link to %1 is back").arg(m_link->target().text()));
+    m_reconnecting = false;
     m_backoff.reset();
     if (m_wanted > 0 && m_readings >= m_wanted)
         finish(ExitStatus::Success);

@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "badupstream.h"
 #include "childprocess.h"
 #include "findwidget.h"
 #include "frameassembler.h"
@@ -93,6 +94,8 @@ private slots:
     void clientsGetOwnRepliesInOrder();
     void observersOnlyRead();
     void clientsFollowTheDevice();
+    void badUpstream_data();
+    void badUpstream();
     void clientThatNeverReadsIsDropped();
     void connectionsClosed_data();
     void connectionsClosed();
@@ -109,7 +112,12 @@ private:
     bool startPair(const QStringList &simArguments,
                    const QStringList &agentArguments = {},
                    const QString &limits = QString());
+    // Starts an agent in front of `device` (--host ... or --serial ...).
+    bool startAgent(const QStringList &device,
+                    const QStringList &agentArguments,
+                    const QString &limits = QString());
     QList<QJsonObject> journal() const;
+    QStringList journalEvents() const;
     // The reasons of the journal's rows of `event`.
     QStringList reasons(const QString &event) const;
 
@@ -140,6 +148,15 @@ bool tst_Agent::startPair(const QStringList &simArguments,
                                                  QStringLiteral("127.0.0.1"),
                                                  QStringLiteral("--port"),
                                                  QString::number(m_sim->port())};
+    // Served once the agent has the amplifier's identity.
+    return startAgent(device, agentArguments, limits)
+           && m_agent->waitForReport(QStringLiteral("model_identified"));
+}
+
+bool tst_Agent::startAgent(const QStringList &device,
+                           const QStringList &agentArguments,
+                           const QString &limits)
+{
     QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
     m_agent = std::make_unique<SimProcess>();
     QString program = QStringLiteral(KORVANE_AGENT_PATH);
@@ -160,8 +177,7 @@ bool tst_Agent::startPair(const QStringList &simArguments,
         qWarning("%s", qPrintable(m_agent->errorString()));
         return false;
     }
-    // Served once the agent has the amplifier's identity.
-    return m_agent->waitForReport(QStringLiteral("model_identified"));
+    return true;
 }
 
 QList<QJsonObject> tst_Agent::journal() const
@@ -185,6 +201,14 @@ QStringList tst_Agent::reasons(const QString &event) const
             found.append(row.value(QStringLiteral("reason")).toString());
     }
     return found;
+}
+
+QStringList tst_Agent::journalEvents() const
+{
+    QStringList events;
+    for (const QJsonObject &row : journal())
+        events.append(row.value(QStringLiteral("event")).toString());
+    return events;
 }
 
 void tst_Agent::clientsGetOwnRepliesInOrder_data()
@@ -267,6 +291,62 @@ void tst_Agent::clientsFollowTheDevice()
     QVERIFY(m_agent->waitForReport(QStringLiteral("link_up"), 2, 30000));
     Client again(m_agent->port());
     QVERIFY(again.status().fieldCount > 0);
+}
+
+void tst_Agent::badUpstream_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("accepts and closes")
+        << int(BadUpstream::AcceptAndClose) << QStringLiteral("closed") << false;
+    QTest::newRow("answers garbage")
+        << int(BadUpstream::AnswerGarbage) << QStringLiteral("no reply to '?'") << false;
+    QTest::newRow("answers only ?") << int(BadUpstream::AnswerOnlyIdentify) << QString() << true;
+}
+
+// Something takes the agent's connection but is no amplifier, or only half of one: the link
+// is up only once it answers, and the agent tries again with a growing pause, saying so once.
+void tst_Agent::badUpstream()
+{
+    QFETCH(int, behaviour);
+    QFETCH(QString, reason);
+    QFETCH(bool, answers);
+    BadUpstream upstream{BadUpstream::Behaviour(behaviour)};
+    QVERIFY(upstream.listen());
+    QVERIFY(startAgent({QStringLiteral("--host"),
+                        QStringLiteral("127.0.0.1"),
+                        QStringLiteral("--port"),
+                        QString::number(upstream.port())},
+                       {QStringLiteral("--timeout"), QStringLiteral("300")}));
+    if (answers) {
+        QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply"), 2));
+        QCOMPARE(upstream.connectionTimes().size(), 1);
+        QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 1);
+    } else {
+        QVERIFY(upstream.waitForConnections(4, 30000));
+        const QList<qint64> times = upstream.connectionTimes();
+        // 0.5 s, 1 s, 2 s: never shorter, whatever the load makes longer.
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(times[i] - times[i - 1] >= 450 << (i - 1), qPrintable(QString::number(i)));
+        Client refused(m_agent->port());
+        QVERIFY(refused.waitForClose());
+        QVERIFY(refused.frames().isEmpty());
+        const QList<QJsonObject> rows = journal();
+        QStringList failures;
+        for (const QJsonObject &row : rows) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("link_failed"))
+                failures.append(row.value(QStringLiteral("reason")).toString());
+        }
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().contains(reason), qPrintable(failures.first()));
+        QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 0);
+    }
+    QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
+    // Nothing but whole, canonical questions went out.
+    const QList<QByteArray> canonical = {"?", "Status", "Meas"};
+    for (const QByteArray &line : upstream.lines())
+        QVERIFY2(canonical.contains(line), line.constData());
 }
 
 void tst_Agent::clientThatNeverReadsIsDropped()

@@ -17,6 +17,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <memory>
@@ -185,6 +186,7 @@ private slots:
     void metricsFollowTheDevice();
     void badRequests_data();
     void badRequests();
+    void slowRequestIsCutOff_data();
     void slowRequestIsCutOff();
     void prometheusScrapesTheAgent();
     void mqttTelemetry();
@@ -370,21 +372,50 @@ void tst_AgentTelemetry::badRequests()
     QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
 }
 
+void tst_AgentTelemetry::slowRequestIsCutOff_data()
+{
+    QTest::addColumn<int>("connections");
+    QTest::addColumn<int>("addresses");
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("more than the slots, one address") << 40 << 1;
+    QTest::newRow("every slot, from four addresses") << 32 << 4;
+    QTest::newRow("more than every slot") << 64 << 8;
+}
+
 void tst_AgentTelemetry::slowRequestIsCutOff()
 {
+    QFETCH(int, connections);
+    QFETCH(int, addresses);
     QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
     QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
-    QTcpSocket slow;
-    slow.connectToHost(QHostAddress::LocalHost, metricsPort());
-    QVERIFY(slow.waitForConnected(5000));
-    slow.write("GET /metr");
-    // Others are served while it dawdles, and the library closes it after its timeout.
+    // From addresses other than the scraper's, a byte every second each, never done.
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < connections; ++i) {
+        slow.push_back(std::make_unique<QTcpSocket>());
+        slow.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i % addresses)));
+        slow.back()->connectToHost(QHostAddress::LocalHost, metricsPort());
+        QVERIFY(slow.back()->waitForConnected(5000));
+        slow.back()->write("GET /metr");
+    }
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, &trickle, [&] {
+        for (const auto &socket : slow) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write("i");
+        }
+    });
+    trickle.start(1000);
+    // Others are served while they dawdle (with every slot taken, as soon as the first are
+    // cut off), and each is cut off within seconds.
     QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
-    QVERIFY(waitUntil(
-        &slow,
-        &QAbstractSocket::stateChanged,
-        [&] { return slow.state() == QAbstractSocket::UnconnectedState; },
-        30000));
+    for (const auto &socket : slow) {
+        QVERIFY(waitUntil(
+            socket.get(),
+            &QAbstractSocket::stateChanged,
+            [&] { return socket->state() == QAbstractSocket::UnconnectedState; },
+            30000));
+    }
+    QCOMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
 }
 
 void tst_AgentTelemetry::prometheusScrapesTheAgent()

@@ -257,7 +257,11 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
     quint16 brokerPort = 0;
     if (parser.isSet(mqttOption) && !parseBroker(parser.value(mqttOption), &mqttHost, &brokerPort))
         return fail(QStringLiteral("--mqtt takes HOST:PORT, such as 127.0.0.1:1883"), exitStatus);
-    if (!security.read(parser, !mqttHost.isEmpty(), !metricsAddress.isNull(), &error))
+    if (!security.read(parser,
+                       !mqttHost.isEmpty(),
+                       !metricsAddress.isNull(),
+                       parser.isSet(host),
+                       &error))
         return fail(error, exitStatus);
     mqttPort = brokerPort ? brokerPort : security.defaultMqttPort(DefaultMqttPort);
     name = parser.value(nameOption);

@@ -68,8 +68,8 @@ void ClientConnection::readLines()
         if (line.overlong) {
             if (!m_junkReported)
                 m_journal->record(QStringLiteral("client_junk"),
-                                  {{QStringLiteral("client"), m_peer},
-                                   {QStringLiteral("reason"), QStringLiteral("overlong line")}});
+                                  details({{QStringLiteral("reason"),
+                                            QStringLiteral("overlong line")}}));
             m_junkReported = true;
             continue;
         }
@@ -106,8 +106,7 @@ void ClientConnection::handle(const QByteArray &line)
     case Command::Parsed::Invalid:
         if (!m_junkReported)
             m_journal->record(QStringLiteral("client_junk"),
-                              {{QStringLiteral("client"), m_peer},
-                               {QStringLiteral("reason"), command.error}});
+                              details({{QStringLiteral("reason"), command.error}}));
         m_junkReported = true;
         return;
     default:
@@ -116,11 +115,10 @@ void ClientConnection::handle(const QByteArray &line)
     const QString text = QString::fromLatin1(line.trimmed());
     if (m_role != AccessPolicy::Role::Controller) {
         m_journal->record(QStringLiteral("setting_refused"),
-                          {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
+                          details({{QStringLiteral("command"), text}}));
         return;
     }
-    m_journal->record(QStringLiteral("setting"),
-                      {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
+    m_journal->record(QStringLiteral("setting"), details({{QStringLiteral("command"), text}}));
     m_device->pass(text);
 }
 
@@ -139,7 +137,20 @@ void ClientConnection::writeReadyReplies()
 void ClientConnection::drop(const QString &reason)
 {
     m_journal->record(QStringLiteral("client_dropped"),
-                      {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
+                      details({{QStringLiteral("reason"), reason}}));
     emit dropped();
     close();
+}
+
+void ClientConnection::setCommonName(const QString &name)
+{
+    m_commonName = name;
+}
+
+QJsonObject ClientConnection::details(QJsonObject more) const
+{
+    more.insert(QStringLiteral("client"), m_peer);
+    if (!m_commonName.isEmpty())
+        more.insert(QStringLiteral("cn"), m_commonName);
+    return more;
 }

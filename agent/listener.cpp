@@ -1,6 +1,6 @@
 #include "listener.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <cerrno>
 #include <cstring>
@@ -45,7 +45,8 @@ void Listener::acceptConnections()
             emit acceptFailed(QString::fromLocal8Bit(std::strerror(error)));
             return;
         }
-        auto *socket = new QTcpSocket;
+        // A TLS socket serves plain TCP as well, until it is told to start encryption.
+        auto *socket = new QSslSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
             ::close(descriptor);
             delete socket;

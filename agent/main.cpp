@@ -54,6 +54,7 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "korvane-agent: " << fileError << '\n';
         return 1;
     }
+    options.security.applyTo(&options.device);
     if (options.checkOnly) {
         std::fputs(qPrintable(options.describe()), stdout);
         return 0;
@@ -74,6 +75,10 @@ int main(int argc, char *argv[])
     server.setMaxClients(options.maxClients);
     server.setIdleTimeout(options.idleTimeoutS * 1000);
     warnIfFewDescriptors(options.maxClients);
+    if (options.security.servesTls())
+        server.setTls(options.security.serverConfiguration(),
+                      options.security.verifiesClients(),
+                      options.security.controlNames);
     if (!server.listen(options.listenAddress, options.listenPort)) {
         err << "korvane-agent: cannot listen on " << options.listenAddress.toString() << ':'
             << options.listenPort << ": " << server.errorString() << '\n';

@@ -1,6 +1,7 @@
 #include "securityoptions.h"
 
 #include "secretfile.h"
+#include "tlsclientoptions.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -19,6 +20,7 @@ const char *const SingleFileOptions[] = {"mqtt-user",
 
 void SecurityOptions::addOptions(QCommandLineParser *parser) const
 {
+    parser->addOptions(TlsClientOptions::options(QStringLiteral("host-")));
     parser->addOptions({
         {QStringLiteral("mqtt-user"),
          QStringLiteral("Log in to the MQTT broker as <name>."),
@@ -34,6 +36,19 @@ void SecurityOptions::addOptions(QCommandLineParser *parser) const
         {QStringLiteral("mqtt-cert"),
          QStringLiteral("Show the broker the client certificate in <file>."),
          QStringLiteral("file")},
+        {QStringLiteral("tls-cert"),
+         QStringLiteral("Serve TLS on --listen with the certificate in <file>."),
+         QStringLiteral("file")},
+        {QStringLiteral("tls-key"),
+         QStringLiteral("The private key of --tls-cert, in <file> (readable by its owner alone)."),
+         QStringLiteral("file")},
+        {QStringLiteral("tls-client-ca"),
+         QStringLiteral("Require a client certificate signed by an authority in <file>."),
+         QStringLiteral("file")},
+        {QStringLiteral("control-cn"),
+         QStringLiteral("With --tls-client-ca: certificates with the common name <name> may "
+                        "change settings, others observe (repeatable)."),
+         QStringLiteral("name")},
         {QStringLiteral("web-config"),
          QStringLiteral("Serve the metrics as the web configuration in <file> says: TLS and "
                         "basic auth, as Prometheus's exporters read their --web.config.file."),
@@ -45,7 +60,8 @@ void SecurityOptions::addOptions(QCommandLineParser *parser) const
     });
 }
 
-bool SecurityOptions::read(const QCommandLineParser &parser, bool mqtt, bool metrics, QString *error)
+bool SecurityOptions::read(
+    const QCommandLineParser &parser, bool mqtt, bool metrics, bool tcp, QString *error)
 {
     for (const char *name : SingleFileOptions) {
         const QString option = QLatin1String(name);
@@ -58,6 +74,8 @@ bool SecurityOptions::read(const QCommandLineParser &parser, bool mqtt, bool met
             return false;
         }
         const bool web = option == QLatin1String("web-config");
+        if (option.startsWith(QLatin1String("tls-")))
+            continue;
         if (parser.isSet(option) && !(web ? metrics : mqtt)) {
             *error = QStringLiteral("--%1 goes with --%2")
                          .arg(option, QLatin1String(web ? "metrics" : "mqtt"));
@@ -65,6 +83,28 @@ bool SecurityOptions::read(const QCommandLineParser &parser, bool mqtt, bool met
         }
     }
     webConfigFile = parser.value(QStringLiteral("web-config"));
+    serverTls.certFile = parser.value(QStringLiteral("tls-cert"));
+    serverTls.keyFile = parser.value(QStringLiteral("tls-key"));
+    serverTls.caFile = parser.value(QStringLiteral("tls-client-ca"));
+    controlNames = parser.values(QStringLiteral("control-cn"));
+    if (serverTls.certFile.isEmpty() != serverTls.keyFile.isEmpty()) {
+        *error = QStringLiteral("--tls-cert and --tls-key go together");
+        return false;
+    }
+    if (verifiesClients() && !servesTls()) {
+        *error = QStringLiteral("--tls-client-ca goes with --tls-cert and --tls-key");
+        return false;
+    }
+    if (!controlNames.isEmpty() && !verifiesClients()) {
+        *error = QStringLiteral("--control-cn goes with --tls-client-ca");
+        return false;
+    }
+    if (controlNames.contains(QString())) {
+        *error = QStringLiteral("--control-cn is empty");
+        return false;
+    }
+    if (!TlsClientOptions::read(parser, QStringLiteral("host-"), tcp, &hostTls, &hostTlsFiles, error))
+        return false;
     mqttUser = parser.value(QStringLiteral("mqtt-user"));
     mqttPasswordFile = parser.value(QStringLiteral("mqtt-password-file"));
     mqttTls.caFile = parser.value(QStringLiteral("mqtt-cafile"));
@@ -92,11 +132,27 @@ bool SecurityOptions::loadFiles(QString *error)
         return false;
     if (!webConfigFile.isEmpty() && !webConfig.load(webConfigFile, error))
         return false;
-    return mqttTls.load(error);
+    return mqttTls.load(error) && serverTls.load(error) && (!hostTls || hostTlsFiles.load(error));
 }
 
 void SecurityOptions::describe(QTextStream &out) const
 {
+    if (servesTls()) {
+        out << "tls " << serverTls.certFile;
+        if (verifiesClients())
+            out << ", clients verified with " << serverTls.caFile << ", control-cn "
+                << (controlNames.isEmpty() ? QStringLiteral("-")
+                                           : controlNames.join(QLatin1Char(',')));
+        out << '\n';
+    }
+    if (hostTls)
+        out << "host-tls verify with "
+            << (hostTlsFiles.caFile.isEmpty() ? QStringLiteral("the system's authorities")
+                                              : hostTlsFiles.caFile)
+            << (hostTlsFiles.certFile.isEmpty()
+                    ? QString()
+                    : QLatin1String(", certificate ") + hostTlsFiles.certFile)
+            << '\n';
     if (!webConfigFile.isEmpty())
         out << "web-config " << webConfigFile << ": " << webConfig.summary() << '\n';
     if (!mqttUser.isEmpty()) {
@@ -120,4 +176,10 @@ void SecurityOptions::applyTo(MqttPublisher::Settings *settings) const
     settings->caFile = mqttTls.caFile;
     settings->certFile = mqttTls.certFile;
     settings->keyFile = mqttTls.keyFile;
+}
+
+void SecurityOptions::applyTo(AmplifierLink::Target *device) const
+{
+    device->tls = hostTls;
+    device->tlsFiles = hostTlsFiles;
 }

@@ -16,7 +16,21 @@ AmplifierLink::AmplifierLink(const Target &target, QObject *parent)
     m_connectTimer.setInterval(ConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, &AmplifierLink::onConnectTimeout);
 
-    connect(&m_socket, &QTcpSocket::connected, this, &AmplifierLink::onConnected);
+    // With TLS the link is up once the handshake is done, not at the TCP connection.
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        if (!m_target.tls)
+            onConnected();
+    });
+    connect(&m_socket, &QSslSocket::encrypted, this, &AmplifierLink::onConnected);
+    connect(&m_socket,
+            QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors),
+            this,
+            [this](const QList<QSslError> &errors) {
+                QStringList texts;
+                for (const QSslError &error : errors)
+                    texts.append(error.errorString());
+                m_tlsErrors = texts.join(QLatin1String("; "));
+            });
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &AmplifierLink::onSocketError);
     connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
         lose(tr("the amplifier closed the connection"));
@@ -46,6 +60,12 @@ void AmplifierLink::open()
     // A socket still closing from an earlier link would refuse to connect.
     m_socket.abort();
     m_connectTimer.start();
+    m_tlsErrors.clear();
+    if (m_target.tls) {
+        m_socket.setSslConfiguration(m_target.tlsFiles.configuration());
+        m_socket.connectToHostEncrypted(m_target.host, m_target.port);
+        return;
+    }
     m_socket.connectToHost(m_target.host, m_target.port);
 }
 
@@ -125,7 +145,11 @@ void AmplifierLink::onSocketError()
         lose(m_socket.errorString());
     } else if (m_connectTimer.isActive()) {
         m_connectTimer.stop();
-        emit openFailed(m_socket.errorString());
+        // The certificate checks' findings, where the socket's own error does not say them.
+        const QString reason = m_socket.errorString();
+        emit openFailed(m_tlsErrors.isEmpty() || reason.contains(m_tlsErrors)
+                            ? reason
+                            : reason + QLatin1String(": ") + m_tlsErrors);
     }
 }
 

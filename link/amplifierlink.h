@@ -1,12 +1,13 @@
 #pragma once
 
 #include "frameassembler.h"
+#include "tlsfiles.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTimer>
 
 // The one connection to the amplifier, TCP or serial: command lines out, reply frames in.
@@ -25,6 +26,10 @@ public:
         QString host;
         quint16 port = DefaultTcpPort;
         QString serialPath;
+        // TLS on the TCP link: the far end's certificate and name verified against
+        // `tlsFiles.authorities` (or the system's), and a client certificate if it has one.
+        bool tls = false;
+        TlsFiles tlsFiles;
 
         bool isSerial() const { return !serialPath.isEmpty(); }
         QString text() const;
@@ -66,10 +71,11 @@ private:
     void lose(const QString &reason);
 
     Target m_target;
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
     QSerialPort m_serial;
     QTimer m_connectTimer;
     FrameAssembler m_assembler;
     bool m_open = false;
     bool m_waitingForWrite = false;
+    QString m_tlsErrors; // why the last handshake's certificate checks failed
 };

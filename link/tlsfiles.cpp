@@ -17,16 +17,17 @@ bool TlsFiles::load(QString *error)
     return readCertificates(certFile, &chain, error) && readKey(keyFile, &key, error);
 }
 
-QSslConfiguration TlsFiles::configuration(const QSslConfiguration &base) const
+QSslConfiguration TlsFiles::configuration(QSslSocket::PeerVerifyMode verify) const
 {
-    QSslConfiguration config = base;
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    config.setProtocol(QSsl::TlsV1_2OrLater);
     if (!authorities.isEmpty())
         config.setCaCertificates(authorities);
     if (!chain.isEmpty()) {
         config.setLocalCertificateChain(chain);
         config.setPrivateKey(key);
     }
-    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    config.setPeerVerifyMode(verify);
     return config;
 }
 

@@ -21,9 +21,9 @@ struct TlsFiles
     // Reads the files named; false with `error` naming the file that will not do. The key
     // must be the owner's alone (SecretFile).
     bool load(QString *error);
-    // `base` with these authorities, certificate and key, verifying the peer.
-    QSslConfiguration configuration(
-        const QSslConfiguration &base = QSslConfiguration::defaultConfiguration()) const;
+    // The default configuration with these authorities, certificate and key, TLS 1.2 or
+    // later, and the peer verified as `verify` says (a client always verifies its server).
+    QSslConfiguration configuration(QSslSocket::PeerVerifyMode verify = QSslSocket::VerifyPeer) const;
 
     // One or more certificates from a PEM file; false with `error` set if it holds none.
     static bool readCertificates(const QString &path,

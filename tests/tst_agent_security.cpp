@@ -74,6 +74,9 @@ private slots:
     void metricsOverHttps_data();
     void metricsOverHttps();
     void prometheusScrapesOverHttps();
+    void clientPortTls_data();
+    void clientPortTls();
+    void upstreamTls();
 
 private:
     bool startPair(const QStringList &agentArguments, const QString &awaited);
@@ -95,6 +98,21 @@ private:
     QString m_agentPasswordFile;
 };
 
+namespace {
+
+// korvane-ctl with `arguments`: its exit status, and its standard error in `errors`.
+int runCtl(const QStringList &arguments, QString *errors)
+{
+    ChildProcess ctl;
+    ctl.start(QStringLiteral(KORVANE_CTL_PATH), arguments);
+    if (!ctl.waitForFinished(60000))
+        return -1;
+    *errors = QString::fromLocal8Bit(ctl.readAllStandardError());
+    return ctl.exitStatus() == QProcess::NormalExit ? ctl.exitCode() : -1;
+}
+
+} // namespace
+
 void tst_AgentSecurity::initTestCase()
 {
     if (!TestCertificates::available())
@@ -111,8 +129,14 @@ void tst_AgentSecurity::initTestCase()
     m_agentPasswordFile = m_folder.filePath(QStringLiteral("mqtt-password"));
     QVERIFY(writeFile(m_agentPasswordFile, AgentPassword.toUtf8() + '\n', OwnerOnly));
     QVERIFY2(m_certificates.issue(QStringLiteral("lab-ca"),
-                                  QStringLiteral("scraper"),
-                                  QStringLiteral("prometheus"))
+                                  QStringLiteral("operator"),
+                                  QStringLiteral("ops-desk"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("viewer"),
+                                         QStringLiteral("hall-screen"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("scraper"),
+                                         QStringLiteral("prometheus"))
                  && m_certificates.issue(QStringLiteral("foreign-ca"),
                                          QStringLiteral("stranger"),
                                          QStringLiteral("prometheus"))
@@ -691,6 +715,160 @@ void tst_AgentSecurity::prometheusScrapesOverHttps()
         return result.first().toObject().value(QStringLiteral("value")).toArray().last().toString();
     };
     QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("1"), 60000);
+}
+
+void tst_AgentSecurity::clientPortTls_data()
+{
+    QTest::addColumn<bool>("tlsAgent");
+    QTest::addColumn<QString>("certificate"); // the client's; empty: none
+    QTest::addColumn<bool>("trustsAgent");    // the client is given the lab's authority
+    QTest::addColumn<int>("exitStatus");      // of `korvane-ctl set gain A 10`
+    QTest::addColumn<QString>("journalled");  // in the agent's journal
+    QTest::addColumn<QString>("ctlSays");     // on korvane-ctl's standard error
+
+    QTest::newRow("a controller's certificate")
+        << true << "operator" << true << 0
+        << "setting client=127.0.0.1:* cn=ops-desk command=" << QString();
+    QTest::newRow("an observer's certificate")
+        << true << "viewer" << true << 1
+        << "setting_refused client=127.0.0.1:* cn=hall-screen command="
+        << "not confirmed";
+    QTest::newRow("no certificate") << true << "" << true << 1
+                                    << "client_refused client=127.0.0.1 reason=TLS handshake "
+                                       "failed: The peer did not present any certificate"
+                                    << QString();
+    QTest::newRow("a foreign certificate") << true << "stranger" << true << 1
+                                           << "client_refused client=127.0.0.1 reason=TLS "
+                                              "handshake failed"
+                                           << QString();
+    QTest::newRow("an expired certificate") << true << "expired" << true << 1
+                                            << "client_refused client=127.0.0.1 reason=TLS "
+                                               "handshake failed"
+                                            << QString();
+    QTest::newRow("an agent the client does not trust")
+        << true << "operator" << false << 1 << "client_refused client=127.0.0.1 reason=TLS"
+        << "cannot open 127.0.0.1:*: The root certificate of the certificate chain is "
+           "self-signed, and untrusted";
+    QTest::newRow("a plain TCP client") << true << "-" << true << 1
+                                        << "client_refused client=127.0.0.1 reason=TLS "
+                                           "handshake failed"
+                                        << "lost";
+    QTest::newRow("a TLS client on the plain port")
+        << false << "operator" << true << 1 << QString() << "cannot open 127.0.0.1:";
+}
+
+void tst_AgentSecurity::clientPortTls()
+{
+    QFETCH(bool, tlsAgent);
+    QFETCH(QString, certificate);
+    QFETCH(bool, trustsAgent);
+    QFETCH(int, exitStatus);
+    QFETCH(QString, journalled);
+    QFETCH(QString, ctlSays);
+    const QStringList tls{QStringLiteral("--tls-cert"),
+                          m_certificates.certificate(QStringLiteral("broker")),
+                          QStringLiteral("--tls-key"),
+                          m_certificates.key(QStringLiteral("broker")),
+                          QStringLiteral("--tls-client-ca"),
+                          m_certificates.certificate(QStringLiteral("lab-ca")),
+                          QStringLiteral("--control-cn"),
+                          QStringLiteral("ops-desk"),
+                          QStringLiteral("--control-cn"),
+                          QStringLiteral("bench-2")};
+    QVERIFY(startPair(tlsAgent ? tls : QStringList(), QStringLiteral("model_identified")));
+    const QStringList link{QStringLiteral("--host"),
+                           QStringLiteral("127.0.0.1"),
+                           QStringLiteral("--port"),
+                           QString::number(m_agent->port())};
+    const auto clientTls = [&](const QString &name, bool trusts) {
+        QStringList arguments{QStringLiteral("--tls")};
+        if (trusts)
+            arguments << QStringLiteral("--tls-ca")
+                      << m_certificates.certificate(QStringLiteral("lab-ca"));
+        if (!name.isEmpty())
+            arguments << QStringLiteral("--tls-cert") << m_certificates.certificate(name)
+                      << QStringLiteral("--tls-key") << m_certificates.key(name);
+        return arguments;
+    };
+    const QStringList chosen = certificate == QLatin1String("-")
+                                   ? QStringList()
+                                   : clientTls(certificate, trustsAgent);
+    QString errors;
+    QCOMPARE(runCtl(link + chosen
+                        + QStringList{QStringLiteral("set"),
+                                      QStringLiteral("gain"),
+                                      QStringLiteral("A"),
+                                      QStringLiteral("10")},
+                    &errors),
+             exitStatus);
+    // `pattern` somewhere in `text`, a '*' in it standing for anything.
+    const auto matches = [](const QString &text, const QString &pattern) {
+        return QRegularExpression(QRegularExpression::escape(pattern).replace(QLatin1String("\\*"),
+                                                                              QLatin1String(".*")))
+            .match(text)
+            .hasMatch();
+    };
+    if (!ctlSays.isEmpty())
+        QVERIFY2(matches(errors, ctlSays), qPrintable(errors));
+    if (!journalled.isEmpty())
+        QTRY_VERIFY2_WITH_TIMEOUT(matches(m_agent->stderrText(), journalled),
+                                  qPrintable(m_agent->stderrText()),
+                                  20000);
+    // The amplifier's link and a controller with the right certificate are not the worse for it.
+    QCOMPARE(runCtl(link + (tlsAgent ? clientTls(QStringLiteral("operator"), true) : QStringList())
+                        + QStringList{QStringLiteral("status")},
+                    &errors),
+             0);
+    QVERIFY(!m_agent->stderrText().contains(QLatin1String("link_down")));
+    QVERIFY(m_agent->stop());
+}
+
+void tst_AgentSecurity::upstreamTls()
+{
+    // The remote agent serves its amplifier over TLS only; a local agent on the operator's
+    // desk reaches it with the desk's certificate and serves the panel plain on loopback.
+    QVERIFY(startPair({QStringLiteral("--tls-cert"),
+                       m_certificates.certificate(QStringLiteral("broker")),
+                       QStringLiteral("--tls-key"),
+                       m_certificates.key(QStringLiteral("broker")),
+                       QStringLiteral("--tls-client-ca"),
+                       m_certificates.certificate(QStringLiteral("lab-ca")),
+                       QStringLiteral("--control-cn"),
+                       QStringLiteral("ops-desk")},
+                      QStringLiteral("model_identified")));
+    SimProcess local;
+    QVERIFY2(local.startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                                {QStringLiteral("--host"),
+                                 QStringLiteral("127.0.0.1"),
+                                 QStringLiteral("--port"),
+                                 QString::number(m_agent->port()),
+                                 QStringLiteral("--host-tls"),
+                                 QStringLiteral("--host-tls-ca"),
+                                 m_certificates.certificate(QStringLiteral("lab-ca")),
+                                 QStringLiteral("--host-tls-cert"),
+                                 m_certificates.certificate(QStringLiteral("operator")),
+                                 QStringLiteral("--host-tls-key"),
+                                 m_certificates.key(QStringLiteral("operator")),
+                                 QStringLiteral("--listen"),
+                                 QStringLiteral("127.0.0.1:0")}),
+             qPrintable(local.errorString()));
+    QVERIFY2(local.waitForReport(QStringLiteral("model_identified"), 1, 30000),
+             qPrintable(local.stderrText()));
+    QString errors;
+    QCOMPARE(runCtl({QStringLiteral("--host"),
+                     QStringLiteral("127.0.0.1"),
+                     QStringLiteral("--port"),
+                     QString::number(local.port()),
+                     QStringLiteral("set"),
+                     QStringLiteral("gain"),
+                     QStringLiteral("B"),
+                     QStringLiteral("12.5")},
+                    &errors),
+             0);
+    QVERIFY2(m_agent->waitForReport(QStringLiteral("cn=ops-desk command=SetGain 1 25")),
+             qPrintable(m_agent->stderrText()));
+    QVERIFY(local.stop());
+    QVERIFY(m_agent->stop());
 }
 
 QTEST_GUILESS_MAIN(tst_AgentSecurity)

@@ -109,6 +109,9 @@ int main(int argc, char *argv[])
         settings.intervalMs = options.mqttIntervalMs;
         options.security.applyTo(&settings);
         mqtt = std::make_unique<MqttPublisher>(settings, &telemetry, &journal);
+        QObject::connect(mqtt.get(), &MqttPublisher::eventDropped, &telemetry, [&] {
+            telemetry.countDroppedMqttEvent();
+        });
         mqtt->start();
     };
     if (!options.mqttHost.isEmpty()) {

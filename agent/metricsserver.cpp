@@ -276,5 +276,9 @@ QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
                "counter",
                "Connections refused: address not allowed, link down or too many clients.");
     out.sample("korvane_refused_clients_total", double(snapshot.refusedClients));
+    out.family("korvane_mqtt_dropped_events_total",
+               "counter",
+               "Events not published: the broker did not take the ones before them.");
+    out.sample("korvane_mqtt_dropped_events_total", double(snapshot.droppedMqttEvents));
     return out.text();
 }

@@ -16,12 +16,15 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace {
 
 constexpr char Online[] = "online";
 constexpr char Offline[] = "offline";
 constexpr int ServiceMs = 500;
+constexpr int PartWaitMs = 10;
 
 QString reasonOf(int result)
 {
@@ -79,15 +82,22 @@ MqttPublisher::MqttPublisher(const Settings &settings,
         static_cast<MqttPublisher *>(self)->onConnack(code);
     });
     mosquitto_publish_callback_set(m_client, [](mosquitto *, void *self, int mid) {
-        auto *publisher = static_cast<MqttPublisher *>(self);
-        if (mid == publisher->m_offlineMid)
-            publisher->m_offlineAcknowledged = true;
+        static_cast<MqttPublisher *>(self)->onPublished(mid);
     });
+    // The library would otherwise queue beyond its window, unbounded.
+    mosquitto_int_option(m_client, MOSQ_OPT_SEND_MAXIMUM, MaxUnacknowledged + 4);
+    m_heldTimer.setSingleShot(true);
+    m_heldTimer.setInterval(HeldMs);
+    connect(&m_heldTimer, &QTimer::timeout, this, [this] { m_backoff.reset(); });
 
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, this, &MqttPublisher::resolve);
     m_stateTimer.setInterval(m_settings.intervalMs);
-    connect(&m_stateTimer, &QTimer::timeout, this, &MqttPublisher::publishState);
+    connect(&m_stateTimer, &QTimer::timeout, this, [this] {
+        // The last one is still being written: the socket is full, and a newer one follows.
+        if (!mosquitto_want_write(m_client))
+            publishState();
+    });
     m_serviceTimer.setInterval(ServiceMs);
     connect(&m_serviceTimer, &QTimer::timeout, this, &MqttPublisher::service);
     m_journal->addListener(this,
@@ -205,9 +215,9 @@ void MqttPublisher::onConnack(int code)
         return;
     }
     m_phase = Phase::Connected;
-    m_backoff.reset();
+    m_heldTimer.start();
     m_failureReported = false;
-    publish(QStringLiteral("status"), Online, true);
+    enqueue(QStringLiteral("status"), Online, true, true);
     publishState();
     emit connectedChanged(true);
     m_journal->record(QStringLiteral("mqtt_connected"),
@@ -224,7 +234,68 @@ void MqttPublisher::service()
         fail(tr("the broker did not answer"));
         return;
     }
+    switch (incoming()) {
+    case Incoming::TooMuch:
+        fail(tr("the broker sent more than a publisher is owed"));
+        return;
+    case Incoming::Part:
+        // The library would take it piecemeal, past what was checked: it waits until whole.
+        if (!m_partSince.isValid()) {
+            m_partSince.start();
+        } else if (m_partSince.hasExpired(KeepAliveS * 1000)) {
+            fail(tr("the broker left a packet unfinished"));
+            return;
+        }
+        m_readNotifier->setEnabled(false);
+        QTimer::singleShot(PartWaitMs, this, [this] {
+            if (m_readNotifier)
+                m_readNotifier->setEnabled(true);
+            service();
+        });
+        return;
+    case Incoming::Whole:
+        m_partSince.invalidate();
+        break;
+    }
     afterIo(mosquitto_loop(m_client, 0, 1));
+}
+
+MqttPublisher::Incoming MqttPublisher::incoming() const
+{
+    // The library makes room for a packet as large as its header says, and reads on while
+    // bytes come: what waits on the socket is looked at first, without taking it. A broker
+    // sends a client that subscribes to nothing only short answers. The library takes whole
+    // packets from here, so the next byte always starts one.
+    // Under TLS the socket holds encrypted records, which tell nothing of the packets in
+    // them; the broker is then one whose certificate was verified.
+    if (m_socket < 0 || !m_settings.caFile.isEmpty())
+        return Incoming::Whole;
+    int available = 0;
+    if (::ioctl(m_socket, FIONREAD, &available) != 0 || available <= 0)
+        return Incoming::Whole; // nothing, the end or an error: the library's to find
+    if (available > int(sizeof(m_peek)))
+        return Incoming::TooMuch;
+    const ssize_t got = ::recv(m_socket, m_peek, sizeof(m_peek), MSG_PEEK | MSG_DONTWAIT);
+    if (got <= 0)
+        return Incoming::Whole;
+    ssize_t at = 0;
+    while (at < got) {
+        quint32 length = 0;
+        ssize_t next = at + 1;
+        for (int shift = 0;; shift += 7, ++next) {
+            if (next >= got)
+                return Incoming::Part;
+            if (shift > 21)
+                return Incoming::TooMuch;
+            length |= quint32(m_peek[next] & 0x7f) << shift;
+            if (!(m_peek[next] & 0x80))
+                break;
+        }
+        if (length > MaxIncomingPacket)
+            return Incoming::TooMuch;
+        at = next + 1 + ssize_t(length);
+    }
+    return at == got ? Incoming::Whole : Incoming::Part;
 }
 
 void MqttPublisher::afterIo(int result)
@@ -266,9 +337,14 @@ void MqttPublisher::fail(const QString &reason)
     delete m_readNotifier;
     delete m_writeNotifier;
     m_readNotifier = m_writeNotifier = nullptr;
+    // Still the library's: it is closed on the next try, and meanwhile nothing more comes.
+    if (m_socket >= 0 && mosquitto_socket(m_client) == m_socket)
+        ::shutdown(m_socket, SHUT_RDWR);
     m_socket = -1;
     m_refusedCode = 0;
     m_phase = Phase::Waiting;
+    m_heldTimer.stop();
+    m_partSince.invalidate();
     const QString broker = QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port);
     if (wasConnected) {
         emit connectedChanged(false);
@@ -290,15 +366,48 @@ void MqttPublisher::publish(const QString &topic, const QByteArray &payload, boo
     const QByteArray name = (m_settings.prefix + QLatin1Char('/') + topic).toUtf8();
     // The state comes again in a second: it is not worth a queue of acknowledgements.
     const int qos = topic == QLatin1String("state") ? 0 : 1;
-    mosquitto_publish(m_client,
-                      nullptr,
-                      name.constData(),
-                      int(payload.size()),
-                      payload.constData(),
-                      qos,
-                      retain);
+    int mid = 0;
+    if (mosquitto_publish(
+            m_client, &mid, name.constData(), int(payload.size()), payload.constData(), qos, retain)
+        == MOSQ_ERR_SUCCESS) {
+        if (qos > 0)
+            m_unacknowledged.insert(mid);
+    }
     // Errors show on the socket, where the next round of the loop finds them.
     watchSocket();
+}
+
+void MqttPublisher::enqueue(const QString &topic, const QByteArray &payload, bool retain, bool first)
+{
+    if (m_phase == Phase::Stopped)
+        return;
+    if (m_queue.size() >= MaxQueued) {
+        m_queue.dequeue();
+        ++m_droppedEvents;
+        emit eventDropped();
+    }
+    if (first)
+        m_queue.prepend({topic, payload, retain});
+    else
+        m_queue.enqueue({topic, payload, retain});
+    sendQueued();
+}
+
+void MqttPublisher::sendQueued()
+{
+    while (m_phase == Phase::Connected && m_unacknowledged.size() < MaxUnacknowledged
+           && !m_queue.isEmpty()) {
+        const Message message = m_queue.dequeue();
+        publish(message.topic, message.payload, message.retain);
+    }
+}
+
+void MqttPublisher::onPublished(int mid)
+{
+    if (mid == m_offlineMid)
+        m_offlineAcknowledged = true;
+    if (m_unacknowledged.remove(mid))
+        sendQueued();
 }
 
 void MqttPublisher::publishState()
@@ -310,7 +419,7 @@ void MqttPublisher::publishEvent(const QString &time,
                                  const QString &event,
                                  const QJsonObject &details)
 {
-    publish(QStringLiteral("events"), Journal::line(time, event, details), false);
+    enqueue(QStringLiteral("events"), Journal::line(time, event, details), false, false);
 }
 
 QByteArray MqttPublisher::stateMessage(const TelemetryState *state, const QString &time)

@@ -7,6 +7,8 @@
 #include <QHostInfo>
 #include <QJsonObject>
 #include <QObject>
+#include <QQueue>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -20,13 +22,26 @@ struct mosquitto;
 // an interval and each journal event. The client runs in the agent's event loop, on a
 // non-blocking socket, and the broker's name is looked up off it, so that a broker that is
 // slow, down or gone never holds up the device poll; it is connected again in the
-// background. Nothing is subscribed: the amplifier cannot be changed through here.
+// background. Nothing is subscribed: the amplifier cannot be changed through here. A broker
+// that stops acknowledging costs a bounded queue (the oldest events go first, counted), one
+// that sends more than a publisher is owed is left, and one that takes each connection only
+// to break it does not shorten the pause between tries.
 class MqttPublisher : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int KeepAliveS = 10;
+    // Messages handed to the library and not yet acknowledged; within the library's own
+    // window, so that it keeps no queue of its own.
+    static constexpr int MaxUnacknowledged = 16;
+    // Events waiting for the window; beyond it the oldest are dropped.
+    static constexpr int MaxQueued = 1000;
+    // The largest packet taken from a broker: a client that subscribes to nothing gets only
+    // acknowledgements and answers of a few bytes.
+    static constexpr quint32 MaxIncomingPacket = 4096;
+    // A connection that holds this long resets the pause between tries.
+    static constexpr int HeldMs = KeepAliveS * 1000;
 
     struct Settings
     {
@@ -53,12 +68,15 @@ public:
     // Says "offline" and disconnects, waiting at most `timeoutMs` for it to be sent.
     void stop(int timeoutMs = 1000);
     bool isConnected() const { return m_phase == Phase::Connected; }
+    quint64 droppedEvents() const { return m_droppedEvents; }
 
     // The state message for the current telemetry, stamped with `time`.
     static QByteArray stateMessage(const TelemetryState *state, const QString &time);
 
 signals:
     void connectedChanged(bool connected);
+    // An event was dropped because the broker did not take the ones before it.
+    void eventDropped();
 
 private:
     enum class Phase { Stopped, Resolving, Connecting, Connected, Waiting };
@@ -71,8 +89,20 @@ private:
     void watchSocket();
     void fail(const QString &reason);
     void publish(const QString &topic, const QByteArray &payload, bool retain);
+    void enqueue(const QString &topic, const QByteArray &payload, bool retain, bool first);
+    void sendQueued();
+    void onPublished(int mid);
+    enum class Incoming { Whole, Part, TooMuch };
+    Incoming incoming() const;
     void publishState();
     void publishEvent(const QString &time, const QString &event, const QJsonObject &details);
+
+    struct Message
+    {
+        QString topic;
+        QByteArray payload;
+        bool retain = false;
+    };
 
     Settings m_settings;
     const TelemetryState *m_state = nullptr;
@@ -82,6 +112,7 @@ private:
     ReconnectBackoff m_backoff;
     QTimer m_retryTimer;
     QTimer m_stateTimer;
+    QTimer m_heldTimer;
     // Keep-alive pings and the broker's silence are the library's to notice, on its clock.
     QTimer m_serviceTimer;
     QSocketNotifier *m_readNotifier = nullptr;
@@ -92,6 +123,12 @@ private:
     bool m_failureReported = false;
     int m_refusedCode = 0;
     QString m_libraryError; // what the library logged as an error last, such as a TLS failure
+    QQueue<Message> m_queue;
+    // Kept by the library across reconnects until acknowledged: they stay counted.
+    QSet<int> m_unacknowledged;
+    quint64 m_droppedEvents = 0;
+    QElapsedTimer m_partSince; // a packet has waited unfinished on the socket
+    mutable unsigned char m_peek[16 * 1024];
     int m_offlineMid = -1;
     bool m_offlineAcknowledged = false;
 };

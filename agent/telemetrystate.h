@@ -30,6 +30,7 @@ public:
         quint64 faultEvents = 0;
         quint64 droppedClients = 0;
         quint64 refusedClients = 0;
+        quint64 droppedMqttEvents = 0;
 
         bool hasReadings() const { return up && readings.fieldCount > 0; }
         bool hasSettings() const { return up && settings.fieldCount > 0; }
@@ -43,6 +44,8 @@ public:
                    QObject *parent = nullptr);
 
     const Snapshot &snapshot() const { return m_snapshot; }
+    // An event the MQTT publisher could not pass on.
+    void countDroppedMqttEvent() { count(&m_snapshot.droppedMqttEvents); }
 
 signals:
     void changed();

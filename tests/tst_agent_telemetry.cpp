@@ -174,6 +174,49 @@ private:
     QTcpServer m_server;
 };
 
+// A stand-in broker that answers the client's first bytes, then keeps the connection, reading
+// and discarding what comes and sending `flood` bytes more, a slice at a time.
+class AbusiveBroker : public QObject
+{
+public:
+    AbusiveBroker(const QByteArray &answer, int flood)
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this, answer, flood] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                ++connections;
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, socket, [socket, answer, flood] {
+                    socket->readAll();
+                    if (socket->property("answered").toBool())
+                        return;
+                    socket->setProperty("answered", true);
+                    socket->write(answer);
+                    auto *timer = new QTimer(socket);
+                    connect(timer, &QTimer::timeout, socket, [socket, timer, flood] {
+                        const int sent = socket->property("sent").toInt();
+                        if (sent >= flood || socket->state() != QAbstractSocket::ConnectedState) {
+                            timer->stop();
+                            return;
+                        }
+                        if (socket->bytesToWrite() < 256 * 1024) {
+                            socket->write(QByteArray(64 * 1024, 'x'));
+                            socket->setProperty("sent", sent + 64 * 1024);
+                        }
+                    });
+                    timer->start(5);
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    int connections = 0;
+
+private:
+    QTcpServer m_server;
+};
+
 } // namespace
 
 // korvane-agent's telemetry, against the real Prometheus tools and the real Mosquitto broker.
@@ -193,6 +236,8 @@ private slots:
     void brokerStoppedAndRestarted();
     void brokerAnswersBadly_data();
     void brokerAnswersBadly();
+    void brokerAbuses_data();
+    void brokerAbuses();
 
 private:
     // Starts the simulator and an agent in front of it with `agentArguments`.
@@ -642,6 +687,59 @@ void tst_AgentTelemetry::brokerAnswersBadly()
     QTRY_VERIFY_WITH_TIMEOUT(broker.connections >= 3, 20000);
     QCOMPARE(Reply::kindOf(ask(m_agent->port(), "Meas")), Reply::Kind::Measurement);
     QCOMPARE(m_agent->stderrText().count(QLatin1String("mqtt_failed")), 1);
+    QVERIFY(m_agent->stop());
+}
+
+void tst_AgentTelemetry::brokerAbuses_data()
+{
+    const QByteArray connack("\x20\x02\x00\x00", 4);
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<int>("flood");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("never acknowledges") << connack << 0 << QString();
+    // A PUBLISH announcing 256 MiB, and megabytes of it.
+    QTest::newRow("huge packet") << connack + QByteArray("\x30\xff\xff\xff\x7f", 5) << (16 << 20)
+                                 << QStringLiteral("more than a publisher is owed");
+    // Then a packet of the reserved type 0.
+    QTest::newRow("acknowledges, then garbage")
+        << connack + QByteArray(2, '\0') << 0 << QStringLiteral("mqtt_lost");
+}
+
+void tst_AgentTelemetry::brokerAbuses()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(int, flood);
+    QFETCH(QString, report);
+    AbusiveBroker broker(answer, flood);
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(broker.port()),
+                       QStringLiteral("--name"),
+                       QStringLiteral("lab1"),
+                       QStringLiteral("--metrics"),
+                       QStringLiteral("127.0.0.1:0")}));
+    if (report.isEmpty()) {
+        QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected")));
+        // Each client is an event: more than the 1 000 the agent keeps for the broker.
+        for (int i = 0; i < 1100; ++i)
+            QCOMPARE(Reply::kindOf(ask(m_agent->port(), "Meas")), Reply::Kind::Measurement);
+        QTRY_VERIFY(sample(scrape(), "korvane_mqtt_dropped_events_total").toInt() >= 50);
+        QVERIFY(!m_agent->stderrText().contains(QLatin1String("mqtt_lost")));
+    } else {
+        QVERIFY(m_agent->waitForReport(report, 1, 20000));
+    }
+    if (report == QLatin1String("mqtt_lost")) {
+        // Each connection breaks at once; the pause before the next still grows.
+        QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected"), 4, 30000));
+        QList<QDateTime> connected;
+        for (const QString &line : m_agent->stderrText().split(QLatin1Char('\n'))) {
+            if (line.contains(QLatin1String(" mqtt_connected ")))
+                connected.append(
+                    QDateTime::fromString(line.section(QLatin1Char(' '), 0, 0), Qt::ISODateWithMs));
+        }
+        QVERIFY2(connected.at(2).msecsTo(connected.at(3)) >= 1500,
+                 qPrintable(m_agent->stderrText()));
+    }
+    QCOMPARE(Reply::kindOf(ask(m_agent->port(), "Meas")), Reply::Kind::Measurement);
     QVERIFY(m_agent->stop());
 }
 

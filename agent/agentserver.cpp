@@ -40,6 +40,7 @@ void AgentServer::setTls(const QSslConfiguration &configuration,
                          const QStringList &controlNames)
 {
     m_tls = std::make_unique<TlsAcceptor>(configuration);
+    m_listener.setTls(true);
     m_verifyClients = verifyClients;
     m_controlNames = controlNames;
     connect(m_tls.get(),

@@ -45,8 +45,8 @@ void Listener::acceptConnections()
             emit acceptFailed(QString::fromLocal8Bit(std::strerror(error)));
             return;
         }
-        // A TLS socket serves plain TCP as well, until it is told to start encryption.
-        auto *socket = new QSslSocket;
+        // A plain one does without the TLS library, which takes megabytes once loaded.
+        QTcpSocket *socket = m_tls ? new QSslSocket : new QTcpSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
             ::close(descriptor);
             delete socket;

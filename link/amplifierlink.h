@@ -7,8 +7,10 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
-#include <QSslSocket>
+#include <QTcpSocket>
 #include <QTimer>
+
+#include <memory>
 
 // The one connection to the amplifier, TCP or serial: command lines out, reply frames in.
 class AmplifierLink : public QObject
@@ -27,7 +29,8 @@ public:
         quint16 port = DefaultTcpPort;
         QString serialPath;
         // TLS on the TCP link: the far end's certificate and name verified against
-        // `tlsFiles.authorities` (or the system's), and a client certificate if it has one.
+        // the authorities in `tlsFiles` (or the system's), with a client certificate if it
+        // has one.
         bool tls = false;
         TlsFiles tlsFiles;
 
@@ -71,7 +74,7 @@ private:
     void lose(const QString &reason);
 
     Target m_target;
-    QSslSocket m_socket;
+    std::unique_ptr<QTcpSocket> m_socket;
     QSerialPort m_serial;
     QTimer m_connectTimer;
     FrameAssembler m_assembler;

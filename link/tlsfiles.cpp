@@ -6,26 +6,32 @@
 
 bool TlsFiles::load(QString *error)
 {
-    if (!caFile.isEmpty() && !readCertificates(caFile, &authorities, error))
+    if (caFile.isEmpty() && certFile.isEmpty() && keyFile.isEmpty())
+        return true;
+    auto loaded = std::make_shared<Material>();
+    if (!caFile.isEmpty() && !readCertificates(caFile, &loaded->authorities, error))
         return false;
     if (certFile.isEmpty() != keyFile.isEmpty()) {
         *error = QStringLiteral("a certificate and its key go together");
         return false;
     }
-    if (certFile.isEmpty())
-        return true;
-    return readCertificates(certFile, &chain, error) && readKey(keyFile, &key, error);
+    if (!certFile.isEmpty()
+        && (!readCertificates(certFile, &loaded->chain, error)
+            || !readKey(keyFile, &loaded->key, error)))
+        return false;
+    material = loaded;
+    return true;
 }
 
 QSslConfiguration TlsFiles::configuration(QSslSocket::PeerVerifyMode verify) const
 {
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();
     config.setProtocol(QSsl::TlsV1_2OrLater);
-    if (!authorities.isEmpty())
-        config.setCaCertificates(authorities);
-    if (!chain.isEmpty()) {
-        config.setLocalCertificateChain(chain);
-        config.setPrivateKey(key);
+    if (material && !material->authorities.isEmpty())
+        config.setCaCertificates(material->authorities);
+    if (material && !material->chain.isEmpty()) {
+        config.setLocalCertificateChain(material->chain);
+        config.setPrivateKey(material->key);
     }
     config.setPeerVerifyMode(verify);
     return config;

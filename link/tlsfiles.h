@@ -4,7 +4,10 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
+#include <QSslSocket>
 #include <QString>
+
+#include <memory>
 
 // The PEM files of one end of a TLS connection: the authorities it trusts, its own
 // certificate and its private key, read and checked before any connection is made.
@@ -14,16 +17,23 @@ struct TlsFiles
     QString certFile; // empty: no certificate of its own
     QString keyFile;
 
-    QList<QSslCertificate> authorities;
-    QList<QSslCertificate> chain; // its own certificate first
-    QSslKey key;
-
     // Reads the files named; false with `error` naming the file that will not do. The key
     // must be the owner's alone (SecretFile).
     bool load(QString *error);
     // The default configuration with these authorities, certificate and key, TLS 1.2 or
     // later, and the peer verified as `verify` says (a client always verifies its server).
     QSslConfiguration configuration(QSslSocket::PeerVerifyMode verify = QSslSocket::VerifyPeer) const;
+
+    // The certificates and key as load() read them. Kept apart and made only there: Qt loads
+    // the TLS library, megabytes, for the first key or certificate, which a plain link
+    // never needs.
+    struct Material
+    {
+        QList<QSslCertificate> authorities;
+        QList<QSslCertificate> chain; // its own certificate first
+        QSslKey key;
+    };
+    std::shared_ptr<const Material> material;
 
     // One or more certificates from a PEM file; false with `error` set if it holds none.
     static bool readCertificates(const QString &path,

@@ -122,6 +122,10 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                                         QStringLiteral("Close a client that sends nothing for "
                                                        "<s> seconds (default 300)."),
                                         QStringLiteral("s"));
+    const QCommandLineOption
+        statusInterval(QStringLiteral("status-interval"),
+                       QStringLiteral("Read the amplifier's settings every <ms> (default 1000)."),
+                       QStringLiteral("ms"));
     const QCommandLineOption metricsOption(QStringLiteral("metrics"),
                                            QStringLiteral("Serve Prometheus metrics at /metrics on "
                                                           "<address:port> (default off)."),
@@ -156,6 +160,7 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                        timeout,
                        maxClientsOption,
                        idleOption,
+                       statusInterval,
                        metricsOption,
                        mqttOption,
                        nameOption,
@@ -188,6 +193,7 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                                              &timeout,
                                              &maxClientsOption,
                                              &idleOption,
+                                             &statusInterval,
                                              &metricsOption,
                                              &mqttOption,
                                              &nameOption,
@@ -250,6 +256,13 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         if (!ok || idleTimeoutS < 1 || idleTimeoutS > 86400)
             return fail(QStringLiteral("--idle-timeout takes seconds from 1 to 86400"), exitStatus);
     }
+    if (parser.isSet(statusInterval)) {
+        bool ok = false;
+        statusIntervalMs = parser.value(statusInterval).toInt(&ok);
+        if (!ok || statusIntervalMs < 100 || statusIntervalMs > 3600000)
+            return fail(QStringLiteral("--status-interval takes milliseconds from 100 to 3600000"),
+                        exitStatus);
+    }
     if (parser.isSet(metricsOption)
         && !parseListen(parser.value(metricsOption), &metricsAddress, &metricsPort))
         return fail(QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725"),
@@ -300,6 +313,7 @@ QString AgentOptions::describe() const
     out << "timeout " << timeoutMs << " ms\n";
     out << "max-clients " << maxClients << '\n';
     out << "idle-timeout " << idleTimeoutS << " s\n";
+    out << "status-interval " << statusIntervalMs << " ms\n";
     if (metricsAddress.isNull()) {
         out << "metrics -\n";
     } else {

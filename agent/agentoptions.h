@@ -13,6 +13,7 @@ struct AgentOptions
 {
     static constexpr quint16 DefaultListenPort = 2101;
     static constexpr int DefaultTimeoutMs = 1000;
+    static constexpr int DefaultStatusIntervalMs = 1000;
     static constexpr quint16 DefaultMqttPort = 1883;
     static constexpr int DefaultMqttIntervalMs = 1000;
     static constexpr int DefaultMaxClients = 64;
@@ -26,6 +27,7 @@ struct AgentOptions
     int timeoutMs = DefaultTimeoutMs;
     int maxClients = DefaultMaxClients;
     int idleTimeoutS = DefaultIdleTimeoutS;
+    int statusIntervalMs = DefaultStatusIntervalMs;
     // Telemetry, off unless asked for: a null metrics address and an empty MQTT host.
     QHostAddress metricsAddress;
     quint16 metricsPort = 0;

@@ -7,6 +7,37 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 
+namespace {
+
+// A browser's request line ("POST / HTTP/1.1") or header line ("Host: ..."): a web page
+// sending its request here, with commands in its body. No command has a colon, and none is
+// an upper-case word followed by a path.
+bool looksLikeHttp(const QByteArray &line)
+{
+    const int blank = line.indexOf(' ');
+    if (blank >= 3 && blank <= 7 && line.size() > blank + 1) {
+        const QByteArray method = line.left(blank);
+        const char next = line.at(blank + 1);
+        if (method.toUpper() == method && method.toLower() != method
+            && (next == '/' || next == '*' || line.mid(blank + 1, 4).toLower() == "http"))
+            return true;
+    }
+    if (line.contains(" HTTP/"))
+        return true;
+    const int colon = line.indexOf(':');
+    if (colon <= 0)
+        return false;
+    for (int i = 0; i < colon; ++i) {
+        const char c = line.at(i);
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')
+              || c == '-'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 ClientConnection::ClientConnection(QTcpSocket *socket,
                                    AccessPolicy::Role role,
                                    DeviceSession *device,
@@ -17,8 +48,10 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
     , m_role(role)
     , m_device(device)
     , m_journal(journal)
+    , m_throttle(journal)
 {
     m_socket->setParent(this);
+    m_socket->setReadBufferSize(ReadBufferBytes);
     // Replies are small and each one is awaited; none should wait for the one before it.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
@@ -54,7 +87,9 @@ void ClientConnection::close()
 
 void ClientConnection::readLines()
 {
-    const QVector<LineSplitter::Line> lines = m_splitter.feed(m_socket->readAll());
+    if (m_closed)
+        return;
+    const QVector<LineSplitter::Line> lines = m_splitter.feed(m_socket->read(ReadSliceBytes));
     if (m_idleTimer.interval() > 0)
         m_idleTimer.start();
     // Timed from the line's first byte, not its last: a byte now and then does not renew it.
@@ -65,16 +100,40 @@ void ClientConnection::readLines()
     for (const LineSplitter::Line &line : lines) {
         if (m_closed)
             return;
+        // Before any line of it is run.
+        if (looksLikeHttp(line.text)) {
+            drop(tr("HTTP request"));
+            return;
+        }
         if (line.overlong) {
-            if (!m_junkReported)
-                m_journal->record(QStringLiteral("client_junk"),
-                                  details({{QStringLiteral("reason"),
-                                            QStringLiteral("overlong line")}}));
-            m_junkReported = true;
+            junk(QStringLiteral("overlong line"));
             continue;
         }
         handle(line.text);
     }
+    // More is waiting: the other clients and the device get their turn first.
+    if (!m_closed && !m_readQueued && m_socket->bytesAvailable() > 0) {
+        m_readQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_readQueued = false;
+                readLines();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void ClientConnection::junk(const QString &reason)
+{
+    if (++m_junkLines > MaxJunkLines) {
+        drop(tr("more than %1 junk lines").arg(MaxJunkLines));
+        return;
+    }
+    // Said once: what follows of it costs no more rows.
+    if (m_junkLines == 1)
+        m_journal->record(QStringLiteral("client_junk"),
+                          details({{QStringLiteral("reason"), reason}}));
 }
 
 void ClientConnection::handle(const QByteArray &line)
@@ -104,17 +163,17 @@ void ClientConnection::handle(const QByteArray &line)
         askFor(::Reply::Kind::Measurement);
         return;
     case Command::Parsed::Invalid:
-        if (!m_junkReported)
-            m_journal->record(QStringLiteral("client_junk"),
-                              details({{QStringLiteral("reason"), command.error}}));
-        m_junkReported = true;
+        junk(command.error);
         return;
     default:
         break;
     }
-    const QString text = QString::fromLatin1(line.trimmed());
+    // The device gets the command as the panel would send it, whatever blanks, tabs or
+    // leading zeros the client used; the journal says what the device got.
+    const QString text = Command::format(command);
     if (m_role != AccessPolicy::Role::Controller) {
-        m_journal->record(QStringLiteral("setting_refused"),
+        m_throttle.record(QString(),
+                          QStringLiteral("setting_refused"),
                           details({{QStringLiteral("command"), text}}));
         return;
     }

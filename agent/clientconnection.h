@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accesspolicy.h"
+#include "eventthrottle.h"
 #include "linesplitter.h"
 
 #include <QByteArray>
@@ -29,6 +30,12 @@ public:
     static constexpr int MaxPendingReplies = 256;
     // A line begun and not ended within this long is a client holding the connection open.
     static constexpr int LineTimeoutMs = 10000;
+    // Read at most this much at a time, and let the others have their turn between.
+    static constexpr qint64 ReadSliceBytes = 16 * 1024;
+    // What Qt may hold unread for the client; beyond it the client waits on its socket.
+    static constexpr qint64 ReadBufferBytes = 64 * 1024;
+    // Junk lines a client may send before it is taken for something else than a client.
+    static constexpr int MaxJunkLines = 4;
 
     ClientConnection(QTcpSocket *socket,
                      AccessPolicy::Role role,
@@ -61,6 +68,7 @@ private:
 
     void readLines();
     void handle(const QByteArray &line);
+    void junk(const QString &reason);
     void drop(const QString &reason);
     void writeReadyReplies();
 
@@ -74,6 +82,9 @@ private:
     QQueue<std::shared_ptr<Reply>> m_replies;
     QTimer m_idleTimer;
     QTimer m_lineTimer;
-    bool m_junkReported = false;
+    // Repeated events of this client, one row a second.
+    EventThrottle m_throttle;
+    int m_junkLines = 0;
+    bool m_readQueued = false;
     bool m_closed = false;
 };

@@ -28,6 +28,10 @@ DeviceSession::DeviceSession(const AmplifierLink::Target &target, int timeoutMs,
     connect(&m_retryTimer, &QTimer::timeout, &m_link, &AmplifierLink::open);
     m_pollTimer.setInterval(PollMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &DeviceSession::poll);
+    // The amplifier's settings change on other paths too (its own fault logic, another
+    // client of a shared line): read them again and again, not only after our own settings.
+    m_statusTimer.setInterval(DefaultStatusIntervalMs);
+    connect(&m_statusTimer, &QTimer::timeout, this, &DeviceSession::readStatus);
     connect(&m_link, &AmplifierLink::opened, this, &DeviceSession::onOpened);
     connect(&m_link, &AmplifierLink::openFailed, this, &DeviceSession::onOpenFailed);
     connect(&m_link, &AmplifierLink::linkLost, this, &DeviceSession::onLost);
@@ -55,6 +59,7 @@ void DeviceSession::stop()
     else
         abandonJobs();
     m_pollTimer.stop();
+    m_statusTimer.stop();
     m_link.close();
 }
 
@@ -102,6 +107,7 @@ void DeviceSession::onOpened()
     // An open connection is not yet an amplifier: the link counts as up once it answers.
     m_identity.clear();
     m_lastMeas.clear();
+    m_statusChar = 0;
     enqueueQuery(Reply::Kind::Identification);
     enqueueQuery(Reply::Kind::Status);
     runJobs();
@@ -112,6 +118,7 @@ void DeviceSession::onLost(const QString &reason)
     const bool wasUp = m_up;
     m_up = false;
     m_pollTimer.stop();
+    m_statusTimer.stop();
     abandonJobs();
     if (wasUp)
         emit down(reason);
@@ -141,6 +148,7 @@ void DeviceSession::comeUp()
     m_up = true;
     m_backoff.reset();
     m_pollTimer.start();
+    m_statusTimer.start();
     emit up();
 }
 
@@ -155,6 +163,7 @@ void DeviceSession::onAnswered(const QByteArray &frame)
     // Clients get the frame as it goes on the wire; it is decoded here once for the rest.
     const QByteArray wire = FrameAssembler::Start + frame;
     const Reply::Kind kind = m_current.kind;
+    const bool afterSetting = m_current.afterSetting;
     if (!m_up)
         comeUp();
     if (kind == Reply::Kind::Identification)
@@ -169,11 +178,21 @@ void DeviceSession::onAnswered(const QByteArray &frame)
         emit identified(Reply::probeModelText(wire));
         break;
     case Reply::Kind::Status:
-        emit settingsRead(Reply::decodeStatus(frame));
+        emit settingsRead(Reply::decodeStatus(frame), afterSetting);
         break;
-    case Reply::Kind::Measurement:
-        emit measured(Reply::decodeMeasurement(frame));
+    case Reply::Kind::Measurement: {
+        const Reply::Measurement meas = Reply::decodeMeasurement(frame);
+        // A new status character (a fault latched or cleared) may come with new settings,
+        // such as RF switched off. The first reading on a link counts as new: the fault may
+        // have come between the Status read at connect and this reading.
+        if (meas.has(Reply::MeasField::StatusChar)) {
+            if (char(meas.statusChar) != m_statusChar)
+                readStatus();
+            m_statusChar = char(meas.statusChar);
+        }
+        emit measured(meas);
         break;
+    }
     case Reply::Kind::Unknown:
         break;
     }
@@ -202,6 +221,14 @@ void DeviceSession::poll()
     }
 }
 
+void DeviceSession::readStatus()
+{
+    if (m_up && m_current.kind != Reply::Kind::Status && !queuedQuery(Reply::Kind::Status)) {
+        enqueueQuery(Reply::Kind::Status);
+        runJobs();
+    }
+}
+
 DeviceSession::Job *DeviceSession::queuedQuery(Reply::Kind kind)
 {
     for (Job &job : m_jobs) {
@@ -223,7 +250,12 @@ void DeviceSession::runJobs()
         Job job = m_jobs.dequeue();
         if (job.kind == Reply::Kind::Unknown) {
             m_link.sendLine(job.line);
+            m_settingSent = true;
             continue;
+        }
+        if (job.kind == Reply::Kind::Status) {
+            job.afterSetting = m_settingSent;
+            m_settingSent = false;
         }
         m_current = std::move(job);
         m_requester->ask(m_current.line, m_current.kind);

@@ -29,6 +29,7 @@ public:
     static constexpr int PollMs = 100;
     // A reading this old or younger answers a client's "Meas" without asking the device.
     static constexpr int FreshMs = 100;
+    static constexpr int DefaultStatusIntervalMs = 1000;
 
     // Gets the reply frame as it goes on the wire (NUL ... 0xFF), or an empty one when the
     // device did not answer or the link went down first.
@@ -37,6 +38,9 @@ public:
     DeviceSession(const AmplifierLink::Target &target, int timeoutMs, QObject *parent = nullptr);
     ~DeviceSession() override;
 
+    // How often Status is read while the link is up; it is read at once, too, when the
+    // status character changes.
+    void setStatusInterval(int ms) { m_statusTimer.setInterval(ms); }
     void start();
     void stop();
     // Up from the first reply on a link until it is lost.
@@ -57,7 +61,8 @@ signals:
     void openFailed(const QString &reason);
     // The device's replies, each decoded once, as they come.
     void identified(const QString &model);
-    void settingsRead(const Reply::Status &status);
+    // `afterSetting`: a setting went through the agent since the Status before.
+    void settingsRead(const Reply::Status &status, bool afterSetting);
     void measured(const Reply::Measurement &meas);
     void noReply(const QString &command);
 
@@ -72,6 +77,7 @@ private:
         QString line;
         Reply::Kind kind; // Unknown: a setting, no reply expected
         QList<Waiter> waiters;
+        bool afterSetting = false; // a Status asked after a setting went out
     };
 
     void onOpened();
@@ -82,6 +88,7 @@ private:
     void abandonJobs();
     void comeUp();
     void poll();
+    void readStatus();
     Job *queuedQuery(Reply::Kind kind);
     Job &enqueueQuery(Reply::Kind kind);
     void runJobs();
@@ -92,6 +99,7 @@ private:
     Requester *m_requester = nullptr;
     ReconnectBackoff m_backoff;
     QTimer m_pollTimer;
+    QTimer m_statusTimer;
     QTimer m_retryTimer;
     // Queries and settings in arrival order. A question joins a query of its kind that has
     // not gone out yet: one that went out before it might not see a setting sent since.
@@ -100,6 +108,8 @@ private:
     QByteArray m_identity;
     QByteArray m_lastMeas;
     QElapsedTimer m_measAge;
+    char m_statusChar = 0;      // of the last reading on this link; 0: none yet
+    bool m_settingSent = false; // since the last Status query went out
     bool m_up = false;
     bool m_stopped = false;
 };

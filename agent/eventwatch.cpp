@@ -50,8 +50,23 @@ void EventWatch::onIdentified(const QString &model)
     m_model = model;
 }
 
-void EventWatch::onSettingsRead(const Reply::Status &status)
+void EventWatch::onSettingsRead(const Reply::Status &status, bool afterSetting)
 {
+    // What a setting through the agent changed is journalled as that setting already.
+    QJsonObject changed;
+    QJsonObject previous;
+    for (const Reply::SettingInfo &setting : Reply::Settings) {
+        if (!status.has(setting.field) || !m_settings.has(setting.field)
+            || status.value(setting.field) == m_settings.value(setting.field))
+            continue;
+        changed.insert(QLatin1String(setting.stateKey), status.jsonValue(setting.field));
+        previous.insert(QLatin1String(setting.stateKey), m_settings.jsonValue(setting.field));
+    }
+    if (!afterSetting && !changed.isEmpty()) {
+        changed.insert(QStringLiteral("previous"), previous);
+        m_journal->record(QStringLiteral("settings_changed"), changed);
+    }
+    m_settings = status;
     if (status.has(Reply::StatusField::MaxDriverTemp)) {
         m_cellLimitC = status.maxCellTempC;
         m_driverLimitC = status.maxDrvTempC;

@@ -9,7 +9,8 @@ class DeviceSession;
 class Journal;
 
 // Turns what the device session sees into journal events: the link going up and down, the
-// model, fault changes and temperatures crossing the limits of the last Status.
+// model, fault changes, settings changed on another path than the agent and temperatures
+// crossing the limits of the last Status.
 class EventWatch : public QObject
 {
     Q_OBJECT
@@ -23,14 +24,15 @@ signals:
 
 private:
     void onIdentified(const QString &model);
-    void onSettingsRead(const Reply::Status &status);
+    void onSettingsRead(const Reply::Status &status, bool afterSetting);
     void onMeasured(const Reply::Measurement &meas);
     void onStatusCharacter(char status);
 
     DeviceSession *m_device = nullptr;
     Journal *m_journal = nullptr;
     QString m_model;
-    int m_cellLimitC = -1; // -1 until a Status has said
+    Reply::Status m_settings; // the last Status read, kept across a link loss
+    int m_cellLimitC = -1;    // -1 until a Status has said
     int m_driverLimitC = -1;
     char m_status = 0; // 0 until the first reading
     bool m_over[Reply::ReadingCount] = {};

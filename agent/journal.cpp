@@ -21,6 +21,8 @@ QString plain(const QJsonValue &value)
         return value.toString();
     if (value.isBool())
         return QLatin1String(value.toBool() ? "true" : "false");
+    if (value.isObject())
+        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
     return QString::number(value.toDouble());
 }
 

@@ -70,6 +70,7 @@ int main(int argc, char *argv[])
     }
 
     DeviceSession device(options.device, options.timeoutMs);
+    device.setStatusInterval(options.statusIntervalMs);
     EventWatch watch(&device, &journal);
     AgentServer server(&device, options.access, &journal);
     server.setMaxClients(options.maxClients);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
@@ -284,7 +285,7 @@ MqttPublisher::Incoming MqttPublisher::incoming() const
         ssize_t next = at + 1;
         for (int shift = 0;; shift += 7, ++next) {
             if (next >= got)
-                return Incoming::Part;
+                return hungUp() ? Incoming::Whole : Incoming::Part;
             if (shift > 21)
                 return Incoming::TooMuch;
             length |= quint32(m_peek[next] & 0x7f) << shift;
@@ -295,7 +296,14 @@ MqttPublisher::Incoming MqttPublisher::incoming() const
             return Incoming::TooMuch;
         at = next + 1 + ssize_t(length);
     }
-    return at == got ? Incoming::Whole : Incoming::Part;
+    return at == got || hungUp() ? Incoming::Whole : Incoming::Part;
+}
+
+bool MqttPublisher::hungUp() const
+{
+    // After a part of a packet: the library finds the end and says so.
+    pollfd hangUp = {m_socket, POLLRDHUP, 0};
+    return ::poll(&hangUp, 1, 0) > 0 && (hangUp.revents & (POLLRDHUP | POLLHUP | POLLERR));
 }
 
 void MqttPublisher::afterIo(int result)

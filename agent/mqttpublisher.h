@@ -94,6 +94,7 @@ private:
     void onPublished(int mid);
     enum class Incoming { Whole, Part, TooMuch };
     Incoming incoming() const;
+    bool hungUp() const;
     void publishState();
     void publishEvent(const QString &time, const QString &event, const QJsonObject &details);
 

@@ -30,7 +30,7 @@ TelemetryState::TelemetryState(DeviceSession *device,
         m_snapshot.model = model;
         answered();
     });
-    connect(device, &DeviceSession::settingsRead, this, [this](const Reply::Status &status) {
+    connect(device, &DeviceSession::settingsRead, this, [this](const Reply::Status &status, bool) {
         m_snapshot.settings = status;
         answered();
     });

@@ -26,7 +26,8 @@
 
 namespace {
 
-// Sits between the agent and the simulator and counts the "Meas" lines the device gets.
+// Sits between the agent and the simulator and counts the "Meas" and "Status" lines the
+// device gets.
 class CountingProxy : public QObject
 {
 public:
@@ -40,6 +41,7 @@ public:
             connect(agent, &QTcpSocket::readyRead, device, [this, agent, device] {
                 const QByteArray bytes = agent->readAll();
                 measLines += bytes.count("Meas\r\n");
+                statusLines += bytes.count("Status\r\n");
                 device->write(bytes);
             });
             connect(device, &QTcpSocket::readyRead, agent, [agent, device] {
@@ -50,6 +52,7 @@ public:
     }
     quint16 port() const { return m_server.serverPort(); }
     qint64 measLines = 0;
+    qint64 statusLines = 0;
 
 private:
     QTcpServer m_server;
@@ -145,6 +148,7 @@ struct Phase
     double seconds = 0;
     qint64 replies = 0;
     qint64 deviceMeas = 0;
+    qint64 deviceStatus = 0;
     std::vector<double> latencies;
     double cpuSeconds = 0;
     qint64 rssStart = 0;
@@ -185,6 +189,7 @@ Phase runPhase(qint64 agentPid,
     runFor(1000); // connected and polling
     phase.latencies.clear();
     const qint64 measStart = proxy.measLines;
+    const qint64 statusStart = proxy.statusLines;
     const auto stateMessages = [subscriber] {
         return subscriber ? subscriber->output().count(QLatin1String("'korvane/bench/state'")) : 0;
     };
@@ -202,6 +207,7 @@ Phase runPhase(qint64 agentPid,
         phase.replies += poller->replies;
     phase.replies -= repliesStart;
     phase.deviceMeas = proxy.measLines - measStart;
+    phase.deviceStatus = proxy.statusLines - statusStart;
     phase.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
     phase.rssStart = start.residentKiB;
     phase.rssEnd = end.residentKiB;
@@ -332,6 +338,9 @@ int main(int argc, char *argv[])
     row("replies served per second", "%14.1f", [](const Phase &p) { return p.replies / p.seconds; });
     row("Meas per second at the device", "%14.2f", [](const Phase &p) {
         return p.deviceMeas / p.seconds;
+    });
+    row("Status per second at the device", "%14.2f", [](const Phase &p) {
+        return p.deviceStatus / p.seconds;
     });
     row("reply latency median (ms)", "%14.3f", [](const Phase &p) {
         return percentile(p.latencies, 50);

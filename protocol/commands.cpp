@@ -12,6 +12,28 @@ const char *const GainFormats[ChannelCount] = {"SetGain 0 %0.0f",
                                                "SetGain 2 %0.0f"};
 const char *const CalibrateTexts[ChannelCount] = {"Calibrate 0", "Calibrate 1", "Calibrate 2"};
 
+// The command lines as the amplifier reads them: name, then its arguments.
+struct Entry
+{
+    const char *name;
+    Parsed::Kind kind;
+    int args; // arguments after the name
+    bool channelFirst;
+};
+const Entry Table[] = {
+    {Identify, Parsed::Identify, 0, false},
+    {Status, Parsed::Status, 0, false},
+    {Meas, Parsed::Meas, 0, false},
+    {Reset, Parsed::Reset, 0, false},
+    {"SetRF", Parsed::SetRf, 1, false},
+    {"SetGain", Parsed::SetGain, 2, true},
+    {"SetLin", Parsed::SetLinearity, 1, false},
+    {"SetMaxP", Parsed::SetMaxPower, 1, false},
+    {"SetMaxCellT", Parsed::SetMaxCellTemp, 1, false},
+    {"SetMaxDrvT", Parsed::SetMaxDrvTemp, 1, false},
+    {"Calibrate", Parsed::Calibrate, 1, true},
+};
+
 bool validChannel(int channel)
 {
     return channel >= 0 && channel < ChannelCount;
@@ -80,32 +102,16 @@ QByteArray toWire(const QString &buffer)
 Parsed parse(const QByteArray &line)
 {
     Parsed result;
+    // A NUL is no part of any command: a line holding one is not what it seems to say.
+    if (line.contains('\0')) {
+        result.error = QStringLiteral("NUL byte in the line");
+        return result;
+    }
     const QList<QByteArray> words = line.simplified().split(' ');
     const QByteArray &name = words.first();
     const int argCount = words.size() - 1;
 
-    struct Entry
-    {
-        const char *name;
-        Parsed::Kind kind;
-        int args; // arguments after the name
-        bool channelFirst;
-    };
-    static const Entry table[] = {
-        {Identify, Parsed::Identify, 0, false},
-        {Status, Parsed::Status, 0, false},
-        {Meas, Parsed::Meas, 0, false},
-        {Reset, Parsed::Reset, 0, false},
-        {"SetRF", Parsed::SetRf, 1, false},
-        {"SetGain", Parsed::SetGain, 2, true},
-        {"SetLin", Parsed::SetLinearity, 1, false},
-        {"SetMaxP", Parsed::SetMaxPower, 1, false},
-        {"SetMaxCellT", Parsed::SetMaxCellTemp, 1, false},
-        {"SetMaxDrvT", Parsed::SetMaxDrvTemp, 1, false},
-        {"Calibrate", Parsed::Calibrate, 1, true},
-    };
-
-    for (const Entry &entry : table) {
+    for (const Entry &entry : Table) {
         if (name != entry.name)
             continue;
         if (argCount != entry.args) {
@@ -144,6 +150,21 @@ Parsed parse(const QByteArray &line)
                        : QStringLiteral("unknown command '%1'")
                              .arg(QString::fromLatin1(name.left(40).toPercentEncoding()));
     return result;
+}
+
+QString format(const Parsed &command)
+{
+    for (const Entry &entry : Table) {
+        if (entry.kind != command.kind)
+            continue;
+        QString text = QLatin1String(entry.name);
+        if (entry.channelFirst)
+            text += QLatin1Char(' ') + QString::number(command.channel);
+        if (entry.args > (entry.channelFirst ? 1 : 0))
+            text += QLatin1Char(' ') + QString::number(command.value);
+        return text;
+    }
+    return QString();
 }
 
 } // namespace Command

@@ -71,9 +71,14 @@ struct Parsed
     QString error; // why an Invalid line was refused
 };
 
-// Reads one line without its line end. Leading and trailing blanks are ignored; a line
-// with a wrong argument count, a non-numeric or negative value or a channel other than
-// 0 to 2 is Invalid. Range checks against the device's limits are the device's business.
+// Reads one line without its line end. Runs of blanks and tabs count as one blank, leading
+// and trailing ones are ignored; a line with a NUL byte, a wrong argument count, a
+// non-numeric or negative value or a channel other than 0 to 2 is Invalid. Range checks
+// against the device's limits are the device's business.
 Parsed parse(const QByteArray &line);
+
+// A parsed command as this library writes it, single blanks and plain decimal numbers: for
+// every value the panel can send, the very text its control sends. Empty for Invalid.
+QString format(const Parsed &command);
 
 } // namespace Command

@@ -104,6 +104,8 @@ private slots:
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
     void journalOnAFullDisk();
+    void settingsChangedElsewhere_data();
+    void settingsChangedElsewhere();
     void exampleOptionsParse();
 
 private:
@@ -232,8 +234,9 @@ void tst_Agent::clientsGetOwnRepliesInOrder()
     // Junk, an overlong line and a bad command are dropped whole; the probe's empty lines
     // vanish.
     const QByteArray noise = "xx\r\n" + QByteArray(300, 'S') + "\r\nSetGain 9 1\r\n\r\n\r\n";
+    // (Once: a client sending junk line after line is dropped.)
     for (int round = 0; round < 5; ++round) {
-        first.send("?\r\nStatus\r\n" + noise + "Meas\r\nMeas\r\n");
+        first.send("?\r\nStatus\r\n" + (round == 0 ? noise : QByteArray()) + "Meas\r\nMeas\r\n");
         second.send("Meas\r\nStatus\r\n?\r\n\r\nMeas\r\n");
     }
     QVERIFY(first.waitForFrames(20));
@@ -319,10 +322,27 @@ void tst_Agent::badUpstream()
                         QStringLiteral("--port"),
                         QString::number(upstream.port())},
                        {QStringLiteral("--timeout"), QStringLiteral("300")}));
+    QList<QByteArray> canonical = {"?", "Status", "Meas"};
     if (answers) {
         QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply"), 2));
         QCOMPARE(upstream.connectionTimes().size(), 1);
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 1);
+        // Settings reach the device as the panel sends them, or not at all.
+        Client client(m_agent->port());
+        static const char lines[] = "SetGain\t0\t20\r\nSetGain   1    21\r\nsetgain 2 5\r\n"
+                                    "SetLin 1\0 9\r\nSetMaxP 0065 \r\n";
+        client.send(QByteArray(lines, sizeof(lines) - 1));
+        const QList<QByteArray> sent = {"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"};
+        QTRY_VERIFY(upstream.lines().contains(sent.last()));
+        QStringList journalled;
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("setting"))
+                journalled.append(row.value(QStringLiteral("command")).toString());
+        }
+        QCOMPARE(journalled, QStringList({"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"}));
+        for (const QByteArray &line : sent)
+            QCOMPARE(upstream.lines().count(line), 1);
+        canonical += sent;
     } else {
         QVERIFY(upstream.waitForConnections(4, 30000));
         const QList<qint64> times = upstream.connectionTimes();
@@ -343,8 +363,7 @@ void tst_Agent::badUpstream()
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 0);
     }
     QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
-    // Nothing but whole, canonical questions went out.
-    const QList<QByteArray> canonical = {"?", "Status", "Meas"};
+    // Nothing but whole, canonical lines went out.
     for (const QByteArray &line : upstream.lines())
         QVERIFY2(canonical.contains(line), line.constData());
 }
@@ -386,6 +405,20 @@ void tst_Agent::connectionsClosed_data()
         << QStringList() << QByteArray("Meas\r\nMea") << QStringLiteral("line unfinished");
     QTest::newRow("overlong line never ended")
         << QStringList() << QByteArray(1000, 'M') << QStringLiteral("line unfinished");
+    // A web page's request, such as a browser (or curl -d) sends: its body is never run.
+    QTest::newRow("HTTP POST") << QStringList()
+                               << QByteArray("POST / HTTP/1.1\r\nHost: 127.0.0.1:2101\r\n"
+                                             "User-Agent: curl/7.88.1\r\nAccept: */*\r\n"
+                                             "Content-Length: 10\r\nContent-Type: "
+                                             "application/x-www-form-urlencoded\r\n\r\n"
+                                             "SetLin 7\r\n")
+                               << QStringLiteral("HTTP request");
+    QTest::newRow("HTTP header first")
+        << QStringList() << QByteArray("Host: 127.0.0.1\r\nSetLin 7\r\n")
+        << QStringLiteral("HTTP request");
+    QTest::newRow("junk lines") << QStringList()
+                                << QByteArray("a\r\nb\r\nc\r\nd\r\ne\r\nSetLin 7\r\n")
+                                << QStringLiteral("more than 4 junk lines");
 }
 
 void tst_Agent::connectionsClosed()
@@ -401,10 +434,12 @@ void tst_Agent::connectionsClosed()
     QVERIFY(m_agent->waitForReport(QStringLiteral("client_dropped")));
     QVERIFY2(reasons(QStringLiteral("client_dropped")).join(QLatin1Char(' ')).contains(reason),
              qPrintable(m_agent->stderrText()));
+    QCOMPARE(reasons(QStringLiteral("client_dropped")).size(), 1);
     // Nothing of it reached the amplifier, and the next client is served.
-    QVERIFY(!m_sim->stderrText().contains(QStringLiteral("Mea\n")));
     Client next(m_agent->port());
-    QVERIFY(next.status().fieldCount > 0);
+    const Reply::Status status = next.status();
+    QVERIFY(status.fieldCount > 0);
+    QVERIFY(status.linearityPct != 7);
 }
 
 void tst_Agent::manyConnections_data()
@@ -531,6 +566,62 @@ void tst_Agent::journalOnAFullDisk()
         QVERIFY2(error.error == QJsonParseError::NoError, row.constData());
     }
     QCOMPARE(m_agent->stderrText().count(full), 1);
+}
+
+void tst_Agent::settingsChangedElsewhere_data()
+{
+    QTest::addColumn<QString>("statusInterval");
+    QTest::addColumn<QByteArray>("setting");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QJsonValue>("value");
+    QTest::addColumn<QJsonValue>("previous");
+    // Read every 300 ms.
+    QTest::newRow("gain") << QStringLiteral("300") << QByteArray("SetGain 0 30")
+                          << QStringLiteral("gain_a_db") << QJsonValue(15) << QJsonValue(10.5);
+    // Read at once when the status character changes: the fault switched RF off.
+    QTest::newRow("fault") << QStringLiteral("3600000") << QByteArray("SetMaxCellT 20")
+                           << QStringLiteral("rf_enabled") << QJsonValue(false) << QJsonValue(true);
+}
+
+// Another client of the amplifier (or its own fault logic) changes its settings: the agent
+// sees it, journals it, and holds the temperatures against the new limits.
+void tst_Agent::settingsChangedElsewhere()
+{
+    QFETCH(QString, statusInterval);
+    QFETCH(QByteArray, setting);
+    QFETCH(QString, field);
+    QFETCH(QJsonValue, value);
+    QFETCH(QJsonValue, previous);
+    QVERIFY(startPair({}, {QStringLiteral("--status-interval"), statusInterval}));
+    // Once the agent knows the settings, they change on another path.
+    Client client(m_agent->port());
+    QVERIFY(client.status().fieldCount > 0);
+    Client elsewhere(m_sim->port());
+    QVERIFY(elsewhere.socket().waitForConnected(5000));
+    elsewhere.send(setting + "\r\n");
+    const auto changed = [this](const QString &field, const QJsonValue &value) {
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("settings_changed")
+                && row.value(field) == value)
+                return row;
+        }
+        return QJsonObject();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!changed(field, value).isEmpty(), 10000);
+    QCOMPARE(changed(field, value).value(QStringLiteral("previous")).toObject().value(field),
+             previous);
+    if (setting.startsWith("SetMaxCellT")) {
+        QVERIFY(!changed(QStringLiteral("cell_limit_c"), 20).isEmpty());
+        QVERIFY(m_agent->waitForReport(QStringLiteral("temperature_over")));
+        for (const QJsonObject &row : journal()) {
+            if (row.value(QStringLiteral("event")) == QLatin1String("temperature_over"))
+                QCOMPARE(row.value(QStringLiteral("limit_c")), QJsonValue(20));
+        }
+    }
+    // What goes through the agent is a setting, not a change from elsewhere.
+    client.send("SetLin 42\r\n");
+    QTRY_COMPARE(client.status().linearityPct, 42);
+    QVERIFY(changed(QStringLiteral("linearity_pct"), 42).isEmpty());
 }
 
 void tst_Agent::exampleOptionsParse()

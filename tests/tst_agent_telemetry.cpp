@@ -362,6 +362,14 @@ void tst_AgentTelemetry::metricsFollowTheDevice()
     QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
     const quint16 simPort = m_sim->port();
 
+    // A limit set on another path latches a fault that switches RF off: the settings
+    // follow within the status interval.
+    QVERIFY(!ask(simPort, "SetMaxCellT 20\r\nStatus").isEmpty());
+    QTRY_COMPARE(sample(scrape(), "korvane_rf_enabled"), QByteArray("0"));
+    QCOMPARE(sample(scrape(), "korvane_temperature_limit_celsius{sensor=\"cell\"}"),
+             QByteArray("20"));
+    QCOMPARE(sample(scrape(), "korvane_fault"), QByteArray("1"));
+
     // While the device is away and the agent tries again, nothing stale is shown.
     QVERIFY(m_sim->stop());
     QVERIFY(m_agent->waitForReport(QStringLiteral("link_down")));

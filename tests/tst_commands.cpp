@@ -71,6 +71,13 @@ void tst_Commands::parsing_data()
     QTest::newRow("not a number") << QByteArray("SetLin ten") << int(P::Invalid) << -1 << 0;
     QTest::newRow("negative") << QByteArray("SetMaxP -5") << int(P::Invalid) << -1 << 0;
     QTest::newRow("no channel 3") << QByteArray("SetGain 3 10") << int(P::Invalid) << -1 << 0;
+    QTest::newRow("tabs and runs of blanks")
+        << QByteArray("SetGain\t0  \t 20") << int(P::SetGain) << 0 << 20;
+    QTest::newRow("leading zeros") << QByteArray("SetMaxP 0065") << int(P::SetMaxPower) << -1 << 65;
+    QTest::newRow("NUL byte") << QByteArray("Meas\0", 5) << int(P::Invalid) << -1 << 0;
+    QTest::newRow("NUL byte in a value")
+        << QByteArray("SetLin 1\0 9", 10) << int(P::Invalid) << -1 << 0;
+    QTest::newRow("lower case setting") << QByteArray("setgain 0 20") << int(P::Invalid) << -1 << 0;
     QTest::newRow("binary junk") << QByteArray("\x01\xfe\x80 \x7f", 5) << int(P::Invalid) << -1
                                  << 0;
 }
@@ -89,6 +96,10 @@ void tst_Commands::parsing()
     }
     QCOMPARE(parsed.channel, channel);
     QCOMPARE(parsed.value, long(value));
+    // What is passed on is the command in its one written form.
+    const QString canonical = Command::format(parsed);
+    QVERIFY(!canonical.contains(QLatin1String("  ")) && !canonical.contains(QLatin1Char('\t')));
+    QCOMPARE(Command::parse(canonical.toLatin1()).value, parsed.value);
 }
 
 void tst_Commands::formattedCommandsParseBack()
@@ -107,6 +118,23 @@ void tst_Commands::formattedCommandsParseBack()
             Command::setMaxPower(tenths / 10.0).toLatin1());
         QCOMPARE(parsed.value, long(tenths));
     }
+    // The text passed on for a parsed command is the one the panel's control sends.
+    QStringList panelLines = {Command::setRf(true),
+                              Command::setRf(false),
+                              QLatin1String(Command::Reset),
+                              QLatin1String(Command::Meas)};
+    for (int channel = 0; channel < Command::ChannelCount; ++channel) {
+        panelLines << Command::calibrate(channel);
+        for (int steps = 0; steps <= 63; ++steps)
+            panelLines << Command::setGain(channel, steps / 2.0);
+    }
+    for (int tenths = 0; tenths <= 500; ++tenths)
+        panelLines << Command::setMaxPower(tenths / 10.0);
+    for (unsigned value = 0; value <= 255; ++value)
+        panelLines << Command::setLinearity(value) << Command::setMaxCellTemp(value)
+                   << Command::setMaxDrvTemp(value);
+    for (const QString &line : panelLines)
+        QCOMPARE(Command::format(Command::parse(line.toLatin1())), line);
 }
 
 QTEST_GUILESS_MAIN(tst_Commands)

@@ -80,8 +80,12 @@ private slots:
 
 private:
     bool startPair(const QStringList &agentArguments, const QString &awaited);
-    // A broker that refuses anonymous clients, on a plain and a TLS listener.
-    bool startBroker(ServerProcess *broker, quint16 plainPort, quint16 tlsPort);
+    // A broker that refuses anonymous clients, on a plain and a TLS listener, and on a
+    // third one that also wants a client certificate if `certificatePort` is not 0.
+    bool startBroker(ServerProcess *broker,
+                     quint16 plainPort,
+                     quint16 tlsPort,
+                     quint16 certificatePort = 0);
     // The retained status under korvane/lab1, as a subscriber with a login sees it.
     QString retainedStatus(const QStringList &connection);
     // A web configuration in the scratch folder: TLS with the lab's server certificate,
@@ -170,7 +174,10 @@ bool tst_AgentSecurity::startPair(const QStringList &agentArguments, const QStri
     return m_agent->waitForReport(awaited, 1, 30000);
 }
 
-bool tst_AgentSecurity::startBroker(ServerProcess *broker, quint16 plainPort, quint16 tlsPort)
+bool tst_AgentSecurity::startBroker(ServerProcess *broker,
+                                    quint16 plainPort,
+                                    quint16 tlsPort,
+                                    quint16 certificatePort)
 {
     const QString passwords = m_folder.filePath(QStringLiteral("mosquitto.passwd"));
     QFile::remove(passwords);
@@ -191,6 +198,17 @@ bool tst_AgentSecurity::startBroker(ServerProcess *broker, quint16 plainPort, qu
     // Run as root, the broker would change to its own user, and a change of user cancels the
     // signal that ends it with the test: it stays who it is.
     const passwd *self = getpwuid(geteuid());
+    const QByteArray serverFiles = "cafile "
+                                   + m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()
+                                   + "\ncertfile "
+                                   + m_certificates.certificate(QStringLiteral("broker")).toUtf8()
+                                   + "\nkeyfile "
+                                   + m_certificates.key(QStringLiteral("broker")).toUtf8() + '\n';
+    QByteArray listeners = "listener " + QByteArray::number(plainPort) + " 127.0.0.1\nlistener "
+                           + QByteArray::number(tlsPort) + " 127.0.0.1\n" + serverFiles;
+    if (certificatePort)
+        listeners += "listener " + QByteArray::number(certificatePort) + " 127.0.0.1\n"
+                     + serverFiles + "require_certificate true\n";
     if (!writeFile(acl,
                    "user " + AgentUser.toUtf8()
                        + "\ntopic write korvane/lab1/#\n"
@@ -201,14 +219,7 @@ bool tst_AgentSecurity::startBroker(ServerProcess *broker, quint16 plainPort, qu
                       "per_listener_settings false\nallow_anonymous false\npassword_file "
                           + passwords.toUtf8() + "\nacl_file " + acl.toUtf8()
                           + "\npersistence false\nlog_dest stderr\nlog_type all\nuser "
-                          + QByteArray(self ? self->pw_name : "root") + "\nlistener "
-                          + QByteArray::number(plainPort) + " 127.0.0.1\nlistener "
-                          + QByteArray::number(tlsPort) + " 127.0.0.1\ncafile "
-                          + m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()
-                          + "\ncertfile "
-                          + m_certificates.certificate(QStringLiteral("broker")).toUtf8()
-                          + "\nkeyfile " + m_certificates.key(QStringLiteral("broker")).toUtf8()
-                          + '\n',
+                          + QByteArray(self ? self->pw_name : "root") + '\n' + listeners,
                       OwnerOnly))
         return false;
     if (!broker->start(ServerProcess::find(QStringLiteral("mosquitto")),
@@ -320,39 +331,63 @@ void tst_AgentSecurity::mqttLogin()
 void tst_AgentSecurity::mqttOverTls_data()
 {
     QTest::addColumn<QString>("authority");
-    QTest::addColumn<bool>("plainListener");
-    QTest::addColumn<QString>("reason"); // empty: it publishes
+    QTest::addColumn<QString>("listener");    // plain, tls, or tls wanting a client certificate
+    QTest::addColumn<QString>("certificate"); // the agent's own; empty: none
+    QTest::addColumn<QString>("reason");      // empty: it publishes
 
-    QTest::newRow("the lab's authority") << QStringLiteral("lab-ca") << false << QString();
+    QTest::newRow("the lab's authority") << "lab-ca"
+                                         << "tls"
+                                         << "" << QString();
     // The broker's certificate is not signed by the authority the agent was given.
-    QTest::newRow("a foreign authority")
-        << QStringLiteral("foreign-ca") << false << QStringLiteral("certificate verify failed");
+    QTest::newRow("a foreign authority") << "foreign-ca"
+                                         << "tls"
+                                         << "" << QStringLiteral("certificate verify failed");
     // The broker takes the handshake for a malformed packet and hangs up during it.
-    QTest::newRow("a plain listener") << QStringLiteral("lab-ca") << true << QStringLiteral("TLS");
+    QTest::newRow("a plain listener") << "lab-ca"
+                                      << "plain"
+                                      << "" << QStringLiteral("TLS");
+    QTest::newRow("a client certificate") << "lab-ca"
+                                          << "certificate"
+                                          << "operator" << QString();
+    // Under TLS 1.3 the broker refuses it after the agent's side of the handshake is done:
+    // the agent sees the connection lost or a protocol error, as the timing falls.
+    QTest::newRow("no client certificate") << "lab-ca"
+                                           << "certificate"
+                                           << "" << QStringLiteral("reason=");
 }
 
 void tst_AgentSecurity::mqttOverTls()
 {
     QFETCH(QString, authority);
-    QFETCH(bool, plainListener);
+    QFETCH(QString, listener);
+    QFETCH(QString, certificate);
     QFETCH(QString, reason);
     if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
         || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
         QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
     const quint16 plainPort = ServerProcess::freePort();
     const quint16 tlsPort = ServerProcess::freePort();
+    const quint16 certificatePort = ServerProcess::freePort();
     ServerProcess broker;
-    QVERIFY(startBroker(&broker, plainPort, tlsPort));
-    QVERIFY(startPair({QStringLiteral("--mqtt"),
-                       QStringLiteral("127.0.0.1:%1").arg(plainListener ? plainPort : tlsPort),
-                       QStringLiteral("--name"),
-                       QStringLiteral("lab1"),
-                       QStringLiteral("--mqtt-user"),
-                       AgentUser,
-                       QStringLiteral("--mqtt-password-file"),
-                       m_agentPasswordFile,
-                       QStringLiteral("--mqtt-cafile"),
-                       m_certificates.certificate(authority)},
+    QVERIFY(startBroker(&broker, plainPort, tlsPort, certificatePort));
+    const quint16 port = listener == QLatin1String("plain") ? plainPort
+                         : listener == QLatin1String("tls") ? tlsPort
+                                                            : certificatePort;
+    QStringList own;
+    if (!certificate.isEmpty())
+        own << QStringLiteral("--mqtt-cert") << m_certificates.certificate(certificate)
+            << QStringLiteral("--mqtt-key") << m_certificates.key(certificate);
+    QVERIFY(startPair(QStringList{QStringLiteral("--mqtt"),
+                                  QStringLiteral("127.0.0.1:%1").arg(port),
+                                  QStringLiteral("--name"),
+                                  QStringLiteral("lab1"),
+                                  QStringLiteral("--mqtt-user"),
+                                  AgentUser,
+                                  QStringLiteral("--mqtt-password-file"),
+                                  m_agentPasswordFile,
+                                  QStringLiteral("--mqtt-cafile"),
+                                  m_certificates.certificate(authority)}
+                          + own,
                       QStringLiteral("model_identified")));
     if (reason.isEmpty()) {
         QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected"), 1, 20000));
@@ -366,6 +401,7 @@ void tst_AgentSecurity::mqttOverTls()
     } else {
         QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_failed"), 1, 20000));
         QVERIFY2(m_agent->stderrText().contains(reason), qPrintable(m_agent->stderrText()));
+        QVERIFY(!m_agent->stderrText().contains(QLatin1String("mqtt_connected")));
     }
     QVERIFY(m_agent->stop());
 }

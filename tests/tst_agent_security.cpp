@@ -1,19 +1,15 @@
+#include "agentpair.h"
 #include "childprocess.h"
-#include "frameassembler.h"
+#include "prometheusserver.h"
 #include "replies.h"
 #include "serverprocess.h"
 #include "simprocess.h"
 #include "testcertificates.h"
-#include "waiting.h"
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -34,6 +30,12 @@ bool writeFile(const QString &path, const QByteArray &contents, QFile::Permissio
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
            && file.write(contents) == contents.size() && file.setPermissions(permissions);
+}
+
+bool mosquittoInstalled()
+{
+    return !ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
+           && !ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty();
 }
 
 constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
@@ -122,56 +124,42 @@ void tst_AgentSecurity::initTestCase()
     if (!TestCertificates::available())
         QSKIP("openssl is not installed (Debian package openssl)");
     QVERIFY2(m_certificates.makeAuthority(QStringLiteral("lab-ca"))
-                 && m_certificates.makeAuthority(QStringLiteral("foreign-ca"))
-                 && m_certificates.issue(QStringLiteral("lab-ca"),
-                                         QStringLiteral("broker"),
-                                         QStringLiteral("localhost"))
-                 && m_certificates.issue(QStringLiteral("foreign-ca"),
-                                         QStringLiteral("impostor"),
-                                         QStringLiteral("localhost")),
+                 && m_certificates.makeAuthority(QStringLiteral("foreign-ca")),
              qPrintable(m_certificates.errorString()));
+    // Each certificate: its authority, its file name, its common name, the days it is good.
+    const struct
+    {
+        const char *authority;
+        const char *name;
+        const char *commonName;
+        int days;
+    } issued[] = {
+        {"lab-ca", "broker", "localhost", 30},        // the servers': broker, agent
+        {"foreign-ca", "impostor", "localhost", 30},  // a server the lab does not know
+        {"lab-ca", "operator", "ops-desk", 30},       // a client that may control
+        {"lab-ca", "viewer", "hall-screen", 30},      // a client that may observe
+        {"lab-ca", "scraper", "prometheus", 30},      // the metrics' scraper
+        {"foreign-ca", "stranger", "prometheus", 30}, // a client the lab does not know
+        {"lab-ca", "expired", "prometheus", -1},      // one the lab knew
+    };
+    for (const auto &certificate : issued)
+        QVERIFY2(m_certificates.issue(QLatin1String(certificate.authority),
+                                      QLatin1String(certificate.name),
+                                      QLatin1String(certificate.commonName),
+                                      certificate.days),
+                 qPrintable(m_certificates.errorString()));
     m_agentPasswordFile = m_folder.filePath(QStringLiteral("mqtt-password"));
     QVERIFY(writeFile(m_agentPasswordFile, AgentPassword.toUtf8() + '\n', OwnerOnly));
-    QVERIFY2(m_certificates.issue(QStringLiteral("lab-ca"),
-                                  QStringLiteral("operator"),
-                                  QStringLiteral("ops-desk"))
-                 && m_certificates.issue(QStringLiteral("lab-ca"),
-                                         QStringLiteral("viewer"),
-                                         QStringLiteral("hall-screen"))
-                 && m_certificates.issue(QStringLiteral("lab-ca"),
-                                         QStringLiteral("scraper"),
-                                         QStringLiteral("prometheus"))
-                 && m_certificates.issue(QStringLiteral("foreign-ca"),
-                                         QStringLiteral("stranger"),
-                                         QStringLiteral("prometheus"))
-                 && m_certificates.issue(QStringLiteral("lab-ca"),
-                                         QStringLiteral("expired"),
-                                         QStringLiteral("prometheus"),
-                                         -1),
-             qPrintable(m_certificates.errorString()));
 }
 
 bool tst_AgentSecurity::startPair(const QStringList &agentArguments, const QString &awaited)
 {
-    m_agent.reset();
-    m_sim = std::make_unique<SimProcess>();
-    if (!m_sim->start()) {
-        qWarning("%s", qPrintable(m_sim->errorString()));
-        return false;
-    }
-    m_agent = std::make_unique<SimProcess>();
-    if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
-                               QStringList{QStringLiteral("--host"),
-                                           QStringLiteral("127.0.0.1"),
-                                           QStringLiteral("--port"),
-                                           QString::number(m_sim->port()),
-                                           QStringLiteral("--listen"),
-                                           QStringLiteral("127.0.0.1:0")}
-                                   + agentArguments)) {
-        qWarning("%s", qPrintable(m_agent->errorString()));
-        return false;
-    }
-    return m_agent->waitForReport(awaited, 1, 30000);
+    return AgentPair::start(&m_sim,
+                            &m_agent,
+                            QStringLiteral(KORVANE_AGENT_PATH),
+                            agentArguments,
+                            awaited,
+                            30000);
 }
 
 bool tst_AgentSecurity::startBroker(ServerProcess *broker,
@@ -270,8 +258,7 @@ void tst_AgentSecurity::mqttLogin()
     QFETCH(QString, user);
     QFETCH(QByteArray, password);
     QFETCH(QString, reason);
-    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
-        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
+    if (!mosquittoInstalled())
         QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
     const quint16 plainPort = ServerProcess::freePort();
     ServerProcess broker;
@@ -307,24 +294,7 @@ void tst_AgentSecurity::mqttLogin()
     QCOMPARE(m_agent->stderrText().count(QLatin1String("mqtt_failed")), 1);
     QVERIFY(!m_agent->stderrText().contains(QLatin1String("mqtt_connected")));
     // The amplifier's clients are served all the while.
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, m_agent->port());
-    QVERIFY(client.waitForConnected(5000));
-    client.write("Meas\r\n");
-    FrameAssembler assembler;
-    QByteArray frame;
-    QVERIFY(waitUntil(
-        &client,
-        &QIODevice::readyRead,
-        [&] {
-            for (const char byte : client.readAll()) {
-                if (frame.isEmpty() && assembler.push(byte))
-                    frame = assembler.frame();
-            }
-            return !frame.isEmpty();
-        },
-        10000));
-    QCOMPARE(Reply::kindOf(frame), Reply::Kind::Measurement);
+    QCOMPARE(Reply::kindOf(AgentPair::ask(m_agent->port(), "Meas")), Reply::Kind::Measurement);
     QVERIFY(m_agent->stop());
 }
 
@@ -362,8 +332,7 @@ void tst_AgentSecurity::mqttOverTls()
     QFETCH(QString, listener);
     QFETCH(QString, certificate);
     QFETCH(QString, reason);
-    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
-        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
+    if (!mosquittoInstalled())
         QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
     const quint16 plainPort = ServerProcess::freePort();
     const quint16 tlsPort = ServerProcess::freePort();
@@ -501,10 +470,7 @@ QString tst_AgentSecurity::writeWebConfig(const QByteArray &extra)
 
 quint16 tst_AgentSecurity::metricsPort()
 {
-    const QRegularExpressionMatch match = QRegularExpression(
-                                              QStringLiteral(R"(metrics=127\.0\.0\.1:(\d+))"))
-                                              .match(m_agent->stderrText());
-    return quint16(match.captured(1).toUInt());
+    return AgentPair::metricsPort(m_agent.get());
 }
 
 int tst_AgentSecurity::curlStatus(const QStringList &arguments, QByteArray *headers)
@@ -697,8 +663,7 @@ void tst_AgentSecurity::metricsOverHttps()
 
 void tst_AgentSecurity::prometheusScrapesOverHttps()
 {
-    const QString prometheus = ServerProcess::find(QStringLiteral("prometheus"));
-    if (prometheus.isEmpty())
+    if (PrometheusServer::program().isEmpty())
         QSKIP("prometheus is not installed (Debian package prometheus)");
     const QString labCa = m_certificates.certificate(QStringLiteral("lab-ca"));
     QVERIFY(startPair({QStringLiteral("--metrics"),
@@ -710,47 +675,23 @@ void tst_AgentSecurity::prometheusScrapesOverHttps()
                       QStringLiteral("model_identified")));
     const QString passwordFile = m_folder.filePath(QStringLiteral("scrape-password"));
     QVERIFY(writeFile(passwordFile, ScraperPassword.toUtf8(), OwnerOnly));
-    const QString config = m_folder.filePath(QStringLiteral("prometheus.yml"));
-    QVERIFY(writeFile(config,
-                      "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
-                      "scrape_configs:\n  - job_name: korvane\n    scheme: https\n"
-                      "    tls_config:\n      ca_file: "
-                          + labCa.toUtf8() + "\n      cert_file: "
-                          + m_certificates.certificate(QStringLiteral("scraper")).toUtf8()
-                          + "\n      key_file: "
-                          + m_certificates.key(QStringLiteral("scraper")).toUtf8()
-                          + "\n    basic_auth:\n      username: " + ScraperUser.toUtf8()
-                          + "\n      password_file: " + passwordFile.toUtf8()
-                          + "\n    static_configs:\n      - targets: ['127.0.0.1:"
-                          + QByteArray::number(metricsPort()) + "']\n",
-                      OwnerOnly));
-    const quint16 port = ServerProcess::freePort();
-    ServerProcess server;
-    QVERIFY2(server.start(prometheus,
-                          {QStringLiteral("--config.file=") + config,
-                           QStringLiteral("--storage.tsdb.path=")
-                               + m_folder.filePath(QStringLiteral("tsdb")),
-                           QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port)},
-                          QStringLiteral("Server is ready to receive web requests"),
-                          60000),
+    PrometheusServer server;
+    QVERIFY2(server.start("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                          "scrape_configs:\n  - job_name: korvane\n    scheme: https\n"
+                          "    tls_config:\n      ca_file: "
+                              + labCa.toUtf8() + "\n      cert_file: "
+                              + m_certificates.certificate(QStringLiteral("scraper")).toUtf8()
+                              + "\n      key_file: "
+                              + m_certificates.key(QStringLiteral("scraper")).toUtf8()
+                              + "\n    basic_auth:\n      username: " + ScraperUser.toUtf8()
+                              + "\n      password_file: " + passwordFile.toUtf8()
+                              + "\n    static_configs:\n      - targets: ['127.0.0.1:"
+                              + QByteArray::number(metricsPort()) + "']\n",
+                          m_folder.path()),
              qPrintable(server.errorString()));
-    // Prometheus's own API, plain on loopback: the value of korvane_up it scraped.
-    const auto korvaneUp = [&]() -> QString {
-        ChildProcess curl;
-        curl.start(QStringLiteral("curl"),
-                   {QStringLiteral("--silent"),
-                    QStringLiteral("http://127.0.0.1:%1/api/v1/query?query=korvane_up").arg(port)});
-        if (!curl.waitForFinished(30000))
-            return QString();
-        const QJsonArray result = QJsonDocument::fromJson(curl.readAllStandardOutput())
-                                      .object()
-                                      .value(QStringLiteral("data"))
-                                      .toObject()
-                                      .value(QStringLiteral("result"))
-                                      .toArray();
-        return result.first().toObject().value(QStringLiteral("value")).toArray().last().toString();
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("1"), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.value(QStringLiteral("korvane_up")),
+                              QStringLiteral("1"),
+                              60000);
 }
 
 void tst_AgentSecurity::clientPortTls_data()

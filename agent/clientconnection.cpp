@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "devicesession.h"
 #include "journal.h"
+#include "peersocket.h"
 
 #include <QJsonObject>
 #include <QTcpSocket>
@@ -50,14 +51,18 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
     , m_journal(journal)
     , m_throttle(journal)
 {
-    m_socket->setParent(this);
+    m_channel = new PeerSocket(socket, this);
     m_socket->setReadBufferSize(ReadBufferBytes);
     // Replies are small and each one is awaited; none should wait for the one before it.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readLines);
-    connect(m_socket, &QTcpSocket::disconnected, this, &ClientConnection::close);
-    connect(m_socket, &QTcpSocket::errorOccurred, this, &ClientConnection::close);
+    // A client that has sent all it will send still gets the answers it asked for.
+    connect(m_channel, &PeerSocket::peerFinished, this, [this] {
+        m_inputEnded = true;
+        writeReadyReplies();
+    });
+    connect(m_channel, &PeerSocket::closed, this, &ClientConnection::close);
     m_idleTimer.setSingleShot(true);
     connect(&m_idleTimer, &QTimer::timeout, this, [this] {
         drop(tr("idle for %1 s").arg(m_idleTimer.interval() / 1000));
@@ -81,7 +86,7 @@ void ClientConnection::close()
     m_closed = true;
     m_idleTimer.stop();
     m_lineTimer.stop();
-    m_socket->abort();
+    m_channel->abort();
     emit finished();
 }
 
@@ -121,6 +126,9 @@ void ClientConnection::readLines()
                 readLines();
             },
             Qt::QueuedConnection);
+    } else if (m_inputEnded) {
+        // The last of a client that has hung up: its answers, then the end.
+        writeReadyReplies();
     }
 }
 
@@ -187,10 +195,13 @@ void ClientConnection::writeReadyReplies()
         // A question the device left unanswered gets no reply, as from the device itself.
         const QByteArray frame = m_replies.dequeue()->frame;
         if (!frame.isEmpty())
-            m_socket->write(frame);
+            m_channel->write(frame);
     }
-    if (!m_closed && m_socket->bytesToWrite() > MaxQueuedBytes)
+    if (!m_closed && m_channel->bytesToWrite() > MaxQueuedBytes)
         drop(tr("not reading its replies"));
+    else if (!m_closed && m_inputEnded && m_replies.isEmpty() && !m_readQueued
+             && m_socket->bytesAvailable() == 0)
+        m_channel->finish();
 }
 
 void ClientConnection::drop(const QString &reason)

@@ -15,6 +15,7 @@
 
 class DeviceSession;
 class Journal;
+class PeerSocket;
 class QTcpSocket;
 
 // One client of the agent: its command lines go to the device session, its replies come
@@ -72,7 +73,8 @@ private:
     void drop(const QString &reason);
     void writeReadyReplies();
 
-    QTcpSocket *m_socket = nullptr;
+    QTcpSocket *m_socket = nullptr; // read from; replies go out through the channel
+    PeerSocket *m_channel = nullptr;
     AccessPolicy::Role m_role;
     DeviceSession *m_device = nullptr;
     Journal *m_journal = nullptr;
@@ -86,5 +88,6 @@ private:
     EventThrottle m_throttle;
     int m_junkLines = 0;
     bool m_readQueued = false;
+    bool m_inputEnded = false; // the client sends no more
     bool m_closed = false;
 };

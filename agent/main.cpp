@@ -19,8 +19,8 @@
 
 namespace {
 
-// Each client holds a descriptor; the agent's own files, the device and the telemetry need
-// about this many besides.
+// Each client holds two descriptors (one to write its answers after it has hung up); the
+// agent's own files, the device and the telemetry need about this many besides.
 constexpr rlim_t OwnDescriptors = 64;
 
 void warnIfFewDescriptors(int maxClients)
@@ -28,7 +28,7 @@ void warnIfFewDescriptors(int maxClients)
     rlimit limit = {};
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return;
-    if (limit.rlim_cur < rlim_t(maxClients) + OwnDescriptors)
+    if (limit.rlim_cur < 2 * rlim_t(maxClients) + OwnDescriptors)
         QTextStream(stderr) << "korvane-agent: only " << limit.rlim_cur
                             << " file descriptors for up to " << maxClients
                             << " clients: connections wait while they run out\n";

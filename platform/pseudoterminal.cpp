@@ -1,5 +1,8 @@
 #include "pseudoterminal.h"
 
+#include <QDir>
+#include <QStringList>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -67,4 +70,27 @@ void PseudoTerminal::close()
     if (m_slave >= 0)
         ::close(m_slave);
     m_slave = -1;
+}
+
+bool PseudoTerminal::isSlaveInUse() const
+{
+    // The kernel counts the openers but does not say; /proc lists every descriptor.
+    const QByteArray path = m_slavePath.toLocal8Bit();
+    const QString self = QString::number(::getpid());
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &process : processes) {
+        if (process.isEmpty() || !process.at(0).isDigit())
+            continue;
+        const QString fdDir = QStringLiteral("/proc/%1/fd").arg(process);
+        for (const QString &fd : QDir(fdDir).entryList(QDir::Files | QDir::System)) {
+            if (process == self && fd.toInt() == m_slave)
+                continue;
+            char target[256];
+            const QByteArray link = (fdDir + QLatin1Char('/') + fd).toLocal8Bit();
+            const ssize_t length = ::readlink(link.constData(), target, sizeof target);
+            if (length == path.size() && path == QByteArray(target, int(length)))
+                return true;
+        }
+    }
+    return false;
 }

@@ -23,6 +23,9 @@ public:
     // The slave's own descriptor, e.g. to ask how much input the serial side left unread.
     int slave() const { return m_slave; }
     QString slavePath() const { return m_slavePath; }
+    // Whether a program still has the serial side open, this one's own descriptor aside.
+    // Processes of other users are not seen.
+    bool isSlaveInUse() const;
     QString errorString() const { return m_error; }
 
 private:

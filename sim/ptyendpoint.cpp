@@ -60,14 +60,16 @@ bool PtyEndpoint::open()
 
 // A real serial line forgets nothing, but a real amplifier answers only the client that
 // asks. Replies that a closed client left in the terminal would reach the next program to
-// open it as answers to its own first requests, so they go when their reader goes.
+// open it as answers to its own first requests, so they go when their reader goes: when
+// no program has the serial side open any more. A client may close the descriptor it wrote
+// its lines on (its half-close) and still read the answers on another.
 void PtyEndpoint::watchForCloses()
 {
     m_closeWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_closeWatch < 0
         || inotify_add_watch(m_closeWatch,
                              m_terminal.slavePath().toLocal8Bit().constData(),
-                             IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)
+                             IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)
                < 0) {
         emit report(QStringLiteral("pty: replies a closed client left unread will reach the next "
                                    "one: %1")
@@ -78,25 +80,58 @@ void PtyEndpoint::watchForCloses()
     connect(m_closeNotifier, &QSocketNotifier::activated, this, &PtyEndpoint::forgetUnreadIfClosed);
 }
 
+void PtyEndpoint::readOpensAndCloses(bool *closed, bool *reopened)
+{
+    alignas(inotify_event) char events[4096];
+    ssize_t length = 0;
+    while ((length = ::read(m_closeWatch, events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                *closed = true;
+                *reopened = false;
+            } else if ((event->mask & IN_OPEN) && *closed) {
+                *reopened = true;
+            }
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
 void PtyEndpoint::forgetUnreadIfClosed()
 {
     if (m_closeWatch < 0)
         return;
     bool closed = false;
-    alignas(inotify_event) char events[4096];
-    while (::read(m_closeWatch, events, sizeof events) > 0)
-        closed = true;
+    bool reopened = false;
+    readOpensAndCloses(&closed, &reopened);
     if (!closed || m_terminal.slave() < 0)
         return;
-    int unread = 0;
-    if (ioctl(m_terminal.slave(), FIONREAD, &unread) != 0)
-        unread = 0;
-    ::tcflush(m_terminal.slave(), TCIFLUSH);
-    unread += m_pending.size();
+    // Taken back at once, before the next client can read them: through the terminal's own
+    // serial side, which reads what the closed client left.
+    QByteArray unread;
+    int count = 0;
+    if (ioctl(m_terminal.slave(), FIONREAD, &count) == 0 && count > 0) {
+        unread.resize(count);
+        const ssize_t taken = ::read(m_terminal.slave(), unread.data(), size_t(count));
+        unread.resize(int(qMax<ssize_t>(0, taken)));
+    }
+    unread += m_pending;
     m_pending.clear();
-    if (unread > 0)
-        emit report(
-            QStringLiteral("pty: closed with %1 bytes of replies unread; discarded").arg(unread));
+    // Given back while a program that had it open before still has: the writer of a pair of
+    // descriptors closed, the reader waits. One that opens after the close is the next
+    // client, to hear only its own answers.
+    if (!reopened && m_terminal.isSlaveInUse()) {
+        readOpensAndCloses(&closed, &reopened);
+        if (!reopened) {
+            m_pending = unread;
+            flush();
+            return;
+        }
+    }
+    if (!unread.isEmpty())
+        emit report(QStringLiteral("pty: closed with %1 bytes of replies unread; discarded")
+                        .arg(unread.size()));
 }
 
 void PtyEndpoint::readMaster()

@@ -37,6 +37,8 @@ private:
     void readMaster();
     void watchForCloses();
     void forgetUnreadIfClosed();
+    // Reads the open and close events that came; `reopened`: an open after the last close.
+    void readOpensAndCloses(bool *closed, bool *reopened);
     void write(const QByteArray &bytes);
     void flush();
     void startHangUp();
@@ -50,7 +52,7 @@ private:
     PseudoTerminal m_terminal;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
-    // Tells when a program that had the serial side open closes it.
+    // Tells when a program opens the serial side or closes it.
     int m_closeWatch = -1;
     QSocketNotifier *m_closeNotifier = nullptr;
 

@@ -46,12 +46,21 @@ void SimConnection::receive(const QByteArray &data)
     }
 }
 
+void SimConnection::endOfInput()
+{
+    m_inputEnded = true;
+    if (!m_closing && m_delayed.isEmpty())
+        close();
+}
+
 void SimConnection::runDueLines()
 {
     while (!m_delayed.isEmpty() && m_delayed.head().dueMs <= m_clock.elapsed())
         handleLine(m_delayed.dequeue().line);
     if (!m_delayed.isEmpty())
         m_delayTimer.start(int(qMax<qint64>(0, m_delayed.head().dueMs - m_clock.elapsed())));
+    else if (m_inputEnded && !m_closing)
+        close();
 }
 
 void SimConnection::handleLine(const QByteArray &line)

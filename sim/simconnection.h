@@ -31,6 +31,8 @@ public:
                   QObject *parent = nullptr);
 
     void receive(const QByteArray &data);
+    // No more lines come: the replies due go out, then the connection closes.
+    void endOfInput();
     QString name() const { return m_name; }
 
 signals:
@@ -61,6 +63,7 @@ private:
     int m_replies = 0;
     bool m_muteReported = false;
     bool m_closing = false;
+    bool m_inputEnded = false;
 
     QByteArray m_held;
     int m_heldCount = 0;

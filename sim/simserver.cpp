@@ -1,5 +1,6 @@
 #include "simserver.h"
 
+#include "peersocket.h"
 #include "simconnection.h"
 
 #include <QTcpSocket>
@@ -25,37 +26,39 @@ void SimServer::acceptConnections()
         const QString name = QStringLiteral("client %1:%2")
                                  .arg(socket->peerAddress().toString())
                                  .arg(socket->peerPort());
-        // A child of the socket, so that a client's timers die with its connection.
-        auto *connection = new SimConnection(m_model, m_faults, name, socket);
+        auto *channel = new PeerSocket(socket, this);
+        // A child of the channel, so that a client's timers die with its connection.
+        auto *connection = new SimConnection(m_model, m_faults, name, channel);
         connect(connection, &SimConnection::report, this, &SimServer::report);
+        const auto gone = [this, channel, name] {
+            emit report(name + QStringLiteral(" disconnected"));
+            channel->deleteLater();
+        };
         connect(connection,
                 &SimConnection::send,
-                socket,
-                [this, socket, name](const QByteArray &bytes) {
-                    if (socket->state() != QAbstractSocket::ConnectedState)
+                channel,
+                [this, channel, name, gone](const QByteArray &bytes) {
+                    if (!channel->isOpen())
                         return;
                     // A client that never reads would otherwise have every reply kept for it, and
                     // the simulator's memory grow with each of its polls.
-                    if (socket->bytesToWrite() + bytes.size() > SimConnection::MaxUnsentBytes) {
+                    if (channel->bytesToWrite() + bytes.size() > SimConnection::MaxUnsentBytes) {
                         emit report(QStringLiteral("%1 reads no replies, %2 bytes unsent; dropped")
                                         .arg(name)
-                                        .arg(socket->bytesToWrite() + bytes.size()));
-                        socket->abort();
+                                        .arg(channel->bytesToWrite() + bytes.size()));
+                        channel->abort();
+                        gone();
                         return;
                     }
-                    socket->write(bytes);
+                    channel->write(bytes);
                 });
-        connect(connection,
-                &SimConnection::closeRequested,
-                socket,
-                &QAbstractSocket::disconnectFromHost);
+        connect(connection, &SimConnection::closeRequested, channel, &PeerSocket::finish);
         connect(socket, &QIODevice::readyRead, connection, [socket, connection] {
             connection->receive(socket->readAll());
         });
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket, name] {
-            emit report(name + QStringLiteral(" disconnected"));
-            socket->deleteLater();
-        });
+        // A client that has said all it will say is answered, then the connection closes.
+        connect(channel, &PeerSocket::peerFinished, connection, &SimConnection::endOfInput);
+        connect(channel, &PeerSocket::closed, this, gone);
         emit report(name + QStringLiteral(" connected"));
     }
 }

@@ -1,4 +1,5 @@
 #include "childprocess.h"
+#include "halfclose.h"
 #include "frameassembler.h"
 #include "replies.h"
 #include "simprocess.h"
@@ -102,6 +103,8 @@ private slots:
     void serialPort();
     void clientThatNeverReadsIsDropped();
     void closedTerminalForgetsReplies();
+    void halfCloseGetsReplies_data();
+    void halfCloseGetsReplies();
     void diesWithTheTest();
 };
 
@@ -349,6 +352,64 @@ void tst_Simulator::closedTerminalForgetsReplies()
     QSerialPort port(sim.ptyPath());
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
     QCOMPARE(ask(&port, "?"), QByteArray("?\r\n700136A\xff"));
+}
+
+void tst_Simulator::halfCloseGetsReplies_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<bool>("pty");
+    QTest::newRow("tcp") << QString() << false;
+    QTest::newRow("tcp, replies delayed") << QStringLiteral("--delay 300") << false;
+    QTest::newRow("tcp, replies held back") << QStringLiteral("--coalesce 2") << false;
+    QTest::newRow("pty, replies waiting") << QString() << true;
+    QTest::newRow("pty, replies delayed") << QStringLiteral("--delay 300") << true;
+}
+
+// A client that sends its lines and shuts its sending side (or, on the terminal, closes the
+// descriptor it wrote on and reads on another) gets every answer; over TCP the connection
+// closes after them.
+void tst_Simulator::halfCloseGetsReplies()
+{
+    QFETCH(QString, arguments);
+    QFETCH(bool, pty);
+    SimProcess sim;
+    QVERIFY2(sim.start(arguments.split(' ', Qt::SkipEmptyParts) << "--pty"),
+             qPrintable(sim.errorString()));
+    QList<QByteArray> frames;
+    if (pty) {
+        const QByteArray path = sim.ptyPath().toLocal8Bit();
+        const int reader = ::open(path.constData(), O_RDWR | O_NOCTTY);
+        const int writer = ::open(path.constData(), O_WRONLY | O_NOCTTY);
+        QVERIFY(reader >= 0 && writer >= 0);
+        const QByteArray lines = "Meas\r\nStatus\r\n";
+        QCOMPARE(::write(writer, lines.constData(), size_t(lines.size())), qint64(lines.size()));
+        const auto unread = [reader] {
+            int count = 0;
+            return ::ioctl(reader, FIONREAD, &count) == 0 ? count : -1;
+        };
+        // Without a delay the replies wait in the terminal when the writer goes.
+        if (arguments.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(unread() >= StartStatus.size() + 30, Timeout);
+        const int before = unread();
+        ::close(writer);
+        // One more question on the reader's side, answered after the close is seen.
+        QCOMPARE(::write(reader, "?\r\n", 3), qint64(3));
+        QTRY_VERIFY_WITH_TIMEOUT(unread() >= before + 12 || !arguments.isEmpty(), Timeout);
+        frames = readFramesFrom(reader, 3, Timeout);
+        ::close(reader);
+    } else {
+        const HalfCloseResult result = askThenHalfClose(sim.port(),
+                                                        "Meas\r\nStatus\r\n?\r\n",
+                                                        Timeout);
+        QVERIFY(result.closedByPeer);
+        frames = result.frames;
+    }
+    QList<Reply::Kind> kinds;
+    for (const QByteArray &frame : frames)
+        kinds.append(Reply::kindOf(frame));
+    QCOMPARE(kinds,
+             QList<Reply::Kind>(
+                 {Reply::Kind::Measurement, Reply::Kind::Status, Reply::Kind::Identification}));
 }
 
 // A test killed outright (a crash, a CTest time-out) takes its simulator with it. The test

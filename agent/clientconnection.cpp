@@ -185,8 +185,8 @@ void ClientConnection::handle(const QByteArray &line)
                           details({{QStringLiteral("command"), text}}));
         return;
     }
-    m_journal->record(QStringLiteral("setting"), details({{QStringLiteral("command"), text}}));
-    m_device->pass(text);
+    // Journalled once it has left for the device, or as dropped if it cannot.
+    m_device->pass(text, details());
 }
 
 void ClientConnection::writeReadyReplies()

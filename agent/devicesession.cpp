@@ -37,6 +37,7 @@ DeviceSession::DeviceSession(const AmplifierLink::Target &target, int timeoutMs,
     connect(&m_link, &AmplifierLink::linkLost, this, &DeviceSession::onLost);
     connect(m_requester, &Requester::answered, this, &DeviceSession::onAnswered);
     connect(m_requester, &Requester::timedOut, this, &DeviceSession::onTimedOut);
+    connect(&m_link, &AmplifierLink::allWritten, this, &DeviceSession::onWritten);
 }
 
 DeviceSession::~DeviceSession()
@@ -57,7 +58,7 @@ void DeviceSession::stop()
     if (m_up)
         onLost(tr("the agent is stopping"));
     else
-        abandonJobs();
+        abandonJobs(tr("the agent is stopping"));
     m_pollTimer.stop();
     m_statusTimer.stop();
     m_link.close();
@@ -73,16 +74,17 @@ void DeviceSession::ask(Reply::Kind kind, QObject *context, const Answer &answer
         answer(m_identity);
         return;
     }
+    // A reading or query that went out before a setting since would show the state before it.
     if (kind == Reply::Kind::Measurement) {
-        if (!m_lastMeas.isEmpty() && m_measAge.elapsed() <= FreshMs) {
+        if (!m_lastMeas.isEmpty() && m_measAge.elapsed() <= FreshMs
+            && m_lastMeasSettings == m_settingsPassed) {
             answer(m_lastMeas);
             return;
         }
-        // Any reading still to come is younger than the question.
-        if (m_current.kind == kind) {
-            m_current.waiters.append({context, answer});
-            return;
-        }
+    }
+    if (m_current.kind == kind && m_current.settingsBefore == m_settingsPassed) {
+        m_current.waiters.append({context, answer});
+        return;
     }
     Job *job = queuedQuery(kind);
     if (!job)
@@ -91,11 +93,15 @@ void DeviceSession::ask(Reply::Kind kind, QObject *context, const Answer &answer
     runJobs();
 }
 
-void DeviceSession::pass(const QString &line)
+void DeviceSession::pass(const QString &line, const QJsonObject &client)
 {
-    if (!m_up)
+    if (!m_up) {
+        emit settingDropped(line, client, tr("amplifier link down"));
         return;
-    m_jobs.enqueue({line, Reply::Kind::Unknown, {}});
+    }
+    ++m_settingsPassed;
+    Job setting{line, Reply::Kind::Unknown, {}, false, client, 0};
+    m_jobs.enqueue(setting);
     // Read the settings back, so that the limits the journal compares against stay current.
     if (!queuedQuery(Reply::Kind::Status))
         enqueueQuery(Reply::Kind::Status);
@@ -119,7 +125,7 @@ void DeviceSession::onLost(const QString &reason)
     m_up = false;
     m_pollTimer.stop();
     m_statusTimer.stop();
-    abandonJobs();
+    abandonJobs(reason);
     if (wasUp)
         emit down(reason);
     else
@@ -133,14 +139,31 @@ void DeviceSession::onOpenFailed(const QString &reason)
     reconnectLater();
 }
 
-void DeviceSession::abandonJobs()
+void DeviceSession::abandonJobs(const QString &reason)
 {
     m_requester->cancel();
     finishCurrent(QByteArray());
+    // What was sent but never left the program did not reach the device either.
+    const QList<Setting> unwritten = std::move(m_unwritten);
+    m_unwritten.clear();
+    for (const Setting &setting : unwritten)
+        emit settingDropped(setting.line, setting.client, reason);
     while (!m_jobs.isEmpty()) {
         m_current = m_jobs.dequeue();
+        if (m_current.kind == Reply::Kind::Unknown)
+            emit settingDropped(m_current.line, m_current.client, reason);
         finishCurrent(QByteArray());
     }
+}
+
+void DeviceSession::onWritten()
+{
+    if (!m_link.isOpen())
+        return;
+    const QList<Setting> written = std::move(m_unwritten);
+    m_unwritten.clear();
+    for (const Setting &setting : written)
+        emit settingSent(setting.line, setting.client);
 }
 
 void DeviceSession::comeUp()
@@ -164,12 +187,14 @@ void DeviceSession::onAnswered(const QByteArray &frame)
     const QByteArray wire = FrameAssembler::Start + frame;
     const Reply::Kind kind = m_current.kind;
     const bool afterSetting = m_current.afterSetting;
+    m_lastReply.start();
     if (!m_up)
         comeUp();
     if (kind == Reply::Kind::Identification)
         m_identity = wire;
     if (kind == Reply::Kind::Measurement) {
         m_lastMeas = wire;
+        m_lastMeasSettings = m_current.settingsBefore;
         m_measAge.start();
     }
     finishCurrent(wire);
@@ -210,11 +235,26 @@ void DeviceSession::onTimedOut(const QString &command)
     }
     finishCurrent(QByteArray());
     emit noReply(command);
+    if (checkSilence())
+        return;
     runJobs();
+}
+
+bool DeviceSession::checkSilence()
+{
+    // Answering nothing at all is as good as gone: its clients are told, and the link is
+    // opened again, rather than kept "up" for ever.
+    if (!m_up || !m_lastReply.hasExpired(SilenceMs))
+        return false;
+    m_link.close();
+    onLost(tr("no reply for %1 s").arg(SilenceMs / 1000));
+    return true;
 }
 
 void DeviceSession::poll()
 {
+    if (checkSilence())
+        return;
     if (m_current.kind != Reply::Kind::Measurement && !queuedQuery(Reply::Kind::Measurement)) {
         enqueueQuery(Reply::Kind::Measurement);
         runJobs();
@@ -231,16 +271,19 @@ void DeviceSession::readStatus()
 
 DeviceSession::Job *DeviceSession::queuedQuery(Reply::Kind kind)
 {
-    for (Job &job : m_jobs) {
-        if (job.kind == kind)
-            return &job;
+    // Only one behind the last setting queued: one before it would show the state before it.
+    for (auto it = m_jobs.rbegin(); it != m_jobs.rend(); ++it) {
+        if (it->kind == kind)
+            return &*it;
+        if (it->kind == Reply::Kind::Unknown)
+            return nullptr;
     }
     return nullptr;
 }
 
 DeviceSession::Job &DeviceSession::enqueueQuery(Reply::Kind kind)
 {
-    m_jobs.enqueue({QLatin1String(commandFor(kind)), kind, {}});
+    m_jobs.enqueue({QLatin1String(commandFor(kind)), kind, {}, false, QJsonObject(), 0});
     return m_jobs.last();
 }
 
@@ -251,8 +294,12 @@ void DeviceSession::runJobs()
         if (job.kind == Reply::Kind::Unknown) {
             m_link.sendLine(job.line);
             m_settingSent = true;
+            m_unwritten.append({job.line, job.client});
+            ++m_settingsSent;
+            m_link.notifyWhenWritten();
             continue;
         }
+        job.settingsBefore = m_settingsSent;
         if (job.kind == Reply::Kind::Status) {
             job.afterSetting = m_settingSent;
             m_settingSent = false;
@@ -265,7 +312,7 @@ void DeviceSession::runJobs()
 void DeviceSession::finishCurrent(const QByteArray &frame)
 {
     const QList<Waiter> waiters = std::move(m_current.waiters);
-    m_current = {QString(), Reply::Kind::Unknown, {}};
+    m_current = {QString(), Reply::Kind::Unknown, {}, false, QJsonObject(), 0};
     for (const Waiter &waiter : waiters) {
         if (waiter.context)
             waiter.answer(frame);

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -30,6 +31,8 @@ public:
     // A reading this old or younger answers a client's "Meas" without asking the device.
     static constexpr int FreshMs = 100;
     static constexpr int DefaultStatusIntervalMs = 1000;
+    // An amplifier that has answered nothing for this long is taken as gone.
+    static constexpr int SilenceMs = 5000;
 
     // Gets the reply frame as it goes on the wire (NUL ... 0xFF), or an empty one when the
     // device did not answer or the link went down first.
@@ -47,10 +50,12 @@ public:
     bool isUp() const { return m_up; }
     QString deviceText() const { return m_link.target().text(); }
 
-    // Asks for a reply of `kind`; `answer` is not called once `context` is gone.
+    // Asks for a reply of `kind`; `answer` is not called once `context` is gone. The reply
+    // comes from a query sent after every setting passed on before the question.
     void ask(Reply::Kind kind, QObject *context, const Answer &answer);
-    // Passes a setting command on, in arrival order with the queries.
-    void pass(const QString &line);
+    // Passes a setting command of `client` (as the journal names it: address, certificate)
+    // on, in arrival order with the queries; it ends in settingSent() or settingDropped().
+    void pass(const QString &line, const QJsonObject &client);
 
 signals:
     // The first reply came on a newly opened link.
@@ -65,6 +70,10 @@ signals:
     void settingsRead(const Reply::Status &status, bool afterSetting);
     void measured(const Reply::Measurement &meas);
     void noReply(const QString &command);
+    // A setting has left the agent for the device.
+    void settingSent(const QString &line, const QJsonObject &client);
+    // A setting that could not be sent, and why.
+    void settingDropped(const QString &line, const QJsonObject &client, const QString &reason);
 
 private:
     struct Waiter
@@ -77,7 +86,14 @@ private:
         QString line;
         Reply::Kind kind; // Unknown: a setting, no reply expected
         QList<Waiter> waiters;
-        bool afterSetting = false; // a Status asked after a setting went out
+        bool afterSetting = false;  // a Status asked after a setting went out
+        QJsonObject client;         // of a setting
+        quint64 settingsBefore = 0; // settings sent when the query went out
+    };
+    struct Setting
+    {
+        QString line;
+        QJsonObject client;
     };
 
     void onOpened();
@@ -85,9 +101,12 @@ private:
     void onOpenFailed(const QString &reason);
     void onAnswered(const QByteArray &frame);
     void onTimedOut(const QString &command);
-    void abandonJobs();
+    void abandonJobs(const QString &reason);
+    void onWritten();
     void comeUp();
     void poll();
+    // True if the device has been silent too long and the link is given up.
+    bool checkSilence();
     void readStatus();
     Job *queuedQuery(Reply::Kind kind);
     Job &enqueueQuery(Reply::Kind kind);
@@ -104,10 +123,23 @@ private:
     // Queries and settings in arrival order. A question joins a query of its kind that has
     // not gone out yet: one that went out before it might not see a setting sent since.
     QQueue<Job> m_jobs;
-    Job m_current{QString(), Reply::Kind::Unknown, {}}; // the query on its way; Unknown: none
+    Job m_current{QString(),
+                  Reply::Kind::Unknown,
+                  {},
+                  false,
+                  QJsonObject(),
+                  0}; // the query on its way; Unknown: none
     QByteArray m_identity;
     QByteArray m_lastMeas;
     QElapsedTimer m_measAge;
+    // A query that went out when as many settings had been sent as have been passed on
+    // since shows the state after each of them.
+    quint64 m_lastMeasSettings = 0; // settings sent when the last reading was asked
+    quint64 m_settingsPassed = 0;
+    quint64 m_settingsSent = 0;
+    // Sent, not yet out of the program.
+    QList<Setting> m_unwritten;
+    QElapsedTimer m_lastReply;
     char m_statusChar = 0;      // of the last reading on this link; 0: none yet
     bool m_settingSent = false; // since the last Status query went out
     bool m_up = false;

@@ -32,6 +32,22 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
     connect(device, &DeviceSession::noReply, this, [this](const QString &command) {
         m_journal->record(QStringLiteral("no_reply"), {{QStringLiteral("command"), command}});
     });
+    // A setting is journalled when it has left for the amplifier, not when a client sent it.
+    connect(device,
+            &DeviceSession::settingSent,
+            this,
+            [this](const QString &line, QJsonObject client) {
+                client.insert(QStringLiteral("command"), line);
+                m_journal->record(QStringLiteral("setting"), client);
+            });
+    connect(device,
+            &DeviceSession::settingDropped,
+            this,
+            [this](const QString &line, QJsonObject client, const QString &reason) {
+                client.insert(QStringLiteral("command"), line);
+                client.insert(QStringLiteral("reason"), reason);
+                m_journal->record(QStringLiteral("setting_dropped"), client);
+            });
     connect(device, &DeviceSession::identified, this, &EventWatch::onIdentified);
     connect(device, &DeviceSession::settingsRead, this, &EventWatch::onSettingsRead);
     connect(device, &DeviceSession::measured, this, &EventWatch::onMeasured);

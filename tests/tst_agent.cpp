@@ -97,6 +97,9 @@ private slots:
     void clientsFollowTheDevice();
     void badUpstream_data();
     void badUpstream();
+    void readBackAfterSetting();
+    void noSettingLostInSilence();
+    void silentDevice();
     void clientThatNeverReadsIsDropped();
     void connectionsClosed_data();
     void connectionsClosed();
@@ -404,6 +407,102 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     const int served = reader.frames().size();
     reader.send("Status\r\n");
     QVERIFY(reader.waitForFrames(served + 1));
+}
+
+void tst_Agent::readBackAfterSetting()
+{
+    // A slow amplifier, so that queries wait in line behind each other.
+    QVERIFY(startPair({QStringLiteral("--delay"), QStringLiteral("20")}));
+    Client other(m_agent->port());
+    Client client(m_agent->port());
+    QVERIFY(other.status().fieldCount > 0);
+    for (int i = 0; i < 20; ++i) {
+        // A Status asked before the setting, and one after it.
+        other.send("Status\r\n");
+        const int linearity = 10 + i;
+        client.send("SetLin " + QByteArray::number(linearity) + "\r\nStatus\r\n");
+        QVERIFY(client.waitForFrames(i + 1));
+        QCOMPARE(Reply::decodeStatus(client.frames().last()).linearityPct, linearity);
+    }
+}
+
+void tst_Agent::noSettingLostInSilence()
+{
+    // A slow amplifier that drops the link after every 20 replies.
+    QVERIFY(startPair({QStringLiteral("--delay"),
+                       QStringLiteral("20"),
+                       QStringLiteral("--drop-after"),
+                       QStringLiteral("20")}));
+    int next = 1000;
+    for (int round = 0; round < 40 && next < 1060; ++round) {
+        // Once the link is back up after a drop.
+        const int ups = m_agent->stderrText().count(QLatin1String(" link_up "));
+        Client client(m_agent->port());
+        if (client.waitForClose(500)) {
+            QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), ups + 1, 30000));
+            continue;
+        }
+        // Settings (out of range, so that the simulator names each one it carries out) and
+        // questions between, until the link drops and the agent closes the client.
+        for (int asked = 1; asked <= 10; ++asked) {
+            client.send("SetLin " + QByteArray::number(next++) + "\r\nMeas\r\n");
+            const auto settled = [&] {
+                return client.frames().size() >= asked
+                       || client.socket().state() != QAbstractSocket::ConnectedState;
+            };
+            if (!QTest::qWaitFor(settled, 10000)
+                || client.socket().state() != QAbstractSocket::ConnectedState)
+                break;
+        }
+    }
+    QVERIFY(m_agent->stderrText().contains(QLatin1String("link_down")));
+    // Every setting journalled as made reached the amplifier; every other one is said.
+    QStringList made;
+    int dropped = 0;
+    for (const QJsonObject &row : journal()) {
+        const QString event = row.value(QStringLiteral("event")).toString();
+        if (event == QLatin1String("setting"))
+            made.append(row.value(QStringLiteral("command")).toString());
+        else if (event == QLatin1String("setting_dropped"))
+            ++dropped;
+    }
+    QVERIFY(made.size() > 20);
+    // The simulator reports each setting it carried out (a second's repeats as a count).
+    const auto carriedOut = [this] {
+        int count = 0;
+        const QRegularExpression repeats(QStringLiteral(R"((\d+) more like this .*out of range)"));
+        for (const QString &line : m_sim->stderrText().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = repeats.match(line);
+            if (match.hasMatch())
+                count += match.captured(1).toInt();
+            else if (line.contains(QLatin1String("out of range")))
+                ++count;
+        }
+        return count;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(carriedOut() >= made.size(), 10000);
+    qInfo("%d settings made, %d dropped, %d sent, %d carried out",
+          int(made.size()),
+          dropped,
+          next - 1000,
+          carriedOut());
+}
+
+void tst_Agent::silentDevice()
+{
+    // It answers 30 replies on each connection, then nothing while it still listens.
+    QVERIFY(startPair({QStringLiteral("--mute-after"), QStringLiteral("30")}));
+    Client client(m_agent->port());
+    QVERIFY(client.status().fieldCount > 0);
+    QVERIFY(m_agent->waitForReport(QStringLiteral("no reply for 5 s"), 1, 30000));
+    QVERIFY(client.waitForClose());
+    QVERIFY(reasons(QStringLiteral("link_down"))
+                .join(QLatin1Char(' '))
+                .contains(QLatin1String("no reply")));
+    // And the agent tries again: the simulator answers the new connection.
+    QVERIFY(m_agent->waitForReport(QStringLiteral("link_up"), 2, 30000));
+    Client again(m_agent->port());
+    QVERIFY(again.status().fieldCount > 0);
 }
 
 void tst_Agent::connectionsClosed_data()

@@ -10,17 +10,21 @@
 
 namespace {
 
-const char *const SingleFileOptions[] = {"mqtt-user",
-                                         "mqtt-password-file",
-                                         "mqtt-cafile",
-                                         "mqtt-cert",
-                                         "mqtt-key"};
+// The options given once at most, and never empty.
+const char *const SingleOptions[] = {"mqtt-user",
+                                     "mqtt-password-file",
+                                     "mqtt-cafile",
+                                     "mqtt-cert",
+                                     "mqtt-key",
+                                     "web-config",
+                                     "tls-cert",
+                                     "tls-key",
+                                     "tls-client-ca"};
 
 } // namespace
 
 void SecurityOptions::addOptions(QCommandLineParser *parser) const
 {
-    parser->addOptions(TlsClientOptions::options(QStringLiteral("host-")));
     parser->addOptions({
         {QStringLiteral("mqtt-user"),
          QStringLiteral("Log in to the MQTT broker as <name>."),
@@ -35,6 +39,10 @@ void SecurityOptions::addOptions(QCommandLineParser *parser) const
          QStringLiteral("file")},
         {QStringLiteral("mqtt-cert"),
          QStringLiteral("Show the broker the client certificate in <file>."),
+         QStringLiteral("file")},
+        {QStringLiteral("mqtt-key"),
+         QStringLiteral("The private key of --mqtt-cert, in <file> (readable by its owner "
+                        "alone)."),
          QStringLiteral("file")},
         {QStringLiteral("tls-cert"),
          QStringLiteral("Serve TLS on --listen with the certificate in <file>."),
@@ -53,17 +61,14 @@ void SecurityOptions::addOptions(QCommandLineParser *parser) const
          QStringLiteral("Serve the metrics as the web configuration in <file> says: TLS and "
                         "basic auth, as Prometheus's exporters read their --web.config.file."),
          QStringLiteral("file")},
-        {QStringLiteral("mqtt-key"),
-         QStringLiteral("The private key of --mqtt-cert, in <file> (readable by its owner "
-                        "alone)."),
-         QStringLiteral("file")},
     });
+    parser->addOptions(TlsClientOptions::options(QStringLiteral("host-")));
 }
 
 bool SecurityOptions::read(
     const QCommandLineParser &parser, bool mqtt, bool metrics, bool tcp, QString *error)
 {
-    for (const char *name : SingleFileOptions) {
+    for (const char *name : SingleOptions) {
         const QString option = QLatin1String(name);
         if (parser.values(option).size() > 1) {
             *error = QStringLiteral("--%1 given more than once").arg(option);

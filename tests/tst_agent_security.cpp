@@ -69,6 +69,8 @@ private slots:
     void mqttLogin();
     void mqttOverTls_data();
     void mqttOverTls();
+    void optionMistakes_data();
+    void optionMistakes();
     void secretFilesChecked_data();
     void secretFilesChecked();
     void webConfigChecked_data();
@@ -373,6 +375,55 @@ void tst_AgentSecurity::mqttOverTls()
         QVERIFY(!m_agent->stderrText().contains(QLatin1String("mqtt_connected")));
     }
     QVERIFY(m_agent->stop());
+}
+
+void tst_AgentSecurity::optionMistakes_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after --host 127.0.0.1
+    QTest::addColumn<QString>("message");
+
+    const QString file = QStringLiteral("/nonexistent/file");
+    QTest::newRow("a password without a user")
+        << QStringList{"--mqtt", "127.0.0.1", "--mqtt-password-file", file}
+        << "--mqtt-password-file goes with --mqtt-user";
+    QTest::newRow("a broker's login without a broker")
+        << QStringList{"--mqtt-user", "lab1"} << "--mqtt-user goes with --mqtt";
+    QTest::newRow("a client certificate without TLS")
+        << QStringList{"--mqtt", "127.0.0.1", "--mqtt-cert", file, "--mqtt-key", file}
+        << "--mqtt-cert goes with --mqtt-cafile";
+    QTest::newRow("a web configuration without metrics")
+        << QStringList{"--web-config", file} << "--web-config goes with --metrics";
+    QTest::newRow("two web configurations")
+        << QStringList{"--metrics", "127.0.0.1:0", "--web-config", file, "--web-config", file}
+        << "--web-config given more than once";
+    QTest::newRow("a certificate without its key")
+        << QStringList{"--tls-cert", file} << "--tls-cert and --tls-key go together";
+    QTest::newRow("an empty key") << QStringList{"--tls-cert", file, "--tls-key", ""}
+                                  << "--tls-key is empty";
+    QTest::newRow("clients verified without TLS")
+        << QStringList{"--tls-client-ca", file} << "--tls-client-ca goes with --tls-cert";
+    QTest::newRow("control names without verified clients")
+        << QStringList{"--tls-cert", file, "--tls-key", file, "--control-cn", "ops-desk"}
+        << "--control-cn goes with --tls-client-ca";
+    QTest::newRow("upstream TLS files without TLS")
+        << QStringList{"--host-tls-ca", file} << "--host-tls-ca goes with --host-tls";
+    QTest::newRow("upstream client certificate without its key")
+        << QStringList{"--host-tls", "--host-tls-cert", file}
+        << "--host-tls-cert and --host-tls-key go together";
+}
+
+void tst_AgentSecurity::optionMistakes()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QProcess agent;
+    agent.start(QStringLiteral(KORVANE_AGENT_PATH),
+                QStringList{QStringLiteral("--host"), QStringLiteral("127.0.0.1")} + arguments
+                    + QStringList{QStringLiteral("--check")});
+    QVERIFY(agent.waitForFinished(30000));
+    const QString errors = QString::fromLocal8Bit(agent.readAllStandardError());
+    QCOMPARE(agent.exitCode(), 2);
+    QVERIFY2(errors.contains(message), qPrintable(errors));
 }
 
 void tst_AgentSecurity::secretFilesChecked_data()

@@ -4,6 +4,8 @@
 #include "eventthrottle.h"
 #include "listener.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -15,6 +17,7 @@
 class ClientConnection;
 class DeviceSession;
 class Journal;
+class QTcpSocket;
 class TlsAcceptor;
 
 // Serves the amplifier's protocol to the clients the access policy admits, while the
@@ -57,6 +60,7 @@ private:
     void serve(QTcpSocket *socket, AccessPolicy::Role role, const QString &commonName);
     void refuse(QTcpSocket *socket, const QString &reason);
     void closeClients();
+    void journalRefusal(const QTcpSocket *socket, const QString &reason);
 
     DeviceSession *m_device = nullptr;
     AccessPolicy m_access;
@@ -69,4 +73,11 @@ private:
     QStringList m_controlNames;
     int m_maxClients = 64;
     int m_idleTimeoutMs = 300000;
+    // A client retrying every second is journalled once a minute, with the count since.
+    struct Refusals
+    {
+        QElapsedTimer since;
+        int unreported = 0;
+    };
+    QHash<QString, Refusals> m_refusals;
 };

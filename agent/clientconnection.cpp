@@ -62,7 +62,11 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
         m_inputEnded = true;
         writeReadyReplies();
     });
-    connect(m_channel, &PeerSocket::closed, this, &ClientConnection::close);
+    connect(m_channel, &PeerSocket::closed, this, [this] {
+        m_journal->record(QStringLiteral("client_disconnected"),
+                          {{QStringLiteral("client"), m_peer}});
+        close();
+    });
     m_idleTimer.setSingleShot(true);
     connect(&m_idleTimer, &QTimer::timeout, this, [this] {
         drop(tr("idle for %1 s").arg(m_idleTimer.interval() / 1000));

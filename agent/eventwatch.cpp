@@ -57,9 +57,7 @@ void EventWatch::onIdentified(const QString &model)
 {
     if (!m_model.isEmpty() && model != m_model) {
         m_journal->record(QStringLiteral("model_changed"),
-                          {{QStringLiteral("model"), model},
-                           {QStringLiteral("previous"), m_model},
-                           {QStringLiteral("level"), QStringLiteral("warning")}});
+                          {{QStringLiteral("model"), model}, {QStringLiteral("previous"), m_model}});
     } else {
         m_journal->record(QStringLiteral("model_identified"), {{QStringLiteral("model"), model}});
     }

@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "timestamp.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,14 +32,41 @@ QString plain(const QJsonValue &value)
 
 QString Journal::now()
 {
-    // Local time with its offset, so that rows from agents in other zones line up.
-    const QDateTime local = QDateTime::currentDateTime();
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return timestampText(QDateTime::currentDateTime());
 }
 
-void Journal::record(const QString &event, const QJsonObject &details)
+QString Journal::levelOf(const QString &event)
+{
+    // The amplifier not there, or latched in a fault, needs someone; so may what is odd.
+    static const char *const errors[] = {"link_down", "link_failed", "fault_set"};
+    static const char *const warnings[] = {"model_changed",
+                                           "status_changed",
+                                           "temperature_over",
+                                           "no_reply",
+                                           "setting_refused",
+                                           "client_refused",
+                                           "client_dropped",
+                                           "clients_closed",
+                                           "client_junk",
+                                           "mqtt_lost",
+                                           "mqtt_failed"};
+    for (const char *name : errors) {
+        if (event == QLatin1String(name))
+            return QStringLiteral("error");
+    }
+    for (const char *name : warnings) {
+        if (event == QLatin1String(name))
+            return QStringLiteral("warning");
+    }
+    return QStringLiteral("info");
+}
+
+void Journal::record(const QString &event, const QJsonObject &given)
 {
     const QString time = now();
+    QJsonObject details = given;
+    if (!details.contains(QLatin1String("level")))
+        details.insert(QStringLiteral("level"), levelOf(event));
     if (m_file.isOpen()) {
         const QByteArray row = line(time, event, details) + '\n';
         // Said once when it starts failing (a full disk fails every row) and once when

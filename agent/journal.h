@@ -20,7 +20,9 @@ public:
 
     // Appends to `path`; false with `error` set if it cannot be opened.
     bool open(const QString &path, QString *error);
+    // Every event gets a `level` (info, warning or error): its own, unless `details` says.
     void record(const QString &event, const QJsonObject &details = {});
+    static QString levelOf(const QString &event);
     // `listener` is not called once `context` is gone.
     void addListener(QObject *context, const Listener &listener)
     {

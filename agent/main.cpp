@@ -149,7 +149,7 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&signals_, &SignalNotifier::received, &app, [&] {
         device.stop();
-        journal.record(QStringLiteral("stopped"));
+        journal.record(QStringLiteral("stopped"), started);
         // After the last event, so that it goes out too.
         if (mqtt)
             mqtt->stop();

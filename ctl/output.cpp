@@ -2,6 +2,7 @@
 
 #include "exitstatus.h"
 #include "frameassembler.h"
+#include "timestamp.h"
 
 #include <QJsonDocument>
 
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int LabelWidth = 16;
 constexpr int ValueWidth = 6;
-constexpr int TimeWidth = 23;
+constexpr int TimeWidth = 29;
 constexpr int ColumnWidth = 14;
 
 QString tableRow(const QString &label, const QString &value, const QString &unit = QString())
@@ -52,7 +53,7 @@ QString csvField(const QString &text)
 
 QString timeText(const QDateTime &time)
 {
-    return time.toString(Qt::ISODateWithMs);
+    return timestampText(time);
 }
 
 // How many bytes the UTF-8 character at `pos` takes; 0 when the bytes there are not one.

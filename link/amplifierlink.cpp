@@ -84,7 +84,14 @@ void AmplifierLink::openSerial()
     m_serial.setStopBits(QSerialPort::OneStop);
     m_serial.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_serial.open(QIODevice::ReadWrite)) {
-        const QString reason = m_serial.errorString();
+        // Qt says "permission error" for a port another program has locked, which sends
+        // people to the dialout group; say who holds it instead.
+        const QString holder = m_serial.error() == QSerialPort::PermissionError
+                                   ? Platform::serialPortHolder(m_target.serialPath)
+                                   : QString();
+        const QString reason = holder.isEmpty()
+                                   ? m_serial.errorString()
+                                   : tr("%1 is in use by %2").arg(m_target.serialPath, holder);
         QMetaObject::invokeMethod(
             this, [this, reason] { emit openFailed(reason); }, Qt::QueuedConnection);
         return;

@@ -2,15 +2,18 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #endif
@@ -153,6 +156,34 @@ bool serialPortHungUp(qintptr handle)
     Q_UNUSED(handle);
     return false;
 #endif
+}
+
+QString serialPortHolder(const QString &portPath)
+{
+    QString name = portPath;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *folder : {"/var/lock", "/run/lock", "/tmp"}) {
+        QFile lock(QStringLiteral("%1/LCK..%2").arg(QLatin1String(folder), name));
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        // The holder's process number, then (Qt's lock files) its program's name.
+        const QList<QByteArray> lines = lock.read(4096).split('\n');
+        bool ok = false;
+        const qint64 pid = lines.value(0).trimmed().toLongLong(&ok);
+        if (!ok || pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
+            continue;
+        QString program = QString::fromLocal8Bit(lines.value(1).trimmed());
+        if (program.isEmpty()) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            if (comm.open(QIODevice::ReadOnly))
+                program = QString::fromLocal8Bit(comm.readAll().trimmed());
+        }
+        return program.isEmpty() ? QStringLiteral("process %1").arg(pid)
+                                 : QStringLiteral("process %1 (%2)").arg(pid).arg(program);
+    }
+    return QString();
 }
 
 } // namespace Platform

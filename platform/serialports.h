@@ -45,6 +45,10 @@ QString serialPortDriver(const QString &portName);
 // Where sysfs is mounted; tests lay out a folder of their own.
 void setSysfsRoot(const QString &root);
 
+// Who holds a serial port's lock (Qt's and the UUCP convention's LCK..NAME file), as
+// "process 7031 (korvane-agent)"; empty when no living process does.
+QString serialPortHolder(const QString &portPath);
+
 // The group that owns a serial port's device file ("dialout"), empty if it cannot be read.
 QString serialPortGroup(const QString &portName);
 

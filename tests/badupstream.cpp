@@ -45,6 +45,8 @@ void BadUpstream::accept()
                         socket->write(QByteArray("\0junk\xff", 6));
                     else if (line.text == "?")
                         socket->write(Reply::identificationFrame("700136A"));
+                    else if (m_behaviour == AnswerThenClose)
+                        socket->disconnectFromHost();
                 }
             });
         }

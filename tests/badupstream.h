@@ -8,13 +8,14 @@
 
 // A loopback listener in the amplifier's place that is no amplifier: it accepts and closes
 // at once (a busy ser2net, an agent whose amplifier is away), answers every line with
-// garbage, or answers only "?". It notes when each connection came and every line it got.
+// garbage, answers only "?", or answers "?" and closes at the next line. It notes when each
+// connection came and every line it got.
 class BadUpstream : public QObject
 {
     Q_OBJECT
 
 public:
-    enum Behaviour { AcceptAndClose, AnswerGarbage, AnswerOnlyIdentify };
+    enum Behaviour { AcceptAndClose, AnswerGarbage, AnswerOnlyIdentify, AnswerThenClose };
 
     explicit BadUpstream(Behaviour behaviour, QObject *parent = nullptr);
 

@@ -1,10 +1,13 @@
+#include "accesspolicy.h"
 #include "appstate.h"
 #include "badupstream.h"
 #include "childprocess.h"
+#include "clientconnection.h"
 #include "findwidget.h"
 #include "halfclose.h"
 #include "frameassembler.h"
 #include "mainwindow.h"
+#include "reconnectbackoff.h"
 #include "replies.h"
 #include "scratchsettings.h"
 #include "serialports.h"
@@ -91,6 +94,9 @@ class tst_Agent : public QObject
 private slots:
     void initTestCase();
 
+    void accessRoles_data();
+    void accessRoles();
+    void reconnectPauses();
     void clientsGetOwnRepliesInOrder_data();
     void clientsGetOwnRepliesInOrder();
     void observersOnlyRead();
@@ -105,6 +111,8 @@ private slots:
     void connectionsClosed();
     void manyConnections_data();
     void manyConnections();
+    void unansweredQuestions_data();
+    void unansweredQuestions();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
     void journalOnAFullDisk();
@@ -119,9 +127,11 @@ private:
                    const QStringList &agentArguments = {},
                    const QString &limits = QString());
     // Starts an agent in front of `device` (--host ... or --serial ...).
+    // `freshJournal`: the events file is removed first.
     bool startAgent(const QStringList &device,
                     const QStringList &agentArguments,
-                    const QString &limits = QString());
+                    const QString &limits = QString(),
+                    bool freshJournal = true);
     QList<QJsonObject> journal() const;
     QStringList journalEvents() const;
     // The reasons of the journal's rows of `event`.
@@ -161,9 +171,11 @@ bool tst_Agent::startPair(const QStringList &simArguments,
 
 bool tst_Agent::startAgent(const QStringList &device,
                            const QStringList &agentArguments,
-                           const QString &limits)
+                           const QString &limits,
+                           bool freshJournal)
 {
-    QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
+    if (freshJournal)
+        QFile::remove(m_folder.filePath(QStringLiteral("events.jsonl")));
     m_agent = std::make_unique<SimProcess>();
     QString program = QStringLiteral(KORVANE_AGENT_PATH);
     QStringList arguments = device + agentArguments
@@ -217,6 +229,64 @@ QStringList tst_Agent::journalEvents() const
     return events;
 }
 
+void tst_Agent::accessRoles_data()
+{
+    QTest::addColumn<QStringList>("allow");
+    QTest::addColumn<QStringList>("control");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("role");
+    using R = AccessPolicy::Role;
+    const QStringList none;
+    QTest::newRow("default, loopback") << none << none << "127.0.0.1" << int(R::Controller);
+    QTest::newRow("default, other loopback") << none << none << "127.0.0.9" << int(R::Controller);
+    QTest::newRow("default, ::1") << none << none << "::1" << int(R::Controller);
+    // Addresses only, never connected to.
+    QTest::newRow("default, elsewhere") << none << none << "192.0.2.7" << int(R::Refused);
+    QTest::newRow("default, elsewhere v6") << none << none << "2001:db8::7" << int(R::Refused);
+    QTest::newRow("controller inside an observer range")
+        << QStringList{"192.0.2.0/24"} << QStringList{"192.0.2.50/32"} << "192.0.2.50"
+        << int(R::Controller);
+    QTest::newRow("observer beside it")
+        << QStringList{"192.0.2.0/24"} << QStringList{"192.0.2.50/32"} << "192.0.2.51"
+        << int(R::Observer);
+    QTest::newRow("ranges given, loopback not among them")
+        << QStringList{"192.0.2.0/24"} << none << "127.0.0.1" << int(R::Refused);
+    QTest::newRow("dual-stack peer, mapped")
+        << QStringList{"192.0.2.0/24"} << none << "::ffff:192.0.2.9" << int(R::Observer);
+    QTest::newRow("dual-stack peer, mapped controller")
+        << none << QStringList{"192.0.2.50"} << "::ffff:192.0.2.50" << int(R::Controller);
+    QTest::newRow("dual-stack peer, outside")
+        << QStringList{"192.0.2.0/24"} << none << "::ffff:198.51.100.1" << int(R::Refused);
+}
+
+// Who may do what, from the addresses alone.
+void tst_Agent::accessRoles()
+{
+    QFETCH(QStringList, allow);
+    QFETCH(QStringList, control);
+    QFETCH(QString, address);
+    QFETCH(int, role);
+    AccessPolicy policy;
+    QString error;
+    for (const QString &range : allow)
+        QVERIFY2(policy.allow(range, &error), qPrintable(error));
+    for (const QString &range : control)
+        QVERIFY2(policy.control(range, &error), qPrintable(error));
+    QCOMPARE(int(policy.roleOf(QHostAddress(address))), role);
+}
+
+// 0.5 s, doubling up to 10 s, and 0.5 s again once the link has worked.
+void tst_Agent::reconnectPauses()
+{
+    ReconnectBackoff backoff;
+    QList<int> pauses;
+    for (int i = 0; i < 8; ++i)
+        pauses.append(backoff.next());
+    QCOMPARE(pauses, QList<int>({500, 1000, 2000, 4000, 8000, 10000, 10000, 10000}));
+    backoff.reset();
+    QCOMPARE(backoff.next(), 500);
+}
+
 void tst_Agent::clientsGetOwnRepliesInOrder_data()
 {
     QTest::addColumn<QStringList>("simArguments");
@@ -250,6 +320,8 @@ void tst_Agent::clientsGetOwnRepliesInOrder()
     QTRY_COMPARE(kindsOf(second.frames()),
                  QList<K>(secondAsks) + secondAsks + secondAsks + secondAsks + secondAsks);
     QVERIFY(!m_sim->stderrText().contains(QStringLiteral("SetGain 9")));
+    // Junk is journalled once per client, not once per line.
+    QCOMPARE(journalEvents().count(QStringLiteral("client_junk")), 1);
 
     // A client that shuts its sending side after its lines still gets every answer, then
     // the agent closes.
@@ -272,8 +344,11 @@ void tst_Agent::observersOnlyRead()
                        QStringLiteral("127.0.0.1")}));
     Client observer(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.2")));
     Client controller(m_agent->port());
-    Client stranger(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
-    QVERIFY(stranger.waitForClose());
+    // A stranger trying again and again is journalled once, with its port.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        Client stranger(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
+        QVERIFY(stranger.waitForClose());
+    }
 
     const double gain = controller.status().gainDb[0];
     observer.send("SetGain 0 " + QByteArray::number(int(gain * 2) + 4) + "\r\n");
@@ -288,6 +363,16 @@ void tst_Agent::observersOnlyRead()
                  && events.contains(QStringLiteral("setting_refused"))
                  && events.contains(QStringLiteral("setting")),
              qPrintable(events.join(QLatin1Char(' '))));
+    QCOMPARE(events.count(QStringLiteral("client_refused")), 1);
+    for (const QJsonObject &row : journal()) {
+        if (row.value(QStringLiteral("event")) == QLatin1String("client_refused"))
+            QVERIFY(QRegularExpression(QStringLiteral(R"(^127\.0\.0\.3:\d+$)"))
+                        .match(row.value(QStringLiteral("client")).toString())
+                        .hasMatch());
+    }
+    // A client that leaves is journalled as leaving.
+    observer.socket().disconnectFromHost();
+    QVERIFY(m_agent->waitForReport(QStringLiteral("client_disconnected")));
 }
 
 void tst_Agent::clientsFollowTheDevice()
@@ -321,6 +406,8 @@ void tst_Agent::badUpstream_data()
     QTest::newRow("answers garbage")
         << int(BadUpstream::AnswerGarbage) << QStringLiteral("no reply to '?'") << false;
     QTest::newRow("answers only ?") << int(BadUpstream::AnswerOnlyIdentify) << QString() << true;
+    // Up every time, down every time: the pause starts again at 0.5 s after each success.
+    QTest::newRow("answers, then closes") << int(BadUpstream::AnswerThenClose) << QString() << true;
 }
 
 // Something takes the agent's connection but is no amplifier, or only half of one: the link
@@ -338,15 +425,28 @@ void tst_Agent::badUpstream()
                         QString::number(upstream.port())},
                        {QStringLiteral("--timeout"), QStringLiteral("300")}));
     QList<QByteArray> canonical = {"?", "Status", "Meas"};
-    if (answers) {
+    if (behaviour == BadUpstream::AnswerThenClose) {
+        QVERIFY(upstream.waitForConnections(4, 30000));
+        const QList<qint64> times = upstream.connectionTimes();
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(times[i] - times[i - 1] >= 450 && times[i] - times[i - 1] < 1900,
+                     qPrintable(QString::number(times[i] - times[i - 1])));
+        QVERIFY(m_agent->waitForReport(QStringLiteral("link_down"), 3));
+        QVERIFY(journalEvents().count(QStringLiteral("link_failed")) == 0);
+    } else if (answers) {
         QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply"), 2));
         QCOMPARE(upstream.connectionTimes().size(), 1);
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 1);
-        // Settings reach the device as the panel sends them, or not at all.
+        // Settings reach the device as the panel sends them, or not at all; "?" is answered
+        // from the identity read at connect.
         Client client(m_agent->port());
         static const char lines[] = "SetGain\t0\t20\r\nSetGain   1    21\r\nsetgain 2 5\r\n"
-                                    "SetLin 1\0 9\r\nSetMaxP 0065 \r\n";
-        client.send(QByteArray(lines, sizeof(lines) - 1));
+                                    "SetLin 1\0 9\r\n?\r\n?\r\n";
+        client.send(QByteArray(lines, sizeof(lines) - 1) + "SetGain 2 7" + QByteArray(300, ' ')
+                    + "\r\nSetMaxP 0065 \r\n");
+        QVERIFY(client.waitForFrames(2));
+        QCOMPARE(kindsOf(client.frames()),
+                 QList<Reply::Kind>({Reply::Kind::Identification, Reply::Kind::Identification}));
         const QList<QByteArray> sent = {"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"};
         QTRY_VERIFY(upstream.lines().contains(sent.last()));
         QStringList journalled;
@@ -357,6 +457,7 @@ void tst_Agent::badUpstream()
         QCOMPARE(journalled, QStringList({"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"}));
         for (const QByteArray &line : sent)
             QCOMPARE(upstream.lines().count(line), 1);
+        QCOMPARE(upstream.lines().count("?"), 1);
         canonical += sent;
     } else {
         QVERIFY(upstream.waitForConnections(4, 30000));
@@ -377,7 +478,8 @@ void tst_Agent::badUpstream()
         QVERIFY2(failures.first().contains(reason), qPrintable(failures.first()));
         QCOMPARE(journalEvents().count(QStringLiteral("link_up")), 0);
     }
-    QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
+    if (behaviour != BadUpstream::AnswerThenClose)
+        QCOMPARE(journalEvents().count(QStringLiteral("link_down")), 0);
     // Nothing but whole, canonical lines went out.
     for (const QByteArray &line : upstream.lines())
         QVERIFY2(canonical.contains(line), line.constData());
@@ -395,8 +497,11 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     stuck.connectToHost(QHostAddress::LocalHost, m_agent->port());
     QVERIFY(stuck.waitForConnected(5000));
 
-    const QByteArray burst = QByteArray("Meas\r\n").repeated(1000);
-    for (int sent = 0; sent < 200 && stuck.state() == QAbstractSocket::ConnectedState; ++sent) {
+    // Fewer questions at a time than may wait unanswered: it is the unread replies that
+    // must get it dropped. The kernel's buffers on loopback take some 3.6 MB of them (its
+    // send buffer grows to 4 MiB); the agent's own bound comes on top.
+    const QByteArray burst = QByteArray("Meas\r\n").repeated(100);
+    for (int sent = 0; sent < 1800 && stuck.state() == QAbstractSocket::ConnectedState; ++sent) {
         stuck.write(burst);
         stuck.waitForBytesWritten(1000);
         // The reader is served meanwhile.
@@ -404,6 +509,7 @@ void tst_Agent::clientThatNeverReadsIsDropped()
         QVERIFY(reader.waitForFrames(sent + 1));
     }
     QVERIFY(m_agent->waitForReport(QStringLiteral("client_dropped")));
+    QVERIFY(m_agent->stderrText().contains(QStringLiteral("not reading its replies")));
     const int served = reader.frames().size();
     reader.send("Status\r\n");
     QVERIFY(reader.waitForFrames(served + 1));
@@ -590,6 +696,38 @@ void tst_Agent::manyConnections()
     QTRY_VERIFY_WITH_TIMEOUT(served(), 20000);
 }
 
+void tst_Agent::unansweredQuestions_data()
+{
+    QTest::addColumn<int>("questions");
+    QTest::addColumn<bool>("dropped");
+    QTest::newRow("at the bound") << int(ClientConnection::MaxPendingReplies) << false;
+    QTest::newRow("one over") << int(ClientConnection::MaxPendingReplies) + 1 << true;
+}
+
+// Questions the device has not answered yet are bounded per client: a flood is dropped, a
+// client at the bound gets every answer.
+void tst_Agent::unansweredQuestions()
+{
+    QFETCH(int, questions);
+    QFETCH(bool, dropped);
+    QVERIFY(startPair({QStringLiteral("--delay"), QStringLiteral("1000")},
+                      {QStringLiteral("--timeout"), QStringLiteral("5000")}));
+    Client client(m_agent->port());
+    QVERIFY(client.socket().waitForConnected(5000));
+    client.send(QByteArray("Status\r\n").repeated(questions));
+    if (dropped) {
+        QVERIFY(client.waitForClose());
+        QVERIFY(m_agent->stderrText().contains(QStringLiteral("too many questions")));
+    } else {
+        QVERIFY(waitUntil(
+            &client.socket(),
+            &QIODevice::readyRead,
+            [&] { return client.frames().size() >= questions; },
+            30000));
+        QVERIFY(!m_agent->stderrText().contains(QStringLiteral("client_dropped")));
+    }
+}
+
 void tst_Agent::panelAndConsoleThroughTheAgent()
 {
     QVERIFY(startPair({}));
@@ -639,6 +777,39 @@ void tst_Agent::journalOfAFault()
     };
     QVERIFY2(after("fault_set", "fault_cleared") && after("temperature_over", "temperature_back"),
              qPrintable(events.join(QLatin1Char(' '))));
+
+    // One vocabulary: a level on every event, the sensors named as in the metrics, and the
+    // end says what ended.
+    QVERIFY(m_agent->stop());
+    const QStringList levels = {"info", "warning", "error"};
+    const QStringList sensors = {"cell1", "cell2", "driver"};
+    bool stopped = false;
+    for (const QJsonObject &row : journal()) {
+        const QString event = row.value(QStringLiteral("event")).toString();
+        QVERIFY2(levels.contains(row.value(QStringLiteral("level")).toString()), qPrintable(event));
+        if (event == QLatin1String("fault_set"))
+            QCOMPARE(row.value(QStringLiteral("level")).toString(), QStringLiteral("error"));
+        if (event.startsWith(QLatin1String("temperature_")))
+            QVERIFY(sensors.contains(row.value(QStringLiteral("sensor")).toString()));
+        if (event == QLatin1String("stopped"))
+            stopped = row.contains(QStringLiteral("device"))
+                      && row.contains(QStringLiteral("listen"));
+    }
+    QVERIFY(stopped);
+
+    // A second run appends to the journal.
+    const int rows = journal().size();
+    QVERIFY(startAgent({QStringLiteral("--host"),
+                        QStringLiteral("127.0.0.1"),
+                        QStringLiteral("--port"),
+                        QString::number(m_sim->port())},
+                       {},
+                       QString(),
+                       false));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("model_identified")));
+    QVERIFY(journal().size() > rows);
+    QCOMPARE(journal().first().value(QStringLiteral("event")).toString(), QStringLiteral("started"));
+    QCOMPARE(journalEvents().count(QStringLiteral("started")), 2);
 }
 
 void tst_Agent::journalOnAFullDisk()

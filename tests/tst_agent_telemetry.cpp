@@ -1,5 +1,6 @@
 #include "agentpair.h"
 #include "frameassembler.h"
+#include "metricsserver.h"
 #include "prometheusserver.h"
 #include "replies.h"
 #include "serverprocess.h"
@@ -92,6 +93,19 @@ public:
         for (const QString &line : m_process.output().split(QLatin1Char('\n'))) {
             if (line.startsWith(QLatin1String("MSG ")))
                 found.append(line.mid(4));
+        }
+        return found;
+    }
+    // The quality of service of each message received on `topic`, as "q0", "q1" ...
+    QStringList qualitiesOn(const QString &topic)
+    {
+        QStringList found;
+        const QRegularExpression publish(
+            QStringLiteral(R"(received PUBLISH \(d\d, (q\d), r\d, m\d+, '([^']*)')"));
+        for (const QString &line : m_process.output().split(QLatin1Char('\n'))) {
+            const QRegularExpressionMatch match = publish.match(line);
+            if (match.hasMatch() && match.captured(2) == topic)
+                found.append(match.captured(1));
         }
         return found;
     }
@@ -203,6 +217,7 @@ class tst_AgentTelemetry : public QObject
 
 private slots:
     void metricsPage();
+    void labelValuesEscaped();
     void metricsFollowTheDevice();
     void badRequests_data();
     void badRequests();
@@ -215,6 +230,7 @@ private slots:
     void brokerAnswersBadly();
     void brokerAbuses_data();
     void brokerAbuses();
+    void silentDeviceShowsNothingStale();
 
 private:
     // Starts the simulator and an agent in front of it with `agentArguments`.
@@ -310,6 +326,41 @@ void tst_AgentTelemetry::metricsPage()
     check.closeWriteChannel();
     QVERIFY(check.waitForFinished(30000));
     QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+}
+
+// A model text is the device's to choose: quotes, backslashes and line ends in it must not
+// break the exposition.
+void tst_AgentTelemetry::labelValuesEscaped()
+{
+    TelemetryState::Snapshot snapshot;
+    snapshot.model = QStringLiteral("7\"0\\1\n}");
+    const QByteArray page = MetricsServer::exposition(snapshot);
+    QVERIFY2(page.contains("korvane_info{model=\"7\\\"0\\\\1\\n}\"} 1\n"), page.constData());
+}
+
+// An amplifier that stops answering, its link still open: nothing it said before is served
+// as live, to clients or scrapers.
+void tst_AgentTelemetry::silentDeviceShowsNothingStale()
+{
+    m_agent.reset();
+    m_sim = std::make_unique<SimProcess>();
+    QVERIFY(m_sim->start({QStringLiteral("--mute-after"), QStringLiteral("30")}));
+    m_agent = std::make_unique<SimProcess>();
+    QVERIFY(m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                                  {QStringLiteral("--host"),
+                                   QStringLiteral("127.0.0.1"),
+                                   QStringLiteral("--port"),
+                                   QString::number(m_sim->port()),
+                                   QStringLiteral("--listen"),
+                                   QStringLiteral("127.0.0.1:0"),
+                                   QStringLiteral("--metrics"),
+                                   QStringLiteral("127.0.0.1:0")}));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply")));
+    const QByteArray page = scrape();
+    QCOMPARE(sample(page, "korvane_up"), QByteArray("0"));
+    QVERIFY2(!page.contains("korvane_temperature_celsius{"), page.constData());
+    // The last reading is not handed out as an answer either.
+    QCOMPARE(ask(m_agent->port(), "Meas"), QByteArray());
 }
 
 void tst_AgentTelemetry::metricsFollowTheDevice()
@@ -518,6 +569,13 @@ void tst_AgentTelemetry::mqttTelemetry()
     QVERIFY(early.waitFor(stateTopic, [](const QString &payload) {
         return payload.contains(QLatin1String("\"fault\":true"));
     }));
+    // Events and the status are acknowledged; a lost one is sent again.
+    for (const QString &topic :
+         {QStringLiteral("korvane/lab1/events"), QStringLiteral("korvane/lab1/status")}) {
+        const QStringList qualities = early.qualitiesOn(topic);
+        QVERIFY(!qualities.isEmpty());
+        QVERIFY2(!qualities.contains(QStringLiteral("q0")), qPrintable(topic));
+    }
 
     // Killed outright, the agent cannot say goodbye: the broker says it with the will.
     ::kill(pid_t(m_agent->processId()), SIGKILL);

@@ -4,12 +4,14 @@
 #include "scriptedpty.h"
 #include "simprocess.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -38,10 +40,12 @@ struct Run
 
 // Runs korvane-ctl to its end with the event loop going, so that a peer in this test can
 // answer it meanwhile.
-Run ctl(const QStringList &arguments)
+Run ctl(const QStringList &arguments,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     qRegisterMetaType<QProcess::ExitStatus>();
     ChildProcess process;
+    process.setProcessEnvironment(environment);
     QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     process.start(QStringLiteral(KORVANE_CTL_PATH), arguments);
     if (!finished.wait(Timeout)) {
@@ -107,9 +111,11 @@ QDateTime timeOf(const QString &row)
     return QDateTime::fromString(row.section(QLatin1Char(','), 0, 0), Qt::ISODateWithMs);
 }
 
-// A CSV row as a whole: local time with milliseconds, six numbers, one status character.
-const QRegularExpression WholeRow(
-    QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(,\\d+\\.\\d){6},.$"));
+// A CSV row as a whole: local time with milliseconds and offset, six numbers, one status
+// character.
+const QRegularExpression WholeRow(QStringLiteral(
+    "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d)(,\\d+\\.\\d){6},"
+    ".$"));
 
 // A loopback amplifier that records every byte it is sent and answers "?", "Status" (with
 // gain A at 10.5 dB) and "Meas". The tool waits for each reply before its next line.
@@ -129,7 +135,9 @@ public:
                         client->write(Reply::identificationFrame(model));
                     if (bytes.endsWith("Status\r\n"))
                         client->write(Reply::statusFrame({65, 55, 60, true, 10, {21, 21, 1}}));
-                    if (bytes == "Meas\r\n") {
+                    if (bytes == "Meas\r\n" && !measReply.isEmpty()) {
+                        client->write(measReply);
+                    } else if (bytes == "Meas\r\n") {
                         Reply::MeasValues values;
                         values.statusChar = statusChar;
                         client->write(Reply::measFrame(values));
@@ -149,6 +157,7 @@ public:
         return m_connections;
     }
     QByteArray received;
+    QByteArray measReply; // what "Meas" gets instead of a whole reading
 
 private:
     QTcpServer m_server;
@@ -293,6 +302,15 @@ void tst_Ctl::readouts()
         QVERIFY2(WholeRow.match(lines[i]).hasMatch(), qPrintable(lines[i]));
         QVERIFY(i == 1 || timeOf(lines[i - 1]) <= timeOf(lines[i]));
     }
+    // The rows carry their offset from UTC, as the agent's journal does.
+    QProcessEnvironment berlin = QProcessEnvironment::systemEnvironment();
+    berlin.insert("TZ", "Europe/Berlin");
+    const QString zoned = m_dir.filePath("zoned.csv");
+    QCOMPARE(ctl(link + words("meas --csv") << zoned, berlin).exitCode, 0);
+    const QString row = csvLines(zoned).value(1);
+    const QDateTime stamped = timeOf(row);
+    QVERIFY2(row.section(',', 0, 0).endsWith(stamped.offsetFromUtc() == 7200 ? "+02:00" : "+01:00"),
+             qPrintable(row));
 }
 
 void tst_Ctl::badInvocation_data()
@@ -357,6 +375,9 @@ void tst_Ctl::noAmplifier_data()
     const QString missing = "/nonexistent/ttyUSB7";
     QTest::newRow("no such serial port")
         << missing << "identify" << QString("cannot open ") + missing;
+    // This test holds the simulator's terminal open as a serial port: %2 is its process.
+    QTest::newRow("serial port in use")
+        << QString("held") << "identify" << QString("is in use by process %2 (tst_ctl)");
     QTest::newRow("log on a full disk")
         << Tcp << "meas --csv /dev/full"
         << QString("cannot open /dev/full: ") + std::strerror(ENOSPC);
@@ -373,12 +394,16 @@ void tst_Ctl::noAmplifier()
     QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
     const QString port = QString::number(closed.serverPort());
     closed.close();
+    QSerialPort holder(sim.ptyPath());
+    QVERIFY(link != "held" || holder.open(QIODevice::ReadWrite));
     const QStringList target = link == "closed"     ? words("--host 127.0.0.1 --port") << port
+                               : link == "held"     ? QStringList{"--serial", sim.ptyPath()}
                                : link.contains('/') ? QStringList{"--serial", link}
                                                     : linkTo(sim, link);
     const Run run = ctl(target + words(arguments + " --timeout 300"));
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains(message.replace("%1", port)), qPrintable(run.err));
+    message.replace("%1", port).replace("%2", QString::number(QCoreApplication::applicationPid()));
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
     // Our own message only, no library's warning before it.
     for (const QString &line : run.err.split('\n', Qt::SkipEmptyParts))
@@ -402,6 +427,9 @@ void tst_Ctl::watch_data()
     // Opened and closed at once, three times: never back, and waiting longer each time.
     QTest::newRow("tcp accepts and closes")
         << QString("flapping") << "" << SIGINT << 0 << QString("reconnecting in 2 s");
+    // Readings short of their fields are neither printed nor logged.
+    QTest::newRow("tcp short readings")
+        << QString("short") << "" << SIGINT << 0 << QString("incomplete reading skipped");
 }
 
 void tst_Ctl::watch()
@@ -415,9 +443,12 @@ void tst_Ctl::watch()
     START_SIM(sim, words(simArguments + " --pty"));
     BadUpstream flapping(BadUpstream::AcceptAndClose);
     QVERIFY(flapping.listen());
+    FakeAmplifier shortReadings;
+    shortReadings.measReply = QByteArray("\0Meas, 0, 0253, 0248\xff", 22);
     const QStringList link = transport == "flapping" ? words("--host 127.0.0.1 --port")
                                                            << QString::number(flapping.port())
-                                                     : linkTo(sim, transport);
+                             : transport == "short" ? shortReadings.link()
+                                                    : linkTo(sim, transport);
     const QString path = m_dir.filePath(QTest::currentDataTag() + QString(".csv"));
     ChildProcess process;
     process.start(KORVANE_CTL_PATH,
@@ -442,6 +473,7 @@ void tst_Ctl::watch()
     const QStringList lines = csvLines(path);
     for (const QString &row : lines.mid(1))
         QVERIFY2(WholeRow.match(row).hasMatch(), qPrintable(row));
+    QVERIFY(rows > 0 || lines.size() <= 1);
     const QString printed = QString::fromUtf8(process.readAllStandardOutput());
     QCOMPARE(printed.split('\n', Qt::SkipEmptyParts).size(), lines.size() > 1 ? lines.size() : 0);
     QVERIFY(lines.size() <= 4 || !simArguments.contains("drop")

@@ -55,15 +55,18 @@ MqttPublisher::MqttPublisher(const Settings &settings,
                        Offline,
                        1,
                        true);
+    // Without the login or the TLS asked for, nothing is sent at all: resolve() says why.
+    int secured = MOSQ_ERR_SUCCESS;
     if (!m_settings.user.isEmpty())
-        mosquitto_username_pw_set(m_client,
-                                  m_settings.user.toUtf8().constData(),
-                                  m_settings.password.isEmpty() ? nullptr
-                                                                : m_settings.password.constData());
-    if (!m_settings.caFile.isEmpty()) {
+        secured = mosquitto_username_pw_set(m_client,
+                                            m_settings.user.toUtf8().constData(),
+                                            m_settings.password.isEmpty()
+                                                ? nullptr
+                                                : m_settings.password.constData());
+    if (secured == MOSQ_ERR_SUCCESS && !m_settings.caFile.isEmpty()) {
         // The files were read and checked at start; the library verifies the broker's
         // certificate and its name by default, and that is not turned off.
-        mosquitto_tls_set(m_client,
+        secured = mosquitto_tls_set(m_client,
                           QFile::encodeName(m_settings.caFile).constData(),
                           nullptr,
                           m_settings.certFile.isEmpty()
@@ -74,6 +77,8 @@ MqttPublisher::MqttPublisher(const Settings &settings,
                               : QFile::encodeName(m_settings.keyFile).constData(),
                           nullptr);
     }
+    if (secured != MOSQ_ERR_SUCCESS)
+        m_setupError = tr("cannot set up the login or TLS: %1").arg(reasonOf(secured));
     // A failed handshake comes back as "A TLS error occurred"; the library's log says why.
     mosquitto_log_callback_set(m_client, [](mosquitto *, void *self, int level, const char *text) {
         if (level == MOSQ_LOG_ERR)
@@ -173,6 +178,10 @@ void MqttPublisher::stop(int timeoutMs)
 
 void MqttPublisher::resolve()
 {
+    if (!m_setupError.isEmpty()) {
+        fail(m_setupError);
+        return;
+    }
     m_phase = Phase::Resolving;
     const QHostAddress literal(m_settings.host);
     if (!literal.isNull()) {

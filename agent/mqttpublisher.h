@@ -123,6 +123,7 @@ private:
     int m_lookupId = -1;
     bool m_failureReported = false;
     int m_refusedCode = 0;
+    QString m_setupError; // the login or TLS could not be set: nothing is to be sent
     QString m_libraryError; // what the library logged as an error last, such as a TLS failure
     QQueue<Message> m_queue;
     // Kept by the library across reconnects until acknowledged: they stay counted.

@@ -137,6 +137,8 @@ bool SecurityOptions::loadFiles(QString *error)
         return false;
     if (!webConfigFile.isEmpty() && !webConfig.load(webConfigFile, error))
         return false;
+    if ((servesTls() || hostTls) && !TlsFiles::available(error))
+        return false;
     return mqttTls.load(error) && serverTls.load(error) && (!hostTls || hostTlsFiles.load(error));
 }
 

@@ -338,7 +338,7 @@ bool CommandLine::readLink(QString *error)
         return false;
     target.port = quint16(port);
     return TlsClientOptions::read(m_parser, QString(), tcp, &target.tls, &target.tlsFiles, error)
-           && (!target.tls || target.tlsFiles.load(error));
+           && (!target.tls || (TlsFiles::available(error) && target.tlsFiles.load(error)));
 }
 
 bool CommandLine::readOptions(QString *error)

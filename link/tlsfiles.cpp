@@ -37,6 +37,15 @@ QSslConfiguration TlsFiles::configuration(QSslSocket::PeerVerifyMode verify) con
     return config;
 }
 
+bool TlsFiles::available(QString *error)
+{
+    if (QSslSocket::supportsSsl())
+        return true;
+    *error = QStringLiteral("TLS is not available: Qt found no OpenSSL %1 library")
+                 .arg(QSslSocket::sslLibraryBuildVersionString());
+    return false;
+}
+
 bool TlsFiles::readCertificates(const QString &path,
                                 QList<QSslCertificate> *certificates,
                                 QString *error)

@@ -35,6 +35,9 @@ struct TlsFiles
     };
     std::shared_ptr<const Material> material;
 
+    // Whether Qt can speak TLS here (it loads OpenSSL when first asked); false with `error`
+    // set if not.
+    static bool available(QString *error);
     // One or more certificates from a PEM file; false with `error` set if it holds none.
     static bool readCertificates(const QString &path,
                                  QList<QSslCertificate> *certificates,

@@ -94,11 +94,12 @@ void AgentServer::refuse(QTcpSocket *socket, const QString &reason)
 
 void AgentServer::serve(QTcpSocket *socket, AccessPolicy::Role role, const QString &commonName)
 {
-    auto *client = new ClientConnection(socket, role, m_device, m_journal, this);
+    auto *client = new ClientConnection(socket, role, m_device, m_journal, &m_throttle, this);
     client->setCommonName(commonName);
     client->setIdleTimeout(m_idleTimeoutMs);
     m_clients.append(client);
-    m_journal->record(QStringLiteral("client_connected"),
+    m_throttle.record(socket->peerAddress().toString(),
+                      QStringLiteral("client_connected"),
                       client->details({{QStringLiteral("role"), AccessPolicy::name(role)}}));
     connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);
     connect(client, &ClientConnection::finished, this, [this, client] {

@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "devicesession.h"
+#include "eventthrottle.h"
 #include "journal.h"
 #include "peersocket.h"
 
@@ -43,19 +44,21 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
                                    AccessPolicy::Role role,
                                    DeviceSession *device,
                                    Journal *journal,
+                                   EventThrottle *throttle,
                                    QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_role(role)
     , m_device(device)
     , m_journal(journal)
-    , m_throttle(journal)
+    , m_throttle(throttle)
 {
     m_channel = new PeerSocket(socket, this);
     m_socket->setReadBufferSize(ReadBufferBytes);
     // Replies are small and each one is awaited; none should wait for the one before it.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    m_peer = QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+    m_address = socket->peerAddress().toString();
+    m_peer = QStringLiteral("%1:%2").arg(m_address).arg(socket->peerPort());
     connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readLines);
     // A client that has sent all it will send still gets the answers it asked for.
     connect(m_channel, &PeerSocket::peerFinished, this, [this] {
@@ -63,8 +66,9 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
         writeReadyReplies();
     });
     connect(m_channel, &PeerSocket::closed, this, [this] {
-        m_journal->record(QStringLiteral("client_disconnected"),
-                          {{QStringLiteral("client"), m_peer}});
+        m_throttle->record(m_address,
+                           QStringLiteral("client_disconnected"),
+                           {{QStringLiteral("client"), m_peer}});
         close();
     });
     m_idleTimer.setSingleShot(true);
@@ -144,21 +148,26 @@ void ClientConnection::junk(const QString &reason)
     }
     // Said once: what follows of it costs no more rows.
     if (m_junkLines == 1)
-        m_journal->record(QStringLiteral("client_junk"),
-                          details({{QStringLiteral("reason"), reason}}));
+        m_throttle->record(m_address,
+                           QStringLiteral("client_junk"),
+                           details({{QStringLiteral("reason"), reason}}));
 }
 
 void ClientConnection::handle(const QByteArray &line)
 {
     const Command::Parsed command = Command::parse(line);
     const auto askFor = [this](::Reply::Kind kind) {
-        if (m_replies.size() >= MaxPendingReplies) {
+        // Counted are those the device has yet to answer; those answered at once from the
+        // agent's own reading wait only for the ones before them, within a looser bound.
+        if (m_unanswered >= MaxPendingReplies || m_replies.size() >= MaxQueuedReplies) {
             drop(tr("too many questions unanswered"));
             return;
         }
         auto reply = std::make_shared<Reply>();
         m_replies.enqueue(reply);
+        ++m_unanswered;
         m_device->ask(kind, this, [this, reply](const QByteArray &frame) {
+            --m_unanswered;
             reply->frame = frame;
             reply->ready = true;
             writeReadyReplies();
@@ -184,9 +193,9 @@ void ClientConnection::handle(const QByteArray &line)
     // leading zeros the client used; the journal says what the device got.
     const QString text = Command::format(command);
     if (m_role != AccessPolicy::Role::Controller) {
-        m_throttle.record(QString(),
-                          QStringLiteral("setting_refused"),
-                          details({{QStringLiteral("command"), text}}));
+        m_throttle->record(m_address,
+                           QStringLiteral("setting_refused"),
+                           details({{QStringLiteral("command"), text}}));
         return;
     }
     // Journalled once it has left for the device, or as dropped if it cannot.
@@ -210,8 +219,9 @@ void ClientConnection::writeReadyReplies()
 
 void ClientConnection::drop(const QString &reason)
 {
-    m_journal->record(QStringLiteral("client_dropped"),
-                      details({{QStringLiteral("reason"), reason}}));
+    m_throttle->record(m_address,
+                       QStringLiteral("client_dropped"),
+                       details({{QStringLiteral("reason"), reason}}));
     emit dropped();
     close();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "accesspolicy.h"
-#include "eventthrottle.h"
 #include "linesplitter.h"
 
 #include <QByteArray>
@@ -14,6 +13,7 @@
 #include <memory>
 
 class DeviceSession;
+class EventThrottle;
 class Journal;
 class PeerSocket;
 class QTcpSocket;
@@ -29,6 +29,8 @@ public:
     static constexpr qint64 MaxQueuedBytes = 64 * 1024;
     // Questions still waiting for the device; more is a flood, not a client.
     static constexpr int MaxPendingReplies = 256;
+    // Replies, answered or not, waiting behind one still unanswered.
+    static constexpr int MaxQueuedReplies = 4096;
     // A line begun and not ended within this long is a client holding the connection open.
     static constexpr int LineTimeoutMs = 10000;
     // Read at most this much at a time, and let the others have their turn between.
@@ -42,6 +44,7 @@ public:
                      AccessPolicy::Role role,
                      DeviceSession *device,
                      Journal *journal,
+                     EventThrottle *throttle,
                      QObject *parent = nullptr);
 
     QString peer() const { return m_peer; }
@@ -84,9 +87,12 @@ private:
     QQueue<std::shared_ptr<Reply>> m_replies;
     QTimer m_idleTimer;
     QTimer m_lineTimer;
-    // Repeated events of this client, one row a second.
-    EventThrottle m_throttle;
+    // The client's events, a row a second for each kind from one address, so that one
+    // reconnecting again and again cannot fill the disk.
+    EventThrottle *m_throttle = nullptr;
+    QString m_address;
     int m_junkLines = 0;
+    int m_unanswered = 0; // questions the device has yet to answer
     bool m_readQueued = false;
     bool m_inputEnded = false; // the client sends no more
     bool m_closed = false;

@@ -1,8 +1,10 @@
 // korvane-agent in front of korvane-sim with many clients polling "Meas" at 10 Hz: replies
 // served, what reaches the device, reply latency, and the agent's CPU and memory. A second
 // phase adds a client that never reads; a third, where mosquitto is installed, runs an agent
-// with its telemetry on: /metrics scraped every second and MQTT at 10 messages a second.
+// with its telemetry on: /metrics scraped every second and MQTT at 10 messages a second; a
+// fourth puts the same clients before a simulator that keeps a 9600-baud line's pace.
 // Usage: bench_agent [seconds per phase] [clients] (default 30 and 50).
+#include "agentclients.h"
 #include "frameassembler.h"
 #include "procstats.h"
 #include "serverprocess.h"
@@ -42,10 +44,13 @@ public:
                 const QByteArray bytes = agent->readAll();
                 measLines += bytes.count("Meas\r\n");
                 statusLines += bytes.count("Status\r\n");
+                commandBytes += bytes.size();
                 device->write(bytes);
             });
-            connect(device, &QTcpSocket::readyRead, agent, [agent, device] {
-                agent->write(device->readAll());
+            connect(device, &QTcpSocket::readyRead, agent, [this, agent, device] {
+                const QByteArray bytes = device->readAll();
+                replyBytes += bytes.size();
+                agent->write(bytes);
             });
         });
         return m_server.listen(QHostAddress::LocalHost, 0);
@@ -53,48 +58,12 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     qint64 measLines = 0;
     qint64 statusLines = 0;
+    qint64 commandBytes = 0;
+    qint64 replyBytes = 0;
 
 private:
     QTcpServer m_server;
     quint16 m_devicePort = 0;
-};
-
-// One client polling at 10 Hz, timing each reply.
-class Poller : public QObject
-{
-public:
-    Poller(quint16 port, std::vector<double> *latenciesMs)
-        : m_latencies(latenciesMs)
-    {
-        connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
-            for (const char byte : m_socket.readAll()) {
-                if (m_assembler.push(byte) && m_asked.isValid()) {
-                    m_latencies->push_back(m_asked.nsecsElapsed() / 1e6);
-                    m_asked.invalidate();
-                    ++replies;
-                }
-            }
-        });
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (m_asked.isValid())
-                return; // the last one is still on its way
-            m_asked.start();
-            m_socket.write("Meas\r\n");
-        });
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-        // Spread the clients over the poll period, as independent programs would be.
-        QTimer::singleShot(int(QRandomGenerator::global()->bounded(100)), this, [this] {
-            m_timer.start(100);
-        });
-    }
-    qint64 replies = 0;
-
-private:
-    QTcpSocket m_socket;
-    QTimer m_timer;
-    QElapsedTimer m_asked;
-    FrameAssembler m_assembler;
-    std::vector<double> *m_latencies;
 };
 
 // Asks for /metrics once a second, as a Prometheus server would, counting whole answers.
@@ -126,29 +95,14 @@ private:
     QTimer m_timer;
 };
 
-// Runs the event loop for `ms`. (QTest::qWait sleeps 10 ms between rounds, which would show
-// up in every latency measured here.)
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())))];
-}
-
 struct Phase
 {
     double seconds = 0;
     qint64 replies = 0;
     qint64 deviceMeas = 0;
     qint64 deviceStatus = 0;
+    qint64 commandBytes = 0;
+    qint64 replyBytes = 0;
     std::vector<double> latencies;
     double cpuSeconds = 0;
     qint64 rssStart = 0;
@@ -190,6 +144,8 @@ Phase runPhase(qint64 agentPid,
     phase.latencies.clear();
     const qint64 measStart = proxy.measLines;
     const qint64 statusStart = proxy.statusLines;
+    const qint64 commandStart = proxy.commandBytes;
+    const qint64 replyStart = proxy.replyBytes;
     const auto stateMessages = [subscriber] {
         return subscriber ? subscriber->output().count(QLatin1String("'korvane/bench/state'")) : 0;
     };
@@ -208,6 +164,8 @@ Phase runPhase(qint64 agentPid,
     phase.replies -= repliesStart;
     phase.deviceMeas = proxy.measLines - measStart;
     phase.deviceStatus = proxy.statusLines - statusStart;
+    phase.commandBytes = proxy.commandBytes - commandStart;
+    phase.replyBytes = proxy.replyBytes - replyStart;
     phase.cpuSeconds = end.cpuSeconds - start.cpuSeconds;
     phase.rssStart = start.residentKiB;
     phase.rssEnd = end.residentKiB;
@@ -298,6 +256,7 @@ int main(int argc, char *argv[])
                                       QStringLiteral("bench"),
                                       QStringLiteral("--mqtt-interval"),
                                       QStringLiteral("100")})
+            || !watched.waitForReport(QStringLiteral("model_identified"))
             || !watched.waitForReport(QStringLiteral("mqtt_connected"))) {
             std::fprintf(stderr,
                          "bench_agent: %s%s%s\n",
@@ -321,10 +280,42 @@ int main(int argc, char *argv[])
                              &subscriber);
     }
 
-    std::printf("%-34s %14s %14s %14s\n", "measure", "clients", "+ one stuck", "+ telemetry");
+    // The same clients once more, before an amplifier on a 9600-baud line.
+    constexpr int Baud = 9600;
+    SimProcess slowSim;
+    CountingProxy slowProxy;
+    SimProcess slowAgent;
+    if (!slowSim.start({QStringLiteral("--baud"), QString::number(Baud)})
+        || !slowProxy.listen(slowSim.port())
+        || !slowAgent.startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+                                   {QStringLiteral("--host"),
+                                    QStringLiteral("127.0.0.1"),
+                                    QStringLiteral("--port"),
+                                    QString::number(slowProxy.port()),
+                                    QStringLiteral("--listen"),
+                                    QStringLiteral("127.0.0.1:0")})
+        || !slowAgent.waitForReport(QStringLiteral("model_identified"))) {
+        std::fprintf(stderr,
+                     "bench_agent: %s%s\n",
+                     qPrintable(slowSim.errorString()),
+                     qPrintable(slowAgent.errorString()));
+        return 1;
+    }
+    const Phase slow
+        = runPhase(slowAgent.processId(), slowAgent.port(), slowProxy, clients, seconds, false);
+
+    std::printf("%-34s %14s %14s %14s %14s\n",
+                "measure",
+                "clients",
+                "+ one stuck",
+                "+ telemetry",
+                "9600 baud");
     const auto row = [&](const char *name, const char *format, auto measure) {
         std::printf("%-34s", name);
-        for (const Phase *phase : {&plain, &stuck, static_cast<const Phase *>(&telemetry)}) {
+        for (const Phase *phase : {&plain,
+                                   &stuck,
+                                   static_cast<const Phase *>(&telemetry),
+                                   static_cast<const Phase *>(&slow)}) {
             std::printf(" ");
             if (phase->seconds > 0)
                 std::printf(format, double(measure(*phase)));
@@ -341,6 +332,13 @@ int main(int argc, char *argv[])
     });
     row("Status per second at the device", "%14.2f", [](const Phase &p) {
         return p.deviceStatus / p.seconds;
+    });
+    // Ten bits a byte on an 8N1 line: the share of the line's time each direction takes.
+    row("line use, replies (% of 9600 baud)", "%14.1f", [](const Phase &p) {
+        return 100.0 * p.replyBytes * 10 / Baud / p.seconds;
+    });
+    row("line use, commands (% of 9600 baud)", "%14.1f", [](const Phase &p) {
+        return 100.0 * p.commandBytes * 10 / Baud / p.seconds;
     });
     row("reply latency median (ms)", "%14.3f", [](const Phase &p) {
         return percentile(p.latencies, 50);

@@ -24,10 +24,11 @@ KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev
 KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # What the tests need beyond that: a virtual X server for the keyboard test under X11, and
 # what `cpack -G DEB` and the package's test (lintian, desktop entry and AppStream checks) use,
-# and the real servers the agent's telemetry is tested against, with certificates that
-# openssl makes for each run.
+# the real servers the agent's telemetry is tested against, with certificates that openssl
+# makes for each run and curl to fetch over https, PyVISA for the protocol's recipe and socat
+# for the half-close the README shows.
 KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream
-    mosquitto mosquitto-clients prometheus openssl curl)
+    mosquitto mosquitto-clients prometheus openssl curl python3-pyvisa-py socat)
 
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR).
 korvane_build() {

@@ -148,6 +148,11 @@ int main(int argc, char *argv[])
                                                        "still carrying out commands (0: never "
                                                        "answers)."),
                                         QStringLiteral("n"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+                                        QStringLiteral("Send at the pace of a <rate> baud 8N1 "
+                                                       "serial line, as the amplifier on its USB "
+                                                       "port does (9600: 1.04 ms a byte)."),
+                                        QStringLiteral("rate"));
     parser.addOptions({hostOption,
                        portOption,
                        ptyOption,
@@ -158,7 +163,8 @@ int main(int argc, char *argv[])
                        junkOption,
                        delayOption,
                        dropOption,
-                       muteOption});
+                       muteOption,
+                       baudOption});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -200,7 +206,8 @@ int main(int argc, char *argv[])
                        && readInt(parser, coalesceOption, 1, 1000, &faults.coalesceCount, &error)
                        && readInt(parser, delayOption, 0, 600000, &faults.delayMs, &error)
                        && readInt(parser, dropOption, 0, INT_MAX, &faults.dropAfter, &error)
-                       && readInt(parser, muteOption, 0, INT_MAX, &faults.muteAfter, &error);
+                       && readInt(parser, muteOption, 0, INT_MAX, &faults.muteAfter, &error)
+                       && readInt(parser, baudOption, 50, 4000000, &faults.baud, &error);
     if (!valid)
         return usageError(error);
     faults.junk = parser.isSet(junkOption);

@@ -18,6 +18,9 @@ SimConnection::SimConnection(AmplifierModel *model,
     connect(&m_delayTimer, &QTimer::timeout, this, &SimConnection::runDueLines);
     m_burstTimer.setInterval(BurstGapMs);
     connect(&m_burstTimer, &QTimer::timeout, this, &SimConnection::writeNextPiece);
+    m_paceTimer.setInterval(1);
+    m_paceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_paceTimer, &QTimer::timeout, this, &SimConnection::releasePaced);
 }
 
 void SimConnection::receive(const QByteArray &data)
@@ -101,7 +104,7 @@ void SimConnection::queueReply(const QByteArray &frame)
 void SimConnection::write(const QByteArray &bytes)
 {
     if (m_faults.burstSize <= 0) {
-        emit send(bytes);
+        sendPaced(bytes);
         return;
     }
     for (int i = 0; i < bytes.size(); i += m_faults.burstSize)
@@ -113,15 +116,53 @@ void SimConnection::write(const QByteArray &bytes)
 void SimConnection::writeNextPiece()
 {
     if (!m_pieces.isEmpty())
-        emit send(m_pieces.dequeue());
+        sendPaced(m_pieces.dequeue());
     if (!m_pieces.isEmpty()) {
         if (!m_burstTimer.isActive())
             m_burstTimer.start();
         return;
     }
     m_burstTimer.stop();
-    if (m_closing)
+    closeIfDrained();
+}
+
+void SimConnection::sendPaced(const QByteArray &bytes)
+{
+    if (m_faults.baud <= 0) {
+        emit send(bytes);
+        return;
+    }
+    // The line is idle again once what is on it has gone.
+    if (m_paced.isEmpty())
+        m_pacedStartNs = qMax(m_pacedStartNs, m_clock.nsecsElapsed());
+    m_paced += bytes;
+    if (!m_paceTimer.isActive())
+        m_paceTimer.start();
+}
+
+// Hands on each byte once its ten bits would have crossed the line.
+void SimConnection::releasePaced()
+{
+    const qint64 byteNs = 10 * 1000000000LL / m_faults.baud;
+    const qint64 done = (m_clock.nsecsElapsed() - m_pacedStartNs) / byteNs;
+    const int count = int(qBound<qint64>(0, done, m_paced.size()));
+    if (count > 0) {
+        emit send(m_paced.left(count));
+        m_paced.remove(0, count);
+        m_pacedStartNs += count * byteNs;
+    }
+    if (!m_paced.isEmpty())
+        return;
+    m_paceTimer.stop();
+    closeIfDrained();
+}
+
+void SimConnection::closeIfDrained()
+{
+    if (m_closing && !m_closeRequested && m_pieces.isEmpty() && m_paced.isEmpty()) {
+        m_closeRequested = true;
         emit closeRequested();
+    }
 }
 
 void SimConnection::close()
@@ -136,6 +177,5 @@ void SimConnection::close()
     m_heldCount = 0;
     // From here on the burst timer, if it still has pieces, asks for the close.
     m_closing = true;
-    if (m_pieces.isEmpty())
-        emit closeRequested();
+    closeIfDrained();
 }

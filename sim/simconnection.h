@@ -53,6 +53,9 @@ private:
     void queueReply(const QByteArray &frame);
     void write(const QByteArray &bytes);
     void writeNextPiece();
+    void sendPaced(const QByteArray &bytes);
+    void releasePaced();
+    void closeIfDrained();
     void close();
 
     AmplifierModel *m_model = nullptr;
@@ -74,4 +77,11 @@ private:
 
     QQueue<QByteArray> m_pieces;
     QTimer m_burstTimer;
+
+    // With a baud rate: bytes on their way down the line, the first one started at
+    // m_pacedStartNs of m_clock.
+    QByteArray m_paced;
+    qint64 m_pacedStartNs = 0;
+    QTimer m_paceTimer;
+    bool m_closeRequested = false;
 };

@@ -1,14 +1,10 @@
 #include "prometheusserver.h"
 
+#include "prometheusquery.h"
+
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QUrlQuery>
 
 bool PrometheusServer::start(const QByteArray &config, const QString &folder)
 {
@@ -29,21 +25,6 @@ bool PrometheusServer::start(const QByteArray &config, const QString &folder)
 
 QString PrometheusServer::value(const QString &query)
 {
-    QUrl url(QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(m_port));
-    QUrlQuery parameters;
-    parameters.addQueryItem(QStringLiteral("query"), query);
-    url.setQuery(parameters);
     QNetworkAccessManager network;
-    QNetworkReply *reply = network.get(QNetworkRequest(url));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    reply->deleteLater();
-    const QJsonArray result = QJsonDocument::fromJson(reply->readAll())
-                                  .object()
-                                  .value(QStringLiteral("data"))
-                                  .toObject()
-                                  .value(QStringLiteral("result"))
-                                  .toArray();
-    return result.first().toObject().value(QStringLiteral("value")).toArray().last().toString();
+    return prometheusValue(&network, m_port, query);
 }

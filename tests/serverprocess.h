@@ -35,6 +35,7 @@ public:
     // SIGTERM, then SIGKILL if it does not end.
     void stop();
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return m_process.processId(); }
     QString errorString() const { return m_error; }
 
 private:

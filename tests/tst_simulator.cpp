@@ -247,6 +247,8 @@ void tst_Simulator::faultOptions_data()
     QTest::newRow("--coalesce 2") << id + status << 1 << 0 << false;
     QTest::newRow("--junk") << junk + id + junk + status + junk + id << 1 << 0 << false;
     QTest::newRow("--delay 300") << id + status + id << 1 << 300 << false;
+    // 71 bytes of ten bits at 9600 baud: 74 ms, a byte or a few at a time.
+    QTest::newRow("--baud 9600") << id + status + id << 5 << 70 << false;
     // Only replies count, not the setting in between.
     QTest::newRow("--drop-after 2") << id + status << 1 << 0 << true;
     QTest::newRow("--mute-after 1") << id << 1 << 0 << false;

@@ -74,6 +74,17 @@ bool validTopic(const QString &topic)
            && !topic.contains(QChar(0));
 }
 
+// A whole number from `low` to `high`; false, and `value` untouched, if the text is not one.
+bool numberIn(const QString &text, int low, int high, int *value)
+{
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high)
+        return false;
+    *value = number;
+    return true;
+}
+
 } // namespace
 
 bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
@@ -238,24 +249,13 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
     eventsPath = parser.value(events);
     if (parser.isSet(events) && eventsPath.isEmpty())
         return fail(QStringLiteral("--events needs a file name"), exitStatus);
-    if (parser.isSet(timeout)) {
-        bool ok = false;
-        timeoutMs = parser.value(timeout).toInt(&ok);
-        if (!ok || timeoutMs < 10 || timeoutMs > 60000)
-            return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
-    }
-    if (parser.isSet(maxClientsOption)) {
-        bool ok = false;
-        maxClients = parser.value(maxClientsOption).toInt(&ok);
-        if (!ok || maxClients < 1 || maxClients > 100000)
-            return fail(QStringLiteral("--max-clients takes a number from 1 to 100000"), exitStatus);
-    }
-    if (parser.isSet(idleOption)) {
-        bool ok = false;
-        idleTimeoutS = parser.value(idleOption).toInt(&ok);
-        if (!ok || idleTimeoutS < 1 || idleTimeoutS > 86400)
-            return fail(QStringLiteral("--idle-timeout takes seconds from 1 to 86400"), exitStatus);
-    }
+    if (parser.isSet(timeout) && !numberIn(parser.value(timeout), 10, 60000, &timeoutMs))
+        return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
+    if (parser.isSet(maxClientsOption)
+        && !numberIn(parser.value(maxClientsOption), 1, 100000, &maxClients))
+        return fail(QStringLiteral("--max-clients takes a number from 1 to 100000"), exitStatus);
+    if (parser.isSet(idleOption) && !numberIn(parser.value(idleOption), 1, 86400, &idleTimeoutS))
+        return fail(QStringLiteral("--idle-timeout takes seconds from 1 to 86400"), exitStatus);
     if (parser.isSet(statusInterval)) {
         bool ok = false;
         statusIntervalMs = parser.value(statusInterval).toInt(&ok);

@@ -244,10 +244,12 @@ bool DeviceSession::checkSilence()
 {
     // Answering nothing at all is as good as gone: its clients are told, and the link is
     // opened again, rather than kept "up" for ever.
-    if (!m_up || !m_lastReply.hasExpired(SilenceMs))
+    // Never sooner than one question's own time to answer.
+    const int silenceMs = qMax(SilenceMs, m_requester->timeoutMs());
+    if (!m_up || !m_lastReply.hasExpired(silenceMs))
         return false;
     m_link.close();
-    onLost(tr("no reply for %1 s").arg(SilenceMs / 1000));
+    onLost(tr("no reply for %1 s").arg(silenceMs / 1000.0));
     return true;
 }
 

@@ -31,7 +31,8 @@ public:
     // A reading this old or younger answers a client's "Meas" without asking the device.
     static constexpr int FreshMs = 100;
     static constexpr int DefaultStatusIntervalMs = 1000;
-    // An amplifier that has answered nothing for this long is taken as gone.
+    // An amplifier that has answered nothing for this long (or --timeout, if longer) is
+    // taken as gone.
     static constexpr int SilenceMs = 5000;
 
     // Gets the reply frame as it goes on the wire (NUL ... 0xFF), or an empty one when the

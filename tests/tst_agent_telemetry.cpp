@@ -141,40 +141,24 @@ private:
     ServerProcess m_process;
 };
 
-// A stand-in broker that takes connections and answers them badly.
+// A stand-in broker that takes connections and answers them badly: at once and then closes
+// (`flood` < 0), or after the client's first bytes, keeping the connection, reading and
+// discarding what comes and sending `flood` bytes more, a slice at a time.
 class BadBroker : public QObject
 {
 public:
-    explicit BadBroker(const QByteArray &answer)
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, [this, answer] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                ++connections;
-                socket->write(answer);
-                socket->flush();
-                socket->disconnectFromHost();
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-        m_server.listen(QHostAddress::LocalHost, 0);
-    }
-    quint16 port() const { return m_server.serverPort(); }
-    int connections = 0;
-
-private:
-    QTcpServer m_server;
-};
-
-// A stand-in broker that answers the client's first bytes, then keeps the connection, reading
-// and discarding what comes and sending `flood` bytes more, a slice at a time.
-class AbusiveBroker : public QObject
-{
-public:
-    AbusiveBroker(const QByteArray &answer, int flood)
+    explicit BadBroker(const QByteArray &answer, int flood = -1)
     {
         connect(&m_server, &QTcpServer::newConnection, this, [this, answer, flood] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++connections;
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                if (flood < 0) {
+                    socket->write(answer);
+                    socket->flush();
+                    socket->disconnectFromHost();
+                    continue;
+                }
                 socket->setParent(this);
                 connect(socket, &QTcpSocket::readyRead, socket, [socket, answer, flood] {
                     socket->readAll();
@@ -196,7 +180,6 @@ public:
                     });
                     timer->start(5);
                 });
-                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             }
         });
         m_server.listen(QHostAddress::LocalHost, 0);
@@ -356,11 +339,13 @@ void tst_AgentTelemetry::silentDeviceShowsNothingStale()
                                    QStringLiteral("--metrics"),
                                    QStringLiteral("127.0.0.1:0")}));
     QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply")));
-    const QByteArray page = scrape();
-    QCOMPARE(sample(page, "korvane_up"), QByteArray("0"));
+    // (Silent for 5 s, the link is opened again and the simulator answers 30 more: on a
+    // loaded machine the page is looked at while it is silent.)
+    QByteArray page;
+    QTRY_COMPARE(sample(page = scrape(), "korvane_up"), QByteArray("0"));
     QVERIFY2(!page.contains("korvane_temperature_celsius{"), page.constData());
     // The last reading is not handed out as an answer either.
-    QCOMPARE(ask(m_agent->port(), "Meas"), QByteArray());
+    QTRY_COMPARE(ask(m_agent->port(), "Meas"), QByteArray());
 }
 
 void tst_AgentTelemetry::metricsFollowTheDevice()
@@ -704,7 +689,7 @@ void tst_AgentTelemetry::brokerAbuses()
     QFETCH(QByteArray, answer);
     QFETCH(int, flood);
     QFETCH(QString, report);
-    AbusiveBroker broker(answer, flood);
+    BadBroker broker(answer, flood);
     QVERIFY(startPair({QStringLiteral("--mqtt"),
                        QStringLiteral("127.0.0.1:%1").arg(broker.port()),
                        QStringLiteral("--name"),

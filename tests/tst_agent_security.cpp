@@ -15,8 +15,6 @@
 
 #include <crypt.h>
 #include <memory>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace {
 
@@ -184,10 +182,6 @@ bool tst_AgentSecurity::startBroker(ServerProcess *broker,
         }
     }
     const QString acl = m_folder.filePath(QStringLiteral("mosquitto.acl"));
-    const QString config = m_folder.filePath(QStringLiteral("mosquitto.conf"));
-    // Run as root, the broker would change to its own user, and a change of user cancels the
-    // signal that ends it with the test: it stays who it is.
-    const passwd *self = getpwuid(geteuid());
     const QByteArray serverFiles = "cafile "
                                    + m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()
                                    + "\ncertfile "
@@ -205,16 +199,11 @@ bool tst_AgentSecurity::startBroker(ServerProcess *broker,
                          "user "
                        + WatcherUser.toUtf8() + "\ntopic read korvane/#\n",
                    OwnerOnly)
-        || !writeFile(config,
-                      "per_listener_settings false\nallow_anonymous false\npassword_file "
-                          + passwords.toUtf8() + "\nacl_file " + acl.toUtf8()
-                          + "\npersistence false\nlog_dest stderr\nlog_type all\nuser "
-                          + QByteArray(self ? self->pw_name : "root") + '\n' + listeners,
-                      OwnerOnly))
-        return false;
-    if (!broker->start(ServerProcess::find(QStringLiteral("mosquitto")),
-                       {QStringLiteral("-c"), config},
-                       QStringLiteral(" running"))) {
+        || !broker->startMosquitto(m_folder.filePath(QStringLiteral("mosquitto.conf")),
+                                   "per_listener_settings false\nallow_anonymous false\n"
+                                   "password_file "
+                                       + passwords.toUtf8() + "\nacl_file " + acl.toUtf8() + '\n'
+                                       + listeners)) {
         qWarning("%s", qPrintable(broker->errorString()));
         return false;
     }

@@ -21,7 +21,6 @@
 
 #include <csignal>
 #include <memory>
-#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -244,21 +243,9 @@ QByteArray tst_AgentTelemetry::scrape()
 
 bool tst_AgentTelemetry::startBroker(ServerProcess *broker, quint16 port)
 {
-    const QString config = m_folder.filePath(QStringLiteral("mosquitto-%1.conf").arg(port));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // Run as root, the broker would change to its own user, and a change of user cancels the
-    // signal that ends it with the test: it stays who it is.
-    const passwd *self = getpwuid(geteuid());
-    file.write("listener " + QByteArray::number(port)
-               + " 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest stderr\n"
-                 "log_type all\nuser "
-               + QByteArray(self ? self->pw_name : "root") + '\n');
-    file.close();
-    if (!broker->start(ServerProcess::find(QStringLiteral("mosquitto")),
-                       {QStringLiteral("-c"), config},
-                       QStringLiteral(" running"))) {
+    if (!broker->startMosquitto(
+            m_folder.filePath(QStringLiteral("mosquitto-%1.conf").arg(port)),
+            "listener " + QByteArray::number(port) + " 127.0.0.1\nallow_anonymous true\n")) {
         qWarning("%s", qPrintable(broker->errorString()));
         return false;
     }

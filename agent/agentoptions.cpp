@@ -142,8 +142,10 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                                                           "<address:port> (default off)."),
                                            QStringLiteral("address:port"));
     const QCommandLineOption mqttOption(QStringLiteral("mqtt"),
-                                        QStringLiteral("Publish telemetry to the MQTT broker at "
-                                                       "<host:port> (default off; port 1883)."),
+                                        QStringLiteral(
+                                            "Publish telemetry to the MQTT broker at "
+                                            "<host:port> (default off; port 1883, 8883 with "
+                                            "TLS)."),
                                         QStringLiteral("host:port"));
     const QCommandLineOption nameOption(QStringLiteral("name"),
                                         QStringLiteral("The amplifier's <name> in MQTT topics "
@@ -176,6 +178,7 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                        prefixOption,
                        intervalOption,
                        check});
+    security.addOptions(&parser);
 
     if (!parser.parse(arguments))
         return fail(parser.errorText(), exitStatus);
@@ -264,8 +267,16 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         && !parseListen(parser.value(metricsOption), &metricsAddress, &metricsPort))
         return fail(QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725"),
                     exitStatus);
-    if (parser.isSet(mqttOption) && !parseBroker(parser.value(mqttOption), &mqttHost, &mqttPort))
+    quint16 brokerPort = 0;
+    if (parser.isSet(mqttOption) && !parseBroker(parser.value(mqttOption), &mqttHost, &brokerPort))
         return fail(QStringLiteral("--mqtt takes HOST:PORT, such as 127.0.0.1:1883"), exitStatus);
+    if (!security.read(parser,
+                       !mqttHost.isEmpty(),
+                       !metricsAddress.isNull(),
+                       parser.isSet(host),
+                       &error))
+        return fail(error, exitStatus);
+    mqttPort = brokerPort ? brokerPort : security.defaultMqttPort(DefaultMqttPort);
     name = parser.value(nameOption);
     if (parser.isSet(nameOption) && (!validTopic(name) || name.contains(QLatin1Char('/'))))
         return fail(QStringLiteral("--name takes a name without '/', '+' or '#'"), exitStatus);
@@ -319,6 +330,7 @@ QString AgentOptions::describe() const
         out << "mqtt-prefix " << topicPrefix(QStringLiteral("MODEL")) << '\n';
         out << "mqtt-interval " << mqttIntervalMs << " ms\n";
     }
+    security.describe(out);
     return text;
 }
 

@@ -2,6 +2,7 @@
 
 #include "accesspolicy.h"
 #include "amplifierlink.h"
+#include "securityoptions.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -35,6 +36,7 @@ struct AgentOptions
     QString name;       // empty: the model, once identified
     QString mqttPrefix; // empty: korvane/NAME
     int mqttIntervalMs = DefaultMqttIntervalMs;
+    SecurityOptions security;
     bool checkOnly = false;
 
     // Reads the arguments (program name first). On --help or --version prints and sets

@@ -3,9 +3,10 @@
 #include "clientconnection.h"
 #include "devicesession.h"
 #include "journal.h"
+#include "tlsacceptor.h"
 
 #include <QJsonObject>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <iterator>
 
@@ -29,35 +30,77 @@ AgentServer::AgentServer(DeviceSession *device,
     connect(m_device, &DeviceSession::down, this, &AgentServer::closeClients);
 }
 
+AgentServer::~AgentServer() = default;
+
 bool AgentServer::listen(const QHostAddress &address, quint16 port)
 {
     return m_listener.listen(address, port);
 }
 
+void AgentServer::setTls(const QSslConfiguration &configuration,
+                         bool verifyClients,
+                         const QStringList &controlNames)
+{
+    m_tls = std::make_unique<TlsAcceptor>(configuration);
+    m_listener.setTls(true);
+    m_verifyClients = verifyClients;
+    m_controlNames = controlNames;
+    connect(m_tls.get(),
+            &TlsAcceptor::secured,
+            this,
+            [this](QSslSocket *socket, const QString &commonName) {
+                AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
+                // A certificate may narrow what the address allows, never widen it.
+                if (m_verifyClients && role == AccessPolicy::Role::Controller
+                    && !m_controlNames.contains(commonName))
+                    role = AccessPolicy::Role::Observer;
+                if (!m_device->isUp())
+                    refuse(socket, tr("amplifier link down"));
+                else
+                    serve(socket, role, commonName);
+            });
+    connect(m_tls.get(), &TlsAcceptor::failed, this, &AgentServer::refuse);
+}
+
 void AgentServer::acceptClient(QTcpSocket *socket)
 {
     const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
+    const int clients = m_clients.size() + (m_tls ? m_tls->pendingCount() : 0);
     QString refusal;
     if (role == AccessPolicy::Role::Refused)
         refusal = tr("address not allowed");
     else if (!m_device->isUp())
         refusal = tr("amplifier link down");
-    else if (m_clients.size() >= m_maxClients)
+    else if (clients >= m_maxClients)
         refusal = tr("too many clients");
-    if (!refusal.isEmpty()) {
-        journalRefusal(socket, refusal);
-        socket->abort();
-        socket->deleteLater();
-        emit clientRefused();
-        return;
-    }
+    auto *secure = qobject_cast<QSslSocket *>(socket);
+    if (refusal.isEmpty() && m_tls && !secure)
+        refusal = tr("no TLS on this connection");
+    if (!refusal.isEmpty())
+        refuse(socket, refusal);
+    else if (m_tls)
+        m_tls->start(secure);
+    else
+        serve(socket, role, QString());
+}
+
+void AgentServer::refuse(QTcpSocket *socket, const QString &reason)
+{
+    journalRefusal(socket, reason);
+    socket->abort();
+    socket->deleteLater();
+    emit clientRefused();
+}
+
+void AgentServer::serve(QTcpSocket *socket, AccessPolicy::Role role, const QString &commonName)
+{
     auto *client = new ClientConnection(socket, role, m_device, m_journal, &m_throttle, this);
+    client->setCommonName(commonName);
     client->setIdleTimeout(m_idleTimeoutMs);
     m_clients.append(client);
     m_throttle.record(socket->peerAddress().toString(),
                       QStringLiteral("client_connected"),
-                      {{QStringLiteral("client"), client->peer()},
-                       {QStringLiteral("role"), AccessPolicy::name(role)}});
+                      client->details({{QStringLiteral("role"), AccessPolicy::name(role)}}));
     connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);
     connect(client, &ClientConnection::finished, this, [this, client] {
         m_clients.removeOne(client);

@@ -9,11 +9,16 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QSslConfiguration>
+#include <QStringList>
+
+#include <memory>
 
 class ClientConnection;
 class DeviceSession;
 class Journal;
 class QTcpSocket;
+class TlsAcceptor;
 
 // Serves the amplifier's protocol to the clients the access policy admits, while the
 // device link is up: when it goes down every client is closed, so that each one sees the
@@ -28,9 +33,16 @@ public:
                 const AccessPolicy &access,
                 Journal *journal,
                 QObject *parent = nullptr);
+    ~AgentServer() override;
 
     void setMaxClients(int count) { m_maxClients = count; }
     void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+    // Serves TLS with `configuration`. With `verifyClients` (an authority for clients) the
+    // common names in `controlNames` control and other certificates observe, within what
+    // their address allows.
+    void setTls(const QSslConfiguration &configuration,
+                bool verifyClients,
+                const QStringList &controlNames);
     bool listen(const QHostAddress &address, quint16 port);
     QHostAddress address() const { return m_listener.address(); }
     quint16 port() const { return m_listener.port(); }
@@ -45,6 +57,8 @@ signals:
 
 private:
     void acceptClient(QTcpSocket *socket);
+    void serve(QTcpSocket *socket, AccessPolicy::Role role, const QString &commonName);
+    void refuse(QTcpSocket *socket, const QString &reason);
     void closeClients();
     void journalRefusal(const QTcpSocket *socket, const QString &reason);
 
@@ -54,6 +68,9 @@ private:
     EventThrottle m_throttle;
     Listener m_listener;
     QList<ClientConnection *> m_clients;
+    std::unique_ptr<TlsAcceptor> m_tls;
+    bool m_verifyClients = false;
+    QStringList m_controlNames;
     int m_maxClients = 64;
     int m_idleTimeoutMs = 300000;
     // A client retrying every second is journalled once a minute, with the count since.

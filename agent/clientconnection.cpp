@@ -150,7 +150,7 @@ void ClientConnection::junk(const QString &reason)
     if (m_junkLines == 1)
         m_throttle->record(m_address,
                            QStringLiteral("client_junk"),
-                           {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
+                           details({{QStringLiteral("reason"), reason}}));
 }
 
 void ClientConnection::handle(const QByteArray &line)
@@ -195,11 +195,11 @@ void ClientConnection::handle(const QByteArray &line)
     if (m_role != AccessPolicy::Role::Controller) {
         m_throttle->record(m_address,
                            QStringLiteral("setting_refused"),
-                           {{QStringLiteral("client"), m_peer}, {QStringLiteral("command"), text}});
+                           details({{QStringLiteral("command"), text}}));
         return;
     }
     // Journalled once it has left for the device, or as dropped if it cannot.
-    m_device->pass(text, m_peer);
+    m_device->pass(text, details());
 }
 
 void ClientConnection::writeReadyReplies()
@@ -221,7 +221,20 @@ void ClientConnection::drop(const QString &reason)
 {
     m_throttle->record(m_address,
                        QStringLiteral("client_dropped"),
-                       {{QStringLiteral("client"), m_peer}, {QStringLiteral("reason"), reason}});
+                       details({{QStringLiteral("reason"), reason}}));
     emit dropped();
     close();
+}
+
+void ClientConnection::setCommonName(const QString &name)
+{
+    m_commonName = name;
+}
+
+QJsonObject ClientConnection::details(QJsonObject more) const
+{
+    more.insert(QStringLiteral("client"), m_peer);
+    if (!m_commonName.isEmpty())
+        more.insert(QStringLiteral("cn"), m_commonName);
+    return more;
 }

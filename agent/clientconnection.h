@@ -4,6 +4,7 @@
 #include "linesplitter.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QQueue>
 #include <QString>
@@ -47,6 +48,11 @@ public:
                      QObject *parent = nullptr);
 
     QString peer() const { return m_peer; }
+    // The common name of the client's certificate, journalled beside its address.
+    void setCommonName(const QString &name);
+    QString commonName() const { return m_commonName; }
+    // `more` with the client's address and common name, for the journal.
+    QJsonObject details(QJsonObject more = {}) const;
     // Closes the connection once the client has sent nothing for `ms`.
     void setIdleTimeout(int ms);
     // Closes the connection without another word.
@@ -76,6 +82,7 @@ private:
     DeviceSession *m_device = nullptr;
     Journal *m_journal = nullptr;
     QString m_peer;
+    QString m_commonName;
     LineSplitter m_splitter;
     QQueue<std::shared_ptr<Reply>> m_replies;
     QTimer m_idleTimer;

@@ -93,7 +93,7 @@ void DeviceSession::ask(Reply::Kind kind, QObject *context, const Answer &answer
     runJobs();
 }
 
-void DeviceSession::pass(const QString &line, const QString &client)
+void DeviceSession::pass(const QString &line, const QJsonObject &client)
 {
     if (!m_up) {
         emit settingDropped(line, client, tr("amplifier link down"));
@@ -285,7 +285,7 @@ DeviceSession::Job *DeviceSession::queuedQuery(Reply::Kind kind)
 
 DeviceSession::Job &DeviceSession::enqueueQuery(Reply::Kind kind)
 {
-    m_jobs.enqueue({QLatin1String(commandFor(kind)), kind, {}, false, QString(), 0});
+    m_jobs.enqueue({QLatin1String(commandFor(kind)), kind, {}, false, QJsonObject(), 0});
     return m_jobs.last();
 }
 
@@ -314,7 +314,7 @@ void DeviceSession::runJobs()
 void DeviceSession::finishCurrent(const QByteArray &frame)
 {
     const QList<Waiter> waiters = std::move(m_current.waiters);
-    m_current = {QString(), Reply::Kind::Unknown, {}, false, QString(), 0};
+    m_current = {QString(), Reply::Kind::Unknown, {}, false, QJsonObject(), 0};
     for (const Waiter &waiter : waiters) {
         if (waiter.context)
             waiter.answer(frame);

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -53,9 +54,9 @@ public:
     // Asks for a reply of `kind`; `answer` is not called once `context` is gone. The reply
     // comes from a query sent after every setting passed on before the question.
     void ask(Reply::Kind kind, QObject *context, const Answer &answer);
-    // Passes a setting command of `client` on, in arrival order with the queries; it ends
-    // in settingSent() or settingDropped().
-    void pass(const QString &line, const QString &client);
+    // Passes a setting command of `client` (as the journal names it: address, certificate)
+    // on, in arrival order with the queries; it ends in settingSent() or settingDropped().
+    void pass(const QString &line, const QJsonObject &client);
 
 signals:
     // The first reply came on a newly opened link.
@@ -71,9 +72,9 @@ signals:
     void measured(const Reply::Measurement &meas);
     void noReply(const QString &command);
     // A setting has left the agent for the device.
-    void settingSent(const QString &line, const QString &client);
+    void settingSent(const QString &line, const QJsonObject &client);
     // A setting that could not be sent, and why.
-    void settingDropped(const QString &line, const QString &client, const QString &reason);
+    void settingDropped(const QString &line, const QJsonObject &client, const QString &reason);
 
 private:
     struct Waiter
@@ -87,13 +88,13 @@ private:
         Reply::Kind kind; // Unknown: a setting, no reply expected
         QList<Waiter> waiters;
         bool afterSetting = false;  // a Status asked after a setting went out
-        QString client;             // of a setting
+        QJsonObject client;         // of a setting
         quint64 settingsBefore = 0; // settings sent when the query went out
     };
     struct Setting
     {
         QString line;
-        QString client;
+        QJsonObject client;
     };
 
     void onOpened();
@@ -127,7 +128,7 @@ private:
                   Reply::Kind::Unknown,
                   {},
                   false,
-                  QString(),
+                  QJsonObject(),
                   0}; // the query on its way; Unknown: none
     QByteArray m_identity;
     QByteArray m_lastMeas;

@@ -36,19 +36,17 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
     connect(device,
             &DeviceSession::settingSent,
             this,
-            [this](const QString &line, const QString &client) {
-                m_journal->record(QStringLiteral("setting"),
-                                  {{QStringLiteral("client"), client},
-                                   {QStringLiteral("command"), line}});
+            [this](const QString &line, QJsonObject client) {
+                client.insert(QStringLiteral("command"), line);
+                m_journal->record(QStringLiteral("setting"), client);
             });
     connect(device,
             &DeviceSession::settingDropped,
             this,
-            [this](const QString &line, const QString &client, const QString &reason) {
-                m_journal->record(QStringLiteral("setting_dropped"),
-                                  {{QStringLiteral("client"), client},
-                                   {QStringLiteral("command"), line},
-                                   {QStringLiteral("reason"), reason}});
+            [this](const QString &line, QJsonObject client, const QString &reason) {
+                client.insert(QStringLiteral("command"), line);
+                client.insert(QStringLiteral("reason"), reason);
+                m_journal->record(QStringLiteral("setting_dropped"), client);
             });
     connect(device, &DeviceSession::identified, this, &EventWatch::onIdentified);
     connect(device, &DeviceSession::settingsRead, this, &EventWatch::onSettingsRead);

@@ -1,6 +1,6 @@
 #include "listener.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <cerrno>
 #include <cstring>
@@ -45,7 +45,8 @@ void Listener::acceptConnections()
             emit acceptFailed(QString::fromLocal8Bit(std::strerror(error)));
             return;
         }
-        auto *socket = new QTcpSocket;
+        // A plain one does without the TLS library, which takes megabytes once loaded.
+        QTcpSocket *socket = m_tls ? new QSslSocket : new QTcpSocket;
         if (!socket->setSocketDescriptor(descriptor)) {
             ::close(descriptor);
             delete socket;

@@ -25,6 +25,8 @@ public:
 
     explicit Listener(QObject *parent = nullptr);
 
+    // Hands out TLS-capable sockets (QSslSocket), still unencrypted.
+    void setTls(bool on) { m_tls = on; }
     bool listen(const QHostAddress &address, quint16 port);
     QHostAddress address() const { return m_server.serverAddress(); }
     quint16 port() const { return m_server.serverPort(); }
@@ -42,4 +44,5 @@ private:
     QTcpServer m_server;
     std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer m_pause;
+    bool m_tls = false;
 };

@@ -49,6 +49,12 @@ int main(int argc, char *argv[])
     int exitStatus = 0;
     if (!options.parse(QCoreApplication::arguments(), &exitStatus))
         return exitStatus;
+    QString fileError;
+    if (!options.security.loadFiles(&fileError)) {
+        QTextStream(stderr) << "korvane-agent: " << fileError << '\n';
+        return 1;
+    }
+    options.security.applyTo(&options.device);
     if (options.checkOnly) {
         std::fputs(qPrintable(options.describe()), stdout);
         return 0;
@@ -70,6 +76,10 @@ int main(int argc, char *argv[])
     server.setMaxClients(options.maxClients);
     server.setIdleTimeout(options.idleTimeoutS * 1000);
     warnIfFewDescriptors(options.maxClients);
+    if (options.security.servesTls())
+        server.setTls(options.security.serverConfiguration(),
+                      options.security.verifiesClients(),
+                      options.security.controlNames);
     if (!server.listen(options.listenAddress, options.listenPort)) {
         err << "korvane-agent: cannot listen on " << options.listenAddress.toString() << ':'
             << options.listenPort << ": " << server.errorString() << '\n';
@@ -79,6 +89,8 @@ int main(int argc, char *argv[])
     std::unique_ptr<MetricsServer> metrics;
     if (!options.metricsAddress.isNull()) {
         metrics = std::make_unique<MetricsServer>();
+        if (!options.security.webConfigFile.isEmpty())
+            metrics->setWebConfig(options.security.webConfig);
         if (!metrics->listen(options.metricsAddress, options.metricsPort, &error)) {
             err << "korvane-agent: cannot serve metrics on " << options.metricsAddress.toString()
                 << ':' << options.metricsPort << ": " << error << '\n';
@@ -91,12 +103,13 @@ int main(int argc, char *argv[])
     }
     std::unique_ptr<MqttPublisher> mqtt;
     const auto startMqtt = [&](const QString &model) {
-        mqtt = std::make_unique<MqttPublisher>(MqttPublisher::Settings{options.mqttHost,
-                                                                       options.mqttPort,
-                                                                       options.topicPrefix(model),
-                                                                       options.mqttIntervalMs},
-                                               &telemetry,
-                                               &journal);
+        MqttPublisher::Settings settings;
+        settings.host = options.mqttHost;
+        settings.port = options.mqttPort;
+        settings.prefix = options.topicPrefix(model);
+        settings.intervalMs = options.mqttIntervalMs;
+        options.security.applyTo(&settings);
+        mqtt = std::make_unique<MqttPublisher>(settings, &telemetry, &journal);
         QObject::connect(mqtt.get(), &MqttPublisher::eventDropped, &telemetry, [&] {
             telemetry.countDroppedMqttEvent();
         });

@@ -1,5 +1,7 @@
 #include "metricsserver.h"
 
+#include "webguard.h"
+
 #include <microhttpd.h>
 #include <netinet/in.h>
 
@@ -44,6 +46,11 @@ MHD_Result answer(void *server,
                   size_t *,
                   void **)
 {
+    // Nothing, not even which paths exist, for those the web configuration keeps out.
+    MHD_Result refusal = MHD_NO;
+    WebGuard *guard = static_cast<const MetricsServer *>(server)->guard();
+    if (guard && !guard->admit(connection, &refusal))
+        return refusal;
     if (std::strcmp(url, MetricsPath) != 0)
         return reply(connection, MHD_HTTP_NOT_FOUND, "not found\n");
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0
@@ -133,10 +140,17 @@ QByteArray label(const char *name, const QString &value)
 
 } // namespace
 
+MetricsServer::MetricsServer() = default;
+
 MetricsServer::~MetricsServer()
 {
     if (m_daemon)
         MHD_stop_daemon(m_daemon);
+}
+
+void MetricsServer::setWebConfig(const WebConfig &config)
+{
+    m_guard = std::make_unique<WebGuard>(config);
 }
 
 bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *error)
@@ -144,7 +158,8 @@ bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *e
     sockaddr_in v4 = {};
     sockaddr_in6 v6 = {};
     sockaddr *where = nullptr;
-    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
+    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (m_guard ? m_guard->daemonFlags() : 0);
+    static const MHD_OptionItem noOptions[] = {{MHD_OPTION_END, 0, nullptr}};
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
         v4.sin_family = AF_INET;
         v4.sin_port = htons(port);
@@ -178,10 +193,16 @@ bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *e
                                 ConnectionTimeoutS,
                                 MHD_OPTION_CONNECTION_MEMORY_LIMIT,
                                 ConnectionMemory,
+                                MHD_OPTION_ARRAY,
+                                m_guard ? m_guard->daemonOptions() : noOptions,
                                 MHD_OPTION_END);
     if (!m_daemon) {
         *error = errno ? QString::fromLocal8Bit(std::strerror(errno))
                        : QStringLiteral("the HTTP server did not start");
+        if (m_guard && m_guard->daemonFlags() & MHD_USE_TLS)
+            *error += MHD_is_feature_supported(MHD_FEATURE_TLS)
+                          ? QStringLiteral(" (are its certificate and key a pair?)")
+                          : QStringLiteral(" (libmicrohttpd has no TLS here)");
         return false;
     }
     const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);

@@ -7,9 +7,12 @@
 #include <QHostAddress>
 #include <QString>
 
+#include <memory>
 #include <mutex>
 
+class WebGuard;
 struct MHD_Daemon;
+struct WebConfig;
 
 // Serves the telemetry in the Prometheus text format at /metrics, from libmicrohttpd's own
 // thread. That thread sees only a copy of the telemetry handed over under a mutex, so a
@@ -19,11 +22,14 @@ struct MHD_Daemon;
 class MetricsServer
 {
 public:
-    MetricsServer() = default;
+    MetricsServer();
     MetricsServer(const MetricsServer &) = delete;
     MetricsServer &operator=(const MetricsServer &) = delete;
     ~MetricsServer();
 
+    // TLS and who may scrape, from a web configuration; before listen().
+    void setWebConfig(const WebConfig &config);
+    WebGuard *guard() const { return m_guard.get(); }
     // Listens on `address` only; false with `error` set if it cannot.
     bool listen(const QHostAddress &address, quint16 port, QString *error);
     quint16 port() const { return m_port; }
@@ -34,6 +40,7 @@ public:
     static QByteArray exposition(const TelemetryState::Snapshot &snapshot);
 
 private:
+    std::unique_ptr<WebGuard> m_guard;
     RequestDeadline m_deadline{std::chrono::seconds(5)};
     MHD_Daemon *m_daemon = nullptr;
     quint16 m_port = 0;

@@ -4,6 +4,7 @@
 #include "telemetrystate.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -54,6 +55,35 @@ MqttPublisher::MqttPublisher(const Settings &settings,
                        Offline,
                        1,
                        true);
+    // Without the login or the TLS asked for, nothing is sent at all: resolve() says why.
+    int secured = MOSQ_ERR_SUCCESS;
+    if (!m_settings.user.isEmpty())
+        secured = mosquitto_username_pw_set(m_client,
+                                            m_settings.user.toUtf8().constData(),
+                                            m_settings.password.isEmpty()
+                                                ? nullptr
+                                                : m_settings.password.constData());
+    if (secured == MOSQ_ERR_SUCCESS && !m_settings.caFile.isEmpty()) {
+        // The files were read and checked at start; the library verifies the broker's
+        // certificate and its name by default, and that is not turned off.
+        secured = mosquitto_tls_set(m_client,
+                          QFile::encodeName(m_settings.caFile).constData(),
+                          nullptr,
+                          m_settings.certFile.isEmpty()
+                              ? nullptr
+                              : QFile::encodeName(m_settings.certFile).constData(),
+                          m_settings.keyFile.isEmpty()
+                              ? nullptr
+                              : QFile::encodeName(m_settings.keyFile).constData(),
+                          nullptr);
+    }
+    if (secured != MOSQ_ERR_SUCCESS)
+        m_setupError = tr("cannot set up the login or TLS: %1").arg(reasonOf(secured));
+    // A failed handshake comes back as "A TLS error occurred"; the library's log says why.
+    mosquitto_log_callback_set(m_client, [](mosquitto *, void *self, int level, const char *text) {
+        if (level == MOSQ_LOG_ERR)
+            static_cast<MqttPublisher *>(self)->m_libraryError = QString::fromUtf8(text);
+    });
     mosquitto_connect_callback_set(m_client, [](mosquitto *, void *self, int code) {
         static_cast<MqttPublisher *>(self)->onConnack(code);
     });
@@ -148,6 +178,10 @@ void MqttPublisher::stop(int timeoutMs)
 
 void MqttPublisher::resolve()
 {
+    if (!m_setupError.isEmpty()) {
+        fail(m_setupError);
+        return;
+    }
     m_phase = Phase::Resolving;
     const QHostAddress literal(m_settings.host);
     if (!literal.isNull()) {
@@ -171,7 +205,11 @@ void MqttPublisher::onResolved(const QHostInfo &info)
     }
     m_phase = Phase::Connecting;
     m_connecting.start();
-    const QByteArray address = info.addresses().first().toString().toLatin1();
+    // A broker's certificate names the broker, not its address: with TLS the library is given
+    // the name, which the system now resolves at once, having just done it.
+    const QByteArray address = m_settings.caFile.isEmpty()
+                                   ? info.addresses().first().toString().toLatin1()
+                                   : m_settings.host.toUtf8();
     const int result = mosquitto_connect_async(m_client,
                                                address.constData(),
                                                m_settings.port,
@@ -238,7 +276,9 @@ MqttPublisher::Incoming MqttPublisher::incoming() const
     // bytes come: what waits on the socket is looked at first, without taking it. A broker
     // sends a client that subscribes to nothing only short answers. The library takes whole
     // packets from here, so the next byte always starts one.
-    if (m_socket < 0)
+    // Under TLS the socket holds encrypted records, which tell nothing of the packets in
+    // them; the broker is then one whose certificate was verified.
+    if (m_socket < 0 || !m_settings.caFile.isEmpty())
         return Incoming::Whole;
     int available = 0;
     if (::ioctl(m_socket, FIONREAD, &available) != 0 || available <= 0)
@@ -278,8 +318,12 @@ bool MqttPublisher::hungUp() const
 void MqttPublisher::afterIo(int result)
 {
     if (result != MOSQ_ERR_SUCCESS) {
-        fail(m_refusedCode ? QString::fromUtf8(mosquitto_connack_string(m_refusedCode))
-                           : reasonOf(result));
+        QString reason = m_refusedCode ? QString::fromUtf8(mosquitto_connack_string(m_refusedCode))
+                                       : reasonOf(result);
+        if (result == MOSQ_ERR_TLS && !m_libraryError.isEmpty())
+            reason += QLatin1String(" (") + m_libraryError + QLatin1Char(')');
+        m_libraryError.clear();
+        fail(reason);
         return;
     }
     watchSocket();

@@ -49,6 +49,13 @@ public:
         quint16 port = 1883;
         QString prefix; // topics are PREFIX/status, PREFIX/state and PREFIX/events
         int intervalMs = 1000;
+        // Logging in; no user: anonymous.
+        QString user;
+        QByteArray password;
+        // TLS, on with an authority to verify the broker against; a client certificate.
+        QString caFile;
+        QString certFile;
+        QString keyFile;
     };
 
     MqttPublisher(const Settings &settings,
@@ -116,6 +123,8 @@ private:
     int m_lookupId = -1;
     bool m_failureReported = false;
     int m_refusedCode = 0;
+    QString m_setupError; // the login or TLS could not be set: nothing is to be sent
+    QString m_libraryError; // what the library logged as an error last, such as a TLS failure
     QQueue<Message> m_queue;
     // Kept by the library across reconnects until acknowledged: they stay counted.
     QSet<int> m_unacknowledged;

@@ -5,6 +5,7 @@
 #include "ipv4address.h"
 #include "output.h"
 #include "ranges.h"
+#include "tlsclientoptions.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -137,7 +138,8 @@ QString commandHelp(const CommandInfo &info)
         text += (text.isEmpty() ? QStringLiteral("Usage: ") : QStringLiteral("       ")) + prefix
                 + synopsis + QLatin1Char('\n');
     if (needsLink)
-        text += QStringLiteral("LINK: --host ADDRESS [--port PORT] or --serial PATH\n");
+        text += QStringLiteral("LINK: --host ADDRESS [--port PORT] [--tls [--tls-ca FILE] "
+                               "[--tls-cert FILE --tls-key FILE]]\n      or --serial PATH\n");
     text += QLatin1Char('\n') + QString::fromUtf8(info.details) + QLatin1Char('\n');
     if (needsLink)
         text += QStringLiteral("\nEach reply is waited for --timeout ms (default 1000). "
@@ -163,6 +165,7 @@ CommandLine::CommandLine()
                          m_csv,
                          m_noConfirm,
                          m_probe});
+    m_parser.addOptions(TlsClientOptions::options());
     m_parser.addPositionalArgument(QStringLiteral("command"),
                                    QStringLiteral("One of the commands above, with its "
                                                   "arguments."),
@@ -290,6 +293,12 @@ bool CommandLine::checkOptionsApply(const QString &command, QString *error) cons
             return false;
         }
     }
+    for (const QString &name : TlsClientOptions::names()) {
+        if (m_parser.isSet(name) && !linked.contains(command)) {
+            *error = QStringLiteral("--%1 does not go with %2").arg(name, command);
+            return false;
+        }
+    }
     for (const QCommandLineOption *option : {&m_interval, &m_count}) {
         if (m_parser.isSet(*option) && !m_parser.isSet(m_watch)) {
             *error = QStringLiteral("--%1 needs --watch").arg(option->names().constLast());
@@ -331,7 +340,8 @@ bool CommandLine::readLink(QString *error)
     if (!readNumber(m_port, 1, 65535, &port, error))
         return false;
     target.port = quint16(port);
-    return true;
+    return TlsClientOptions::read(m_parser, QString(), tcp, &target.tls, &target.tlsFiles, error)
+           && (!target.tls || (TlsFiles::available(error) && target.tlsFiles.load(error)));
 }
 
 bool CommandLine::readOptions(QString *error)

@@ -3,6 +3,8 @@
 #include "commands.h"
 #include "serialports.h"
 
+#include <QSslSocket>
+
 QString AmplifierLink::Target::text() const
 {
     return isSerial() ? serialPath : QStringLiteral("%1:%2").arg(host).arg(port);
@@ -11,14 +13,31 @@ QString AmplifierLink::Target::text() const
 AmplifierLink::AmplifierLink(const Target &target, QObject *parent)
     : QObject(parent)
     , m_target(target)
+    // A plain link does without the TLS library, which takes megabytes once loaded.
+    , m_socket(target.tls ? new QSslSocket : new QTcpSocket)
 {
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setInterval(ConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, &AmplifierLink::onConnectTimeout);
 
-    connect(&m_socket, &QTcpSocket::connected, this, &AmplifierLink::onConnected);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &AmplifierLink::onSocketError);
-    connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
+    // With TLS the link is up once the handshake is done, not at the TCP connection.
+    // With TLS the link is up once the handshake is done, not at the TCP connection.
+    if (auto *secure = qobject_cast<QSslSocket *>(m_socket.get())) {
+        connect(secure, &QSslSocket::encrypted, this, &AmplifierLink::onConnected);
+        connect(secure,
+                QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors),
+                this,
+                [this](const QList<QSslError> &errors) {
+                    QStringList texts;
+                    for (const QSslError &error : errors)
+                        texts.append(error.errorString());
+                    m_tlsErrors = texts.join(QLatin1String("; "));
+                });
+    } else {
+        connect(m_socket.get(), &QTcpSocket::connected, this, &AmplifierLink::onConnected);
+    }
+    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, &AmplifierLink::onSocketError);
+    connect(m_socket.get(), &QTcpSocket::disconnected, this, [this] {
         lose(tr("the amplifier closed the connection"));
     });
     connect(&m_serial, &QSerialPort::errorOccurred, this, &AmplifierLink::onSerialError);
@@ -32,7 +51,7 @@ QIODevice *AmplifierLink::device()
 {
     if (m_target.isSerial())
         return &m_serial;
-    return &m_socket;
+    return m_socket.get();
 }
 
 void AmplifierLink::open()
@@ -44,9 +63,16 @@ void AmplifierLink::open()
         return;
     }
     // A socket still closing from an earlier link would refuse to connect.
-    m_socket.abort();
+    m_socket->abort();
     m_connectTimer.start();
-    m_socket.connectToHost(m_target.host, m_target.port);
+    m_tlsErrors.clear();
+    if (m_target.tls) {
+        auto *secure = static_cast<QSslSocket *>(m_socket.get());
+        secure->setSslConfiguration(m_target.tlsFiles.configuration());
+        secure->connectToHostEncrypted(m_target.host, m_target.port);
+        return;
+    }
+    m_socket->connectToHost(m_target.host, m_target.port);
 }
 
 void AmplifierLink::openSerial()
@@ -89,7 +115,7 @@ void AmplifierLink::close()
     if (m_target.isSerial())
         m_serial.close();
     else
-        m_socket.disconnectFromHost();
+        m_socket->disconnectFromHost();
 }
 
 void AmplifierLink::sendLine(const QString &command)
@@ -129,10 +155,14 @@ void AmplifierLink::onConnected()
 void AmplifierLink::onSocketError()
 {
     if (m_open) {
-        lose(m_socket.errorString());
+        lose(m_socket->errorString());
     } else if (m_connectTimer.isActive()) {
         m_connectTimer.stop();
-        emit openFailed(m_socket.errorString());
+        // The certificate checks' findings, where the socket's own error does not say them.
+        const QString reason = m_socket->errorString();
+        emit openFailed(m_tlsErrors.isEmpty() || reason.contains(m_tlsErrors)
+                            ? reason
+                            : reason + QLatin1String(": ") + m_tlsErrors);
     }
 }
 
@@ -148,7 +178,7 @@ void AmplifierLink::onSerialError(QSerialPort::SerialPortError error)
 
 void AmplifierLink::onConnectTimeout()
 {
-    m_socket.abort();
+    m_socket->abort();
     emit openFailed(tr("no connection within %1 ms").arg(ConnectTimeoutMs));
 }
 
@@ -178,6 +208,6 @@ void AmplifierLink::lose(const QString &reason)
     if (m_target.isSerial())
         m_serial.close();
     else
-        m_socket.abort();
+        m_socket->abort();
     emit linkLost(reason);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frameassembler.h"
+#include "tlsfiles.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -8,6 +9,8 @@
 #include <QString>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <memory>
 
 // The one connection to the amplifier, TCP or serial: command lines out, reply frames in.
 class AmplifierLink : public QObject
@@ -25,6 +28,11 @@ public:
         QString host;
         quint16 port = DefaultTcpPort;
         QString serialPath;
+        // TLS on the TCP link: the far end's certificate and name verified against
+        // the authorities in `tlsFiles` (or the system's), with a client certificate if it
+        // has one.
+        bool tls = false;
+        TlsFiles tlsFiles;
 
         bool isSerial() const { return !serialPath.isEmpty(); }
         QString text() const;
@@ -66,10 +74,11 @@ private:
     void lose(const QString &reason);
 
     Target m_target;
-    QTcpSocket m_socket;
+    std::unique_ptr<QTcpSocket> m_socket;
     QSerialPort m_serial;
     QTimer m_connectTimer;
     FrameAssembler m_assembler;
     bool m_open = false;
     bool m_waitingForWrite = false;
+    QString m_tlsErrors; // why the last handshake's certificate checks failed
 };

@@ -1,7 +1,7 @@
 #include "peersocket.h"
 
 #include <QSocketNotifier>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -13,6 +13,13 @@ PeerSocket::PeerSocket(QTcpSocket *socket, QObject *parent)
     , m_socket(socket)
 {
     m_socket->setParent(this);
+    const auto *secure = qobject_cast<QSslSocket *>(m_socket);
+    m_encrypted = secure && secure->isEncrypted();
+    if (m_encrypted) {
+        connect(m_socket, &QTcpSocket::disconnected, this, &PeerSocket::onSocketGone);
+        connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerSocket::onSocketGone);
+        return;
+    }
     m_fd = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     if (m_fd >= 0) {
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
@@ -29,8 +36,23 @@ PeerSocket::~PeerSocket()
     abort();
 }
 
+bool PeerSocket::isOpen() const
+{
+    return m_encrypted ? !m_closed : m_fd >= 0;
+}
+
+qint64 PeerSocket::bytesToWrite() const
+{
+    return m_encrypted ? m_socket->bytesToWrite() : m_out.size();
+}
+
 void PeerSocket::write(const QByteArray &bytes)
 {
+    if (m_encrypted) {
+        if (!m_closed && !m_finishing)
+            m_socket->write(bytes);
+        return;
+    }
     if (m_fd < 0 || m_finishing)
         return;
     m_out += bytes;
@@ -39,6 +61,14 @@ void PeerSocket::write(const QByteArray &bytes)
 
 void PeerSocket::finish()
 {
+    if (m_encrypted) {
+        // Sends what is queued, then closes; disconnected() follows.
+        if (!m_closed && !m_finishing) {
+            m_finishing = true;
+            m_socket->disconnectFromHost();
+        }
+        return;
+    }
     if (m_fd < 0 || m_finishing)
         return;
     m_finishing = true;
@@ -47,6 +77,7 @@ void PeerSocket::finish()
 
 void PeerSocket::abort()
 {
+    m_closed = true;
     if (m_writeNotifier) {
         delete m_writeNotifier;
         m_writeNotifier = nullptr;
@@ -60,6 +91,13 @@ void PeerSocket::abort()
 
 void PeerSocket::onSocketGone()
 {
+    if (m_encrypted) {
+        if (!m_closed) {
+            m_closed = true;
+            emit closed();
+        }
+        return;
+    }
     if (m_fd < 0 || m_peerFinished)
         return;
     // The end of the peer's data reads as "remote host closed"; anything else (a reset, a

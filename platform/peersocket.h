@@ -10,7 +10,9 @@ class QTcpSocket;
 // lines and then shut down its own sending side (`shutdown(SHUT_WR)`, `socat -t 1`) and
 // still wait for the answers. Qt closes a socket as soon as the peer's side ends, so this
 // keeps a second descriptor of it and writes through that one: what is still due goes out,
-// then the connection is closed. Reading stays with the QTcpSocket.
+// then the connection is closed. Reading stays with the QTcpSocket. An encrypted socket
+// (QSslSocket) is written through itself, as only it can encrypt: there the peer's end of
+// sending ends the connection, as TLS in Qt has it.
 class PeerSocket : public QObject
 {
     Q_OBJECT
@@ -21,11 +23,11 @@ public:
     ~PeerSocket() override;
 
     QTcpSocket *socket() const { return m_socket; }
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const;
     // Queues bytes and sends what the connection takes now.
     void write(const QByteArray &bytes);
     // Bytes written but not yet taken by the connection.
-    qint64 bytesToWrite() const { return m_out.size(); }
+    qint64 bytesToWrite() const;
     // Sends what is queued, then closes; closed() follows.
     void finish();
     // Closes at once and drops what is queued; no signal follows.
@@ -48,4 +50,6 @@ private:
     QByteArray m_out;
     bool m_finishing = false;
     bool m_peerFinished = false;
+    bool m_encrypted = false; // written through m_socket, which encrypts
+    bool m_closed = false;
 };

@@ -19,16 +19,19 @@ korvane_install_packages() {
 
 KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
     libqt5serialport5-dev base-files help2man gzip bash-completion libmicrohttpd-dev
-    libmosquitto-dev libqwt-qt5-dev libqt5svg5-dev libxcb1-dev)
+    libmosquitto-dev libqwt-qt5-dev libqt5svg5-dev libxcb1-dev libyaml-cpp-dev libgnutls28-dev
+    libcrypt-dev)
 # What the panel needs to run: the metric-compatible families its form is laid out for.
 KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # What the tests need beyond that: a virtual X server for the keyboard test under X11, and
 # what `cpack -G DEB` and the package's test (lintian, desktop entry and AppStream checks) use,
-# the real servers the agent's telemetry is tested against, PyVISA for the protocol's
-# recipe and socat for the half-close the README shows.
+# the real servers the agent's telemetry is tested against, with certificates that openssl
+# makes for each run and curl to fetch over https, PyVISA for the protocol's recipe and socat
+# for the half-close the README shows, and the AT-SPI stack on a D-Bus session that the
+# screen-reader test reads the panel through.
 KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream
-    mosquitto mosquitto-clients prometheus at-spi2-core python3-pyatspi dbus dbus-x11
-    python3-pyvisa-py socat)
+    mosquitto mosquitto-clients prometheus openssl curl at-spi2-core python3-pyatspi dbus
+    dbus-x11 python3-pyvisa-py socat)
 
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR): the given targets
 # only, or everything when none is given.

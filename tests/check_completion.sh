@@ -37,6 +37,8 @@ expect "korvane-ctl --host h set max-power " ""
 expect "korvane-ctl --host h calibrate " "A B C"
 expect "korvane-ctl --host h meas --w" "--watch"
 expect "korvane-ctl help m" "meas"
+expect "korvane-ctl --host h --tls-ca ca.pem --tls st" "status"
+expect "korvane-ctl --host h status --tls-" "--tls-ca --tls-cert --tls-key"
 
 # Serial paths: every offer is a /dev/tty* device that exists.
 complete_line "korvane-ctl --serial /dev/tty"

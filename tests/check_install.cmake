@@ -19,6 +19,9 @@ foreach(path
         share/man/man1/korvane-agent.1.gz
         lib/systemd/system/korvane-agent@.service
         share/doc/korvane-amplifier/examples/korvane-agent.conf
+        share/doc/korvane-amplifier/examples/prometheus.yml
+        share/doc/korvane-amplifier/examples/korvane-alerts.yml
+        share/doc/korvane-amplifier/examples/korvane-alerts-test.yml
         share/bash-completion/completions/korvane-ctl
         share/metainfo/example.orvane.KorvanePanel.metainfo.xml)
     if(NOT EXISTS "${PREFIX}/${path}")

@@ -2,8 +2,12 @@
 
 #include "waiting.h"
 
+#include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
+
+#include <pwd.h>
+#include <unistd.h>
 
 ServerProcess::ServerProcess(QObject *parent)
     : QObject(parent)
@@ -50,6 +54,24 @@ bool ServerProcess::start(const QString &program,
         return false;
     }
     return true;
+}
+
+bool ServerProcess::startMosquitto(const QString &path, const QByteArray &config)
+{
+    QFile file(path);
+    // Run as root, the broker would change to its own user, and a change of user cancels the
+    // signal that ends it with the test: it stays who it is.
+    const passwd *self = getpwuid(geteuid());
+    const QByteArray text = config + "persistence false\nlog_dest stderr\nlog_type all\nuser "
+                            + QByteArray(self ? self->pw_name : "root") + '\n';
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size()
+        || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) {
+        m_error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    file.close();
+    return start(find(QStringLiteral("mosquitto")), {QStringLiteral("-c"), path},
+                 QStringLiteral(" running"));
 }
 
 bool ServerProcess::waitForOutput(const QString &text, int times, int timeoutMs)

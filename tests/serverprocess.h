@@ -29,6 +29,9 @@ public:
                const QStringList &arguments,
                const QString &readyText,
                int timeoutMs = 30000);
+    // Starts mosquitto with `config` (listeners, logins, without "user"), written to the
+    // file `path`, logging all to its output; false with errorString() if it does not run.
+    bool startMosquitto(const QString &path, const QByteArray &config);
     // Waits until the output holds `text` `times` times in all.
     bool waitForOutput(const QString &text, int times = 1, int timeoutMs = 30000);
     QString output();

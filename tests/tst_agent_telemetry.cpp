@@ -1,19 +1,17 @@
+#include "agentpair.h"
 #include "frameassembler.h"
 #include "metricsserver.h"
-#include "prometheusquery.h"
+#include "prometheusserver.h"
 #include "replies.h"
 #include "serverprocess.h"
 #include "simprocess.h"
 #include "waiting.h"
 
 #include <QDateTime>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,7 +21,6 @@
 
 #include <csignal>
 #include <memory>
-#include <pwd.h>
 #include <unistd.h>
 
 namespace {
@@ -64,29 +61,7 @@ QByteArray sample(const QByteArray &page, const QByteArray &name)
     return {};
 }
 
-// Asks a client's question through the agent and returns the reply frame.
-QByteArray ask(quint16 port, const QByteArray &line)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000))
-        return {};
-    socket.write(line + "\r\n");
-    FrameAssembler assembler;
-    QByteArray frame;
-    waitUntil(
-        &socket,
-        &QIODevice::readyRead,
-        [&] {
-            for (const char byte : socket.readAll()) {
-                if (frame.isEmpty() && assembler.push(byte))
-                    frame = assembler.frame();
-            }
-            return !frame.isEmpty();
-        },
-        5000);
-    return frame;
-}
+using AgentPair::ask;
 
 // An MQTT subscriber (mosquitto_sub) that keeps each message as "RETAINED TOPIC PAYLOAD".
 class Subscriber
@@ -253,33 +228,12 @@ private:
 
 bool tst_AgentTelemetry::startPair(const QStringList &agentArguments)
 {
-    m_agent.reset();
-    m_sim = std::make_unique<SimProcess>();
-    if (!m_sim->start()) {
-        qWarning("%s", qPrintable(m_sim->errorString()));
-        return false;
-    }
-    m_agent = std::make_unique<SimProcess>();
-    if (!m_agent->startProgram(QStringLiteral(KORVANE_AGENT_PATH),
-                               QStringList{QStringLiteral("--host"),
-                                           QStringLiteral("127.0.0.1"),
-                                           QStringLiteral("--port"),
-                                           QString::number(m_sim->port()),
-                                           QStringLiteral("--listen"),
-                                           QStringLiteral("127.0.0.1:0")}
-                                   + agentArguments)) {
-        qWarning("%s", qPrintable(m_agent->errorString()));
-        return false;
-    }
-    return m_agent->waitForReport(QStringLiteral("model_identified"));
+    return AgentPair::start(&m_sim, &m_agent, QStringLiteral(KORVANE_AGENT_PATH), agentArguments);
 }
 
 quint16 tst_AgentTelemetry::metricsPort()
 {
-    const QRegularExpressionMatch match = QRegularExpression(
-                                              QStringLiteral(R"(metrics=127\.0\.0\.1:(\d+))"))
-                                              .match(m_agent->stderrText());
-    return quint16(match.captured(1).toUInt());
+    return AgentPair::metricsPort(m_agent.get());
 }
 
 QByteArray tst_AgentTelemetry::scrape()
@@ -289,21 +243,9 @@ QByteArray tst_AgentTelemetry::scrape()
 
 bool tst_AgentTelemetry::startBroker(ServerProcess *broker, quint16 port)
 {
-    const QString config = m_folder.filePath(QStringLiteral("mosquitto-%1.conf").arg(port));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // Run as root, the broker would change to its own user, and a change of user cancels the
-    // signal that ends it with the test: it stays who it is.
-    const passwd *self = getpwuid(geteuid());
-    file.write("listener " + QByteArray::number(port)
-               + " 127.0.0.1\nallow_anonymous true\npersistence false\nlog_dest stderr\n"
-                 "log_type all\nuser "
-               + QByteArray(self ? self->pw_name : "root") + '\n');
-    file.close();
-    if (!broker->start(ServerProcess::find(QStringLiteral("mosquitto")),
-                       {QStringLiteral("-c"), config},
-                       QStringLiteral(" running"))) {
+    if (!broker->startMosquitto(
+            m_folder.filePath(QStringLiteral("mosquitto-%1.conf").arg(port)),
+            "listener " + QByteArray::number(port) + " 127.0.0.1\nallow_anonymous true\n")) {
         qWarning("%s", qPrintable(broker->errorString()));
         return false;
     }
@@ -510,36 +452,20 @@ void tst_AgentTelemetry::slowRequestIsCutOff()
 
 void tst_AgentTelemetry::prometheusScrapesTheAgent()
 {
-    const QString prometheus = ServerProcess::find(QStringLiteral("prometheus"));
-    if (prometheus.isEmpty())
+    if (PrometheusServer::program().isEmpty())
         QSKIP("prometheus is not installed (Debian package prometheus)");
     QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
-    const QString config = m_folder.filePath(QStringLiteral("prometheus.yml"));
-    QFile file(config);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
-               "scrape_configs:\n  - job_name: korvane\n    static_configs:\n"
-               "      - targets: ['127.0.0.1:"
-               + QByteArray::number(metricsPort()) + "']\n");
-    file.close();
-    const quint16 port = ServerProcess::freePort();
-    ServerProcess server;
-    QVERIFY2(server.start(prometheus,
-                          {QStringLiteral("--config.file=") + config,
-                           QStringLiteral("--storage.tsdb.path=")
-                               + m_folder.filePath(QStringLiteral("tsdb")),
-                           QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(port)},
-                          QStringLiteral("Server is ready to receive web requests"),
-                          60000),
+    PrometheusServer server;
+    QVERIFY2(server.start("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                          "scrape_configs:\n  - job_name: korvane\n    static_configs:\n"
+                          "      - targets: ['127.0.0.1:"
+                              + QByteArray::number(metricsPort()) + "']\n",
+                          m_folder.path()),
              qPrintable(server.errorString()));
-
-    QNetworkAccessManager network;
-    const auto korvaneUp = [&] {
-        return prometheusValue(&network, port, QStringLiteral("korvane_up"));
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("1"), 60000);
+    const QString korvaneUp = QStringLiteral("korvane_up");
+    QTRY_COMPARE_WITH_TIMEOUT(server.value(korvaneUp), QStringLiteral("1"), 60000);
     QVERIFY(m_sim->stop());
-    QTRY_COMPARE_WITH_TIMEOUT(korvaneUp(), QStringLiteral("0"), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.value(korvaneUp), QStringLiteral("0"), 60000);
 }
 
 void tst_AgentTelemetry::mqttTelemetry()

@@ -48,16 +48,19 @@ MqttPublisher::MqttPublisher(const Settings &settings,
     static std::once_flag initialised;
     std::call_once(initialised, [] { mosquitto_lib_init(); });
     m_client = mosquitto_new(nullptr, true, this);
+    // It fails only when memory runs out, at start, before any client is served.
+    if (!m_client)
+        qFatal("korvane-agent: cannot create the MQTT client: %s", std::strerror(errno));
     const QByteArray statusTopic = (m_settings.prefix + QLatin1String("/status")).toUtf8();
-    mosquitto_will_set(m_client,
-                       statusTopic.constData(),
-                       int(std::strlen(Offline)),
-                       Offline,
-                       1,
-                       true);
-    // Without the login or the TLS asked for, nothing is sent at all: resolve() says why.
-    int secured = MOSQ_ERR_SUCCESS;
-    if (!m_settings.user.isEmpty())
+    // Without the will, the login or the TLS asked for, nothing is sent at all: resolve()
+    // says why.
+    int secured = mosquitto_will_set(m_client,
+                                     statusTopic.constData(),
+                                     int(std::strlen(Offline)),
+                                     Offline,
+                                     1,
+                                     true);
+    if (secured == MOSQ_ERR_SUCCESS && !m_settings.user.isEmpty())
         secured = mosquitto_username_pw_set(m_client,
                                             m_settings.user.toUtf8().constData(),
                                             m_settings.password.isEmpty()
@@ -67,18 +70,18 @@ MqttPublisher::MqttPublisher(const Settings &settings,
         // The files were read and checked at start; the library verifies the broker's
         // certificate and its name by default, and that is not turned off.
         secured = mosquitto_tls_set(m_client,
-                          QFile::encodeName(m_settings.caFile).constData(),
-                          nullptr,
-                          m_settings.certFile.isEmpty()
-                              ? nullptr
-                              : QFile::encodeName(m_settings.certFile).constData(),
-                          m_settings.keyFile.isEmpty()
-                              ? nullptr
-                              : QFile::encodeName(m_settings.keyFile).constData(),
-                          nullptr);
+                                    QFile::encodeName(m_settings.caFile).constData(),
+                                    nullptr,
+                                    m_settings.certFile.isEmpty()
+                                        ? nullptr
+                                        : QFile::encodeName(m_settings.certFile).constData(),
+                                    m_settings.keyFile.isEmpty()
+                                        ? nullptr
+                                        : QFile::encodeName(m_settings.keyFile).constData(),
+                                    nullptr);
     }
     if (secured != MOSQ_ERR_SUCCESS)
-        m_setupError = tr("cannot set up the login or TLS: %1").arg(reasonOf(secured));
+        m_setupError = tr("cannot set up the will, the login or TLS: %1").arg(reasonOf(secured));
     // A failed handshake comes back as "A TLS error occurred"; the library's log says why.
     mosquitto_log_callback_set(m_client, [](mosquitto *, void *self, int level, const char *text) {
         if (level == MOSQ_LOG_ERR)

@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "fontconfigpreload.h"
 #include "formfonts.h"
 #include "mainwindow.h"
 #include "screenscaling.h"
@@ -9,9 +10,11 @@ int main(int argc, char *argv[])
 {
     if (const std::optional<int> exitStatus = answerInformationOptions(argc, argv))
         return *exitStatus;
+    App::FontConfigPreload fontConfig;
     App::enableHighDpiScaling();
     QApplication application(argc, argv);
     App::useFormFonts();
+    fontConfig.finish();
     MainWindow window;
     window.show();
     return application.exec();

@@ -3,6 +3,7 @@
 #include "formfonts.h"
 #include "mainwindow.h"
 #include "screenscaling.h"
+#include "serialports.h"
 
 #include <QApplication>
 
@@ -11,6 +12,8 @@ int main(int argc, char *argv[])
     if (const std::optional<int> exitStatus = answerInformationOptions(argc, argv))
         return *exitStatus;
     App::FontConfigPreload fontConfig;
+    // The window scans the ports as it is made; the list is taken meanwhile.
+    Platform::startSerialPortListing();
     App::enableHighDpiScaling();
     QApplication application(argc, argv);
     App::useFormFonts();

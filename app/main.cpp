@@ -1,7 +1,9 @@
 #include "commandline.h"
+#include "fontconfigpreload.h"
 #include "formfonts.h"
 #include "mainwindow.h"
 #include "screenscaling.h"
+#include "serialports.h"
 
 #include <QApplication>
 
@@ -9,9 +11,13 @@ int main(int argc, char *argv[])
 {
     if (const std::optional<int> exitStatus = answerInformationOptions(argc, argv))
         return *exitStatus;
+    App::FontConfigPreload fontConfig;
+    // The window scans the ports as it is made; the list is taken meanwhile.
+    Platform::startSerialPortListing();
     App::enableHighDpiScaling();
     QApplication application(argc, argv);
     App::useFormFonts();
+    fontConfig.finish();
     MainWindow window;
     window.show();
     return application.exec();

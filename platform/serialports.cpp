@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #ifdef Q_OS_UNIX
@@ -52,12 +53,26 @@ SerialPortProvider &installedProvider()
     return provider;
 }
 
+std::future<QList<SerialPortEntry>> &startedListing()
+{
+    static std::future<QList<SerialPortEntry>> listing;
+    return listing;
+}
+
 } // namespace
 
 QList<SerialPortEntry> availableSerialPorts()
 {
     const SerialPortProvider &provider = installedProvider();
-    return provider ? provider() : systemPorts();
+    if (provider)
+        return provider();
+    std::future<QList<SerialPortEntry>> &listing = startedListing();
+    return listing.valid() ? listing.get() : systemPorts();
+}
+
+void startSerialPortListing()
+{
+    startedListing() = std::async(std::launch::async, systemPorts);
 }
 
 void setSerialPortProvider(SerialPortProvider provider)

@@ -30,6 +30,10 @@ using SerialPortProvider = std::function<QList<SerialPortEntry>()>;
 QList<SerialPortEntry> availableSerialPorts();
 // Installs a provider; an empty one restores the system's list.
 void setSerialPortProvider(SerialPortProvider provider);
+// Starts listing the system's ports on a thread of its own (the system's device database
+// takes milliseconds to walk); the next availableSerialPorts() without a provider takes
+// that list instead of listing again. For a scan that follows within moments, at start-up.
+void startSerialPortListing();
 
 // Whether a port's description names one of the USB adapters the amplifier is built with.
 // Case matters; the name may stand anywhere in the description.

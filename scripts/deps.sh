@@ -20,7 +20,7 @@ korvane_install_packages() {
 KORVANE_BUILD_PACKAGES=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
     libqt5serialport5-dev base-files help2man gzip bash-completion libmicrohttpd-dev
     libmosquitto-dev libqwt-qt5-dev libqt5svg5-dev libxcb1-dev libyaml-cpp-dev libgnutls28-dev
-    libcrypt-dev)
+    libcrypt-dev libfontconfig-dev)
 # What the panel needs to run: the metric-compatible families its form is laid out for.
 KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # What the tests need beyond that: a virtual X server for the keyboard test under X11, and

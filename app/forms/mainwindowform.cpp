@@ -1,6 +1,7 @@
 #include "mainwindowform.h"
 
 #include "commands.h"
+#include "fileicon.h"
 #include "wheelguard.h"
 
 #include <QCoreApplication>
@@ -29,9 +30,7 @@ QFont pointFont(int pointSize)
 
 QIcon iconFromFile(const char *path)
 {
-    QIcon icon;
-    icon.addFile(QString::fromLatin1(path), QSize(), QIcon::Normal, QIcon::Off);
-    return icon;
+    return deferredFileIcon(QString::fromLatin1(path));
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, QRect rect, const QIcon &icon)

@@ -20,6 +20,9 @@ PeerSocket::PeerSocket(QTcpSocket *socket, QObject *parent)
         m_writeNotifier->setEnabled(false);
         connect(m_writeNotifier, &QSocketNotifier::activated, this, &PeerSocket::flush);
     }
+    // Out of descriptors, the replies go through the socket itself: the peer is still
+    // answered, though no longer once it has shut down its sending side.
+    m_open = m_socket->state() == QAbstractSocket::ConnectedState;
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerSocket::onSocketGone);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerSocket::onSocketGone);
 }
@@ -31,18 +34,30 @@ PeerSocket::~PeerSocket()
 
 void PeerSocket::write(const QByteArray &bytes)
 {
-    if (m_fd < 0 || m_finishing)
+    if (!m_open || m_finishing)
         return;
+    if (m_fd < 0) {
+        m_socket->write(bytes);
+        return;
+    }
     m_out += bytes;
     flush();
 }
 
+qint64 PeerSocket::bytesToWrite() const
+{
+    return m_fd >= 0 ? m_out.size() : m_socket->bytesToWrite();
+}
+
 void PeerSocket::finish()
 {
-    if (m_fd < 0 || m_finishing)
+    if (!m_open || m_finishing)
         return;
     m_finishing = true;
-    flush();
+    if (m_fd < 0)
+        m_socket->disconnectFromHost(); // disconnected() once what is queued has gone
+    else
+        flush();
 }
 
 void PeerSocket::abort()
@@ -54,17 +69,19 @@ void PeerSocket::abort()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_open = false;
     m_out.clear();
     m_socket->abort();
 }
 
 void PeerSocket::onSocketGone()
 {
-    if (m_fd < 0 || m_peerFinished)
+    if (!m_open || m_peerFinished)
         return;
     // The end of the peer's data reads as "remote host closed"; anything else (a reset, a
-    // network error) leaves nobody to answer.
-    if (m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
+    // network error) leaves nobody to answer, and without a descriptor of its own nor does
+    // Qt's closing of the socket.
+    if (m_fd < 0 || m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
         closeNow();
         return;
     }
@@ -104,7 +121,7 @@ void PeerSocket::flush()
 
 void PeerSocket::closeNow()
 {
-    if (m_fd < 0)
+    if (!m_open)
         return;
     abort();
     emit closed();

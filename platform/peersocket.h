@@ -10,7 +10,8 @@ class QTcpSocket;
 // lines and then shut down its own sending side (`shutdown(SHUT_WR)`, `socat -t 1`) and
 // still wait for the answers. Qt closes a socket as soon as the peer's side ends, so this
 // keeps a second descriptor of it and writes through that one: what is still due goes out,
-// then the connection is closed. Reading stays with the QTcpSocket.
+// then the connection is closed. Reading stays with the QTcpSocket. Without a descriptor to
+// spare, it writes through the QTcpSocket, and the peer's half-close ends the connection.
 class PeerSocket : public QObject
 {
     Q_OBJECT
@@ -21,11 +22,11 @@ public:
     ~PeerSocket() override;
 
     QTcpSocket *socket() const { return m_socket; }
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_open; }
     // Queues bytes and sends what the connection takes now.
     void write(const QByteArray &bytes);
     // Bytes written but not yet taken by the connection.
-    qint64 bytesToWrite() const { return m_out.size(); }
+    qint64 bytesToWrite() const;
     // Sends what is queued, then closes; closed() follows.
     void finish();
     // Closes at once and drops what is queued; no signal follows.
@@ -46,6 +47,7 @@ private:
     int m_fd = -1;
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_out;
+    bool m_open = false;
     bool m_finishing = false;
     bool m_peerFinished = false;
 };

@@ -323,6 +323,9 @@ void tst_Agent::clientsGetOwnRepliesInOrder()
     QVERIFY(!m_sim->stderrText().contains(QStringLiteral("SetGain 9")));
     // Junk is journalled once per client, not once per line.
     QCOMPARE(journalEvents().count(QStringLiteral("client_junk")), 1);
+    // Its reason is that of the first.
+    QCOMPARE(reasons(QStringLiteral("client_junk")),
+             QStringList{QStringLiteral("unknown command 'xx'")});
 
     // A client that shuts its sending side after its lines still gets every answer, then
     // the agent closes.

@@ -8,8 +8,6 @@
 #include <QJsonObject>
 #include <QSslSocket>
 
-#include <iterator>
-
 AgentServer::AgentServer(DeviceSession *device,
                          const AccessPolicy &access,
                          Journal *journal,
@@ -110,29 +108,15 @@ void AgentServer::serve(QTcpSocket *socket, AccessPolicy::Role role, const QStri
 
 void AgentServer::journalRefusal(const QTcpSocket *socket, const QString &reason)
 {
-    constexpr qint64 QuietMs = 60 * 1000;
-    constexpr int MaxAddresses = 1024;
+    // A client retrying every second is journalled once a minute, with the count since.
+    static const EventThrottle::Pace pace{60 * 1000, QStringLiteral("count")};
     const QString address = socket->peerAddress().toString();
-    auto known = m_refusals.find(address);
-    if (known != m_refusals.end() && !known->since.hasExpired(QuietMs)) {
-        ++known->unreported;
-        return;
-    }
-    const int count = known != m_refusals.end() ? known->unreported + 1 : 1;
-    // Addresses that have been quiet for a minute are forgotten, so that a scan of many
-    // cannot grow the table without bound.
-    if (m_refusals.size() >= MaxAddresses) {
-        for (auto it = m_refusals.begin(); it != m_refusals.end();)
-            it = it->since.hasExpired(QuietMs) ? m_refusals.erase(it) : std::next(it);
-    }
-    Refusals &refusals = m_refusals[address];
-    refusals.since.start();
-    refusals.unreported = 0;
-    m_journal->record(QStringLiteral("client_refused"),
+    m_throttle.record(address,
+                      QStringLiteral("client_refused"),
                       {{QStringLiteral("client"),
                         QStringLiteral("%1:%2").arg(address).arg(socket->peerPort())},
-                       {QStringLiteral("reason"), reason},
-                       {QStringLiteral("count"), count}});
+                       {QStringLiteral("reason"), reason}},
+                      pace);
 }
 
 void AgentServer::closeClients()

@@ -4,8 +4,6 @@
 #include "eventthrottle.h"
 #include "listener.h"
 
-#include <QElapsedTimer>
-#include <QHash>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -73,11 +71,4 @@ private:
     QStringList m_controlNames;
     int m_maxClients = 64;
     int m_idleTimeoutMs = 300000;
-    // A client retrying every second is journalled once a minute, with the count since.
-    struct Refusals
-    {
-        QElapsedTimer since;
-        int unreported = 0;
-    };
-    QHash<QString, Refusals> m_refusals;
 };

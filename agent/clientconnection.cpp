@@ -155,7 +155,8 @@ void ClientConnection::junk(const QString &reason)
 
 void ClientConnection::handle(const QByteArray &line)
 {
-    const Command::Parsed command = Command::parse(line);
+    // A junk line's reason is worded only for the first, the one that is journalled.
+    const Command::Parsed command = Command::parse(line, Command::ErrorText::Skipped);
     const auto askFor = [this](::Reply::Kind kind) {
         // Counted are those the device has yet to answer; those answered at once from the
         // agent's own reading wait only for the ones before them, within a looser bound.
@@ -184,7 +185,7 @@ void ClientConnection::handle(const QByteArray &line)
         askFor(::Reply::Kind::Measurement);
         return;
     case Command::Parsed::Invalid:
-        junk(command.error);
+        junk(m_junkLines == 0 ? Command::parse(line).error : QString());
         return;
     default:
         break;

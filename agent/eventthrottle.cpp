@@ -21,13 +21,24 @@ EventThrottle::~EventThrottle()
 
 void EventThrottle::record(const QString &source, const QString &event, const QJsonObject &details)
 {
+    record(source, event, details, Pace());
+}
+
+void EventThrottle::record(const QString &source,
+                           const QString &event,
+                           const QJsonObject &details,
+                           const Pace &pace)
+{
     QString key = event + QLatin1Char(' ') + source;
     if (!m_entries.contains(key) && m_entries.size() >= MaxSources)
         key = event + QLatin1String(" *");
     auto it = m_entries.find(key);
     if (it == m_entries.end()) {
-        m_journal->record(event, details);
-        Entry entry{event, {}, 0, {}};
+        QJsonObject first = details;
+        if (!pace.countKey.isEmpty())
+            first.insert(pace.countKey, 1);
+        m_journal->record(event, first);
+        Entry entry{event, pace, {}, 0, {}};
         entry.since.start();
         m_entries.insert(key, entry);
         if (!m_flushTimer.isActive())
@@ -36,14 +47,15 @@ void EventThrottle::record(const QString &source, const QString &event, const QJ
     }
     it->repeated += 1;
     it->last = details;
-    if (it->since.hasExpired(IntervalMs))
+    if (it->since.hasExpired(it->pace.intervalMs))
         write(*it);
 }
 
 void EventThrottle::write(Entry &entry)
 {
     QJsonObject details = entry.last;
-    details.insert(QStringLiteral("repeated"), entry.repeated);
+    details.insert(entry.pace.countKey.isEmpty() ? QStringLiteral("repeated") : entry.pace.countKey,
+                   entry.repeated);
     m_journal->record(entry.event, details);
     entry.repeated = 0;
     entry.since.start();
@@ -52,13 +64,13 @@ void EventThrottle::write(Entry &entry)
 void EventThrottle::flush()
 {
     for (auto it = m_entries.begin(); it != m_entries.end();) {
-        if (!it->since.hasExpired(IntervalMs)) {
+        if (!it->since.hasExpired(it->pace.intervalMs)) {
             ++it;
         } else if (it->repeated > 0) {
             write(*it);
             ++it;
         } else {
-            // Quiet for a second: the next one is news again.
+            // Quiet for its interval: the next one is news again.
             it = m_entries.erase(it);
         }
     }

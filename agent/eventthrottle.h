@@ -9,28 +9,42 @@
 
 class Journal;
 
-// Keeps a flood of one event from one source to a row a second: the first goes into the
-// journal at once, the ones after it within the second are counted, and the count follows as
-// "repeated" with the details of the last of them.
+// Keeps a flood of one event from one source to a row a second (or another pace): the first
+// goes into the journal at once, the ones after it within the interval are counted, and the
+// count follows as "repeated" with the details of the last of them.
 class EventThrottle : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int IntervalMs = 1000;
-    // Sources beyond this many within a second share one count, so that an attacker
+
+    struct Pace
+    {
+        int intervalMs = IntervalMs;
+        // If set, every row carries its count under this name, the first row's 1 included,
+        // instead of "repeated" in the rows after the first.
+        QString countKey;
+    };
+    // Sources beyond this many within an interval share one count, so that an attacker
     // changing addresses cannot grow the table.
     static constexpr int MaxSources = 1024;
 
     explicit EventThrottle(Journal *journal, QObject *parent = nullptr);
     ~EventThrottle() override;
 
+    // At a row a second.
     void record(const QString &source, const QString &event, const QJsonObject &details);
+    void record(const QString &source,
+                const QString &event,
+                const QJsonObject &details,
+                const Pace &pace);
 
 private:
     struct Entry
     {
         QString event;
+        Pace pace;
         QElapsedTimer since; // the last row written
         int repeated = 0;
         QJsonObject last;

@@ -13,20 +13,19 @@ PeerSocket::PeerSocket(QTcpSocket *socket, QObject *parent)
     , m_socket(socket)
 {
     m_socket->setParent(this);
+    // Only an encrypted socket itself can encrypt what goes out: it keeps no second descriptor.
     const auto *secure = qobject_cast<QSslSocket *>(m_socket);
-    m_encrypted = secure && secure->isEncrypted();
-    if (m_encrypted) {
-        connect(m_socket, &QTcpSocket::disconnected, this, &PeerSocket::onSocketGone);
-        connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerSocket::onSocketGone);
-        return;
-    }
-    m_fd = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (!secure || !secure->isEncrypted())
+        m_fd = ::fcntl(int(m_socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     if (m_fd >= 0) {
         ::fcntl(m_fd, F_SETFL, ::fcntl(m_fd, F_GETFL) | O_NONBLOCK);
         m_writeNotifier = new QSocketNotifier(m_fd, QSocketNotifier::Write, this);
         m_writeNotifier->setEnabled(false);
         connect(m_writeNotifier, &QSocketNotifier::activated, this, &PeerSocket::flush);
     }
+    // Encrypted, or out of descriptors, the replies go through the socket itself: the peer is
+    // still answered, though no longer once it has shut down its sending side.
+    m_open = m_socket->state() == QAbstractSocket::ConnectedState;
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerSocket::onSocketGone);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerSocket::onSocketGone);
 }
@@ -36,48 +35,36 @@ PeerSocket::~PeerSocket()
     abort();
 }
 
-bool PeerSocket::isOpen() const
-{
-    return m_encrypted ? !m_closed : m_fd >= 0;
-}
-
-qint64 PeerSocket::bytesToWrite() const
-{
-    return m_encrypted ? m_socket->bytesToWrite() : m_out.size();
-}
-
 void PeerSocket::write(const QByteArray &bytes)
 {
-    if (m_encrypted) {
-        if (!m_closed && !m_finishing)
-            m_socket->write(bytes);
+    if (!m_open || m_finishing)
+        return;
+    if (m_fd < 0) {
+        m_socket->write(bytes);
         return;
     }
-    if (m_fd < 0 || m_finishing)
-        return;
     m_out += bytes;
     flush();
 }
 
+qint64 PeerSocket::bytesToWrite() const
+{
+    return m_fd >= 0 ? m_out.size() : m_socket->bytesToWrite();
+}
+
 void PeerSocket::finish()
 {
-    if (m_encrypted) {
-        // Sends what is queued, then closes; disconnected() follows.
-        if (!m_closed && !m_finishing) {
-            m_finishing = true;
-            m_socket->disconnectFromHost();
-        }
-        return;
-    }
-    if (m_fd < 0 || m_finishing)
+    if (!m_open || m_finishing)
         return;
     m_finishing = true;
-    flush();
+    if (m_fd < 0)
+        m_socket->disconnectFromHost(); // disconnected() once what is queued has gone
+    else
+        flush();
 }
 
 void PeerSocket::abort()
 {
-    m_closed = true;
     if (m_writeNotifier) {
         delete m_writeNotifier;
         m_writeNotifier = nullptr;
@@ -85,24 +72,19 @@ void PeerSocket::abort()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_open = false;
     m_out.clear();
     m_socket->abort();
 }
 
 void PeerSocket::onSocketGone()
 {
-    if (m_encrypted) {
-        if (!m_closed) {
-            m_closed = true;
-            emit closed();
-        }
-        return;
-    }
-    if (m_fd < 0 || m_peerFinished)
+    if (!m_open || m_peerFinished)
         return;
     // The end of the peer's data reads as "remote host closed"; anything else (a reset, a
-    // network error) leaves nobody to answer.
-    if (m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
+    // network error) leaves nobody to answer, and without a descriptor of its own nor does
+    // Qt's closing of the socket.
+    if (m_fd < 0 || m_socket->error() != QAbstractSocket::RemoteHostClosedError) {
         closeNow();
         return;
     }
@@ -142,7 +124,7 @@ void PeerSocket::flush()
 
 void PeerSocket::closeNow()
 {
-    if (m_fd < 0)
+    if (!m_open)
         return;
     abort();
     emit closed();

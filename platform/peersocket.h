@@ -11,8 +11,8 @@ class QTcpSocket;
 // still wait for the answers. Qt closes a socket as soon as the peer's side ends, so this
 // keeps a second descriptor of it and writes through that one: what is still due goes out,
 // then the connection is closed. Reading stays with the QTcpSocket. An encrypted socket
-// (QSslSocket) is written through itself, as only it can encrypt: there the peer's end of
-// sending ends the connection, as TLS in Qt has it.
+// (QSslSocket), which only it can encrypt for, and a socket without a descriptor to spare are
+// written through the QTcpSocket, and there the peer's half-close ends the connection.
 class PeerSocket : public QObject
 {
     Q_OBJECT
@@ -23,7 +23,7 @@ public:
     ~PeerSocket() override;
 
     QTcpSocket *socket() const { return m_socket; }
-    bool isOpen() const;
+    bool isOpen() const { return m_open; }
     // Queues bytes and sends what the connection takes now.
     void write(const QByteArray &bytes);
     // Bytes written but not yet taken by the connection.
@@ -48,8 +48,7 @@ private:
     int m_fd = -1;
     QSocketNotifier *m_writeNotifier = nullptr;
     QByteArray m_out;
+    bool m_open = false;
     bool m_finishing = false;
     bool m_peerFinished = false;
-    bool m_encrypted = false; // written through m_socket, which encrypts
-    bool m_closed = false;
 };

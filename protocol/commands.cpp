@@ -99,12 +99,14 @@ QByteArray toWire(const QString &buffer)
     return bytes;
 }
 
-Parsed parse(const QByteArray &line)
+Parsed parse(const QByteArray &line, ErrorText errorText)
 {
     Parsed result;
+    const bool explain = errorText == ErrorText::Built;
     // A NUL is no part of any command: a line holding one is not what it seems to say.
     if (line.contains('\0')) {
-        result.error = QStringLiteral("NUL byte in the line");
+        if (explain)
+            result.error = QStringLiteral("NUL byte in the line");
         return result;
     }
     const QList<QByteArray> words = line.simplified().split(' ');
@@ -115,26 +117,30 @@ Parsed parse(const QByteArray &line)
         if (name != entry.name)
             continue;
         if (argCount != entry.args) {
-            result.error = QStringLiteral("%1 takes %2 argument(s), got %3")
-                               .arg(QLatin1String(entry.name))
-                               .arg(entry.args)
-                               .arg(argCount);
+            if (explain)
+                result.error = QStringLiteral("%1 takes %2 argument(s), got %3")
+                                   .arg(QLatin1String(entry.name))
+                                   .arg(entry.args)
+                                   .arg(argCount);
             return result;
         }
         long numbers[2] = {0, 0};
         for (int i = 0; i < argCount; ++i) {
             if (!toNumber(words.at(i + 1), &numbers[i])) {
-                result.error = QStringLiteral("%1: '%2' is not a number")
-                                   .arg(QLatin1String(entry.name),
-                                        QString::fromLatin1(words.at(i + 1).toPercentEncoding()));
+                if (explain)
+                    result.error = QStringLiteral("%1: '%2' is not a number")
+                                       .arg(QLatin1String(entry.name),
+                                            QString::fromLatin1(
+                                                words.at(i + 1).toPercentEncoding()));
                 return result;
             }
         }
         if (entry.channelFirst) {
             if (!validChannel(int(qMin(numbers[0], long(ChannelCount))))) {
-                result.error = QStringLiteral("%1: no channel %2")
-                                   .arg(QLatin1String(entry.name))
-                                   .arg(numbers[0]);
+                if (explain)
+                    result.error = QStringLiteral("%1: no channel %2")
+                                       .arg(QLatin1String(entry.name))
+                                       .arg(numbers[0]);
                 return result;
             }
             result.channel = int(numbers[0]);
@@ -145,10 +151,11 @@ Parsed parse(const QByteArray &line)
         result.kind = entry.kind;
         return result;
     }
-    result.error = name.isEmpty()
-                       ? QStringLiteral("empty line")
-                       : QStringLiteral("unknown command '%1'")
-                             .arg(QString::fromLatin1(name.left(40).toPercentEncoding()));
+    if (explain)
+        result.error = name.isEmpty()
+                           ? QStringLiteral("empty line")
+                           : QStringLiteral("unknown command '%1'")
+                                 .arg(QString::fromLatin1(name.left(40).toPercentEncoding()));
     return result;
 }
 

@@ -75,7 +75,10 @@ struct Parsed
 // and trailing ones are ignored; a line with a NUL byte, a wrong argument count, a
 // non-numeric or negative value or a channel other than 0 to 2 is Invalid. Range checks
 // against the device's limits are the device's business.
-Parsed parse(const QByteArray &line);
+// Why a line is Invalid is put into words only if asked: a flood of junk lines nobody will
+// read costs no text.
+enum class ErrorText { Built, Skipped };
+Parsed parse(const QByteArray &line, ErrorText errorText = ErrorText::Built);
 
 // A parsed command as this library writes it, single blanks and plain decimal numbers: for
 // every value the panel can send, the very text its control sends. Empty for Invalid.

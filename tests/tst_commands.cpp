@@ -90,10 +90,16 @@ void tst_Commands::parsing()
     QFETCH(int, value);
     const Command::Parsed parsed = Command::parse(line);
     QCOMPARE(int(parsed.kind), kind);
+    // Read as well without the words of an error.
+    const Command::Parsed quiet = Command::parse(line, Command::ErrorText::Skipped);
+    QCOMPARE(int(quiet.kind), kind);
+    QVERIFY(quiet.error.isEmpty());
     if (kind == Command::Parsed::Invalid) {
         QVERIFY(!parsed.error.isEmpty());
         return;
     }
+    QCOMPARE(quiet.channel, parsed.channel);
+    QCOMPARE(quiet.value, parsed.value);
     QCOMPARE(parsed.channel, channel);
     QCOMPARE(parsed.value, long(value));
     // What is passed on is the command in its one written form.

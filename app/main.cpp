@@ -2,6 +2,7 @@
 #include "fontconfigpreload.h"
 #include "formfonts.h"
 #include "mainwindow.h"
+#include "rasterwindows.h"
 #include "screenscaling.h"
 #include "serialports.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
     App::FontConfigPreload fontConfig;
     // The window scans the ports as it is made; the list is taken meanwhile.
     Platform::startSerialPortListing();
+    App::drawWithoutOpenGl();
     App::enableHighDpiScaling();
     QApplication application(argc, argv);
     App::useFormFonts();

@@ -1,6 +1,8 @@
 // Launch to window: how long the panel takes from its start until its window is mapped on
 // the X server, beside an empty QMainWindow (and one linked with Qwt) under the same
-// server, each started several times in turn; medians. Needs an X server in DISPLAY:
+// server, each started several times in turn; medians. The panel leaves OpenGL out; the
+// empty window is measured that way too, for what the panel itself adds. Needs an X server
+// in DISPLAY:
 //     xvfb-run -a build/bench/bench_startup [runs [program ...]]      (default 7 runs)
 // Further programs (another build of the panel, say) are measured beside them.
 #include <QByteArray>
@@ -28,6 +30,7 @@ struct Program
     const char *name;
     QString path;
     QVector<double> ms;
+    bool withoutOpenGl = false;
 };
 
 // Waits for the first window mapped on the root window after the call; its time in ms
@@ -81,19 +84,23 @@ int main(int argc, char *argv[])
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
 
-    QVector<Program> programs = {{"bare QMainWindow", QStringLiteral(BENCH_STARTUP_BARE), {}},
-                                 {"bare QMainWindow + Qwt",
-                                  QStringLiteral(BENCH_STARTUP_BARE_QWT),
-                                  {}},
-                                 {"korvane-panel", QStringLiteral(KORVANE_PANEL_PATH), {}}};
+    QVector<Program> programs
+        = {{"bare QMainWindow", QStringLiteral(BENCH_STARTUP_BARE), {}},
+           {"bare QMainWindow + Qwt", QStringLiteral(BENCH_STARTUP_BARE_QWT), {}},
+           {"bare QMainWindow, no GL", QStringLiteral(BENCH_STARTUP_BARE), {}, true},
+           {"korvane-panel", QStringLiteral(KORVANE_PANEL_PATH), {}}};
     for (int i = 2; i < argc; ++i)
         programs.append({argv[i], QString::fromLocal8Bit(argv[i]), {}});
     for (int run = 0; run < runs; ++run) {
         for (Program &program : programs) {
             drain(x);
             QProcess process;
-            process.setProcessEnvironment(environment);
+            QProcessEnvironment own = environment;
+            if (program.withoutOpenGl)
+                own.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("none"));
+            process.setProcessEnvironment(own);
             process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
             process.setStandardOutputFile(QProcess::nullDevice());
             QElapsedTimer started;
@@ -112,20 +119,23 @@ int main(int argc, char *argv[])
     xcb_disconnect(x);
 
     const double bare = median(programs[0].ms);
-    std::printf("%-26s %10s %10s %10s %10s\n",
+    const double bareWithoutGl = median(programs[2].ms);
+    std::printf("%-26s %10s %10s %10s %10s %10s\n",
                 "launch to window (ms)",
                 "min",
                 "median",
                 "max",
-                "/ bare");
+                "/ bare",
+                "/ no GL");
     for (const Program &program : programs) {
         const QVector<double> &ms = program.ms;
-        std::printf("%-26.26s %10.1f %10.1f %10.1f %10.2f\n",
+        std::printf("%-26.26s %10.1f %10.1f %10.1f %10.2f %10.2f\n",
                     program.name,
                     *std::min_element(ms.begin(), ms.end()),
                     median(ms),
                     *std::max_element(ms.begin(), ms.end()),
-                    median(ms) / bare);
+                    median(ms) / bare,
+                    median(ms) / bareWithoutGl);
     }
     std::printf("runs of each: %d\n", runs);
     return 0;

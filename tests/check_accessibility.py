@@ -4,7 +4,8 @@
 Run inside a D-Bus session with an X server (xvfb-run -a dbus-run-session -- ...):
 starts the accessibility bus, the simulator on a loopback address of its own and the panel,
 then reads the panel's accessible tree: every control and display is named for what it is
-and which channel, and the lamps and the Reset button tell their state. Exits 77 (skipped)
+and which channel, and the lamps and the Reset button tell their state; and the panel has
+loaded no OpenGL driver. Exits 77 (skipped)
 with a reason when a part of the stack is not installed.
 
 Usage: check_accessibility.py PANEL SIMULATOR
@@ -101,13 +102,20 @@ def main():
             settings.write("[General]\nSaveIPAddress=%s\n" % host)
         environment = dict(os.environ, XDG_CONFIG_HOME=scratch, QT_QPA_PLATFORM="xcb",
                            QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-        start([panel_path], env=environment)
+        panel = start([panel_path], env=environment)
 
         desktop = pyatspi.Registry.getDesktop(0)
         app = wait_for("the panel on the accessibility bus (there: %s)"
                        % [a.name for a in desktop if a is not None], lambda: next(
             (a for a in desktop if a is not None and a.name == "korvane-panel"), None))
         window = wait_for("the panel's window", lambda: app.childCount > 0 and app[0])
+        # The panel draws without OpenGL, so the system's GL driver never loads: on X11 it
+        # would hold up the first window for tens of milliseconds.
+        with open("/proc/%d/maps" % panel.pid) as maps:
+            drivers = sorted({line.split()[-1] for line in maps
+                              if "_dri.so" in line or "libGLX_" in line})
+        if drivers:
+            fail("the panel loaded OpenGL: %s" % ", ".join(drivers))
 
         nodes = list(walk(window))
         by_name = {}
@@ -164,7 +172,7 @@ def main():
         temperature = by_name["Cell temperature 1 (\u00b0C)"][0]
         wait_for("the cell temperature to say it is over its limit",
                  lambda: fresh(temperature, "description") == "Over its limit")
-        print("PASS: names, lamp, fault and reading state read through AT-SPI")
+        print("PASS: names, lamp, fault and reading state read through AT-SPI; no OpenGL")
         return 0
     finally:
         for process in reversed(children):

@@ -13,7 +13,7 @@ void ReplyWatch::start()
     if (m_watching)
         return;
     m_watching = true;
-    m_since = QDateTime::currentDateTime();
+    m_since = QDateTime::currentDateTimeUtc();
     m_timer.start();
 }
 
@@ -27,11 +27,12 @@ void ReplyWatch::replied()
 {
     if (!m_watching)
         return;
-    m_since = QDateTime::currentDateTime();
+    // Kept in UTC: local time would ask the system for its time zone at every reply.
+    m_since = QDateTime::currentDateTimeUtc();
     m_timer.start();
 }
 
 void ReplyWatch::timedOut()
 {
-    emit silent(m_since);
+    emit silent(m_since.toLocalTime());
 }

@@ -146,6 +146,9 @@ private:
         double tenths = 0;
         int limit = 0;
         bool hasLimit = false;
+        // The display's style and description, kept so that the poll sets them only when
+        // they change.
+        enum class Look { Unset, Live, WithinLimit, OverLimit, Stale } look = Look::Unset;
     };
     static constexpr int DisplayCount = 6;
     Reading m_readings[DisplayCount];

@@ -21,8 +21,11 @@ void MainWindow::SendCommand()
         m_serial->flush();
         Platform::waitForSerialWritten(m_serial, Platform::SerialWriteWaitMs);
     }
-    if (App::tcpLinkUp)
+    if (App::tcpLinkUp) {
         m_socket.write(Command::toWire(App::commandBuffer));
+        // Sent now rather than on the event loop's next turn: one wake-up less a poll.
+        m_socket.flush();
+    }
 }
 
 void MainWindow::send(const QString &command)

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QPixmap>
 #include <QStatusBar>
+#include <QTextCursor>
 #include <QTime>
 #include <QTimer>
 
@@ -28,14 +29,17 @@ const char StaleStyle[] = "QTextEdit { background-color: #d0d0d0; color: #505050
 const char TimeFormat[] = "HH:mm:ss";
 
 // Writes only what changed: the poll redraws these ten times a second, and a new style
-// sheet re-polishes the widget each time it is set.
+// sheet re-polishes the widget each time it is set. The text is replaced within its block,
+// which keeps the block's right alignment and lays the document out once; setPlainText
+// would make a new block and need aligning, and laying out, again.
 void showReading(QTextEdit *display, double tenths)
 {
     const QString text = Reply::displayTenths(tenths);
-    if (display->toPlainText() != text) {
-        display->setPlainText(text);
-        display->setAlignment(Qt::AlignRight);
-    }
+    if (display->toPlainText() == text)
+        return;
+    QTextCursor cursor(display->document());
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(text);
 }
 
 void showStyle(QTextEdit *display, const QString &style)
@@ -239,6 +243,12 @@ void MainWindow::drawReadings()
         reading.stale = false;
         showReading(displays[i], reading.tenths);
         const bool over = reading.hasLimit && Reply::overLimit(reading.tenths, reading.limit);
+        const Reading::Look look = !reading.hasLimit ? Reading::Look::Live
+                                   : over            ? Reading::Look::OverLimit
+                                                     : Reading::Look::WithinLimit;
+        if (look == reading.look)
+            continue;
+        reading.look = look;
         if (reading.hasLimit)
             showStyle(displays[i], QLatin1String(over ? OverLimitStyle : WithinLimitStyle));
         else
@@ -261,6 +271,7 @@ void MainWindow::readingsLost(const QString &why)
         }
         reading.stale = true;
         if (!displays[i]->toPlainText().isEmpty()) {
+            reading.look = Reading::Look::Stale;
             showStyle(displays[i], QLatin1String(StaleStyle));
             describe(displays[i], tr("Not live: the last value the amplifier sent"));
         }

@@ -90,8 +90,9 @@ private:
     // reply came in time. `why` goes to the status bar.
     void readingsLost(const QString &why);
     void readingsSilent(const QDateTime &since);
-    // A link came up, or went and left others: the watch of the replies follows.
-    void linkUp();
+    // A link came up, or went and left others: the watch of the replies follows. `lamp`
+    // is the link's; it turns green only when the amplifier answers.
+    void linkUp(QLabel *lamp);
     void linkDown(const QString &why);
     // A line for the operator in the status bar, kept in the log pane too.
     void tell(const QString &line);

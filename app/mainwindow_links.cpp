@@ -54,7 +54,7 @@ void MainWindow::on_SerialConnect_clicked()
             SLOT(SerialError(QSerialPort::SerialPortError)),
             Unique);
     connect(m_serial, SIGNAL(readyRead()), this, SLOT(ReadSerData()), Unique);
-    linkUp();
+    linkUp(m_form->USBLED);
     send(QLatin1String(Command::Identify));
     askStatus();
     m_form->SerialConnect->setText(QStringLiteral("Disconnect"));
@@ -144,7 +144,7 @@ void MainWindow::socketConnected()
         statusBar()->clearMessage();
     m_connectMessage.clear();
     App::tcpLinkUp = 1;
-    linkUp();
+    linkUp(m_form->TCPLED);
     send(QLatin1String(Command::Identify));
     askStatus();
     m_form->EthernetConnect->setText(QStringLiteral("Disconnect"));
@@ -168,8 +168,10 @@ void MainWindow::socketDisconnected()
                    : tr("Link to %1 closed at %2").arg(m_tcpAddress, timeNow()));
 }
 
-void MainWindow::linkUp()
+void MainWindow::linkUp(QLabel *lamp)
 {
+    // The picture stays as it was; the words say the link is open but not yet answered.
+    lamp->setAccessibleDescription(tr("Link open, waiting for the amplifier"));
     // Until this link's amplifier identifies itself, the title names no model: a silent
     // device must not pass for the one identified before.
     setWindowTitle(tr("Korvane Amplifier"));

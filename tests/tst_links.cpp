@@ -612,6 +612,9 @@ void tst_Links::connectingIsVisible()
     QVERIFY(peer.waitForClient());
     QTRY_COMPARE(App::tcpLinkUp, 1);
     QVERIFY(statusMessage().isEmpty());
+    // The peer never answers: the lamp is not green, and does not say "No link" either.
+    QCOMPARE(widget<QLabel>("TCPLED")->accessibleDescription(),
+             QStringLiteral("Link open, waiting for the amplifier"));
     QTest::keyClick(address, Qt::Key_Return);
     QVERIFY(peer.waitForPolls(2));
     QCOMPARE(App::tcpLinkUp, 1);

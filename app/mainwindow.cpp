@@ -92,6 +92,11 @@ MainWindow::~MainWindow()
     m_form = nullptr;
 }
 
+QString MainWindow::clockText(const QDateTime &time)
+{
+    return time.toString(QStringLiteral("HH:mm:ss"));
+}
+
 void MainWindow::on_AboutBtn_clicked()
 {
     auto *dialog = new about(this);

@@ -94,6 +94,8 @@ private:
     // is the link's; it turns green only when the amplifier answers.
     void linkUp(QLabel *lamp);
     void linkDown(const QString &why);
+    // The time of day as the status bar's lines give it, by default now's.
+    static QString clockText(const QDateTime &time = QDateTime::currentDateTime());
     // A line for the operator in the status bar, kept in the log pane too.
     void tell(const QString &line);
     void showLamp(QLabel *lamp, const char *image);

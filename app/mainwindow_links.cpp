@@ -14,17 +14,11 @@
 
 #include <QHostAddress>
 #include <QStatusBar>
-#include <QTime>
 
 namespace {
 
 constexpr auto Unique = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
 constexpr int ConnectMessageMs = 10000;
-
-QString timeNow()
-{
-    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
-}
 
 } // namespace
 
@@ -75,7 +69,7 @@ void MainWindow::closeSerialLink()
     disconnect(m_serial, SIGNAL(readyRead()), this, SLOT(ReadSerData()));
     stopPollUnlessLinkUp();
     if (wasUp)
-        linkDown(tr("Disconnected from %1 at %2").arg(m_serialPortName, timeNow()));
+        linkDown(tr("Disconnected from %1 at %2").arg(m_serialPortName, clockText()));
 }
 
 void MainWindow::SerialError(QSerialPort::SerialPortError error)
@@ -91,7 +85,7 @@ void MainWindow::SerialError(QSerialPort::SerialPortError error)
     m_serial->close();
     showLamp(m_form->USBLED, ":/images/LED_Red.png");
     App::serialLinkUp = 0;
-    linkDown(tr("Link to %1 lost at %2").arg(m_serialPortName, timeNow()));
+    linkDown(tr("Link to %1 lost at %2").arg(m_serialPortName, clockText()));
 }
 
 void MainWindow::on_EthernetConnect_clicked()
@@ -164,8 +158,8 @@ void MainWindow::socketDisconnected()
         m_tcpCloseRequested = false;
         stopPollUnlessLinkUp();
     }
-    linkDown(asked ? tr("Disconnected from %1 at %2").arg(m_tcpAddress, timeNow())
-                   : tr("Link to %1 closed at %2").arg(m_tcpAddress, timeNow()));
+    linkDown(asked ? tr("Disconnected from %1 at %2").arg(m_tcpAddress, clockText())
+                   : tr("Link to %1 closed at %2").arg(m_tcpAddress, clockText()));
 }
 
 void MainWindow::linkUp(QLabel *lamp)

@@ -13,7 +13,6 @@
 #include <QPixmap>
 #include <QStatusBar>
 #include <QTextCursor>
-#include <QTime>
 #include <QTimer>
 
 #include <array>
@@ -26,7 +25,6 @@ const char OverLimitStyle[] = "QTextEdit { background-color: red; color: black; 
 const char WithinLimitStyle[] = "QTextEdit { background-color: white; color: black; }";
 // The last value, greyed: the amplifier has not confirmed it lately.
 const char StaleStyle[] = "QTextEdit { background-color: #d0d0d0; color: #505050; }";
-const char TimeFormat[] = "HH:mm:ss";
 
 // Writes only what changed: the poll redraws these ten times a second, and a new style
 // sheet re-polishes the widget each time it is set. The text is replaced within its block,
@@ -58,11 +56,6 @@ void describe(QWidget *display, const QString &description)
 {
     if (display->accessibleDescription() != description)
         display->setAccessibleDescription(description);
-}
-
-QString timeNow()
-{
-    return QTime::currentTime().toString(QLatin1String(TimeFormat));
 }
 
 QString printableStatus(qint8 statusChar)
@@ -212,10 +205,10 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
     const int limits[] = {cellLimit, cellLimit, int(m_pending->amplifierValue(m_form->DrvTempLim))};
     if (m.statusChar != m_faultTold) {
         if (m.statusChar == Reply::NoFault) {
-            tell(tr("Fault cleared at %1").arg(timeNow()));
+            tell(tr("Fault cleared at %1").arg(clockText()));
         } else {
             QString line = tr("Fault (status %1) at %2")
-                               .arg(printableStatus(m.statusChar), timeNow());
+                               .arg(printableStatus(m.statusChar), clockText());
             const QStringList over = overLimitReadings(m, limits[0], limits[2]);
             if (!over.isEmpty())
                 line += QLatin1String(": ") + over.join(QLatin1String(", "));
@@ -281,8 +274,7 @@ void MainWindow::readingsLost(const QString &why)
 
 void MainWindow::readingsSilent(const QDateTime &since)
 {
-    readingsLost(
-        tr("No reply from the amplifier since %1").arg(since.toString(QLatin1String(TimeFormat))));
+    readingsLost(tr("No reply from the amplifier since %1").arg(clockText(since)));
     m_silenceMessage = statusBar()->currentMessage();
 }
 

@@ -81,8 +81,12 @@ bool RowFile::appendLocked(const QByteArray &bytes, bool onlyIfEmpty)
             continue;
         const int error = count < 0 ? errno : ENOSPC;
         // Cut off the part row: the file ends with the last whole one, as before. (Not
-        // every file can be cut, /dev/full for one; those took nothing anyway.)
-        if (done > 0 && S_ISREG(status.st_mode)) {
+        // every file can be cut, /dev/full for one; those took nothing anyway.) Only if the
+        // part row still ends the file: a program that empties it without taking the lock
+        // (logrotate's copytruncate) must not see it grow back, padded with zeros.
+        struct stat now = {};
+        if (done > 0 && S_ISREG(status.st_mode) && ::fstat(m_fd, &now) == 0
+            && now.st_size == status.st_size + done) {
             [[maybe_unused]] const int cut = ::ftruncate(m_fd, status.st_size);
         }
         return fail(error);

@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <sys/file.h>
 
 namespace {
 
@@ -917,13 +918,18 @@ void tst_Agent::journalOnAFullDisk()
     QVERIFY(m_agent->waitForReport(full));
     // Space comes back: the rows that follow are whole, and the file has no part of a row.
     QFile file(m_folder.filePath(QStringLiteral("events.jsonl")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    // Read and emptied under the file's lock, as every writer of it works: the agent may be
+    // taking back the part of a row that did not fit, and emptying the file between its
+    // write and its taking back would have it grow the file again to where it was.
+    QVERIFY(::flock(file.handle(), LOCK_EX) == 0);
     const QByteArray before = file.readAll();
-    file.close();
     // Up to the last whole row, short of the limit.
     QVERIFY2(before.endsWith('\n') && before.size() < 8192,
              qPrintable(QString::number(before.size())));
     QVERIFY(file.resize(0));
+    ::flock(file.handle(), LOCK_UN);
+    file.close();
     for (int i = 0; i < 500 && !m_agent->stderrText().contains(QStringLiteral("written again"));
          ++i) {
         // From one address after another: a row each, not one a second.

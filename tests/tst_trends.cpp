@@ -3,14 +3,18 @@
 #include "mainwindow.h"
 #include "replywatch.h"
 #include "scratchsettings.h"
+#include "screenscaling.h"
 #include "scriptedpeer.h"
 #include "serialports.h"
 #include "trendrecorder.h"
 #include "trendwindowfactory.h"
 #include "waiting.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
+#include <QLabel>
+#include <QScreen>
 #include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
@@ -75,6 +79,10 @@ class tst_Trends : public QObject
 {
     Q_OBJECT
 
+public:
+    // Before the application object, as the panel's own entry point does.
+    static void initMain() { App::enableHighDpiScaling(); }
+
 private slots:
     void initTestCase();
     void init();
@@ -92,6 +100,7 @@ private slots:
     void exports();
     void noRedrawWhileHidden();
     void shortcutOpensAndRaises();
+    void atScale();
 
 private:
     // Sends the frame and waits until the recorder has taken it as a sample of its own.
@@ -463,8 +472,8 @@ void tst_Trends::exports()
                         "driver_temp_c,status"));
     // korvane-ctl's times: local, with milliseconds and the offset from UTC.
     const QString firstTime = QDateTime::fromMSecsSinceEpoch(m_wallMs - 500)
-                                  .toOffsetFromUtc(QDateTime::fromMSecsSinceEpoch(m_wallMs - 500)
-                                                       .offsetFromUtc())
+                                  .toOffsetFromUtc(
+                                      QDateTime::fromMSecsSinceEpoch(m_wallMs - 500).offsetFromUtc())
                                   .toString(Qt::ISODateWithMs);
     QCOMPARE(rows[1], firstTime.toUtf8() + ",10.4,10.5,10.6,10.1,10.2,10.3,0");
     QCOMPARE(rows[3].mid(rows[3].indexOf(',')),
@@ -564,6 +573,36 @@ void tst_Trends::shortcutOpensAndRaises()
     QVERIFY(QTest::qWaitForWindowActive(trends));
     QCOMPARE(m_window->findChildren<QWidget *>(QStringLiteral("TrendWindow")).size(), 1);
     QCOMPARE(QApplication::topLevelAt(trends->geometry().center()), trends);
+}
+
+// Run under X11 at 144 and 192 dpi on a 1080-line screen (CTest's tst_trends_dpi tests):
+// the window scales with the screen, fits on it, and every control shows its whole text.
+void tst_Trends::atScale()
+{
+    const QByteArray expected = qgetenv("KORVANE_EXPECTED_SCALE");
+    if (expected.isEmpty())
+        QSKIP("runs under X11 at a set resolution (CTest's tst_trends_dpi tests)");
+    QWidget *trends = openTrends();
+    QVERIFY(trends);
+    QVERIFY2(qAbs(trends->devicePixelRatioF() - expected.toDouble()) < 0.01,
+             qPrintable(QString::number(trends->devicePixelRatioF())));
+    const QSize screen = trends->screen()->availableGeometry().size();
+    const QSize window = trends->frameGeometry().size();
+    QVERIFY2(window.width() <= screen.width() && window.height() <= screen.height(),
+             qPrintable(QStringLiteral("%1 x %2 on %3 x %4")
+                            .arg(window.width())
+                            .arg(window.height())
+                            .arg(screen.width())
+                            .arg(screen.height())));
+    for (QWidget *control : trends->findChildren<QWidget *>()) {
+        if (!control->isVisible()
+            || !(qobject_cast<QAbstractButton *>(control) || qobject_cast<QLabel *>(control)
+                 || qobject_cast<QComboBox *>(control)))
+            continue;
+        QVERIFY2(control->width() >= control->sizeHint().width()
+                     && control->height() >= control->minimumSizeHint().height(),
+                 qPrintable(control->objectName()));
+    }
 }
 
 QTEST_MAIN(tst_Trends)

@@ -18,6 +18,7 @@
 #include <QPen>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScreen>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
 
@@ -159,7 +160,9 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
         plot->axisScaleDraw(QwtPlot::yLeft)->setMinimumExtent(extent);
 
     applyPalette();
-    resize(900, 620);
+    // At 200 % a screen of 1080 lines is 540 high: the window then takes what it can of
+    // the screen, leaving room for its title bar.
+    resize(QSize(900, 620).boundedTo(screen()->availableGeometry().size() * 0.9));
 
     connect(m_span, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
         redraw();

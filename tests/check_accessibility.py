@@ -4,8 +4,9 @@
 Run inside a D-Bus session with an X server (xvfb-run -a dbus-run-session -- ...):
 starts the accessibility bus, the simulator on a loopback address of its own and the panel,
 then reads the panel's accessible tree: every control and display is named for what it is
-and which channel, and the lamps and the Reset button tell their state; and the panel has
-loaded no OpenGL driver. Exits 77 (skipped)
+and which channel, and the lamps and the Reset button tell their state; the trend window,
+opened through the tool bar, names its controls too; and the panel has loaded no OpenGL
+driver. Exits 77 (skipped)
 with a reason when a part of the stack is not installed.
 
 Usage: check_accessibility.py PANEL SIMULATOR
@@ -82,6 +83,58 @@ def fresh(node, attribute):
     return getattr(node, attribute)
 
 
+def check_all_named(window, nodes):
+    for node in nodes:
+        if node.getRoleName() in ("spin button", "push button", "check box", "text") \
+                and node.getState().contains(pyatspi.STATE_VISIBLE):
+            if not node.name:
+                path = []
+                up = node
+                while up is not None and up != window:
+                    path.append("%s %r" % (up.getRoleName(), up.name))
+                    up = up.parent
+                fail("a %s without a name: %s" % (node.getRoleName(), " in ".join(path)))
+
+
+def check_trends(app, window):
+    """Opens the trend window through the tool bar's button, as a screen reader user
+    would, and reads its controls' names."""
+    button = next((n for n in walk(window) if n.getRoleName() == "push button"
+                   and n.name == "Trends"), None)
+    if button is None:
+        fail("no Trends button on the tool bar")
+    button.queryAction().doAction(0)
+    def windows():
+        return [w for w in (app.getChildAtIndex(i) for i in range(app.childCount))
+                if w is not None]
+    trends = wait_for("the trend window (there: %s)" % [w.name for w in windows()],
+                      lambda: next((w for w in windows() if w.name.startswith("Trends")),
+                                   None))
+    nodes = list(walk(trends))
+    names = {node.name: node.getRoleName() for node in nodes}
+    for name, roles in (("Pause the plots; recording goes on", ("push button", "check box",
+                                                                 "toggle button")),
+                        ("Export the shown span as CSV", ("push button",)),
+                        ("Export the plots as PNG or SVG", ("push button",)),
+                        ("Output power of channels A, B and C", None),
+                        ("Cell 1, cell 2 and driver temperature with limits", None)):
+        if name not in names:
+            fail("the trend window has no %r (there: %s)" % (name, sorted(
+                (n.getRoleName(), n.name) for n in nodes)))
+        if roles and names[name] not in roles:
+            fail("%r is a %s, not a %s" % (name, names[name], " or ".join(roles)))
+    # A combo box is named by its current value here; what it is comes from its label.
+    span = next((n for n in nodes if n.getRoleName() == "combo box"), None)
+    if span is None:
+        fail("the trend window has no span box")
+    labels = [target.name for relation in span.getRelationSet()
+              if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY
+              for target in (relation.getTarget(i) for i in range(relation.getNTargets()))]
+    if labels != ["Span"]:
+        fail("the span box is labelled by %r, not by 'Span'" % labels)
+    check_all_named(trends, nodes)
+
+
 def main():
     scratch = tempfile.mkdtemp()
     try:
@@ -147,16 +200,7 @@ def main():
             if role and found[0].getRoleName() != role:
                 fail("%r is a %s, not a %s" % (name, found[0].getRoleName(), role))
         # No two controls share a name: the three gains once were all "Gain (dB)".
-        for node in nodes:
-            if node.getRoleName() in ("spin button", "push button", "check box", "text") \
-                    and node.getState().contains(pyatspi.STATE_VISIBLE):
-                if not node.name:
-                    path = []
-                    up = node
-                    while up is not None and up != window:
-                        path.append("%s %r" % (up.getRoleName(), up.name))
-                        up = up.parent
-                    fail("a %s without a name: %s" % (node.getRoleName(), " in ".join(path)))
+        check_all_named(window, nodes)
         lamp = by_name["Ethernet link lamp"][0]
         if fresh(lamp, "description") != "No link":
             fail("the Ethernet lamp says %r before any link" % lamp.description)
@@ -172,7 +216,9 @@ def main():
         temperature = by_name["Cell temperature 1 (\u00b0C)"][0]
         wait_for("the cell temperature to say it is over its limit",
                  lambda: fresh(temperature, "description") == "Over its limit")
-        print("PASS: names, lamp, fault and reading state read through AT-SPI; no OpenGL")
+        check_trends(app, window)
+        print("PASS: names, lamp, fault and reading state read through AT-SPI, the trend "
+              "window's names too; no OpenGL")
         return 0
     finally:
         for process in reversed(children):

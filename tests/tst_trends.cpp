@@ -26,6 +26,7 @@
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
+#include <qwt_plot_picker.h>
 
 #include <cmath>
 #include <memory>
@@ -427,7 +428,6 @@ void tst_Trends::windowShowsTheHistory()
                                       Q_RETURN_ARG(QString, readout),
                                       Q_ARG(double, double(t0 + 1500))));
     QVERIFY(readout.endsWith(QLatin1String("no reading")));
-
     // A dark palette darkens the plots and lightens the cell limit with the text.
     QPalette dark = trends->palette();
     dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x20));
@@ -442,6 +442,20 @@ void tst_Trends::windowShowsTheHistory()
     advance(60000 - 3000);
     findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);
     QCOMPARE(int(powerA->dataSize()), 4);
+    // The pointer over the plot brings the read-out (a pixel is 0.1 s here): the time and
+    // two lines of values over a reading, the time and "no reading" over the gap.
+    QWidget *canvas = temperatures->canvas();
+    auto *picker = canvas->findChild<QwtPlotPicker *>();
+    QVERIFY(picker);
+    const int line = QFontMetrics(picker->trackerFont()).height();
+    for (const qint64 at : {t0 + 3130, t0 + 1500}) {
+        const QPoint over(int(temperatures->transform(QwtPlot::xBottom, double(at))),
+                          canvas->height() / 2);
+        QTest::mouseMove(canvas, over);
+        QTRY_COMPARE(picker->trackerPosition(), over);
+        const int lines = picker->trackerRect(picker->trackerFont()).height() / line;
+        QCOMPARE(lines, at == t0 + 3130 ? 3 : 2);
+    }
 }
 
 void tst_Trends::exports()

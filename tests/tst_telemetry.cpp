@@ -19,11 +19,13 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTextEdit>
 #include <QWheelEvent>
 
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -775,13 +777,28 @@ void tst_Telemetry::wheelNeedsFocus()
 
 void tst_Telemetry::silenceMakesReadingsStale()
 {
+    // A zone off UTC, so that a time told in UTC cannot pass for the local one.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "IST-5:30");
+    ::tzset();
+    const auto restoreZone = qScopeGuard([&zone] {
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        ::tzset();
+    });
     m_window->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
     deliver(MeasExample);
     QTRY_COMPARE_WITH_TIMEOUT(style("TempAVal"), QLatin1String(StaleStyle), 10000);
     QCOMPARE(style("CHAPout"), QLatin1String(StaleStyle));
     QCOMPARE(text("TempAVal"), QStringLiteral("25.3"));
-    QVERIFY2(statusMessage().startsWith(QStringLiteral("No reply from the amplifier since ")),
-             qPrintable(statusMessage()));
+    const QString since = QStringLiteral("No reply from the amplifier since ");
+    QVERIFY2(statusMessage().startsWith(since), qPrintable(statusMessage()));
+    // The time of the last reply, in local time: moments ago.
+    const QTime said = QTime::fromString(statusMessage().mid(since.size()), "HH:mm:ss");
+    const int ago = (said.secsTo(QTime::currentTime()) + 86400) % 86400;
+    QVERIFY2(said.isValid() && ago <= 10, qPrintable(statusMessage()));
     // The next reply is live again; a display it did not reach stays stale.
     m_peer->send(frame("Meas, 0, 0300, 0301"));
     QTRY_COMPARE(style("TempAVal"), QLatin1String(WhiteStyle));

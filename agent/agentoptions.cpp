@@ -1,5 +1,6 @@
 #include "agentoptions.h"
 
+#include "hostport.h"
 #include "ipv4address.h"
 
 #include <QCommandLineParser>
@@ -33,37 +34,6 @@ bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
         return false;
     *port = quint16(number);
     return true;
-}
-
-// "HOST:PORT" or "HOST" for the broker, a name or an address; IPv6 with a port in brackets.
-bool parseBroker(const QString &text, QString *host, quint16 *port)
-{
-    QString hostPart = text;
-    QString portPart;
-    if (text.startsWith(QLatin1Char('['))) {
-        const int close = text.indexOf(QLatin1Char(']'));
-        if (close < 0)
-            return false;
-        hostPart = text.mid(1, close - 1);
-        const QString after = text.mid(close + 1);
-        if (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))
-            return false;
-        if (!after.isEmpty())
-            portPart = after.mid(1);
-    } else if (text.count(QLatin1Char(':')) == 1) {
-        const int colon = text.indexOf(QLatin1Char(':'));
-        hostPart = text.left(colon);
-        portPart = text.mid(colon + 1);
-    }
-    if (!portPart.isNull()) {
-        bool ok = false;
-        const uint number = portPart.toUInt(&ok);
-        if (!ok || number == 0 || number > 65535)
-            return false;
-        *port = quint16(number);
-    }
-    *host = hostPart;
-    return !hostPart.isEmpty() && !hostPart.contains(QLatin1Char(' '));
 }
 
 // An MQTT topic level or prefix that takes no wildcards and leaves room for "/status".
@@ -268,7 +238,8 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
         return fail(QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725"),
                     exitStatus);
     quint16 brokerPort = 0;
-    if (parser.isSet(mqttOption) && !parseBroker(parser.value(mqttOption), &mqttHost, &brokerPort))
+    if (parser.isSet(mqttOption)
+        && !HostPort::parse(parser.value(mqttOption), &mqttHost, &brokerPort))
         return fail(QStringLiteral("--mqtt takes HOST:PORT, such as 127.0.0.1:1883"), exitStatus);
     if (!security.read(parser,
                        !mqttHost.isEmpty(),

@@ -2,7 +2,9 @@
 
 #include "about.h"
 #include "appstate.h"
+#include "commands.h"
 #include "connectattempt.h"
+#include "displaylooks.h"
 #include "mainwindowform.h"
 #include "pendingedits.h"
 #include "replywatch.h"
@@ -10,11 +12,71 @@
 #include <QPixmap>
 #include <QSettings>
 
+#include <cmath>
+
 namespace {
 
 const char SettingsOrganisation[] = "Orvane, Inc.";
 const char SettingsApplication[] = "KorvaneAmp";
 const char HostAddressKey[] = "SaveIPAddress";
+
+// What each setting control takes, as the amplifier takes it.
+struct SettingRange
+{
+    Reply::StatusField field;
+    double low;
+    double high;
+    double step;
+    // The limits wait for their Set button; gains and linearity go with each step.
+    PendingEdits::Sending sending;
+};
+using namespace Command::Limits;
+constexpr SettingRange SettingRanges[] = {
+    {Reply::StatusField::MaxPower, 0, MaxPowerLimitW, PowerLimitStepW, PendingEdits::ByButton},
+    {Reply::StatusField::MaxCellTemp, 0, MaxTempLimitC, 1, PendingEdits::ByButton},
+    {Reply::StatusField::MaxDriverTemp, 0, MaxTempLimitC, 1, PendingEdits::ByButton},
+    {Reply::StatusField::Linearity, MinLinearityPct, MaxLinearityPct, 1, PendingEdits::OnCommit},
+    {Reply::StatusField::GainA, 0, MaxGainDb, GainStepDb, PendingEdits::OnCommit},
+    {Reply::StatusField::GainB, 0, MaxGainDb, GainStepDb, PendingEdits::OnCommit},
+    {Reply::StatusField::GainC, 0, MaxGainDb, GainStepDb, PendingEdits::OnCommit},
+};
+
+// The setting as the operator knows it from the form.
+QString settingName(Reply::StatusField field)
+{
+    switch (field) {
+    case Reply::StatusField::MaxPower:
+        return MainWindow::tr("Max driver power");
+    case Reply::StatusField::MaxCellTemp:
+        return MainWindow::tr("Max cell temperature");
+    case Reply::StatusField::MaxDriverTemp:
+        return MainWindow::tr("Max driver temperature");
+    case Reply::StatusField::Rf:
+        return MainWindow::tr("RF");
+    case Reply::StatusField::Linearity:
+        return MainWindow::tr("Linearity");
+    case Reply::StatusField::GainA:
+        return MainWindow::tr("Gain channel A");
+    case Reply::StatusField::GainB:
+        return MainWindow::tr("Gain channel B");
+    case Reply::StatusField::GainC:
+        return MainWindow::tr("Gain channel C");
+    }
+    return QString();
+}
+
+// "Gain channel A: 0 to 31.5 dB in steps of 0.5".
+QString rangeText(const SettingRange &range)
+{
+    QString text = MainWindow::tr("%1: %2 to %3 %4")
+                       .arg(settingName(range.field),
+                            QString::number(range.low),
+                            QString::number(range.high),
+                            QString::fromUtf8(Reply::settingInfo(range.field).unit));
+    if (range.step != 1)
+        text += MainWindow::tr(" in steps of %1").arg(QString::number(range.step));
+    return text;
+}
 
 } // namespace
 
@@ -40,17 +102,18 @@ MainWindow::MainWindow(QWidget *parent)
     m_replyWatch = new ReplyWatch(this);
     connect(m_replyWatch, &ReplyWatch::silent, this, &MainWindow::readingsSilent);
     m_pending = new PendingEdits(this);
-    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{m_form->GainA,
-                                                                           m_form->GainB,
-                                                                           m_form->GainC,
-                                                                           m_form->Linearity})
-        m_pending->watch(box, PendingEdits::OnCommit);
-    for (QAbstractSpinBox *box : std::initializer_list<QAbstractSpinBox *>{m_form->MaxPowerLim,
-                                                                           m_form->CellTempLim,
-                                                                           m_form->DrvTempLim})
-        m_pending->watch(box, PendingEdits::ByButton);
+    for (const SettingRange &range : SettingRanges)
+        m_pending->watch(settingBox(range.field), range.sending, rangeText(range));
     connect(m_pending, &PendingEdits::revertRequested, this, &MainWindow::revertToAmplifier);
     connect(m_pending, &PendingEdits::committedUnchanged, this, &MainWindow::sendOperatorValue);
+    connect(m_pending,
+            &PendingEdits::notAcceptable,
+            this,
+            [this](QAbstractSpinBox *, const QString &range) { tell(range); });
+    m_looks = new DisplayLooks(this);
+    m_model = new PanelModel(this);
+    connect(m_model, &PanelModel::changed, this, &MainWindow::render);
+    connect(m_model, &PanelModel::settingNotTaken, this, &MainWindow::tellNotTaken);
     // Return in the address field connects as the button does; it never disconnects.
     connect(m_form->HostIP, &QLineEdit::returnPressed, this, [this] {
         if (!App::tcpLinkUp && !m_connectAttempt->isPending())
@@ -73,6 +136,7 @@ MainWindow::MainWindow(QWidget *parent)
         display->setAlignment(Qt::AlignRight);
     }
 
+    render();
     FindSerialPorts();
 }
 
@@ -143,12 +207,102 @@ void MainWindow::on_ClearBtn_clicked()
     m_form->SerPortInHex->clear();
 }
 
-void MainWindow::showLamp(QLabel *lamp, const char *image)
+QAbstractSpinBox *MainWindow::settingBox(Reply::StatusField field) const
 {
-    lamp->setPixmap(QPixmap(QLatin1String(image)));
+    switch (field) {
+    case Reply::StatusField::MaxPower:
+        return m_form->MaxPowerLim;
+    case Reply::StatusField::MaxCellTemp:
+        return m_form->CellTempLim;
+    case Reply::StatusField::MaxDriverTemp:
+        return m_form->DrvTempLim;
+    case Reply::StatusField::Linearity:
+        return m_form->Linearity;
+    case Reply::StatusField::GainA:
+        return m_form->GainA;
+    case Reply::StatusField::GainB:
+        return m_form->GainB;
+    case Reply::StatusField::GainC:
+        return m_form->GainC;
+    case Reply::StatusField::Rf:
+        break;
+    }
+    return nullptr;
+}
+
+void MainWindow::render()
+{
+    using Link = PanelModel::Link;
+    showLamp(m_form->USBLED, Link::Serial);
+    showLamp(m_form->TCPLED, Link::Tcp);
+    const QString disconnect = QStringLiteral("Disconnect");
+    const QString connect = QStringLiteral("Connect");
+    m_form->SerialConnect->setText(m_model->offersDisconnect(Link::Serial) ? disconnect : connect);
+    m_form->EthernetConnect->setText(m_model->offersDisconnect(Link::Tcp) ? disconnect : connect);
+    if (windowTitle() != m_model->title())
+        setWindowTitle(m_model->title());
+
+    // The controls hold no amplifier's values until its settings have been read: until then,
+    // and once the link ends, they are greyed and take no input, so that nothing shows or is
+    // changed as if it were the amplifier's.
+    const bool editable = m_model->settingsEditable();
+    for (QWidget *control : std::initializer_list<QWidget *>{m_form->GainA,
+                                                             m_form->GainB,
+                                                             m_form->GainC,
+                                                             m_form->Linearity,
+                                                             m_form->MaxPowerLim,
+                                                             m_form->CellTempLim,
+                                                             m_form->DrvTempLim,
+                                                             m_form->SetPwrLimitBtn,
+                                                             m_form->SetCellTempLimitBtn,
+                                                             m_form->SetDrvTempLimitBtn,
+                                                             m_form->ResetBtn,
+                                                             m_form->CalibrateBtnA,
+                                                             m_form->CalibrateBtnB,
+                                                             m_form->CalibrateBtnC})
+        control->setEnabled(editable);
+    // Switching RF off is never blocked: while a link is open and the box is ticked, it can
+    // be unticked, whatever else is known.
+    const bool open = m_model->isOpen(m_model->readLink());
+    m_form->PAOnCB->setEnabled(editable || (open && m_form->PAOnCB->isChecked()));
+}
+
+void MainWindow::showLamp(QLabel *lamp, PanelModel::Link link)
+{
+    const PanelModel::Lamp shown = m_model->lamp(link);
+    PanelModel::Lamp &last = m_lampShown[link == PanelModel::Link::Tcp ? 1 : 0];
+    // The form starts grey; a picture is decoded only when it changes.
+    if (shown != last) {
+        last = shown;
+        const char *image = shown == PanelModel::Lamp::Green ? ":/images/LED_Green.png"
+                            : shown == PanelModel::Lamp::Red ? ":/images/LED_Red.png"
+                                                             : ":/images/LED_Grey.png";
+        lamp->setPixmap(QPixmap(QLatin1String(image)));
+    }
     // What the colour says, for those who do not see it.
-    const QLatin1String path(image);
-    lamp->setAccessibleDescription(path.contains(QLatin1String("Green")) ? tr("Link up")
-                                   : path.contains(QLatin1String("Red")) ? tr("Link lost")
-                                                                         : tr("No link"));
+    const QString description = m_model->lampDescription(link);
+    if (lamp->accessibleDescription() != description)
+        lamp->setAccessibleDescription(description);
+}
+
+void MainWindow::tellNotTaken(const PanelModel::Refusal &refusal)
+{
+    using Reply::StatusField;
+    if (refusal.field == StatusField::Rf) {
+        if (refusal.wanted != 0)
+            tell(m_faultTold != Reply::NoFault
+                     ? tr("RF stays off: a fault is latched, press Reset")
+                     : tr("RF stays off: the amplifier did not switch it on"));
+        else
+            tell(tr("RF stays on: this model's RF follows its fault state"));
+        return;
+    }
+    const Reply::SettingInfo &info = Reply::settingInfo(refusal.field);
+    QString line = tr("%1 not taken: the amplifier still reports %2 %3")
+                       .arg(settingName(refusal.field),
+                            QString::number(refusal.kept, 'f', info.decimals),
+                            QString::fromUtf8(info.unit));
+    if (!refusal.reason.isEmpty())
+        line += QLatin1String(" (") + refusal.reason + QLatin1Char(')');
+    tell(line);
 }

@@ -7,7 +7,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include "panelmodel.h"
+
 class ConnectAttempt;
+class DisplayLooks;
 class MainWindowForm;
 class PendingEdits;
 class QAbstractSpinBox;
@@ -34,6 +37,10 @@ public:
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Opens the Ethernet link to `host` (a name or an address) and `port`, as Connect does
+    // for the address typed, but leaving the typed address alone.
+    void connectTo(const QString &host, quint16 port);
 
 private slots:
     void FindSerialPorts();
@@ -64,16 +71,25 @@ private slots:
 
 private:
     void send(const QString &command);
-    // Sends a setting and reads the settings back; `control` keeps its new value against
-    // replies that left the amplifier before it.
-    void sendSetting(QObject *control, const QString &command);
+    // Sends a setting and reads the settings back; its control keeps its new value against
+    // replies that left the amplifier before it, and a read-back that does not show it is
+    // put into words.
+    void sendSetting(Reply::StatusField field, const QString &command, double value);
+    // Sends a limit's value, unless what the box holds is no value the amplifier takes.
+    void sendLimit(QAbstractSpinBox *box, Reply::StatusField field, const QString &command);
     void askStatus();
     void sendOperatorValue(QAbstractSpinBox *box);
     void revertToAmplifier(QAbstractSpinBox *box);
+    void tellNotTaken(const PanelModel::Refusal &refusal);
+    // The control of a setting; none for RF, whose box is no spin box.
+    QAbstractSpinBox *settingBox(Reply::StatusField field) const;
     QByteArray probe();
     void closeSerialLink();
     void connectTcp();
     void showConnectFailure(const QString &address, const QString &reason);
+    // The lamps, button labels, title and which controls take input, as the model has them.
+    void render();
+    void showLamp(QLabel *lamp, PanelModel::Link link);
     void showOpenFailures(const QStringList &hints);
     void stopPollUnlessLinkUp();
     void startPoll();
@@ -84,21 +100,19 @@ private:
     void applyStatusCharacter(qint8 statusChar);
     // Puts a setting from a Status reply into its control, unless the operator's change
     // is pending there or the reply predates the control's last command.
-    void takeSetting(QAbstractSpinBox *box, double value, int statusNumber);
+    void takeSetting(QAbstractSpinBox *box, Reply::StatusField field, double value);
     void drawReadings();
     // The one place where readings stop being live: a link went down, or no measurement
     // reply came in time. `why` goes to the status bar.
     void readingsLost(const QString &why);
     void readingsSilent(const QDateTime &since);
-    // A link came up, or went and left others: the watch of the replies follows. `lamp`
-    // is the link's; it turns green only when the amplifier answers.
-    void linkUp(QLabel *lamp);
+    // A link came up, or went and left others: the watch of the replies follows.
+    void linkUp();
     void linkDown(const QString &why);
     // The time of day as the status bar's lines give it, by default now's.
     static QString clockText(const QDateTime &time = QDateTime::currentDateTime());
     // A line for the operator in the status bar, kept in the log pane too.
     void tell(const QString &line);
-    void showLamp(QLabel *lamp, const char *image);
     void updateKeyboardReach(int viewWidth);
     void setUpTrends();
     void openTrends();
@@ -113,17 +127,15 @@ private:
     QTimer *m_statusTimer = nullptr;
     ReplyWatch *m_replyWatch = nullptr;
     PendingEdits *m_pending = nullptr;
-    // Status replies come in the order they were asked for. One asked before a setting
-    // went out shows the value from before it, which must not return to the control.
-    int m_statusAsked = 0;
-    int m_statusAnswered = 0;
-    QHash<const QObject *, int> m_settledBy;
-    // The RF state the operator last asked for, until the Status that shows its outcome.
-    int m_rfWanted = -1;
+    PanelModel *m_model = nullptr;
+    DisplayLooks *m_looks = nullptr;
+    // The lamp pictures on show, so that a picture is decoded only when it changes.
+    PanelModel::Lamp m_lampShown[2] = {PanelModel::Lamp::Grey, PanelModel::Lamp::Grey};
     // The status character last put into words, to tell a fault and its clearing once.
     qint8 m_faultTold = '0';
     // Where the links go, as the operator chose them, for the messages.
     QString m_tcpAddress;
+    quint16 m_tcpPort = 0;
     QString m_serialPortName;
     QString m_silenceMessage;
     ConnectAttempt *m_connectAttempt = nullptr;
@@ -149,9 +161,6 @@ private:
         double tenths = 0;
         int limit = 0;
         bool hasLimit = false;
-        // The display's style and description, kept so that the poll sets them only when
-        // they change.
-        enum class Look { Unset, Live, WithinLimit, OverLimit, Stale } look = Look::Unset;
     };
     static constexpr int DisplayCount = 6;
     Reading m_readings[DisplayCount];

@@ -34,7 +34,7 @@ void MainWindow::send(const QString &command)
     SendCommand();
 }
 
-void MainWindow::sendSetting(QObject *control, const QString &command)
+void MainWindow::sendSetting(Reply::StatusField field, const QString &command, double value)
 {
     // A control set from a reply forms its command too: that one is swallowed, and so is
     // the read-back it would ask for.
@@ -43,14 +43,23 @@ void MainWindow::sendSetting(QObject *control, const QString &command)
     if (swallowed)
         return;
     askStatus();
-    if (control)
-        m_settledBy.insert(control, m_statusAsked);
+    m_model->settingSent(field, value);
+}
+
+void MainWindow::sendLimit(QAbstractSpinBox *box, Reply::StatusField field, const QString &command)
+{
+    if (!PendingEdits::isAcceptable(box)) {
+        tell(m_pending->range(box));
+        return;
+    }
+    m_pending->sent(box);
+    sendSetting(field, command, box->property("value").toDouble());
 }
 
 void MainWindow::askStatus()
 {
     send(QLatin1String(Command::Status));
-    ++m_statusAsked;
+    m_model->statusAsked();
 }
 
 void MainWindow::SendPeriodicCmd()
@@ -73,64 +82,74 @@ void MainWindow::on_PAOnCB_clicked()
     App::lastStatusCode = App::StatusRedraw;
     SendCommand();
     askStatus();
-    m_settledBy.insert(m_form->PAOnCB, m_statusAsked);
-    m_rfWanted = on ? 1 : 0;
+    m_model->settingSent(Reply::StatusField::Rf, on ? 1 : 0);
 }
 
 void MainWindow::on_SetPwrLimitBtn_clicked()
 {
-    m_pending->sent(m_form->MaxPowerLim);
-    sendSetting(m_form->MaxPowerLim, Command::setMaxPower(m_form->MaxPowerLim->value()));
+    sendLimit(m_form->MaxPowerLim,
+              Reply::StatusField::MaxPower,
+              Command::setMaxPower(m_form->MaxPowerLim->value()));
 }
 
 void MainWindow::on_SetCellTempLimitBtn_clicked()
 {
-    m_pending->sent(m_form->CellTempLim);
-    sendSetting(m_form->CellTempLim,
-                Command::setMaxCellTemp(unsigned(m_form->CellTempLim->value())));
+    sendLimit(m_form->CellTempLim,
+              Reply::StatusField::MaxCellTemp,
+              Command::setMaxCellTemp(unsigned(m_form->CellTempLim->value())));
 }
 
 void MainWindow::on_SetDrvTempLimitBtn_clicked()
 {
-    m_pending->sent(m_form->DrvTempLim);
-    sendSetting(m_form->DrvTempLim, Command::setMaxDrvTemp(unsigned(m_form->DrvTempLim->value())));
+    sendLimit(m_form->DrvTempLim,
+              Reply::StatusField::MaxDriverTemp,
+              Command::setMaxDrvTemp(unsigned(m_form->DrvTempLim->value())));
 }
 
 // The gain and linearity boxes report a change for each step taken and for typed digits
 // once they are committed (Return, or the focus leaving the box), not for each keystroke.
 void MainWindow::on_GainA_valueChanged(const QString &)
 {
-    sendSetting(m_form->GainA, Command::setGain(0, m_form->GainA->value()));
+    const double dB = m_form->GainA->value();
+    sendSetting(Reply::StatusField::GainA, Command::setGain(0, dB), dB);
 }
 
 void MainWindow::on_Linearity_valueChanged(const QString &)
 {
-    sendSetting(m_form->Linearity, Command::setLinearity(unsigned(m_form->Linearity->value())));
+    const int percent = m_form->Linearity->value();
+    sendSetting(Reply::StatusField::Linearity, Command::setLinearity(unsigned(percent)), percent);
 }
 
 void MainWindow::on_GainB_valueChanged(const QString &)
 {
-    sendSetting(m_form->GainB, Command::setGain(1, m_form->GainB->value()));
+    const double dB = m_form->GainB->value();
+    sendSetting(Reply::StatusField::GainB, Command::setGain(1, dB), dB);
 }
 
 void MainWindow::on_GainC_valueChanged(const QString &)
 {
-    sendSetting(m_form->GainC, Command::setGain(2, m_form->GainC->value()));
+    const double dB = m_form->GainC->value();
+    sendSetting(Reply::StatusField::GainC, Command::setGain(2, dB), dB);
 }
 
+// A calibration changes no setting the Status shows; the settings are read back all the same,
+// as after every command.
 void MainWindow::on_CalibrateBtnA_clicked()
 {
-    sendSetting(nullptr, Command::calibrate(0));
+    send(Command::calibrate(0));
+    askStatus();
 }
 
 void MainWindow::on_CalibrateBtnB_clicked()
 {
-    sendSetting(nullptr, Command::calibrate(1));
+    send(Command::calibrate(1));
+    askStatus();
 }
 
 void MainWindow::on_CalibrateBtnC_clicked()
 {
-    sendSetting(nullptr, Command::calibrate(2));
+    send(Command::calibrate(2));
+    askStatus();
 }
 
 // Typed digits committed as the value the box already held, which the amplifier no longer

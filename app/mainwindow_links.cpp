@@ -24,7 +24,7 @@ constexpr int ConnectMessageMs = 10000;
 
 void MainWindow::on_SerialConnect_clicked()
 {
-    if (App::serialLinkUp) {
+    if (m_model->offersDisconnect(PanelModel::Link::Serial)) {
         closeSerialLink();
         return;
     }
@@ -48,10 +48,10 @@ void MainWindow::on_SerialConnect_clicked()
             SLOT(SerialError(QSerialPort::SerialPortError)),
             Unique);
     connect(m_serial, SIGNAL(readyRead()), this, SLOT(ReadSerData()), Unique);
-    linkUp(m_form->USBLED);
+    m_model->opened(PanelModel::Link::Serial, port);
+    linkUp();
     send(QLatin1String(Command::Identify));
     askStatus();
-    m_form->SerialConnect->setText(QStringLiteral("Disconnect"));
     startPoll();
 }
 
@@ -59,9 +59,8 @@ void MainWindow::closeSerialLink()
 {
     const bool wasUp = App::serialLinkUp;
     m_serial->close();
-    showLamp(m_form->USBLED, ":/images/LED_Grey.png");
     App::serialLinkUp = 0;
-    m_form->SerialConnect->setText(QStringLiteral("Connect"));
+    m_model->closed(PanelModel::Link::Serial);
     disconnect(m_serial,
                SIGNAL(errorOccurred(QSerialPort::SerialPortError)),
                this,
@@ -83,8 +82,8 @@ void MainWindow::SerialError(QSerialPort::SerialPortError error)
     if (!lost)
         return;
     m_serial->close();
-    showLamp(m_form->USBLED, ":/images/LED_Red.png");
     App::serialLinkUp = 0;
+    m_model->lost(PanelModel::Link::Serial);
     linkDown(tr("Link to %1 lost at %2").arg(m_serialPortName, clockText()));
 }
 
@@ -114,12 +113,29 @@ void MainWindow::connectTcp()
         statusBar()->showMessage(m_connectMessage, ConnectMessageMs);
         return;
     }
+    connectTo(QHostAddress(host.address).toString(), App::amplifierTcpPort);
+}
+
+void MainWindow::connectTo(const QString &host, quint16 port)
+{
+    if (App::tcpLinkUp || m_connectAttempt->isPending())
+        return;
     m_tcpCloseRequested = false;
-    const QString address = QHostAddress(host.address).toString();
+    // The amplifier's own port goes without saying; another one (an agent's) is named.
+    const bool v6 = host.contains(QLatin1Char(':'));
+    const QString address = port == App::amplifierTcpPort
+                                ? host
+                                : QStringLiteral("%1%2%3:%4")
+                                      .arg(v6 ? QStringLiteral("[") : QString(),
+                                           host,
+                                           v6 ? QStringLiteral("]") : QString())
+                                      .arg(port);
     m_tcpAddress = address;
+    m_tcpPort = port;
     m_connectMessage = tr("Connecting to %1\u2026").arg(address);
     statusBar()->showMessage(m_connectMessage);
-    m_socket.connectToHost(QHostAddress(host.address), App::amplifierTcpPort);
+    m_model->connecting(PanelModel::Link::Tcp, address);
+    m_socket.connectToHost(host, port);
     m_connectAttempt->start(address);
     connect(&m_socket, SIGNAL(connected()), this, SLOT(socketConnected()), Unique);
     connect(&m_socket, SIGNAL(disconnected()), this, SLOT(socketDisconnected()), Unique);
@@ -128,6 +144,7 @@ void MainWindow::connectTcp()
 
 void MainWindow::showConnectFailure(const QString &address, const QString &reason)
 {
+    m_model->closed(PanelModel::Link::Tcp);
     m_connectMessage = tr("Cannot connect to %1: %2").arg(address, reason);
     statusBar()->showMessage(m_connectMessage, ConnectMessageMs);
 }
@@ -138,41 +155,39 @@ void MainWindow::socketConnected()
         statusBar()->clearMessage();
     m_connectMessage.clear();
     App::tcpLinkUp = 1;
-    linkUp(m_form->TCPLED);
+    m_model->opened(PanelModel::Link::Tcp, m_tcpAddress);
+    linkUp();
     send(QLatin1String(Command::Identify));
     askStatus();
-    m_form->EthernetConnect->setText(QStringLiteral("Disconnect"));
+    // A peer that accepts and closes at once may have ended the link while the commands
+    // left: then there is nothing left to poll.
+    if (!App::tcpLinkUp)
+        return;
     startPoll();
     m_form->DebugOut->appendPlainText(QStringLiteral("Ethernet conn"));
 }
 
 void MainWindow::socketDisconnected()
 {
-    showLamp(m_form->TCPLED, ":/images/LED_Grey.png");
-    m_form->EthernetConnect->setText(QStringLiteral("Connect"));
+    if (!App::tcpLinkUp)
+        return;
     App::tcpLinkUp = 0;
     // A peer that closes leaves the poll running, ready for the next link; a close the
     // operator asked for stops it once no link is left.
     const bool asked = m_tcpCloseRequested;
-    if (m_tcpCloseRequested) {
+    if (asked) {
+        m_model->closed(PanelModel::Link::Tcp);
         m_tcpCloseRequested = false;
         stopPollUnlessLinkUp();
+    } else {
+        m_model->lost(PanelModel::Link::Tcp);
     }
     linkDown(asked ? tr("Disconnected from %1 at %2").arg(m_tcpAddress, clockText())
                    : tr("Link to %1 closed at %2").arg(m_tcpAddress, clockText()));
 }
 
-void MainWindow::linkUp(QLabel *lamp)
+void MainWindow::linkUp()
 {
-    // The picture stays as it was; the words say the link is open but not yet answered.
-    lamp->setAccessibleDescription(tr("Link open, waiting for the amplifier"));
-    // Until this link's amplifier identifies itself, the title names no model: a silent
-    // device must not pass for the one identified before.
-    setWindowTitle(tr("Korvane Amplifier"));
-    m_statusAsked = 0;
-    m_statusAnswered = 0;
-    m_settledBy.clear();
-    m_rfWanted = -1;
     m_faultTold = Reply::NoFault;
     m_replyWatch->start();
     m_statusTimer->start(StatusIntervalMs);

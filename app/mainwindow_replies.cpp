@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 
 #include "appstate.h"
+#include "displaylooks.h"
 #include "mainwindowform.h"
 #include "pendingedits.h"
 #include "replies.h"
@@ -19,13 +20,6 @@
 
 namespace {
 
-// Each style names the text colour with the background, so that a reading stays readable
-// whatever palette the desktop gives the window.
-const char OverLimitStyle[] = "QTextEdit { background-color: red; color: black; }";
-const char WithinLimitStyle[] = "QTextEdit { background-color: white; color: black; }";
-// The last value, greyed: the amplifier has not confirmed it lately.
-const char StaleStyle[] = "QTextEdit { background-color: #d0d0d0; color: #505050; }";
-
 // Writes only what changed: the poll redraws these ten times a second, and a new style
 // sheet re-polishes the widget each time it is set. The text is replaced within its block,
 // which keeps the block's right alignment and lays the document out once; setPlainText
@@ -38,12 +32,6 @@ void showReading(QTextEdit *display, double tenths)
     QTextCursor cursor(display->document());
     cursor.select(QTextCursor::Document);
     cursor.insertText(text);
-}
-
-void showStyle(QTextEdit *display, const QString &style)
-{
-    if (display->styleSheet() != style)
-        display->setStyleSheet(style);
 }
 
 // The value displays in the order of the readings: cell 1, cell 2, driver, powers A to C.
@@ -133,54 +121,48 @@ void MainWindow::applyFrame(const QByteArray &frame)
 
 void MainWindow::applyIdentification(const QByteArray &frame)
 {
-    showLamp(App::tcpLinkUp ? m_form->TCPLED : m_form->USBLED, ":/images/LED_Green.png");
-    setWindowTitle(Reply::windowTitle(frame));
+    m_model->identified(m_model->readLink(), Reply::windowTitle(frame), Reply::modelText(frame));
     m_form->Linearity->setVisible(Reply::hasLinearityControl(frame));
     m_form->LinearityLabel->setVisible(!m_form->Linearity->isHidden());
 }
 
 void MainWindow::applyStatus(const QByteArray &frame)
 {
+    using Reply::StatusField;
     const Reply::Status status = Reply::decodeStatus(frame);
     m_trends->setLimits(status);
-    const int number = ++m_statusAnswered;
+    // Settings the read-back does not show are told before the controls show the values
+    // the amplifier kept.
+    m_model->statusRead(status);
     // Each control set from the reply may send its own command back; the swallow flag
     // drops that one command.
-    auto field = [&status](int index) {
+    auto field = [&status](StatusField field) {
         App::swallowNextCommand = 1;
-        return index < status.fieldCount;
+        return status.has(field);
     };
-    if (field(0))
-        takeSetting(m_form->MaxPowerLim, status.maxPowerW, number);
-    if (field(1))
-        takeSetting(m_form->CellTempLim, status.maxCellTempC, number);
-    if (field(2))
-        takeSetting(m_form->DrvTempLim, status.maxDrvTempC, number);
-    if (field(3) && number >= m_settledBy.value(m_form->PAOnCB)) {
+    if (field(StatusField::MaxPower))
+        takeSetting(m_form->MaxPowerLim, StatusField::MaxPower, status.maxPowerW);
+    if (field(StatusField::MaxCellTemp))
+        takeSetting(m_form->CellTempLim, StatusField::MaxCellTemp, status.maxCellTempC);
+    if (field(StatusField::MaxDriverTemp))
+        takeSetting(m_form->DrvTempLim, StatusField::MaxDriverTemp, status.maxDrvTempC);
+    if (field(StatusField::Rf) && m_model->mayApply(StatusField::Rf))
         m_form->PAOnCB->setChecked(status.rfOn);
-        if (m_rfWanted == 1 && !status.rfOn)
-            tell(m_faultTold != Reply::NoFault
-                     ? tr("RF stays off: a fault is latched, press Reset")
-                     : tr("RF stays off: the amplifier did not switch it on"));
-        else if (m_rfWanted == 0 && status.rfOn)
-            tell(tr("RF stays on: this model's RF follows its fault state"));
-        m_rfWanted = -1;
-    }
-    if (field(4))
-        takeSetting(m_form->Linearity, status.linearityPct, number);
-    if (field(5))
-        takeSetting(m_form->GainA, status.gainDb[0], number);
-    if (field(6))
-        takeSetting(m_form->GainB, status.gainDb[1], number);
-    if (field(7))
-        takeSetting(m_form->GainC, status.gainDb[2], number);
+    if (field(StatusField::Linearity))
+        takeSetting(m_form->Linearity, StatusField::Linearity, status.linearityPct);
+    if (field(StatusField::GainA))
+        takeSetting(m_form->GainA, StatusField::GainA, status.gainDb[0]);
+    if (field(StatusField::GainB))
+        takeSetting(m_form->GainB, StatusField::GainB, status.gainDb[1]);
+    if (field(StatusField::GainC))
+        takeSetting(m_form->GainC, StatusField::GainC, status.gainDb[2]);
 }
 
-void MainWindow::takeSetting(QAbstractSpinBox *box, double value, int statusNumber)
+void MainWindow::takeSetting(QAbstractSpinBox *box, Reply::StatusField field, double value)
 {
     // A reply asked for before the control's last command shows the value from before it;
     // the reply to the read-back that followed the command will show the new one.
-    if (statusNumber < m_settledBy.value(box))
+    if (!m_model->mayApply(field))
         return;
     m_pending->takeAmplifierValue(box, value);
 }
@@ -192,6 +174,7 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
         return;
     m_trends->record(m);
     m_replyWatch->replied();
+    m_model->answered(m_model->readLink());
     if (!m_silenceMessage.isEmpty() && statusBar()->currentMessage() == m_silenceMessage)
         statusBar()->clearMessage();
     m_silenceMessage.clear();
@@ -236,16 +219,10 @@ void MainWindow::drawReadings()
         reading.stale = false;
         showReading(displays[i], reading.tenths);
         const bool over = reading.hasLimit && Reply::overLimit(reading.tenths, reading.limit);
-        const Reading::Look look = !reading.hasLimit ? Reading::Look::Live
-                                   : over            ? Reading::Look::OverLimit
-                                                     : Reading::Look::WithinLimit;
-        if (look == reading.look)
+        const auto look = over ? DisplayLooks::Look::OverLimit : DisplayLooks::Look::Live;
+        if (look == m_looks->look(displays[i]))
             continue;
-        reading.look = look;
-        if (reading.hasLimit)
-            showStyle(displays[i], QLatin1String(over ? OverLimitStyle : WithinLimitStyle));
-        else
-            showStyle(displays[i], QString());
+        m_looks->show(displays[i], look);
         describe(displays[i], over ? tr("Over its limit") : tr("Live"));
     }
 }
@@ -264,8 +241,7 @@ void MainWindow::readingsLost(const QString &why)
         }
         reading.stale = true;
         if (!displays[i]->toPlainText().isEmpty()) {
-            reading.look = Reading::Look::Stale;
-            showStyle(displays[i], QLatin1String(StaleStyle));
+            m_looks->show(displays[i], DisplayLooks::Look::Stale);
             describe(displays[i], tr("Not live: the last value the amplifier sent"));
         }
     }
@@ -274,6 +250,7 @@ void MainWindow::readingsLost(const QString &why)
 
 void MainWindow::readingsSilent(const QDateTime &since)
 {
+    m_model->silent(m_model->readLink());
     readingsLost(tr("No reply from the amplifier since %1").arg(clockText(since)));
     m_silenceMessage = statusBar()->currentMessage();
 }

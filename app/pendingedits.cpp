@@ -4,15 +4,17 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPalette>
 #include <QSpinBox>
 
 PendingEdits::PendingEdits(QObject *parent)
     : QObject(parent)
 {}
 
-void PendingEdits::watch(QAbstractSpinBox *box, Sending sending)
+void PendingEdits::watch(QAbstractSpinBox *box, Sending sending, const QString &range)
 {
     m_sending.insert(box, sending);
+    m_range.insert(box, range);
     m_amplifier.insert(box, valueOf(box));
     m_pending.insert(box, false);
     box->installEventFilter(this);
@@ -23,6 +25,7 @@ void PendingEdits::watch(QAbstractSpinBox *box, Sending sending)
                 return;
             m_typed.insert(box, text);
             setPending(box, true);
+            markAcceptable(box);
         });
     }
     connect(box, &QAbstractSpinBox::editingFinished, this, [this, box] { editingFinished(box); });
@@ -58,16 +61,42 @@ bool PendingEdits::takeAmplifierValue(QAbstractSpinBox *box, double value)
 
 bool PendingEdits::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
-        auto *box = static_cast<QAbstractSpinBox *>(watched);
-        if (isPending(box)) {
-            setPending(box, false);
-            emit revertRequested(box);
-            return true;
-        }
+    if (event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    auto *box = static_cast<QAbstractSpinBox *>(watched);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key == Qt::Key_Escape && isPending(box)) {
+        setPending(box, false);
+        emit revertRequested(box);
+        markAcceptable(box);
+        return true;
     }
+    // The box itself keeps Return from taking such a text; the operator is told why.
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !isAcceptable(box))
+        emit notAcceptable(box, m_range.value(box));
     return QObject::eventFilter(watched, event);
+}
+
+void PendingEdits::markAcceptable(QAbstractSpinBox *box)
+{
+    const bool refused = !isAcceptable(box);
+    if (refused == m_refused.value(box, false))
+        return;
+    m_refused.insert(box, refused);
+    // Red text reads on light and dark backgrounds alike; the words are for those who do
+    // not see it. Unmarked, the box takes its palette from the window again.
+    if (refused) {
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Text, QColor(Qt::red));
+        box->setPalette(palette);
+    } else {
+        box->setPalette(QPalette());
+    }
+    box->setAccessibleDescription(refused          ? tr("Not sent: %1").arg(m_range.value(box))
+                                  : isPending(box) ? tr("Changed, not sent yet")
+                                                   : QString());
+    if (refused)
+        emit notAcceptable(box, m_range.value(box));
 }
 
 void PendingEdits::setPending(QAbstractSpinBox *box, bool pending)

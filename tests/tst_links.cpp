@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -109,6 +110,7 @@ private slots:
     void refreshEndsSerialLink();
     void closingTheWindowEndsLinksQuietly();
     void connectingIsVisible();
+    void acceptedThenClosed();
     void rfBoxFollowsTheAmplifier_data();
     void rfBoxFollowsTheAmplifier();
 
@@ -238,7 +240,9 @@ void tst_Links::serialErrors()
     QCOMPARE(App::serialLinkUp, lost ? 0 : 1);
     QCOMPARE(m_window->m_serial->isOpen(), !lost);
     QCOMPARE(lampOf("USBLED"), lamp(lost ? "Red" : "Grey"));
-    QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Disconnect"));
+    // A lost link offers to connect again: there is nothing left to disconnect.
+    QCOMPARE(widget<QPushButton>("SerialConnect")->text(),
+             lost ? QStringLiteral("Connect") : QStringLiteral("Disconnect"));
     QVERIFY(pollTimer()->isActive());
     if (!lost)
         return;
@@ -265,7 +269,8 @@ void tst_Links::serialHangUpIsLost()
     QVERIFY2(statusMessage().startsWith(QStringLiteral("Link to %1 lost at ").arg(sim.ptyPath())),
              qPrintable(statusMessage()));
     QVERIFY(!m_window->m_serial->isOpen());
-    QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(widget<QPushButton>("SerialConnect")->text(), QStringLiteral("Connect"));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier"));
 
     // A closed port reports nothing more: the loss is handled once, not in a loop.
     QSignalSpy errors(m_window->m_serial, &QSerialPort::errorOccurred);
@@ -330,13 +335,20 @@ void tst_Links::tcpConnect()
                 ->toPlainText()
                 .contains(QStringLiteral("\nEthernet conn")));
     QCOMPARE(lampOf("TCPLED"), lamp("Grey"));
+    // The controls hold no amplifier's values until it has said who it is and its settings
+    // are read.
+    auto *calibrate = widget<QPushButton>("CalibrateBtnB");
+    QVERIFY(!calibrate->isEnabled());
     peer.send(frame("?\r\n700136A"));
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
+    QVERIFY(!calibrate->isEnabled());
+    peer.send(frame("Status, 065, 055, 060, 1, 010, 021, 021, 021"));
+    QTRY_VERIFY(calibrate->isEnabled());
 
     // Disconnect by the button with a command still queued: the socket closes once it has
-    // gone out, the lamp goes grey and the poll stops.
-    widget<QPushButton>("CalibrateBtnB")->click();
+    // gone out, the lamp goes grey, the poll stops, and nothing is shown as the amplifier's.
+    calibrate->click();
     widget<QPushButton>("EthernetConnect")->click();
     QVERIFY(peer.waitForLine("Calibrate 1"));
     QTRY_COMPARE(App::tcpLinkUp, 0);
@@ -344,6 +356,9 @@ void tst_Links::tcpConnect()
     QVERIFY(widget<QPushButton>("EthernetConnect")->isEnabled());
     QCOMPARE(lampOf("TCPLED"), lamp("Grey"));
     QVERIFY(!pollTimer()->isActive());
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier"));
+    for (const char *control : {"GainA", "MaxPowerLim", "PAOnCB", "ResetBtn", "CalibrateBtnB"})
+        QVERIFY2(!widget<QWidget>(control)->isEnabled(), control);
 }
 
 void tst_Links::amplifierPort()
@@ -470,6 +485,9 @@ void tst_Links::connectFailures()
         QCOMPARE(m_window->m_socket.state(), QAbstractSocket::UnconnectedState);
     else
         QCOMPARE(statusMessage(), QStringLiteral("Connecting to 127.0.0.1\u2026"));
+    // A connection being opened can be called off by the same button.
+    QCOMPARE(widget<QPushButton>("EthernetConnect")->text(),
+             stalled ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
     if (clickAgain) {
         QCOMPARE(m_window->m_socket.state(), QAbstractSocket::ConnectingState);
         widget<QPushButton>("EthernetConnect")->click();
@@ -489,26 +507,29 @@ void tst_Links::bothLinksUp()
     ScriptedPeer peer;
     QVERIFY(connectTcp(peer));
 
-    widget<QPushButton>("CalibrateBtnA")->click();
-    QVERIFY(device.waitForLine("Calibrate 0"));
-    QVERIFY(peer.waitForLine("Calibrate 0"));
-
     // Replies are read from the socket only; the serial side's are dropped as they come.
     device.send(frame("?\r\n700115A") + Reply::measFrame({'0', {0, 0}, 0, {456, 0, 0}}));
-    peer.send(frame("?\r\n700122A"));
+    peer.send(frame("?\r\n700122A") + frame("Status, 065, 055, 060, 1, 010, 021, 021, 021"));
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
     QTRY_COMPARE(m_window->m_serial->bytesAvailable(), 0);
     QVERIFY(peer.waitForPolls(2));
     QVERIFY(m_window->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
 
-    // Once the socket goes, the serial link shows fresh readings only.
+    QTRY_VERIFY(widget<QPushButton>("CalibrateBtnA")->isEnabled());
+    widget<QPushButton>("CalibrateBtnA")->click();
+    QVERIFY(device.waitForLine("Calibrate 0"));
+    QVERIFY(peer.waitForLine("Calibrate 0"));
+
+    // Once the socket goes, the serial link shows fresh readings only, and names no model
+    // until its own amplifier has said which it is.
     widget<QPushButton>("EthernetConnect")->click();
     QTRY_COMPARE(App::tcpLinkUp, 0);
     QVERIFY(pollTimer()->isActive());
     device.send(Reply::measFrame({'0', {0, 0}, 0, {123, 0, 0}}));
     QTRY_COMPARE(widget<QTextEdit>("CHAPout")->toPlainText(), QStringLiteral("12.3"));
-    QVERIFY(m_window->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier"));
+    QVERIFY(!widget<QPushButton>("CalibrateBtnA")->isEnabled());
 
     // Closing the serial link keeps polling the TCP link that is still up.
     widget<QPushButton>("EthernetConnect")->click();
@@ -619,6 +640,35 @@ void tst_Links::connectingIsVisible()
     QVERIFY(peer.waitForPolls(2));
     QCOMPARE(App::tcpLinkUp, 1);
     QVERIFY(peer.isConnected());
+}
+
+// A peer that accepts and closes at once (an agent whose amplifier is away) leaves no link
+// to disconnect: the button offers Connect, and Connect connects again.
+void tst_Links::acceptedThenClosed()
+{
+    QTcpServer closer;
+    QVERIFY(closer.listen(QHostAddress::LocalHost));
+    int accepted = 0;
+    connect(&closer, &QTcpServer::newConnection, &closer, [&] {
+        while (QTcpSocket *client = closer.nextPendingConnection()) {
+            ++accepted;
+            client->close();
+            client->deleteLater();
+        }
+    });
+    App::amplifierTcpPort = closer.serverPort();
+    widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.0.0.1"));
+    auto *button = widget<QPushButton>("EthernetConnect");
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        button->click();
+        QTRY_COMPARE(accepted, attempt);
+        QTRY_VERIFY(statusMessage().startsWith(QLatin1String("Link to 127.0.0.1 closed at ")));
+        QCOMPARE(App::tcpLinkUp, 0);
+        QCOMPARE(button->text(), QStringLiteral("Connect"));
+        QCOMPARE(lampOf("TCPLED"), lamp("Grey"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier"));
+        QVERIFY(!widget<QDoubleSpinBox>("GainA")->isEnabled());
+    }
 }
 
 void tst_Links::rfBoxFollowsTheAmplifier_data()

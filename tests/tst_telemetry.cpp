@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "displaylooks.h"
 #include "findwidget.h"
 #include "mainwindow.h"
 #include "replywatch.h"
@@ -40,8 +41,8 @@ QByteArray bytes(const char (&text)[N])
 const QByteArray MeasExample = bytes("\0Meas, 0, 0253, 0248, 0301, 123, 118, 120\xff");
 const QByteArray StatusExample = bytes("\0Status, 065, 055, 060, 1, 010, 021, 021, 021\xff");
 const char RedStyle[] = "QTextEdit { background-color: red; color: black; }";
-const char WhiteStyle[] = "QTextEdit { background-color: white; color: black; }";
-const char StaleStyle[] = "QTextEdit { background-color: #d0d0d0; color: #505050; }";
+// Within its limit a temperature looks as a power does: as the palette has it.
+const char LiveStyle[] = "";
 
 QByteArray frame(const QByteArray &content)
 {
@@ -134,6 +135,7 @@ private:
     }
     QString text(const char *display) const { return widget<QTextEdit>(display)->toPlainText(); }
     QString style(const char *display) const { return widget<QTextEdit>(display)->styleSheet(); }
+    QString staleStyle() const { return m_window->m_looks->styleSheet(DisplayLooks::Look::Stale); }
     // Sends the bytes and waits until the panel has had two poll ticks to read them.
     void deliver(const QByteArray &bytes);
     // Answers every "Status" the panel has asked for so far with `reply`, as the amplifier
@@ -169,6 +171,13 @@ void tst_Telemetry::init()
     QVERIFY(m_peer->waitForLine("Status"));
     QCOMPARE(m_peer->lines().mid(0, 2), (QList<QByteArray>{"?", "Status"}));
     QTRY_COMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Disconnect"));
+    // The controls take input once the amplifier has said who it is and its settings are read.
+    QVERIFY(!widget<QDoubleSpinBox>("GainA")->isEnabled());
+    deliver(frame("?\r\n700122A"));
+    QVERIFY(!widget<QDoubleSpinBox>("GainA")->isEnabled());
+    answerStatus(StatusExample);
+    QVERIFY(widget<QDoubleSpinBox>("GainA")->isEnabled());
+    m_peer->clearReceived();
 }
 
 void tst_Telemetry::cleanup()
@@ -185,8 +194,11 @@ void tst_Telemetry::deliver(const QByteArray &bytes)
 
 void tst_Telemetry::answerStatus(const QByteArray &reply)
 {
+    // None outstanding: the panel's periodic read-back is due.
+    if (m_window->m_model->statusesOutstanding() == 0)
+        m_window->askStatus();
     QByteArray replies;
-    for (int i = m_window->m_statusAnswered; i < m_window->m_statusAsked; ++i)
+    for (int i = m_window->m_model->statusesOutstanding(); i > 0; --i)
         replies += reply;
     deliver(replies);
 }
@@ -299,8 +311,8 @@ void tst_Telemetry::measurementExample()
                                text("CHCPout")};
     QCOMPARE(shown, (QStringList{"25.3", "24.8", "30.1", "12.3", "11.8", "12.0"}));
     QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
-    QCOMPARE(style("TempBVal"), QLatin1String(WhiteStyle));
-    QCOMPARE(style("DrvTemp"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("TempBVal"), QLatin1String(LiveStyle));
+    QCOMPARE(style("DrvTemp"), QLatin1String(LiveStyle));
     QVERIFY(style("CHAPout").isEmpty()); // powers are never coloured
     QCOMPARE(imageOf(widget<QPushButton>("ResetBtn")->icon()), imageOf(QIcon(":/images/OK.png")));
     QVERIFY(widget<QCheckBox>("PAOnCB")->isChecked());
@@ -435,12 +447,12 @@ void tst_Telemetry::framesInOneBurstAppliedInOrder()
 void tst_Telemetry::limitBoundary()
 {
     deliver(frame("Meas, 0, 0550, 0551, 0600, 000, 000, 000"));
-    QCOMPARE(style("TempAVal"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("TempAVal"), QLatin1String(LiveStyle));
     QCOMPARE(style("TempBVal"), QLatin1String(RedStyle));
-    QCOMPARE(style("DrvTemp"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("DrvTemp"), QLatin1String(LiveStyle));
     deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
     QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
-    QCOMPARE(style("TempBVal"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("TempBVal"), QLatin1String(LiveStyle));
     QCOMPARE(style("DrvTemp"), QLatin1String(RedStyle));
     // The limit in force is the amplifier's when the reading arrives: one typed but not
     // yet set is not.
@@ -451,7 +463,7 @@ void tst_Telemetry::limitBoundary()
     QVERIFY(m_peer->waitForLine("SetMaxDrvT 61"));
     answerStatus(frame("Status, 065, 055, 061, 1, 010, 021, 021, 021"));
     deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
-    QCOMPARE(style("DrvTemp"), QLatin1String(WhiteStyle));
+    QCOMPARE(style("DrvTemp"), QLatin1String(LiveStyle));
 }
 
 void tst_Telemetry::statusCharacter_data()
@@ -662,6 +674,17 @@ void tst_Telemetry::settingsFollowTheAmplifier()
     answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 041, 021"));
     QCOMPARE(gainB->value(), 20.5);
     QCOMPARE(settingLines(), QList<QByteArray>{"SetGain 1 41"});
+    QVERIFY(!statusMessage().contains(QLatin1String("not taken")));
+
+    // A step the amplifier did not take is said, with the value it kept, and the box shows it.
+    QTest::keyClick(gainB, Qt::Key_Up);
+    QVERIFY(m_peer->waitForLine("SetGain 1 42"));
+    answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 041, 021"));
+    const QString notTaken = QStringLiteral(
+        "Gain channel B not taken: the amplifier still reports 20.5 dB");
+    QCOMPARE(statusMessage(), notTaken);
+    QVERIFY(widget<QPlainTextEdit>("DebugOut")->toPlainText().endsWith(notTaken));
+    QCOMPARE(gainB->value(), 20.5);
 }
 
 void tst_Telemetry::pendingEdits_data()
@@ -672,34 +695,54 @@ void tst_Telemetry::pendingEdits_data()
     QTest::addColumn<QString>("finish");
     QTest::addColumn<double>("value");
     QTest::addColumn<QList<QByteArray>>("lines");
+    // A text the amplifier would not take stays as typed, and the status bar says why.
+    QTest::addColumn<QString>("told");
+    const QString gainRange = QStringLiteral("Gain channel A: 0 to 31.5 dB in steps of 0.5");
+    const QString cellRange = QStringLiteral("Max cell temperature: 0 to 255 \u00b0C");
     // The reply sets the cell limit 80, linearity 20 and gain A 15.0.
     QTest::newRow("gain typed, Return")
         << "GainA"
-        << "25" << false << "Return" << 25.0 << QList<QByteArray>{"SetGain 0 50"};
+        << "25" << false << "Return" << 25.0 << QList<QByteArray>{"SetGain 0 50"} << QString();
     QTest::newRow("gain typed, reply meanwhile, Return")
         << "GainA"
-        << "25" << true << "Return" << 25.0 << QList<QByteArray>{"SetGain 0 50"};
+        << "25" << true << "Return" << 25.0 << QList<QByteArray>{"SetGain 0 50"} << QString();
     QTest::newRow("gain typed, reply meanwhile, Escape")
         << "GainA"
-        << "25" << true << "Escape" << 15.0 << QList<QByteArray>{};
+        << "25" << true << "Escape" << 15.0 << QList<QByteArray>{} << QString();
     QTest::newRow("gain typed as it was, reply meanwhile")
         << "GainA"
-        << "10.5" << true << "Return" << 10.5 << QList<QByteArray>{"SetGain 0 21"};
+        << "10.5" << true << "Return" << 10.5 << QList<QByteArray>{"SetGain 0 21"} << QString();
     QTest::newRow("gain typed badly, reply meanwhile")
         << "GainA"
-        << "." << true << "Return" << 15.0 << QList<QByteArray>{};
+        << "." << true << "Return" << 10.5 << QList<QByteArray>{} << gainRange;
+    QTest::newRow("gain above its range")
+        << "GainA"
+        << "40" << false << "Return" << 10.5 << QList<QByteArray>{} << gainRange;
+    QTest::newRow("gain between steps")
+        << "GainA"
+        << "12.3" << true << "Return" << 10.5 << QList<QByteArray>{} << gainRange;
+    QTest::newRow("limit above its range, Set")
+        << "CellTempLim"
+        << "300" << false << "Set" << 30.0 << QList<QByteArray>{} << cellRange;
+    QTest::newRow("limit above its range, focus leaves")
+        << "CellTempLim"
+        << "300" << true << "Tab" << 30.0 << QList<QByteArray>{} << cellRange;
+    QTest::newRow("power limit between steps, Set")
+        << "MaxPowerLim"
+        << "6.55" << false << "Set" << 6.5 << QList<QByteArray>{}
+        << QStringLiteral("Max driver power: 0 to 50 W in steps of 0.1");
     QTest::newRow("linearity typed, focus leaves")
         << "Linearity"
-        << "42" << false << "Tab" << 42.0 << QList<QByteArray>{"SetLin 42"};
+        << "42" << false << "Tab" << 42.0 << QList<QByteArray>{"SetLin 42"} << QString();
     QTest::newRow("limit typed, reply meanwhile, Set")
         << "CellTempLim"
-        << "70" << true << "Set" << 70.0 << QList<QByteArray>{"SetMaxCellT 70"};
+        << "70" << true << "Set" << 70.0 << QList<QByteArray>{"SetMaxCellT 70"} << QString();
     QTest::newRow("limit typed, focus leaves, reply")
         << "CellTempLim"
-        << "70" << true << "Tab" << 70.0 << QList<QByteArray>{};
+        << "70" << true << "Tab" << 70.0 << QList<QByteArray>{} << QString();
     QTest::newRow("limit typed, reply meanwhile, Escape")
         << "CellTempLim"
-        << "70" << true << "Escape" << 80.0 << QList<QByteArray>{};
+        << "70" << true << "Escape" << 80.0 << QList<QByteArray>{} << QString();
 }
 
 // Typed digits go out only once committed, a value not yet sent survives the amplifier's
@@ -712,6 +755,7 @@ void tst_Telemetry::pendingEdits()
     QFETCH(QString, finish);
     QFETCH(double, value);
     QFETCH(QList<QByteArray>, lines);
+    QFETCH(QString, told);
     widget<QPushButton>("AdvancedBtn")->click();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     m_window->activateWindow();
@@ -731,7 +775,9 @@ void tst_Telemetry::pendingEdits()
         QVERIFY(control->font().italic());
     }
     if (finish == QLatin1String("Set"))
-        widget<QPushButton>("SetCellTempLimitBtn")->click();
+        widget<QPushButton>(box == QLatin1String("MaxPowerLim") ? "SetPwrLimitBtn"
+                                                                : "SetCellTempLimitBtn")
+            ->click();
     else if (finish == QLatin1String("Tab"))
         QTest::keyClick(control, Qt::Key_Tab);
     else
@@ -740,8 +786,15 @@ void tst_Telemetry::pendingEdits()
     QVERIFY(m_peer->waitForPolls(2));
     QCOMPARE(settingLines(), lines);
     QCOMPARE(control->property("value").toDouble(), value);
-    // A limit left without its Set stays the operator's, and says so.
-    QCOMPARE(control->font().italic(), lines.isEmpty() && finish == QLatin1String("Tab"));
+    // A limit left without its Set, and a text being mended, stay the operator's, and say so.
+    QCOMPARE(control->font().italic(),
+             lines.isEmpty() && (finish == QLatin1String("Tab") || !told.isEmpty()));
+    if (told.isEmpty())
+        return;
+    QCOMPARE(control->text(), typed);
+    QCOMPARE(statusMessage(), told);
+    QCOMPARE(control->accessibleDescription(), QStringLiteral("Not sent: ") + told);
+    QCOMPARE(control->palette().color(QPalette::Text), QColor(Qt::red));
 }
 
 void tst_Telemetry::wheelNeedsFocus()
@@ -790,8 +843,17 @@ void tst_Telemetry::silenceMakesReadingsStale()
     });
     m_window->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
     deliver(MeasExample);
-    QTRY_COMPARE_WITH_TIMEOUT(style("TempAVal"), QLatin1String(StaleStyle), 10000);
-    QCOMPARE(style("CHAPout"), QLatin1String(StaleStyle));
+    const auto lampIs = [this](const char *colour) {
+        return widget<QLabel>("TCPLED")->pixmap(Qt::ReturnByValue).toImage()
+               == QPixmap(QStringLiteral(":/images/LED_%1.png").arg(QLatin1String(colour))).toImage();
+    };
+    QVERIFY(lampIs("Green"));
+    QTRY_COMPARE_WITH_TIMEOUT(style("TempAVal"), staleStyle(), 10000);
+    QCOMPARE(style("CHAPout"), staleStyle());
+    // A silent amplifier's link does not look up.
+    QVERIFY(lampIs("Grey"));
+    QCOMPARE(widget<QLabel>("TCPLED")->accessibleDescription(),
+             QStringLiteral("Link open, the amplifier does not answer"));
     QCOMPARE(text("TempAVal"), QStringLiteral("25.3"));
     const QString since = QStringLiteral("No reply from the amplifier since ");
     QVERIFY2(statusMessage().startsWith(since), qPrintable(statusMessage()));
@@ -801,10 +863,11 @@ void tst_Telemetry::silenceMakesReadingsStale()
     QVERIFY2(said.isValid() && ago <= 10, qPrintable(statusMessage()));
     // The next reply is live again; a display it did not reach stays stale.
     m_peer->send(frame("Meas, 0, 0300, 0301"));
-    QTRY_COMPARE(style("TempAVal"), QLatin1String(WhiteStyle));
+    QTRY_COMPARE(style("TempAVal"), QLatin1String(LiveStyle));
     QCOMPARE(text("TempAVal"), QStringLiteral("30.0"));
-    QCOMPARE(style("CHAPout"), QLatin1String(StaleStyle));
+    QCOMPARE(style("CHAPout"), staleStyle());
     QVERIFY(statusMessage().isEmpty());
+    QVERIFY(lampIs("Green"));
 }
 
 // A fault, its readings over their limits and its clearing are said once each, in the
@@ -846,6 +909,8 @@ void tst_Telemetry::faultsInWords()
 
 // Under a dark desktop palette every reading stays readable: live within and over its
 // limit, and stale.
+// All six displays follow the palette alike, light or dark: live, over the limit and stale
+// each readable, and a stale reading dimmer than a live one, so that it fades.
 void tst_Telemetry::darkPalette()
 {
     const QPalette light = QApplication::palette();
@@ -855,22 +920,32 @@ void tst_Telemetry::darkPalette()
     dark.setColor(QPalette::Base, QColor(42, 42, 42));
     for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         dark.setColor(role, Qt::white);
-    QApplication::setPalette(dark);
-    deliver(frame("Status, 065, 025, 060, 1, 010, 021, 021, 021"));
-    deliver(MeasExample);
-    QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
     const char *const displays[]
         = {"TempAVal", "TempBVal", "DrvTemp", "CHAPout", "CHBPout", "CHCPout"};
-    for (int stale = 0; stale < 2; ++stale) {
-        if (stale) {
-            m_window->m_replyWatch->setTimeout(1);
-            QTRY_COMPARE(style("TempBVal"), QLatin1String(StaleStyle));
-        }
+    for (const QPalette &palette : {light, dark}) {
+        QApplication::setPalette(palette);
+        m_window->m_replyWatch->setTimeout(600000);
+        deliver(frame("Status, 065, 025, 060, 1, 010, 021, 021, 021"));
+        deliver(MeasExample);
+        QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
+        QHash<QString, double> live;
+        for (const char *name : displays)
+            live.insert(QLatin1String(name), textContrast(widget<QTextEdit>(name)));
+        // The within-limit temperatures and the powers share one look.
+        const QImage temperature = widget<QTextEdit>("TempBVal")->grab().toImage();
+        const QImage power = widget<QTextEdit>("CHAPout")->grab().toImage();
+        QCOMPARE(temperature.pixel(5, 5), power.pixel(5, 5));
+        m_window->m_replyWatch->setTimeout(1);
+        QTRY_COMPARE(style("TempBVal"), staleStyle());
         for (const char *name : displays) {
-            const double contrast = textContrast(widget<QTextEdit>(name));
-            QVERIFY2(contrast >= 3.0,
-                     qPrintable(
-                         QStringLiteral("%1%2: %3").arg(name, stale ? " stale" : "").arg(contrast)));
+            const double stale = textContrast(widget<QTextEdit>(name));
+            const QString what = QStringLiteral("%1 %2: live %3, stale %4")
+                                     .arg(QLatin1String(name), palette.color(QPalette::Base).name())
+                                     .arg(live.value(QLatin1String(name)))
+                                     .arg(stale);
+            QVERIFY2(live.value(QLatin1String(name)) >= 3.0 && stale >= 3.0, qPrintable(what));
+            QVERIFY2(stale < live.value(QLatin1String(name)) || QLatin1String(name) == "TempAVal",
+                     qPrintable(what));
         }
     }
     QApplication::setPalette(light);
@@ -897,8 +972,8 @@ void tst_Telemetry::linkLossMakesReadingsStale()
     else
         widget<QPushButton>("EthernetConnect")->click();
     QTRY_COMPARE(App::tcpLinkUp, 0);
-    QCOMPARE(style("CHBPout"), QLatin1String(StaleStyle));
-    QCOMPARE(style("DrvTemp"), QLatin1String(StaleStyle));
+    QCOMPARE(style("CHBPout"), staleStyle());
+    QCOMPARE(style("DrvTemp"), staleStyle());
     QCOMPARE(text("CHBPout"), QStringLiteral("11.8"));
     QVERIFY2(statusMessage().startsWith(message), qPrintable(statusMessage()));
     QVERIFY(widget<QPlainTextEdit>("DebugOut")->toPlainText().contains(message));
@@ -909,7 +984,7 @@ void tst_Telemetry::linkLossMakesReadingsStale()
     QTRY_COMPARE(App::tcpLinkUp, 1);
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier"));
     QVERIFY(statusMessage().isEmpty());
-    QCOMPARE(style("CHBPout"), QLatin1String(StaleStyle));
+    QCOMPARE(style("CHBPout"), staleStyle());
     deliver(frame("?\r\n700122A") + MeasExample);
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier 700122A"));
     QCOMPARE(style("CHBPout"), QString());

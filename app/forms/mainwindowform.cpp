@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "fileicon.h"
+#include "strictspinbox.h"
 #include "wheelguard.h"
 
 #include <QCoreApplication>
@@ -58,7 +59,8 @@ QLabel *makeLamp(QWidget *parent, const char *name)
 
 QDoubleSpinBox *makeGain(QWidget *parent, const char *name, int x, const QFont &font)
 {
-    auto *gain = make<QDoubleSpinBox>(parent, name, x, 20, 71, 31);
+    auto *gain = make<StrictSpinBox<QDoubleSpinBox>>(parent, name, x, 20, 71, 31);
+    gain->setStrictStep(Command::Limits::GainStepDb);
     gain->setFont(font);
     gain->setDecimals(1);
     gain->setMinimum(0.0);
@@ -74,7 +76,12 @@ QDoubleSpinBox *makeGain(QWidget *parent, const char *name, int x, const QFont &
 QSpinBox *makeSpin(
     QWidget *parent, const char *name, QRect rect, const QFont &font, int min, int max, int value)
 {
-    auto *spin = make<QSpinBox>(parent, name, rect.x(), rect.y(), rect.width(), rect.height());
+    auto *spin = make<StrictSpinBox<QSpinBox>>(parent,
+                                               name,
+                                               rect.x(),
+                                               rect.y(),
+                                               rect.width(),
+                                               rect.height());
     spin->setFont(font);
     spin->setMinimum(min);
     spin->setMaximum(max);
@@ -143,7 +150,10 @@ void MainWindowForm::setup(QMainWindow *window)
     USBLED = makeLamp(groupBox, "USBLED");
     SerialRefresh = makeButton(groupBox, "SerialRefresh", {90, 20, 51, 21}, QIcon());
 
-    MaxPowerLim = make<QDoubleSpinBox>(centralWidget, "MaxPowerLim", 460, 230, 61, 31);
+    auto *maxPower
+        = make<StrictSpinBox<QDoubleSpinBox>>(centralWidget, "MaxPowerLim", 460, 230, 61, 31);
+    maxPower->setStrictStep(Command::Limits::PowerLimitStepW);
+    MaxPowerLim = maxPower;
     MaxPowerLim->setFont(font12);
     MaxPowerLim->setDecimals(1);
     MaxPowerLim->setMinimum(0.0);

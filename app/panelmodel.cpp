@@ -1,0 +1,248 @@
+#include "panelmodel.h"
+
+#include <cmath>
+
+namespace {
+
+// Settings travel in tenths and half steps; a read-back within this shows the value sent.
+constexpr double SameValue = 1e-6;
+
+} // namespace
+
+PanelModel::PanelModel(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<PanelModel::Refusal>();
+}
+
+void PanelModel::setPhase(Link link, Phase phase)
+{
+    LinkState &s = state(link);
+    const bool wasOpen = isOpen(link);
+    s.phase = phase;
+    if (!isOpen(link)) {
+        s.title.clear();
+        s.model.clear();
+        s.answering = false;
+    }
+    // Whatever was read before belongs to another link, or to the link as it was before it
+    // opened again: the settings are read afresh.
+    const bool readLinkOpen = isOpen(readLink());
+    if (readLink() != m_lastReadLink || readLinkOpen != m_readLinkOpen
+        || (isOpen(link) && !wasOpen && link == readLink()))
+        forgetSettings();
+    m_lastReadLink = readLink();
+    m_readLinkOpen = readLinkOpen;
+    emit changed();
+}
+
+void PanelModel::forgetSettings()
+{
+    m_hasSettings = false;
+    m_statusAsked = 0;
+    m_statusAnswered = 0;
+    for (Wanted &wanted : m_wanted)
+        wanted = Wanted();
+}
+
+void PanelModel::connecting(Link link, const QString &address)
+{
+    state(link).address = address;
+    setPhase(link, Phase::Connecting);
+}
+
+void PanelModel::opened(Link link, const QString &address)
+{
+    state(link).address = address;
+    state(link).answering = false;
+    setPhase(link, Phase::Open);
+}
+
+void PanelModel::identified(Link link, const QString &title, const QString &model)
+{
+    if (!isOpen(link))
+        return;
+    LinkState &s = state(link);
+    s.title = title;
+    s.model = model;
+    s.answering = true;
+    setPhase(link, Phase::Identified);
+}
+
+void PanelModel::answered(Link link)
+{
+    LinkState &s = state(link);
+    if (!isOpen(link) || (s.answering && s.phase != Phase::Silent))
+        return;
+    s.answering = true;
+    setPhase(link, s.title.isEmpty() ? Phase::Open : Phase::Identified);
+}
+
+void PanelModel::silent(Link link)
+{
+    LinkState &s = state(link);
+    if (!isOpen(link))
+        return;
+    s.answering = false;
+    setPhase(link, s.title.isEmpty() ? Phase::Open : Phase::Silent);
+}
+
+void PanelModel::closed(Link link)
+{
+    setPhase(link, Phase::Closed);
+}
+
+void PanelModel::lost(Link link)
+{
+    setPhase(link, Phase::Lost);
+}
+
+QString PanelModel::model(Link link) const
+{
+    return m_links[index(link)].model;
+}
+
+bool PanelModel::isOpen(Link link) const
+{
+    const Phase p = phase(link);
+    return p == Phase::Open || p == Phase::Identified || p == Phase::Silent;
+}
+
+PanelModel::Link PanelModel::readLink() const
+{
+    return isOpen(Link::Tcp) ? Link::Tcp : Link::Serial;
+}
+
+PanelModel::Lamp PanelModel::lamp(Link link) const
+{
+    switch (phase(link)) {
+    case Phase::Identified:
+        // A link whose replies are not read (the serial one beside an open socket) is not
+        // known to answer.
+        return link == readLink() ? Lamp::Green : Lamp::Grey;
+    case Phase::Lost:
+        return link == Link::Serial ? Lamp::Red : Lamp::Grey;
+    default:
+        return Lamp::Grey;
+    }
+}
+
+QString PanelModel::lampDescription(Link link) const
+{
+    switch (phase(link)) {
+    case Phase::Closed:
+        return tr("No link");
+    case Phase::Connecting:
+        return tr("Connecting");
+    case Phase::Open:
+        return tr("Link open, waiting for the amplifier");
+    case Phase::Identified:
+        return lamp(link) == Lamp::Green ? tr("Link up") : tr("Link open, replies not read");
+    case Phase::Silent:
+        return tr("Link open, the amplifier does not answer");
+    case Phase::Lost:
+        return link == Link::Serial ? tr("Link lost") : tr("Link closed by the far end");
+    }
+    return QString();
+}
+
+bool PanelModel::offersDisconnect(Link link) const
+{
+    return phase(link) == Phase::Connecting || isOpen(link);
+}
+
+QString PanelModel::title() const
+{
+    const LinkState &s = m_links[index(readLink())];
+    if (isOpen(readLink()) && !s.title.isEmpty())
+        return s.title;
+    return tr("Korvane Amplifier");
+}
+
+bool PanelModel::readingsLive() const
+{
+    return isOpen(readLink()) && m_links[index(readLink())].answering;
+}
+
+void PanelModel::settingSent(Reply::StatusField field, double value)
+{
+    Wanted &wanted = m_wanted[int(field)];
+    wanted.pending = true;
+    wanted.value = value;
+    wanted.status = m_statusAsked;
+}
+
+void PanelModel::statusRead(const Reply::Status &status)
+{
+    const int number = ++m_statusAnswered;
+    for (int i = 0; i < Reply::SettingCount; ++i) {
+        Wanted &wanted = m_wanted[i];
+        const auto field = Reply::StatusField(i);
+        // A Status without the field says nothing of it: the next one will.
+        if (!wanted.pending || number < wanted.status || !status.has(field))
+            continue;
+        wanted.pending = false;
+        const double kept = status.value(field);
+        if (std::fabs(kept - wanted.value) <= SameValue)
+            continue;
+        m_lastRefusal = Refusal{field, wanted.value, kept, QString()};
+        emit settingNotTaken(m_lastRefusal);
+    }
+    if (status.fieldCount > 0) {
+        // Fields missing from a short reply keep what an earlier one said.
+        for (int i = 0; i < Reply::SettingCount; ++i) {
+            const auto field = Reply::StatusField(i);
+            if (!status.has(field))
+                continue;
+            switch (field) {
+            case Reply::StatusField::MaxPower:
+                m_settings.maxPowerW = status.maxPowerW;
+                break;
+            case Reply::StatusField::MaxCellTemp:
+                m_settings.maxCellTempC = status.maxCellTempC;
+                break;
+            case Reply::StatusField::MaxDriverTemp:
+                m_settings.maxDrvTempC = status.maxDrvTempC;
+                break;
+            case Reply::StatusField::Rf:
+                m_settings.rfOn = status.rfOn;
+                break;
+            case Reply::StatusField::Linearity:
+                m_settings.linearityPct = status.linearityPct;
+                break;
+            case Reply::StatusField::GainA:
+            case Reply::StatusField::GainB:
+            case Reply::StatusField::GainC:
+                m_settings.gainDb[i - int(Reply::StatusField::GainA)]
+                    = status.gainDb[i - int(Reply::StatusField::GainA)];
+                break;
+            }
+        }
+        m_settings.fieldCount = qMax(m_settings.fieldCount, status.fieldCount);
+    }
+    // Only a whole Status tells every control's value.
+    const bool whole = m_settings.fieldCount >= Reply::StatusFieldCount;
+    if (whole != m_hasSettings) {
+        m_hasSettings = whole;
+        emit changed();
+    }
+}
+
+bool PanelModel::mayApply(Reply::StatusField field) const
+{
+    return m_statusAnswered >= m_wanted[int(field)].status;
+}
+
+void PanelModel::setMayChange(bool may)
+{
+    if (may == m_mayChange)
+        return;
+    m_mayChange = may;
+    emit changed();
+}
+
+bool PanelModel::settingsEditable() const
+{
+    const Phase p = phase(readLink());
+    return (p == Phase::Identified || p == Phase::Silent) && m_hasSettings && m_mayChange;
+}

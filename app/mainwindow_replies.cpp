@@ -135,6 +135,10 @@ void MainWindow::applyIdentification(const QByteArray &frame)
 {
     showLamp(App::tcpLinkUp ? m_form->TCPLED : m_form->USBLED, ":/images/LED_Green.png");
     setWindowTitle(Reply::windowTitle(frame));
+    m_trends->setAmplifier(Reply::modelText(frame),
+                           App::tcpLinkUp
+                               ? QStringLiteral("%1:%2").arg(m_tcpAddress).arg(App::amplifierTcpPort)
+                               : m_serialPortName);
     m_form->Linearity->setVisible(Reply::hasLinearityControl(frame));
     m_form->LinearityLabel->setVisible(!m_form->Linearity->isHidden());
 }

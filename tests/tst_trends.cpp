@@ -703,6 +703,9 @@ void tst_Trends::noRedrawWhileHidden()
                                       .arg(recorder()->wallTime(pausedAt).toString("HH:mm:ss"));
             trends->close();
             QVERIFY(openTrends());
+            // The panel's own title changes underneath, as when an amplifier identifies itself.
+            m_window->setWindowTitle(QStringLiteral("Korvane Amplifier 700122A"));
+            QVERIFY(trends->windowTitle().contains(QLatin1String("700122A")));
             auto *label = findWidget<QLabel>(trends, "pausedLabel");
             QVERIFY(label->isVisible());
             for (const QString &text :

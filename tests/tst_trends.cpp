@@ -334,6 +334,7 @@ void tst_Trends::gaps()
     QWidget *trends = openTrends();
     QVERIFY(trends);
     QVERIFY(QMetaObject::invokeMethod(trends, "redraw"));
+    QCOMPARE(invoke(trends, "lines", 0).size(), gap ? 2 : 1);
     const QVariantList starts = invoke(trends, "seriesStarts");
     const qint64 start = recorder()->wallTime(ring.at(2).timeMs).toMSecsSinceEpoch();
     const QVariantList marked{QVariant(QVariantList{start, after})};

@@ -375,7 +375,6 @@ void TrendWindow::drawSeriesStarts()
             auto *marker = new QwtPlotMarker(tr("Another amplifier"));
             marker->setLineStyle(QwtPlotMarker::VLine);
             marker->setLinePen(text, 1.0, Qt::DotLine);
-            marker->setLabelAlignment(Qt::AlignRight | Qt::AlignTop);
             marker->setZ(6);
             marker->attach(p == 0 ? m_powerPlot : m_tempPlot);
             markers.append(marker);
@@ -385,10 +384,14 @@ void TrendWindow::drawSeriesStarts()
             if (i >= starts.size())
                 continue;
             markers[i]->setXValue(double(starts[i].timeMs + offset));
+            // Named on the side with room, so the name stays inside the plot.
+            const bool late = starts[i].timeMs - m_shownFrom > (m_shownTo - m_shownFrom) / 2;
+            markers[i]->setLabelAlignment((late ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignTop);
             // Named once, above: the line below says the same.
             if (p == 0) {
                 QwtText label(starts[i].amplifier.text());
                 label.setColor(text);
+                label.setBackgroundBrush(palette().brush(QPalette::Base));
                 markers[i]->setLabel(label);
             }
         }
@@ -565,7 +568,9 @@ void TrendWindow::renderPicture(QPainter *painter, const QSize &size, int titleH
 {
     painter->setPen(palette().color(QPalette::WindowText));
     painter->setFont(font());
-    painter->drawText(QRect(0, 0, size.width(), titleHeight), Qt::AlignCenter, pictureTitle());
+    painter->drawText(QRect(0, 0, size.width(), titleHeight),
+                      Qt::AlignCenter | Qt::TextWordWrap,
+                      pictureTitle());
     QwtPlotRenderer renderer;
     const int half = (size.height() - titleHeight) / 2;
     const int lower = titleHeight + half;
@@ -576,7 +581,13 @@ void TrendWindow::renderPicture(QPainter *painter, const QSize &size, int titleH
 bool TrendWindow::exportPicture(const QString &path)
 {
     // Without its title a picture passed on could be taken for another amplifier's.
-    const int titleHeight = fontMetrics().height() * 2;
+    // On as many lines as a narrow window needs, with half a line's room above and below.
+    const int titleHeight = fontMetrics()
+                                .boundingRect(QRect(0, 0, m_powerPlot->width(), 0),
+                                              Qt::AlignCenter | Qt::TextWordWrap,
+                                              pictureTitle())
+                                .height()
+                            + fontMetrics().height();
     const QSize size(m_powerPlot->width(),
                      titleHeight + m_powerPlot->height() + m_tempPlot->height());
     QSaveFile file(path);

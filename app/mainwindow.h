@@ -135,7 +135,8 @@ private:
     qint8 m_faultTold = '0';
     // Where the links go, as the operator chose them, for the messages.
     QString m_tcpAddress;
-    quint16 m_tcpPort = 0;
+    // The same with its port always: "127.0.0.1:2101".
+    QString m_tcpEndpoint;
     QString m_serialPortName;
     QString m_silenceMessage;
     ConnectAttempt *m_connectAttempt = nullptr;

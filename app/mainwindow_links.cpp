@@ -123,15 +123,11 @@ void MainWindow::connectTo(const QString &host, quint16 port)
     m_tcpCloseRequested = false;
     // The amplifier's own port goes without saying; another one (an agent's) is named.
     const bool v6 = host.contains(QLatin1Char(':'));
-    const QString address = port == App::amplifierTcpPort
-                                ? host
-                                : QStringLiteral("%1%2%3:%4")
-                                      .arg(v6 ? QStringLiteral("[") : QString(),
-                                           host,
-                                           v6 ? QStringLiteral("]") : QString())
-                                      .arg(port);
+    m_tcpEndpoint = QStringLiteral("%1:%2")
+                        .arg(v6 ? QLatin1Char('[') + host + QLatin1Char(']') : host)
+                        .arg(port);
+    const QString address = port == App::amplifierTcpPort ? host : m_tcpEndpoint;
     m_tcpAddress = address;
-    m_tcpPort = port;
     m_connectMessage = tr("Connecting to %1\u2026").arg(address);
     statusBar()->showMessage(m_connectMessage);
     m_model->connecting(PanelModel::Link::Tcp, address);

@@ -121,7 +121,12 @@ void MainWindow::applyFrame(const QByteArray &frame)
 
 void MainWindow::applyIdentification(const QByteArray &frame)
 {
-    m_model->identified(m_model->readLink(), Reply::windowTitle(frame), Reply::modelText(frame));
+    const PanelModel::Link link = m_model->readLink();
+    // The trends keep one series per amplifier: a model or an address they have not had
+    // before starts a new one.
+    m_trends->setAmplifier(Reply::modelText(frame),
+                           link == PanelModel::Link::Tcp ? m_tcpEndpoint : m_serialPortName);
+    m_model->identified(link, Reply::windowTitle(frame), Reply::modelText(frame));
     m_form->Linearity->setVisible(Reply::hasLinearityControl(frame));
     m_form->LinearityLabel->setVisible(!m_form->Linearity->isHidden());
 }

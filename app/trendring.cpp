@@ -22,6 +22,11 @@ const TrendSample &TrendRing::at(int index) const
     return m_samples[size_t(physical(index))];
 }
 
+TrendSample &TrendRing::at(int index)
+{
+    return m_samples[size_t(physical(index))];
+}
+
 TrendSample &TrendRing::last()
 {
     return m_samples[size_t(physical(m_size - 1))];

@@ -18,11 +18,17 @@ struct TrendSample
     float tenths[ReadingCount] = {};
     qint8 statusChar = 0;
     bool fault = false;
-    // No line joins this sample to the one before: the link was down or silent between.
+    // No line joins this sample to the one before: the link was down or silent between, or
+    // another amplifier answered.
     bool lineBreak = false;
+    // Which amplifier's series it belongs to (TrendRecorder::amplifierOf); fits in what
+    // would otherwise be padding.
+    quint32 series = 0;
 
     double value(int reading) const { return tenths[reading] / 10.0; }
 };
+// An hour of them in 1.4 MiB, as the README says.
+static_assert(sizeof(TrendSample) <= 40, "a sample grew");
 
 // The newest samples up to a fixed count; a new one pushes out the oldest. The memory is
 // taken when the first sample comes, and never more.
@@ -37,6 +43,7 @@ public:
     void append(const TrendSample &sample);
     // 0 is the oldest.
     const TrendSample &at(int index) const;
+    TrendSample &at(int index);
     TrendSample &last();
     const TrendSample &last() const;
     // The index of the first sample at or after `timeMs`; size() when there is none.

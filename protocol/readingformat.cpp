@@ -41,6 +41,8 @@ int utf8SequenceLength(const char *pos, const char *end)
     return length;
 }
 
+} // namespace
+
 QString csvField(const QString &text)
 {
     for (const char reserved : {',', '"', '\r', '\n'}) {
@@ -51,8 +53,6 @@ QString csvField(const QString &text)
     }
     return text;
 }
-
-} // namespace
 
 QString printable(const QByteArray &bytes)
 {

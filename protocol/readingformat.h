@@ -20,6 +20,9 @@ QString printable(const QByteArray &bytes);
 // so that rows written on machines in other zones line up: the journal's and the CSV log's.
 QString timeText(const QDateTime &time);
 
+// A field of a CSV row, quoted where its text holds a comma, a quote or a line end.
+QString csvField(const QString &text);
+
 QByteArray csvHeader();
 QByteArray csvRow(const QDateTime &time, const Reply::Measurement &meas);
 // A row from readings in tenths in the order of Reply::Readings; a NaN is a reading that was not

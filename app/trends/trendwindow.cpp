@@ -28,6 +28,7 @@
 #include <qwt_picker_machine.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
 #include <qwt_plot_picker.h>
 #include <qwt_plot_renderer.h>
@@ -77,6 +78,46 @@ private:
     std::function<QString(double)> m_text;
 };
 
+// A limit as steps over time, left out where none was known.
+class LimitCurve : public QwtPlotCurve
+{
+public:
+    explicit LimitCurve(const QString &title)
+        : QwtPlotCurve(title)
+    {
+        setStyle(Steps);
+        // The window scales the axis to the limits itself; a gap's NaN must not count.
+        setItemAttribute(AutoScale, false);
+    }
+
+protected:
+    void drawSeries(QPainter *painter,
+                    const QwtScaleMap &xMap,
+                    const QwtScaleMap &yMap,
+                    const QRectF &canvasRect,
+                    int from,
+                    int to) const override
+    {
+        if (to < 0)
+            to = int(dataSize()) - 1;
+        int start = -1;
+        for (int i = qMax(0, from); i <= to + 1; ++i) {
+            const bool known = i <= to && !std::isnan(sample(size_t(i)).y());
+            if (known && start < 0) {
+                start = i;
+            } else if (!known && start >= 0) {
+                QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, start, i - 1);
+                start = -1;
+            }
+        }
+    }
+};
+
+QString clockText(const QDateTime &time)
+{
+    return time.toString(QStringLiteral("HH:mm:ss"));
+}
+
 } // namespace
 
 constexpr int TrendWindow::SpanMinutes[];
@@ -101,6 +142,10 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
     m_pause->setObjectName(QStringLiteral("pauseButton"));
     m_pause->setCheckable(true);
     m_pause->setAccessibleName(tr("Pause the plots; recording goes on"));
+    // The button alone is easily missed when the window is opened again later.
+    m_pausedLabel = new QLabel(this);
+    m_pausedLabel->setObjectName(QStringLiteral("pausedLabel"));
+    m_pausedLabel->setVisible(false);
 
     auto *csv = new QPushButton(tr("Export &CSV\u2026"), this);
     csv->setObjectName(QStringLiteral("exportCsvButton"));
@@ -113,6 +158,7 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
     controls->addWidget(spanLabel);
     controls->addWidget(m_span);
     controls->addWidget(m_pause);
+    controls->addWidget(m_pausedLabel);
     controls->addStretch();
     controls->addWidget(csv);
     controls->addWidget(picture);
@@ -138,14 +184,10 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
         m_faults[p] = new FaultShading(recorder);
         m_faults[p]->attach(p == 0 ? m_powerPlot : m_tempPlot);
     }
-    m_cellLimit = new QwtPlotMarker(tr("Cell limit"));
-    m_driverLimit = new QwtPlotMarker(tr("Driver limit"));
-    for (QwtPlotMarker *limit : {m_cellLimit, m_driverLimit}) {
-        limit->setLineStyle(QwtPlotMarker::HLine);
-        limit->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
-        limit->setItemAttribute(QwtPlotItem::Legend, true);
+    m_cellLimit = new LimitCurve(tr("Cell limit"));
+    m_driverLimit = new LimitCurve(tr("Driver limit"));
+    for (QwtPlotCurve *limit : {m_cellLimit, m_driverLimit}) {
         limit->setZ(5);
-        limit->setVisible(false);
         limit->attach(m_tempPlot);
     }
 
@@ -228,8 +270,12 @@ void TrendWindow::applyPalette()
     shade.setAlpha(40);
     for (FaultShading *faults : m_faults)
         faults->setBrush(shade);
-    m_cellLimit->setLinePen(text, 1.5, Qt::DashLine);
-    m_driverLimit->setLinePen(LineColours[2], 1.5, Qt::DashLine);
+    m_cellLimit->setPen(text, 1.5, Qt::DashLine);
+    m_driverLimit->setPen(LineColours[2], 1.5, Qt::DashLine);
+    for (const QVector<QwtPlotMarker *> &markers : m_seriesMarkers) {
+        for (QwtPlotMarker *marker : markers)
+            marker->setLinePen(text, 1.0, Qt::DotLine);
+    }
 }
 
 qint64 TrendWindow::spanMs() const
@@ -258,9 +304,98 @@ void TrendWindow::setPaused(bool paused)
     m_pause->setText(paused ? tr("&Resume") : tr("&Pause"));
     m_pause->setAccessibleName(paused ? tr("Resume the plots")
                                       : tr("Pause the plots; recording goes on"));
+    m_pausedSince = clockText(m_recorder->wallTime(m_pausedAt));
+    m_pausedLabel->setText(tr("Paused since %1; recording goes on").arg(m_pausedSince));
+    m_pausedLabel->setVisible(paused);
+    setAccessibleDescription(paused ? m_pausedLabel->text() : QString());
+    showPauseInTitle();
     if (!paused)
         redraw();
     updateRedrawTimer();
+}
+
+void TrendWindow::showPauseInTitle()
+{
+    m_settingTitle = true;
+    setWindowTitle(m_paused ? tr("%1 (paused since %2)").arg(m_baseTitle, m_pausedSince)
+                            : m_baseTitle);
+    m_settingTitle = false;
+}
+
+QVector<TrendWindow::LimitStep> TrendWindow::shownLimits() const
+{
+    QVector<LimitStep> steps;
+    const QVector<TrendLimits> &changes = m_recorder->limitChanges();
+    for (int i = 0; i < changes.size(); ++i) {
+        const qint64 next = i + 1 < changes.size() ? changes.at(i + 1).fromMs : m_shownTo;
+        if (changes.at(i).fromMs > m_shownTo)
+            break;
+        if (!changes.at(i).known || next <= m_shownFrom)
+            continue;
+        steps.append(LimitStep{qMax(m_shownFrom, changes.at(i).fromMs),
+                               qMin(m_shownTo, next),
+                               changes.at(i).cellC,
+                               changes.at(i).driverC});
+    }
+    return steps;
+}
+
+void TrendWindow::drawLimits(double *low, double *high)
+{
+    const qint64 offset = m_recorder->wallOffsetMs();
+    QPolygonF cell;
+    QPolygonF driver;
+    for (const LimitStep &step : shownLimits()) {
+        const double from = double(step.fromMs + offset);
+        // Where a step does not follow on from the one before, no limit was known between.
+        if (!cell.isEmpty() && cell.last().x() < from) {
+            cell << QPointF(cell.last().x(), qQNaN());
+            driver << QPointF(driver.last().x(), qQNaN());
+        }
+        const double to = double(step.toMs + offset);
+        cell << QPointF(from, step.cellC) << QPointF(to, step.cellC);
+        driver << QPointF(from, step.driverC) << QPointF(to, step.driverC);
+        for (const int limit : {step.cellC, step.driverC}) {
+            *low = qMin(*low, double(limit));
+            *high = qMax(*high, double(limit));
+        }
+    }
+    m_cellLimit->setSamples(cell);
+    m_driverLimit->setSamples(driver);
+}
+
+void TrendWindow::drawSeriesStarts()
+{
+    const qint64 offset = m_recorder->wallOffsetMs();
+    const auto starts = m_recorder->seriesStarts(m_shownFrom, m_shownTo);
+    const QColor text = palette().color(QPalette::Text);
+    for (int p = 0; p < 2; ++p) {
+        QVector<QwtPlotMarker *> &markers = m_seriesMarkers[p];
+        while (markers.size() < starts.size()) {
+            auto *marker = new QwtPlotMarker(tr("Another amplifier"));
+            marker->setLineStyle(QwtPlotMarker::VLine);
+            marker->setLinePen(text, 1.0, Qt::DotLine);
+            marker->setZ(6);
+            marker->attach(p == 0 ? m_powerPlot : m_tempPlot);
+            markers.append(marker);
+        }
+        for (int i = 0; i < markers.size(); ++i) {
+            markers[i]->setVisible(i < starts.size());
+            if (i >= starts.size())
+                continue;
+            markers[i]->setXValue(double(starts[i].timeMs + offset));
+            // Named on the side with room, so the name stays inside the plot.
+            const bool late = starts[i].timeMs - m_shownFrom > (m_shownTo - m_shownFrom) / 2;
+            markers[i]->setLabelAlignment((late ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignTop);
+            // Named once, above: the line below says the same.
+            if (p == 0) {
+                QwtText label(starts[i].amplifier.text());
+                label.setColor(text);
+                label.setBackgroundBrush(palette().brush(QPalette::Base));
+                markers[i]->setLabel(label);
+            }
+        }
+    }
 }
 
 void TrendWindow::redraw()
@@ -282,9 +417,6 @@ void TrendWindow::redraw()
     for (FaultShading *faults : m_faults)
         faults->setSpan(span);
 
-    const bool limits = m_recorder->hasLimits();
-    m_cellLimit->setVisible(limits);
-    m_driverLimit->setVisible(limits);
     double low = qInf();
     double high = -qInf();
     for (int i = 3; i < ReadingCount; ++i) {
@@ -294,19 +426,8 @@ void TrendWindow::redraw()
         low = qMin(low, bounds.top());
         high = qMax(high, bounds.bottom());
     }
-    if (limits) {
-        const QString degrees = QStringLiteral("\u00b0C");
-        m_cellLimit->setYValue(m_recorder->cellLimitC());
-        m_cellLimit->setLabel(
-            QwtText(tr("cell limit %1 %2").arg(m_recorder->cellLimitC()).arg(degrees)));
-        m_driverLimit->setYValue(m_recorder->driverLimitC());
-        m_driverLimit->setLabel(
-            QwtText(tr("driver limit %1 %2").arg(m_recorder->driverLimitC()).arg(degrees)));
-        for (const int limit : {m_recorder->cellLimitC(), m_recorder->driverLimitC()}) {
-            low = qMin(low, double(limit));
-            high = qMax(high, double(limit));
-        }
-    }
+    drawLimits(&low, &high);
+    drawSeriesStarts();
     // The limits stay in sight however far the temperatures are from them.
     if (low <= high)
         m_tempPlot->setAxisScale(QwtPlot::yLeft, std::floor(low) - 2, std::ceil(high) + 2);
@@ -355,6 +476,14 @@ QString TrendWindow::readout(double wallMs) const
                                   : Reply::displayTenths(double(sample.tenths[i]));
         text += tr(ReadingNames[i]) + QLatin1Char(' ') + value + QLatin1Char(' ') + unitOf(i);
     }
+    // A fault is judged against the limits of its own time and amplifier, not today's.
+    const TrendLimits limits = m_recorder->limitsAt(sample.timeMs);
+    text += QLatin1Char('\n') + m_recorder->amplifierOf(sample).text() + QLatin1String(": ");
+    text += limits.known ? tr("cell limit %1 %3, driver limit %2 %3")
+                               .arg(limits.cellC)
+                               .arg(limits.driverC)
+                               .arg(unitOf(3))
+                         : tr("no limits known");
     return text;
 }
 
@@ -385,6 +514,45 @@ QVariantList TrendWindow::faultSpans() const
     return result;
 }
 
+QVariantList TrendWindow::limitSteps() const
+{
+    const qint64 offset = m_recorder->wallOffsetMs();
+    QVariantList result;
+    for (const LimitStep &step : shownLimits())
+        result.append(QVariant(
+            QVariantList{step.fromMs + offset, step.toMs + offset, step.cellC, step.driverC}));
+    return result;
+}
+
+QVariantList TrendWindow::seriesStarts() const
+{
+    const qint64 offset = m_recorder->wallOffsetMs();
+    QVariantList result;
+    for (const TrendRecorder::SeriesStart &start : m_recorder->seriesStarts(m_shownFrom, m_shownTo))
+        result.append(QVariant(QVariantList{start.timeMs + offset, start.amplifier.text()}));
+    return result;
+}
+
+QString TrendWindow::pictureTitle() const
+{
+    // Every amplifier the picture shows, in their order.
+    QStringList names;
+    const TrendRing &ring = m_recorder->samples();
+    qint64 series = -1;
+    for (int i = ring.lowerBound(m_shownFrom); i < ring.size() && ring.at(i).timeMs <= m_shownTo;
+         ++i) {
+        if (qint64(ring.at(i).series) == series)
+            continue;
+        series = ring.at(i).series;
+        names << m_recorder->amplifierOf(ring.at(i)).text();
+    }
+    if (names.isEmpty())
+        names << m_recorder->amplifier().text();
+    const QString span = tr("%n min to %1", nullptr, int(spanMs() / 60000))
+                             .arg(clockText(m_recorder->wallTime(m_shownTo)));
+    return tr("Korvane Amplifier %1 \u2014 %2").arg(names.join(tr(", then ")), span);
+}
+
 bool TrendWindow::exportCsv(const QString &path)
 {
     QSaveFile file(path);
@@ -396,17 +564,32 @@ bool TrendWindow::exportCsv(const QString &path)
     return true;
 }
 
-void TrendWindow::renderPlots(QPainter *painter, const QSize &size) const
+void TrendWindow::renderPicture(QPainter *painter, const QSize &size, int titleHeight) const
 {
+    painter->setPen(palette().color(QPalette::WindowText));
+    painter->setFont(font());
+    painter->drawText(QRect(0, 0, size.width(), titleHeight),
+                      Qt::AlignCenter | Qt::TextWordWrap,
+                      pictureTitle());
     QwtPlotRenderer renderer;
-    const int half = size.height() / 2;
-    renderer.render(m_powerPlot, painter, QRectF(0, 0, size.width(), half));
-    renderer.render(m_tempPlot, painter, QRectF(0, half, size.width(), size.height() - half));
+    const int half = (size.height() - titleHeight) / 2;
+    const int lower = titleHeight + half;
+    renderer.render(m_powerPlot, painter, QRectF(0, titleHeight, size.width(), half));
+    renderer.render(m_tempPlot, painter, QRectF(0, lower, size.width(), size.height() - lower));
 }
 
 bool TrendWindow::exportPicture(const QString &path)
 {
-    const QSize size(m_powerPlot->width(), m_powerPlot->height() + m_tempPlot->height());
+    // Without its title a picture passed on could be taken for another amplifier's.
+    // On as many lines as a narrow window needs, with half a line's room above and below.
+    const int titleHeight = fontMetrics()
+                                .boundingRect(QRect(0, 0, m_powerPlot->width(), 0),
+                                              Qt::AlignCenter | Qt::TextWordWrap,
+                                              pictureTitle())
+                                .height()
+                            + fontMetrics().height();
+    const QSize size(m_powerPlot->width(),
+                     titleHeight + m_powerPlot->height() + m_tempPlot->height());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         m_lastError = tr("Cannot write %1: %2").arg(path, file.errorString());
@@ -417,17 +600,18 @@ bool TrendWindow::exportPicture(const QString &path)
         svg.setOutputDevice(&file);
         svg.setSize(size);
         svg.setViewBox(QRect(QPoint(0, 0), size));
-        svg.setTitle(windowTitle());
+        svg.setTitle(pictureTitle());
         QPainter painter(&svg);
-        renderPlots(&painter, size);
+        renderPicture(&painter, size, titleHeight);
     } else {
         const qreal ratio = devicePixelRatioF();
         QImage image(size * ratio, QImage::Format_ARGB32_Premultiplied);
         image.setDevicePixelRatio(ratio);
         image.fill(palette().color(QPalette::Window));
+        image.setText(QStringLiteral("Title"), pictureTitle());
         {
             QPainter painter(&image);
-            renderPlots(&painter, size);
+            renderPicture(&painter, size, titleHeight);
         }
         if (!image.save(&file, "PNG")) {
             m_lastError = tr("Cannot write %1: the picture could not be encoded").arg(path);
@@ -485,5 +669,9 @@ void TrendWindow::changeEvent(QEvent *event)
             redraw();
     } else if (event->type() == QEvent::PaletteChange) {
         applyPalette();
+    } else if (event->type() == QEvent::WindowTitleChange && !m_settingTitle) {
+        // The panel names the window after its own title; the pause is added to that.
+        m_baseTitle = windowTitle();
+        showPauseInTitle();
     }
 }

@@ -2,19 +2,23 @@
 
 #include <QTimer>
 #include <QVariantList>
+#include <QVector>
 #include <QWidget>
 
 class FaultShading;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QwtPlot;
+class QwtPlotCurve;
 class QwtPlotMarker;
 class TrendCurve;
 class TrendRecorder;
 
 // The trends of the last hour at a glance: the three output powers above, the three
-// temperatures with their limits below, on one time axis, faults shaded and gaps left
-// open. Draws what the recorder holds; records nothing itself.
+// temperatures with the limits then in force below, on one time axis, faults shaded, gaps
+// left open and a change of amplifier marked. Draws what the recorder holds; records
+// nothing itself.
 class TrendWindow : public QWidget
 {
     Q_OBJECT
@@ -40,6 +44,12 @@ public:
     Q_INVOKABLE QVariantList shownSpan() const;
     Q_INVOKABLE QVariantList lines(int reading) const;
     Q_INVOKABLE QVariantList faultSpans() const;
+    // The limits in the shown span as [from, to, cell, driver], wall times; none where no
+    // limit was known. And where another amplifier's series begins, as [wall time, name].
+    Q_INVOKABLE QVariantList limitSteps() const;
+    Q_INVOKABLE QVariantList seriesStarts() const;
+    // Names the amplifiers and the span: the exported picture's title.
+    Q_INVOKABLE QString pictureTitle() const;
     // The read-out under the pointer: the time and the six values of the nearest reading.
     Q_INVOKABLE QString readout(double wallMs) const;
     // The shown span as CSV rows, and both plots as a PNG or SVG picture (by the suffix).
@@ -61,22 +71,41 @@ private:
     int redrawIntervalMs() const;
     qint64 spanMs() const;
     void setPaused(bool paused);
+    void showPauseInTitle();
+    struct LimitStep
+    {
+        qint64 fromMs;
+        qint64 toMs;
+        int cellC;
+        int driverC;
+    };
+    // The known limits over the shown span, on the steady clock.
+    QVector<LimitStep> shownLimits() const;
+    void drawLimits(double *low, double *high);
+    void drawSeriesStarts();
     void askForCsv();
     void askForPicture();
-    void renderPlots(QPainter *painter, const QSize &size) const;
+    void renderPicture(QPainter *painter, const QSize &size, int titleHeight) const;
 
     TrendRecorder *m_recorder;
     QComboBox *m_span = nullptr;
     QPushButton *m_pause = nullptr;
+    QLabel *m_pausedLabel = nullptr;
     QwtPlot *m_powerPlot = nullptr;
     QwtPlot *m_tempPlot = nullptr;
     TrendCurve *m_curves[ReadingCount] = {};
     FaultShading *m_faults[2] = {};
-    QwtPlotMarker *m_cellLimit = nullptr;
-    QwtPlotMarker *m_driverLimit = nullptr;
+    QwtPlotCurve *m_cellLimit = nullptr;
+    QwtPlotCurve *m_driverLimit = nullptr;
+    // Per plot, one for each change of amplifier in the shown span; the spare ones hidden.
+    QVector<QwtPlotMarker *> m_seriesMarkers[2];
+    // The title the panel gives the window, before the pause is added to it.
+    QString m_baseTitle;
+    bool m_settingTitle = false;
     QTimer m_redrawTimer;
     bool m_paused = false;
     qint64 m_pausedAt = 0;
+    QString m_pausedSince;
     // The span last drawn, on the steady clock.
     qint64 m_shownFrom = 0;
     qint64 m_shownTo = 0;

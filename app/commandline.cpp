@@ -1,5 +1,9 @@
 #include "commandline.h"
 
+#include "appstate.h"
+#include "hostport.h"
+#include "ipv4address.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -7,7 +11,36 @@
 
 #include <cstdio>
 
-std::optional<int> answerInformationOptions(int argc, char *argv[])
+namespace {
+
+const char ConnectUsage[] = "--connect takes ADDRESS[:PORT], such as 127.0.0.1:2102";
+
+int refuse(const QString &message)
+{
+    std::fprintf(stderr,
+                 "korvane-panel: %s\nTry 'korvane-panel --help' for more information.\n",
+                 qPrintable(message));
+    return 2;
+}
+
+// The address and port of --connect; the amplifier's port when none is given.
+std::optional<int> readConnect(const QString &text, PanelOptions *options)
+{
+    QString host;
+    quint16 port = App::DefaultAmplifierTcpPort;
+    QString error;
+    if (!HostPort::parse(text, &host, &port))
+        return refuse(QStringLiteral("%1, not '%2'").arg(QLatin1String(ConnectUsage), text));
+    if (!Ipv4::normalizeHost(&host, &error))
+        return refuse(QStringLiteral("--connect: invalid address %1").arg(error));
+    options->connectHost = host;
+    options->connectPort = port;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> readCommandLine(int argc, char *argv[], PanelOptions *options)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -26,8 +59,14 @@ std::optional<int> answerInformationOptions(int argc, char *argv[])
                                         QStringLiteral("Displays this help."));
     parser.addOption(helpOption);
     parser.addVersionOption();
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("connect"),
+        QStringLiteral("Opens the Ethernet link to <address> at start, on TCP port 2101 or the "
+                       "port given (an agent's, say). The address saved for the next run is "
+                       "left as it is. IPv6 addresses go in brackets: [::1]:2102."),
+        QStringLiteral("address[:port]")));
 
-    // Only these four words answer. The parser would read single-dash letters clustered,
+    // Only these words are ours. The parser would read single-dash letters clustered,
     // taking the toolkit's -stylesheet or -reverse for -h or -v; every other argument is
     // the toolkit's.
     bool help = false;
@@ -37,6 +76,17 @@ std::optional<int> answerInformationOptions(int argc, char *argv[])
         help = help || argument == QLatin1String("-h") || argument == QLatin1String("--help");
         version = version || argument == QLatin1String("-v")
                   || argument == QLatin1String("--version");
+        const QLatin1String connectWithValue("--connect=");
+        if (argument == QLatin1String("--connect")) {
+            if (i + 1 >= arguments.size())
+                return refuse(QLatin1String(ConnectUsage));
+            if (const std::optional<int> status = readConnect(arguments.at(++i), options))
+                return status;
+        } else if (argument.startsWith(connectWithValue)) {
+            if (const std::optional<int> status = readConnect(argument.mid(connectWithValue.size()),
+                                                              options))
+                return status;
+        }
     }
     if (!help && !version)
         return std::nullopt;

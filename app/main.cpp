@@ -10,7 +10,8 @@
 
 int main(int argc, char *argv[])
 {
-    if (const std::optional<int> exitStatus = answerInformationOptions(argc, argv))
+    PanelOptions options;
+    if (const std::optional<int> exitStatus = readCommandLine(argc, argv, &options))
         return *exitStatus;
     App::FontConfigPreload fontConfig;
     // The window scans the ports as it is made; the list is taken meanwhile.
@@ -22,5 +23,7 @@ int main(int argc, char *argv[])
     fontConfig.finish();
     MainWindow window;
     window.show();
+    if (!options.connectHost.isEmpty())
+        window.connectTo(options.connectHost, options.connectPort);
     return application.exec();
 }

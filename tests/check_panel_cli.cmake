@@ -33,3 +33,18 @@ if(NOT result MATCHES "timeout" OR out MATCHES "Usage:" OR out MATCHES "korvane-
     message(FATAL_ERROR "toolkit options: status ${result}, output '${out}' ${err}")
 endif()
 message(STATUS "korvane-panel passes -stylesheet, -reverse, -platformtheme and -visual on")
+
+# --connect takes ADDRESS[:PORT]; anything else stops the panel with status 2 and the reason,
+# before any window is made.
+foreach(bad IN ITEMS "" "1.2.3.999" "127.0.0.1:99999" "127.0.0.1:0" "[::1" "host name:2101")
+    execute_process(COMMAND "${PANEL}" --connect "${bad}" RESULT_VARIABLE result
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 10)
+    if(NOT result EQUAL 2 OR NOT err MATCHES "^korvane-panel: --connect")
+        message(FATAL_ERROR "--connect '${bad}': status ${result}, '${out}' '${err}'")
+    endif()
+endforeach()
+execute_process(COMMAND "${PANEL}" --connect RESULT_VARIABLE result ERROR_VARIABLE err TIMEOUT 10)
+if(NOT result EQUAL 2 OR NOT err MATCHES "--connect takes ADDRESS\\[:PORT\\]")
+    message(FATAL_ERROR "--connect without a value: status ${result}, '${err}'")
+endif()
+message(STATUS "korvane-panel refuses a bad --connect with status 2 and the reason")

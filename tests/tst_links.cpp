@@ -640,6 +640,21 @@ void tst_Links::connectingIsVisible()
     QVERIFY(peer.waitForPolls(2));
     QCOMPARE(App::tcpLinkUp, 1);
     QVERIFY(peer.isConnected());
+
+    // Another port (an agent's), as --connect opens it: named with its port, and the typed
+    // address, which is saved for the next run, stays as it was.
+    widget<QPushButton>("EthernetConnect")->click();
+    QTRY_COMPARE(App::tcpLinkUp, 0);
+    ScriptedPeer agent;
+    QVERIFY(agent.listen());
+    m_window->connectTo(QStringLiteral("127.0.0.1"), agent.port());
+    QCOMPARE(statusMessage(), QStringLiteral("Connecting to 127.0.0.1:%1\u2026").arg(agent.port()));
+    QVERIFY(agent.waitForClient());
+    QVERIFY(agent.waitForLine("Status"));
+    QCOMPARE(address->text(), QStringLiteral("127.0.0.1"));
+    agent.closeClient();
+    QTRY_VERIFY(statusMessage().startsWith(
+        QStringLiteral("Link to 127.0.0.1:%1 closed at ").arg(agent.port())));
 }
 
 // A peer that accepts and closes at once (an agent whose amplifier is away) leaves no link

@@ -31,6 +31,13 @@ void PanelModel::setPhase(Link link, Phase phase)
     if (readLink() != m_lastReadLink || readLinkOpen != m_readLinkOpen
         || (isOpen(link) && !wasOpen && link == readLink()))
         forgetSettings();
+    // A link whose replies are no longer read is not known to answer until it is read again.
+    if (readLink() != m_lastReadLink) {
+        LinkState &left = state(m_lastReadLink);
+        left.answering = false;
+        if (left.phase == Phase::Identified)
+            left.phase = Phase::Silent;
+    }
     m_lastReadLink = readLink();
     m_readLinkOpen = readLinkOpen;
     emit changed();
@@ -117,9 +124,7 @@ PanelModel::Lamp PanelModel::lamp(Link link) const
 {
     switch (phase(link)) {
     case Phase::Identified:
-        // A link whose replies are not read (the serial one beside an open socket) is not
-        // known to answer.
-        return link == readLink() ? Lamp::Green : Lamp::Grey;
+        return Lamp::Green;
     case Phase::Lost:
         return link == Link::Serial ? Lamp::Red : Lamp::Grey;
     default:
@@ -137,9 +142,10 @@ QString PanelModel::lampDescription(Link link) const
     case Phase::Open:
         return tr("Link open, waiting for the amplifier");
     case Phase::Identified:
-        return lamp(link) == Lamp::Green ? tr("Link up") : tr("Link open, replies not read");
+        return tr("Link up");
     case Phase::Silent:
-        return tr("Link open, the amplifier does not answer");
+        return link == readLink() ? tr("Link open, the amplifier does not answer")
+                                  : tr("Link open, its replies are not read");
     case Phase::Lost:
         return link == Link::Serial ? tr("Link lost") : tr("Link closed by the far end");
     }

@@ -17,6 +17,7 @@ class PanelModel : public QObject
 
 public:
     enum class Link { Serial, Tcp };
+    Q_ENUM(Link)
     enum class Phase {
         Closed,     // never opened, closed by the operator, or an attempt that failed
         Connecting, // asked for, not open yet
@@ -25,7 +26,9 @@ public:
         Silent,     // identified, but no reply lately
         Lost,       // ended by the far end, or the device went away
     };
+    Q_ENUM(Phase)
     enum class Lamp { Grey, Green, Red };
+    Q_ENUM(Lamp)
 
     // A setting whose read-back did not show it.
     struct Refusal

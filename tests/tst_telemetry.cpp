@@ -715,6 +715,11 @@ void tst_Telemetry::pendingEdits_data()
     QTest::newRow("gain typed badly, reply meanwhile")
         << "GainA"
         << "." << true << "Return" << 10.5 << QList<QByteArray>{} << gainRange;
+    // The link ends while the operator types: the box is disabled, and keeps the digits
+    // unsent for the next link.
+    QTest::newRow("gain typed, link ends")
+        << "GainA"
+        << "25" << false << "LinkEnds" << 10.5 << QList<QByteArray>{} << QString();
     QTest::newRow("gain above its range")
         << "GainA"
         << "40" << false << "Return" << 10.5 << QList<QByteArray>{} << gainRange;
@@ -780,15 +785,25 @@ void tst_Telemetry::pendingEdits()
             ->click();
     else if (finish == QLatin1String("Tab"))
         QTest::keyClick(control, Qt::Key_Tab);
+    else if (finish == QLatin1String("LinkEnds"))
+        m_peer->closeClient();
     else
         QTest::keyClick(control,
                         finish == QLatin1String("Return") ? Qt::Key_Return : Qt::Key_Escape);
-    QVERIFY(m_peer->waitForPolls(2));
+    if (finish == QLatin1String("LinkEnds")) {
+        QTRY_COMPARE(App::tcpLinkUp, 0);
+        QVERIFY(!control->isEnabled());
+        QCOMPARE(control->text(), typed);
+    } else {
+        QVERIFY(m_peer->waitForPolls(2));
+    }
     QCOMPARE(settingLines(), lines);
     QCOMPARE(control->property("value").toDouble(), value);
     // A limit left without its Set, and a text being mended, stay the operator's, and say so.
     QCOMPARE(control->font().italic(),
-             lines.isEmpty() && (finish == QLatin1String("Tab") || !told.isEmpty()));
+             lines.isEmpty()
+                 && (finish == QLatin1String("Tab") || finish == QLatin1String("LinkEnds")
+                     || !told.isEmpty()));
     if (told.isEmpty())
         return;
     QCOMPARE(control->text(), typed);

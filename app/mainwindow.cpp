@@ -12,7 +12,7 @@
 #include <QPixmap>
 #include <QSettings>
 
-#include <cmath>
+#include <initializer_list>
 
 namespace {
 
@@ -113,6 +113,8 @@ MainWindow::MainWindow(QWidget *parent)
     m_looks = new DisplayLooks(this);
     m_model = new PanelModel(this);
     connect(m_model, &PanelModel::changed, this, &MainWindow::render);
+    // Whether RF On takes input while the settings do not depends on its tick.
+    connect(m_form->PAOnCB, &QCheckBox::toggled, this, &MainWindow::render);
     connect(m_model, &PanelModel::settingNotTaken, this, &MainWindow::tellNotTaken);
     // Return in the address field connects as the button does; it never disconnects.
     connect(m_form->HostIP, &QLineEdit::returnPressed, this, [this] {

@@ -267,6 +267,8 @@ void MainWindow::render()
     // be unticked, whatever else is known.
     const bool open = m_model->isOpen(m_model->readLink());
     m_form->PAOnCB->setEnabled(editable || (open && m_form->PAOnCB->isChecked()));
+    if (!m_model->readingsLive())
+        showReadingsStale();
 }
 
 void MainWindow::showLamp(QLabel *lamp, PanelModel::Link link)

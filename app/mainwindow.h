@@ -102,9 +102,11 @@ private:
     // is pending there or the reply predates the control's last command.
     void takeSetting(QAbstractSpinBox *box, Reply::StatusField field, double value);
     void drawReadings();
-    // The one place where readings stop being live: a link went down, or no measurement
-    // reply came in time. `why` goes to the status bar.
+    // A link went down, or no measurement reply came in time: the trends break their lines
+    // and `why` goes to the status bar.
     void readingsLost(const QString &why);
+    // The readings on show are no longer the amplifier's: they are greyed and say so.
+    void showReadingsStale();
     void readingsSilent(const QDateTime &since);
     // A link came up, or went and left others: the watch of the replies follows.
     void linkUp();

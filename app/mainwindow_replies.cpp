@@ -179,7 +179,7 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
         return;
     m_trends->record(m);
     m_replyWatch->replied();
-    m_model->answered(m_model->readLink());
+    m_model->measured(m_model->readLink(), m);
     if (!m_silenceMessage.isEmpty() && statusBar()->currentMessage() == m_silenceMessage)
         statusBar()->clearMessage();
     m_silenceMessage.clear();
@@ -236,6 +236,11 @@ void MainWindow::readingsLost(const QString &why)
 {
     // The trends leave a gap here: no line joins the readings before and after.
     m_trends->breakLine();
+    tell(why);
+}
+
+void MainWindow::showReadingsStale()
+{
     const auto displays = valueDisplays(*m_form);
     for (int i = 0; i < DisplayCount; ++i) {
         Reading &reading = m_readings[i];
@@ -250,7 +255,6 @@ void MainWindow::readingsLost(const QString &why)
             describe(displays[i], tr("Not live: the last value the amplifier sent"));
         }
     }
-    tell(why);
 }
 
 void MainWindow::readingsSilent(const QDateTime &since)

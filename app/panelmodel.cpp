@@ -85,6 +85,12 @@ void PanelModel::answered(Link link)
     setPhase(link, s.title.isEmpty() ? Phase::Open : Phase::Identified);
 }
 
+void PanelModel::measured(Link link, const Reply::Measurement &readings)
+{
+    m_readings = readings;
+    answered(link);
+}
+
 void PanelModel::silent(Link link)
 {
     LinkState &s = state(link);

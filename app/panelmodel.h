@@ -46,8 +46,10 @@ public:
     void opened(Link link, const QString &address);
     // `title` is the window title the identification gives, `model` its model text.
     void identified(Link link, const QString &title, const QString &model);
-    // A measurement reply came: the amplifier is answering.
+    // A reply came: the amplifier is answering.
     void answered(Link link);
+    // A measurement reply came: the readings, and that the amplifier is answering.
+    void measured(Link link, const Reply::Measurement &readings);
     // No reply for a while.
     void silent(Link link);
     void closed(Link link);
@@ -68,6 +70,8 @@ public:
     bool offersDisconnect(Link link) const;
     // The plain title until the amplifier on the link read identifies itself.
     QString title() const;
+    // The last readings; live while the link they came on is answering.
+    const Reply::Measurement &readings() const { return m_readings; }
     bool readingsLive() const;
 
     // --- The amplifier's settings ------------------------------------------------------
@@ -122,6 +126,7 @@ private:
     LinkState m_links[2];
     Link m_lastReadLink = Link::Serial;
     bool m_readLinkOpen = false;
+    Reply::Measurement m_readings;
     Reply::Status m_settings;
     bool m_hasSettings = false;
     bool m_mayChange = true;

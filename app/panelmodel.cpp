@@ -45,6 +45,8 @@ void PanelModel::setPhase(Link link, Phase phase)
 
 void PanelModel::forgetSettings()
 {
+    // The values last read stay, as the controls keep showing them greyed; they are no longer
+    // current.
     m_hasSettings = false;
     m_statusAsked = 0;
     m_statusAnswered = 0;
@@ -200,42 +202,13 @@ void PanelModel::statusRead(const Reply::Status &status)
         m_lastRefusal = Refusal{field, wanted.value, kept, QString()};
         emit settingNotTaken(m_lastRefusal);
     }
-    if (status.fieldCount > 0) {
-        // Fields missing from a short reply keep what an earlier one said.
-        for (int i = 0; i < Reply::SettingCount; ++i) {
-            const auto field = Reply::StatusField(i);
-            if (!status.has(field))
-                continue;
-            switch (field) {
-            case Reply::StatusField::MaxPower:
-                m_settings.maxPowerW = status.maxPowerW;
-                break;
-            case Reply::StatusField::MaxCellTemp:
-                m_settings.maxCellTempC = status.maxCellTempC;
-                break;
-            case Reply::StatusField::MaxDriverTemp:
-                m_settings.maxDrvTempC = status.maxDrvTempC;
-                break;
-            case Reply::StatusField::Rf:
-                m_settings.rfOn = status.rfOn;
-                break;
-            case Reply::StatusField::Linearity:
-                m_settings.linearityPct = status.linearityPct;
-                break;
-            case Reply::StatusField::GainA:
-            case Reply::StatusField::GainB:
-            case Reply::StatusField::GainC:
-                m_settings.gainDb[i - int(Reply::StatusField::GainA)]
-                    = status.gainDb[i - int(Reply::StatusField::GainA)];
-                break;
-            }
-        }
-        m_settings.fieldCount = qMax(m_settings.fieldCount, status.fieldCount);
-    }
-    // Only a whole Status tells every control's value.
-    const bool whole = m_settings.fieldCount >= Reply::StatusFieldCount;
-    if (whole != m_hasSettings) {
-        m_hasSettings = whole;
+    // Only a whole Status tells every control's value; a short one changes what the controls
+    // it reaches show, not whether the settings are known.
+    if (status.fieldCount < Reply::StatusFieldCount)
+        return;
+    m_settings = status;
+    if (!m_hasSettings) {
+        m_hasSettings = true;
         emit changed();
     }
 }

@@ -85,6 +85,8 @@ public:
     // Whether the last Status read may set the control of `field`: one asked for before the
     // field's last setting shows the value from before it.
     bool mayApply(Reply::StatusField field) const;
+    // Whether a whole Status has been read on the link read since it opened (the settings are
+    // current), and what the last one said.
     bool hasSettings() const { return m_hasSettings; }
     const Reply::Status &settings() const { return m_settings; }
     // The far end tells whether this client may change settings (an agent's observer may

@@ -60,16 +60,17 @@ class Setting:
 
     @property
     def range_text(self):
-        """What the setting takes, in korvane-ctl's words."""
+        """What the setting takes, in korvane-ctl's words (which name all gains "gain")."""
+        what = "gain" if self.name.startswith("gain_") else self.label
         if self.type is bool:
-            return f"{self.label} must be on or off"
+            return f"{what} must be on or off"
         if self.type is int:
-            return (f"{self.label} must be a whole number from {self.low:g} to {self.high:g}"
+            return (f"{what} must be a whole number from {self.low:g} to {self.high:g}"
                     f" {self.unit}")
         if self.step * 10 == 1:
-            return (f"{self.label} must be {self.low:g} to {self.high:.1f} {self.unit} with at"
+            return (f"{what} must be {self.low:g} to {self.high:.1f} {self.unit} with at"
                     f" most one decimal")
-        return (f"{self.label} must be {self.low:g} to {self.high:g} {self.unit} in steps of"
+        return (f"{what} must be {self.low:g} to {self.high:g} {self.unit} in steps of"
                 f" {self.step:g}")
 
     @property

@@ -82,7 +82,7 @@ class Amplifier:
         returns the ``Status`` read back."""
         setting = _setting(name)
         wire = setting.wire(value)
-        self._check_allowed(setting)
+        check_allowed(self._identity, setting)
         line = setting.command.format(wire)
         with self._lock:
             try:
@@ -134,14 +134,6 @@ class Amplifier:
                                f"{self._identity.model} as at first")
         return identity
 
-    def _check_allowed(self, setting):
-        model = self._identity.model
-        if setting.name == "rf" and not self._identity.rf_switchable:
-            raise Refused(f"the {model}'s RF follows its fault state: it is on while no fault"
-                          f" is latched and cannot be switched by command")
-        if setting.name == "linearity" and not self._identity.has_linearity:
-            raise Refused(f"the {model} has no linearity setting: its linearity is fixed")
-
     def _ask(self, question, before=None):
         """Sends the line ``before`` (if any) and the question; returns the reply's frame."""
         with self._lock:
@@ -150,24 +142,50 @@ class Amplifier:
             return self._exchange(question, before)
 
     def _exchange(self, question, before=None):
-        link = self._link
+        self._send(([before] if before else []) + [question])
+        return self._receive(question)
+
+    def _send(self, lines):
+        """Drops what the link holds (replies left unread by an earlier client), then sends
+        the lines. Called with the lock held."""
+        if self._link is None:
+            self._open()
         try:
-            link.discard()
+            self._link.discard()
             self._reader.clear()
-            lines = ([before] if before else []) + [question]
-            link.write("".join(line + "\r\n" for line in lines).encode("ascii"))
-            deadline = time.monotonic() + self.timeout
+            self._link.write("".join(line + "\r\n" for line in lines).encode("ascii"))
+        except LinkError:
+            self.close()
+            raise
+
+    def _receive(self, question=None):
+        """The next frame that answers the question (any question: None) within the
+        timeout; frames that answer another are skipped. Called with the lock held."""
+        if self._link is None:
+            raise LinkError(f"the link to {self.address} is closed: ask a question first")
+        deadline = time.monotonic() + self.timeout
+        try:
             while True:
-                data = link.read(deadline)
+                data = self._link.read(deadline)
                 if not data and time.monotonic() >= deadline:
-                    raise NoReply(f"no reply to '{question}' from {self.address} within "
-                                  f"{self.timeout * 1000:g} ms")
+                    raise NoReply(f"no reply to '{question or 'the last question'}' from "
+                                  f"{self.address} within {self.timeout * 1000:g} ms")
                 for frame in self._reader.feed(data):
-                    if protocol.kind_of(frame) == question:
+                    kind = protocol.kind_of(frame)
+                    if kind is not None and question in (kind, None):
                         return frame
         except LinkError:
             self.close()
             raise
+
+
+def check_allowed(identity, setting):
+    """Refused when the model of this identity has no such setting."""
+    if setting.name == "rf" and not identity.rf_switchable:
+        raise Refused(f"the {identity.model}'s RF follows its fault state: it is on while no"
+                      f" fault is latched and cannot be switched by command")
+    if setting.name == "linearity" and not identity.has_linearity:
+        raise Refused(f"the {identity.model} has no linearity setting: its linearity is fixed")
 
 
 def _setting(name):

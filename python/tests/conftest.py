@@ -26,6 +26,14 @@ def _dies_with_us():
     _libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
 
 
+def wait_for(condition, timeout=10):
+    """Polls condition() until it is true, for at most timeout seconds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, "timed out"
+        time.sleep(0.05)
+
+
 def program(name):
     """The path of one of our programs: $KORVANE_SIM and the like, else the build folder."""
     variable = "KORVANE_" + name.split("-")[1].upper()

@@ -5,14 +5,7 @@ import time
 import pytest
 
 import korvane
-
-
-def wait_for(condition, timeout=10):
-    """Polls condition() until it is true, for at most timeout seconds."""
-    deadline = time.monotonic() + timeout
-    while not condition():
-        assert time.monotonic() < deadline, "timed out"
-        time.sleep(0.05)
+from conftest import wait_for
 
 
 def test_reads_typed_values(address):

@@ -12,12 +12,11 @@ amplifier's limit and in warning within 5 °C of it; the settings ``GainA``, ``G
 back after each write. State ON, FAULT while a fault is latched, UNKNOWN while the
 amplifier does not answer. Commands ``Reset`` and ``Calibrate`` (channel "A", "B", "C").
 """
-import sys
 import threading
 import time
 
 from tango import AttrQuality, AttrWriteType, DevState
-from tango.server import Device, attribute, command, device_property, run
+from tango.server import Device, attribute, command, device_property
 
 from . import Amplifier, Error, __version__
 from .table import READINGS, SETTING, SETTINGS
@@ -164,32 +163,5 @@ KorvaneAmplifier = type(
      **{k: v for r in READINGS for k, v in _reading_attribute(r).items()},
      **{k: v for s in SETTINGS for k, v in _setting_attribute(s).items()}})
 
-USAGE = """Usage: korvane-tango INSTANCE [Tango server options]
-Serves Korvane Amplifiers as Tango devices of class KorvaneAmplifier.
 
-Each device's property Address names its amplifier: tcp://HOST[:PORT] (port 2101, or a
-korvane-agent's) or serial:///dev/ttyACM0. Register the devices in the Tango database
-under the server korvane-tango/INSTANCE first, or run without one:
-  korvane-tango test -nodb -port 45450 -dlist lab/korvane/1
-
-Options:
-  -h, --help     Displays this help.
-  -v, --version  Displays version information.
-  -?             Lists the Tango server options.
-"""
-
-
-def main(args=None):
-    """The korvane-tango device server."""
-    args = sys.argv if args is None else args
-    if len(args) > 1 and args[1] in ("-h", "--help"):
-        print(USAGE, end="")
-        return 0
-    if len(args) > 1 and args[1] in ("-v", "--version"):
-        print(f"korvane-tango {__version__}")
-        return 0
-    return run((KorvaneAmplifier,), args=args)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+from .server import main  # noqa: E402,F401 - korvane-tango's entry point

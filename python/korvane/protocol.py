@@ -139,7 +139,8 @@ Status = _result_type(
     "Status",
     "The amplifier's eight settings, as its Status reply reports them. A setting whose"
     " text was no number is None.",
-    [(s.key, s.unit, Optional[s.type], s.label) for s in SETTINGS])
+    [(s.key, s.unit, Optional[s.type],
+      "whether the RF output is on" if s.type is bool else s.label) for s in SETTINGS])
 
 Measurement = _result_type(
     "Measurement",

@@ -59,3 +59,20 @@ def test_range_errors_in_korvane_ctl_words(sim, name, value):
     with pytest.raises(korvane.OutOfRange) as caught:
         korvane.SETTINGS[[s.name for s in korvane.SETTINGS].index(name)].wire(value)
     assert f"korvane-ctl: {caught.value}\n" in refused.stderr
+
+
+def test_public_names_have_docstrings():
+    import importlib
+    import inspect
+    missing = []
+    for module in ("korvane", "korvane.amplifier", "korvane.errors", "korvane.link",
+                   "korvane.protocol", "korvane.table", "korvane.server"):
+        module = importlib.import_module(module)
+        for name, value in vars(module).items():
+            if name.startswith("_") or not (inspect.isclass(value) or inspect.isfunction(value)):
+                continue
+            members = [value, *(m for n, m in vars(value).items() if not n.startswith("_")
+                                and (inspect.isfunction(m) or isinstance(m, property)))] \
+                if inspect.isclass(value) else [value]
+            missing += [f"{module.__name__}.{name}" for m in members if not m.__doc__]
+    assert not missing

@@ -63,7 +63,13 @@ class Started:
         self.port = int(self.lines[0].rsplit(":", 1)[1])
         self.tcp = f"tcp://127.0.0.1:{self.port}"
         pty = [line.split()[1] for line in self.lines if line.startswith("pty ")]
-        self.serial = f"serial://{pty[0]}" if pty else None
+        self._serial = f"serial://{pty[0]}" if pty else None
+
+    @property
+    def serial(self):
+        """The pseudo-terminal's address; the test is skipped without pyserial."""
+        pytest.importorskip("serial", reason="pyserial is not installed (python3-serial)")
+        return self._serial
 
     def errors(self):
         """What it reported on standard error so far."""

@@ -140,9 +140,8 @@ def test_cannot_open():
         korvane.Amplifier("127.0.0.1:2101")
 
 
-@pytest.mark.parametrize("link", ["tcp", "serial"])
-def test_threads_share_one_amplifier(sim, link):
-    amplifier = korvane.Amplifier(getattr(sim, link))
+def test_threads_share_one_amplifier(address):
+    amplifier = korvane.Amplifier(address)
     errors = []
 
     def work(channel):

@@ -18,12 +18,14 @@ import time
 from tango import AttrQuality, AttrWriteType, DevState
 from tango.server import Device, attribute, command, device_property
 
-from . import Amplifier, Error, __version__
+from . import Amplifier, Error
 from .table import READINGS, SETTING, SETTINGS
 
 #: Warning this many °C below a temperature limit.
 WARNING_MARGIN_C = 5
-# Readings are in tenths: "over the limit" (strictly above it) is this far above it.
+# A temperature is over its limit when strictly above it. Readings come in tenths, so an
+# alarm level half a tenth above the limit holds a reading at the limit within it,
+# whether Tango compares with > or >=.
 _OVER = 0.05
 # One Meas serves all the readings a client asks for at once.
 _READING_AGE_S = 0.1
@@ -164,4 +166,6 @@ KorvaneAmplifier = type(
      **{k: v for s in SETTINGS for k, v in _setting_attribute(s).items()}})
 
 
-from .server import main  # noqa: E402,F401 - korvane-tango's entry point
+from .server import main  # noqa: E402 - korvane-tango's entry point
+
+__all__ = ["KorvaneAmplifier", "main", "WARNING_MARGIN_C"]

@@ -20,10 +20,11 @@ def test_reads_typed_values(address):
         assert korvane.Measurement.units["cell1_temp_c"] == "°C"
 
 
-EDGES = [("gain_a", 0, 0.0), ("gain_b", 31.5, 31.5), ("gain_c", "12.5", 12.5),
-         ("max_power", 0, 0.0), ("max_power", 50, 50.0), ("max_power", 6.6, 6.6),
-         ("linearity", 1, 1), ("linearity", 100, 100), ("max_cell_temp", 255, 255),
-         ("max_driver_temp", 0, 0), ("rf", "off", False), ("rf", True, True)]
+EDGES = [(name, value, value) for name, values in [
+    ("gain_a", (0.0, 31.5)), ("gain_b", (0.0, 31.5)), ("gain_c", (0.0, 31.5)),
+    ("max_power", (0.0, 50.0, 6.6)), ("linearity", (1, 100)), ("max_cell_temp", (0, 255)),
+    ("max_driver_temp", (0, 255)), ("rf", (False, True))] for value in values] + [
+    ("gain_c", "12.5", 12.5), ("max_power", 7, 7.0), ("rf", "off", False)]
 
 
 @pytest.mark.parametrize("name,value,expected", EDGES)
@@ -34,11 +35,12 @@ def test_takes_range_edges(address, name, value, expected):
         assert type(getattr(amplifier, name)) is type(expected)
 
 
-BAD = [("gain_a", -0.5), ("gain_a", 32), ("gain_b", 12.3), ("gain_c", float("nan")),
-       ("gain_a", True), ("max_power", 50.1), ("max_power", 6.55), ("max_power", -0.1),
-       ("linearity", 0), ("linearity", 101), ("linearity", 5.5), ("max_cell_temp", 256),
-       ("max_driver_temp", -1), ("max_cell_temp", 40.5), ("rf", "maybe"), ("rf", 2),
-       ("gain_a", "loud")]
+BAD = [("gain_a", -0.5), ("gain_b", 32), ("gain_c", 12.3), ("gain_a", 0.25),
+       ("gain_a", float("nan")), ("gain_a", True), ("gain_a", "loud"), ("max_power", -0.1),
+       ("max_power", 50.1), ("max_power", 6.55), ("linearity", 0), ("linearity", 101),
+       ("linearity", 5.5), ("max_cell_temp", -1), ("max_cell_temp", 256),
+       ("max_cell_temp", 40.5), ("max_driver_temp", -1), ("max_driver_temp", 256),
+       ("max_driver_temp", 0.5), ("rf", "maybe"), ("rf", 2)]
 
 
 @pytest.mark.parametrize("name,value", BAD)

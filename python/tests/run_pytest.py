@@ -25,6 +25,10 @@ class Outcomes:
         if report.when == "call" or report.outcome != "passed":
             self.counts[report.outcome] = self.counts.get(report.outcome, 0) + 1
 
+    def pytest_collectreport(self, report):
+        if report.outcome != "passed":
+            self.counts[report.outcome] = self.counts.get(report.outcome, 0) + 1
+
 
 outcomes = Outcomes()
 status = pytest.main(["-p", "no:cacheprovider", "-rs", *sys.argv[1:]], plugins=[outcomes])

@@ -28,10 +28,12 @@ KORVANE_RUNTIME_PACKAGES=(fonts-liberation)
 # the real servers the agent's telemetry is tested against, with certificates that openssl
 # makes for each run and curl to fetch over https, PyVISA for the protocol's recipe and socat
 # for the half-close the README shows, and the AT-SPI stack on a D-Bus session that the
-# screen-reader test reads the panel through.
+# screen-reader test reads the panel through. The Python package korvane is tested with
+# pytest, against pyserial, PyMeasure and PyTango, and installed with pip into a venv.
 KORVANE_TEST_PACKAGES=(xvfb xauth dpkg-dev file lintian desktop-file-utils appstream
     mosquitto mosquitto-clients prometheus openssl curl at-spi2-core python3-pyatspi dbus
-    dbus-x11 python3-pyvisa-py socat)
+    dbus-x11 python3-pyvisa-py socat python3-pytest python3-serial python3-pymeasure
+    python3-tango python3-venv python3-setuptools)
 
 # Configures and builds the tree into build/ (or $KORVANE_BUILD_DIR): the given targets
 # only, or everything when none is given.

@@ -17,6 +17,11 @@ foreach(path
         share/man/man1/korvane-sim.1.gz
         share/man/man1/korvane-ctl.1.gz
         share/man/man1/korvane-agent.1.gz
+        share/man/man1/korvane-tango.1.gz
+        bin/korvane-tango
+        lib/python3/dist-packages/korvane/__init__.py
+        lib/python3/dist-packages/korvane/tango.py
+        lib/python3/dist-packages/korvane/pymeasure.py
         lib/systemd/system/korvane-agent@.service
         share/doc/korvane-amplifier/examples/korvane-agent.conf
         share/doc/korvane-amplifier/examples/prometheus.yml

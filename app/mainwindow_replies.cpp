@@ -122,12 +122,13 @@ void MainWindow::applyFrame(const QByteArray &frame)
 void MainWindow::applyIdentification(const QByteArray &frame)
 {
     const PanelModel::Link link = m_model->readLink();
+    const Reply::Identity identity = Reply::decodeIdentity(frame);
     // The trends keep one series per amplifier: a model or an address they have not had
     // before starts a new one.
-    m_trends->setAmplifier(Reply::modelText(frame),
+    m_trends->setAmplifier(identity.modelText,
                            link == PanelModel::Link::Tcp ? m_tcpEndpoint : m_serialPortName);
-    m_model->identified(link, Reply::windowTitle(frame), Reply::modelText(frame));
-    m_form->Linearity->setVisible(Reply::hasLinearityControl(frame));
+    m_model->identified(link, Reply::windowTitle(frame), identity);
+    m_form->Linearity->setVisible(identity.hasLinearity());
     m_form->LinearityLabel->setVisible(!m_form->Linearity->isHidden());
 }
 
@@ -280,7 +281,7 @@ void MainWindow::applyStatusCharacter(qint8 statusChar)
     m_form->ResetBtn->setAccessibleDescription(noFault ? tr("No fault") : tr("Fault latched"));
     // On models with a switchable RF output the box can be ticked only while there is
     // no fault; on the others it mirrors the fault state.
-    if (windowTitle().contains(QLatin1String(Reply::SwitchableRfModel))) {
+    if (m_model->identity().rfByCommand()) {
         m_form->PAOnCB->setCheckable(noFault);
     } else {
         // A 700115 may have made the box untickable before another model identified

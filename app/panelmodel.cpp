@@ -22,7 +22,7 @@ void PanelModel::setPhase(Link link, Phase phase)
     s.phase = phase;
     if (!isOpen(link)) {
         s.title.clear();
-        s.model.clear();
+        s.identity = Reply::Identity();
         s.answering = false;
     }
     // Whatever was read before belongs to another link, or to the link as it was before it
@@ -67,13 +67,13 @@ void PanelModel::opened(Link link, const QString &address)
     setPhase(link, Phase::Open);
 }
 
-void PanelModel::identified(Link link, const QString &title, const QString &model)
+void PanelModel::identified(Link link, const QString &title, const Reply::Identity &identity)
 {
     if (!isOpen(link))
         return;
     LinkState &s = state(link);
     s.title = title;
-    s.model = model;
+    s.identity = identity;
     s.answering = true;
     setPhase(link, Phase::Identified);
 }
@@ -114,7 +114,12 @@ void PanelModel::lost(Link link)
 
 QString PanelModel::model(Link link) const
 {
-    return m_links[index(link)].model;
+    return m_links[index(link)].identity.modelText;
+}
+
+Reply::Identity PanelModel::identity() const
+{
+    return m_links[index(readLink())].identity;
 }
 
 bool PanelModel::isOpen(Link link) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fields.h"
+#include "models.h"
 #include "replies.h"
 
 #include <QObject>
@@ -44,8 +45,8 @@ public:
     // --- The links, as their events come ---------------------------------------------
     void connecting(Link link, const QString &address);
     void opened(Link link, const QString &address);
-    // `title` is the window title the identification gives, `model` its model text.
-    void identified(Link link, const QString &title, const QString &model);
+    // `title` is the window title the identification gives.
+    void identified(Link link, const QString &title, const Reply::Identity &identity);
     // A reply came: the amplifier is answering.
     void answered(Link link);
     // A measurement reply came: the readings, and that the amplifier is answering.
@@ -58,6 +59,9 @@ public:
     Phase phase(Link link) const { return m_links[index(link)].phase; }
     QString address(Link link) const { return m_links[index(link)].address; }
     QString model(Link link) const;
+    // What the identified amplifier on the link read can do; an unknown model's defaults
+    // before it has identified itself.
+    Reply::Identity identity() const;
     // Replies are read from the socket while it is open, else from the serial port.
     Link readLink() const;
     bool isOpen(Link link) const;
@@ -109,7 +113,7 @@ private:
         Phase phase = Phase::Closed;
         QString address;
         QString title;
-        QString model;
+        Reply::Identity identity;
         bool answering = false;
     };
     struct Wanted

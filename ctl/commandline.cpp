@@ -73,7 +73,8 @@ const CommandInfo Commands[] = {
      "is 1. --no-confirm sends the line only and ends once it has left.\n"
      "Only the 700115A switches RF by command. On the 700122A and 700136A RF follows the\n"
      "fault state (on while no fault is latched): set rf asks the model first and there\n"
-     "sends nothing and ends with status 1."},
+     "sends nothing and ends with status 1. So does set linearity on the 700136A, whose\n"
+     "linearity is fixed."},
     {"calibrate",
      Invocation::Calibrate,
      "calibrate A|B|C",

@@ -3,6 +3,7 @@
 #include "commands.h"
 #include "exitstatus.h"
 #include "measwatch.h"
+#include "models.h"
 #include "output.h"
 #include "portscanner.h"
 #include "replies.h"
@@ -98,8 +99,11 @@ void CommandRunner::onOpened()
         m_requester.ask(QLatin1String(Command::Meas), Reply::Kind::Measurement);
         break;
     default:
-        // Only some models switch RF by command: the model is asked for first.
-        if (m_invocation.command == Invocation::Set && m_invocation.setting.field() == Setting::Rf) {
+        // Only some models switch RF by command, or have a linearity setting: the model is
+        // asked for first.
+        if (m_invocation.command == Invocation::Set
+            && (m_invocation.setting.field() == Setting::Rf
+                || m_invocation.setting.field() == Setting::Linearity)) {
             m_modelAsked = true;
             m_requester.ask(QLatin1String(Command::Identify), Reply::Kind::Identification);
             break;
@@ -120,15 +124,21 @@ void CommandRunner::sendLine()
         m_link.notifyWhenWritten();
 }
 
-int CommandRunner::checkRfSwitchable(const QByteArray &frame)
+int CommandRunner::checkModelTakes(const QByteArray &frame)
 {
-    const QString model = Reply::modelText(frame);
-    if (model.contains(QLatin1String(Reply::SwitchableRfModel)))
-        return ExitStatus::Success;
-    Output::printError(tr("the %1's RF follows its fault state: it is on while no fault is "
-                          "latched and cannot be switched by command")
-                           .arg(Output::shownModelNumber(frame)));
-    return ExitStatus::Failure;
+    const Reply::Identity identity = Reply::decodeIdentity(frame);
+    if (m_invocation.setting.field() == Setting::Rf && !identity.rfByCommand()) {
+        Output::printError(tr("the %1's RF follows its fault state: it is on while no fault is "
+                              "latched and cannot be switched by command")
+                               .arg(Output::shownModelNumber(frame)));
+        return ExitStatus::Failure;
+    }
+    if (m_invocation.setting.field() == Setting::Linearity && !identity.hasLinearity()) {
+        Output::printError(tr("the %1 has no linearity setting: its linearity is fixed")
+                               .arg(Output::shownModelNumber(frame)));
+        return ExitStatus::Failure;
+    }
+    return ExitStatus::Success;
 }
 
 void CommandRunner::onAnswered(const QByteArray &frame)
@@ -146,7 +156,7 @@ void CommandRunner::onAnswered(const QByteArray &frame)
     default:
         if (m_modelAsked) {
             m_modelAsked = false;
-            if (checkRfSwitchable(frame) == ExitStatus::Success)
+            if (checkModelTakes(frame) == ExitStatus::Success)
                 sendLine();
             else
                 finish(ExitStatus::Failure);

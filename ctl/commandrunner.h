@@ -37,7 +37,8 @@ private:
     int meas(const QByteArray &frame);
     int confirm(const QByteArray &frame);
     void sendLine();
-    int checkRfSwitchable(const QByteArray &frame);
+    // Whether the identified model takes the setting; says why not.
+    int checkModelTakes(const QByteArray &frame);
     void fail(const QString &message);
     void finish(int exitStatus);
 
@@ -47,6 +48,6 @@ private:
     RowFile m_log;
     MeasWatch *m_watch = nullptr;
     bool m_finished = false;
-    // `set rf` waits for the model's answer before it sends anything.
+    // `set rf` and `set linearity` wait for the model's answer before they send anything.
     bool m_modelAsked = false;
 };

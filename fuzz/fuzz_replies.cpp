@@ -3,6 +3,7 @@
 // sanitizer report is a bug; results are not checked beyond their own invariants.
 #include "commands.h"
 #include "frameassembler.h"
+#include "models.h"
 #include "replies.h"
 
 #include <QList>
@@ -23,7 +24,7 @@ void decodeFrame(const QByteArray &frame)
             || title.contains(QChar(0))
             || title.size() > int(sizeof(Reply::TitlePrefix)) - 1 + Reply::ModelTextLength)
             std::abort();
-        Reply::hasLinearityControl(frame);
+        Reply::decodeIdentity(frame);
         break;
     }
     case Reply::Kind::Status: {

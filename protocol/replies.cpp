@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "frameassembler.h"
+#include "models.h"
 
 namespace Reply {
 
@@ -111,11 +112,6 @@ QString modelText(const QByteArray &frame)
 QString windowTitle(const QByteArray &frame)
 {
     return QLatin1String(TitlePrefix) + modelText(frame);
-}
-
-bool hasLinearityControl(const QByteArray &frame)
-{
-    return frame.mid(ModelOffset, int(sizeof(FixedLinearityModel)) - 1) != FixedLinearityModel;
 }
 
 Status decodeStatus(const QByteArray &frame)
@@ -272,8 +268,8 @@ QByteArray measFrame(const MeasValues &v)
 
 bool probeMatches(const QByteArray &received)
 {
-    for (const char *model : ProbeModels) {
-        if (received.contains(model))
+    for (const ModelInfo &model : Models) {
+        if (received.contains(model.number))
             return true;
     }
     return false;

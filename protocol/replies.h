@@ -34,16 +34,11 @@ QVector<QByteArray> readFields(const QByteArray &frame, const int *widths, int c
 constexpr int ModelOffset = 3;
 constexpr int ModelTextLength = 16;
 constexpr char TitlePrefix[] = "Korvane Amplifier ";
-// The one model without a linearity control.
-constexpr char FixedLinearityModel[] = "700136";
-// Models whose RF switch follows the fault state: ticking is possible only without fault.
-constexpr char SwitchableRfModel[] = "700115";
 
 // Up to 16 bytes from the model offset, cut at the first NUL, CR, LF or 0xFF, as UTF-8
 // (other invalid bytes become U+FFFD).
 QString modelText(const QByteArray &frame);
 QString windowTitle(const QByteArray &frame);
-bool hasLinearityControl(const QByteArray &frame);
 
 // --- Status --------------------------------------------------------------------------
 // The amplifier's settings in the panel's units. fieldCount says how many fields the
@@ -124,9 +119,7 @@ struct MeasValues
 QByteArray measFrame(const MeasValues &values);
 
 // --- Serial probe ----------------------------------------------------------------------
-// Model numbers the port scan recognises, in the order it looks for them.
-constexpr const char *ProbeModels[] = {"700115A", "700122A", "700136A"};
-constexpr int ProbeModelCount = int(sizeof(ProbeModels) / sizeof(ProbeModels[0]));
+// The port scan recognises the model numbers of the table of models (models.h).
 constexpr int ProbeModelOffset = 4;
 constexpr int ProbeModelLength = 7;
 // Whether the bytes a port sent back hold a known model number anywhere.

@@ -1,16 +1,19 @@
 #include "amplifiermodel.h"
 
+#include "models.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-struct ModelInfo
+// Where a channel's output levels off, for each model of the table.
+struct Saturation
 {
-    const char *name;
-    double saturationW; // where a channel's output levels off
+    const char *model;
+    double watts;
 };
-const ModelInfo Models[] = {{"700115A", 15.0}, {"700122A", 22.0}, {"700136A", 36.0}};
+const Saturation Saturations[] = {{"700115A", 15.0}, {"700122A", 22.0}, {"700136A", 36.0}};
 
 // Each channel is driven with this much; its gain does the rest.
 constexpr double DriveW = 0.1;
@@ -53,16 +56,16 @@ QString printable(const QByteArray &line)
 QStringList AmplifierModel::modelNames()
 {
     QStringList names;
-    for (const ModelInfo &info : Models)
-        names.append(QLatin1String(info.name));
+    for (const Reply::ModelInfo &info : Reply::Models)
+        names.append(QLatin1String(info.number));
     return names;
 }
 
 bool AmplifierModel::isKnownModel(const QByteArray &model)
 {
-    return std::any_of(std::begin(Models), std::end(Models), [&model](const ModelInfo &info) {
-        return model == info.name;
-    });
+    return std::any_of(std::begin(Reply::Models),
+                       std::end(Reply::Models),
+                       [&model](const Reply::ModelInfo &info) { return model == info.number; });
 }
 
 AmplifierModel::AmplifierModel(const QByteArray &model, double ambientC, QObject *parent)
@@ -72,11 +75,13 @@ AmplifierModel::AmplifierModel(const QByteArray &model, double ambientC, QObject
     , m_cellC{ambientC, ambientC}
     , m_driverC(ambientC)
 {
-    for (const ModelInfo &info : Models) {
-        if (model == info.name)
-            m_saturationW = info.saturationW;
+    for (const Saturation &saturation : Saturations) {
+        if (model == saturation.model)
+            m_saturationW = saturation.watts;
     }
-    m_switchableRf = model.contains(Reply::SwitchableRfModel);
+    const Reply::ModelInfo *info = Reply::findModel(QString::fromLatin1(model));
+    m_switchableRf = info && info->rfByCommand;
+    m_hasLinearity = !info || info->hasLinearity;
     m_clock.start();
     // Without it, a fault would only latch when someone asks, and the device would heat
     // on for as long as nobody did.
@@ -134,6 +139,11 @@ void AmplifierModel::apply(const Command::Parsed &command, const QByteArray &lin
         m_settings.gainHalfDb[command.channel] = clamped(command, line, 0, MaxGainHalfDb);
         break;
     case Command::Parsed::SetLinearity:
+        if (!m_hasLinearity) {
+            emit report(QStringLiteral("'%1' changes nothing: the %2 has no linearity setting")
+                            .arg(printable(line), QString::fromLatin1(m_model)));
+            break;
+        }
         m_settings.linearityPct = clamped(command, line, 1, 100);
         break;
     case Command::Parsed::SetMaxPower:

@@ -52,6 +52,8 @@ private:
     // Only some models switch RF by command; on the others RF is on while no fault is
     // latched.
     bool m_switchableRf = false;
+    // The 700136A's linearity is fixed: it reports it and takes no other.
+    bool m_hasLinearity = true;
 
     // The panel's controls start at these values, so a fresh panel sees no change.
     Reply::StatusValues m_settings = {65, 55, 60, true, 10, {21, 21, 21}};

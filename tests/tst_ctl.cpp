@@ -229,7 +229,8 @@ void tst_Ctl::linesOnWire_data()
     // Only the 700115A switches RF by command; the peer is a 700122A.
     QTest::newRow("rf on") << "set rf ON --no-confirm" << QString("?|")
                            << QString("the 700122A's RF follows its fault state");
-    QTest::newRow("linearity") << "set linearity 100 --no-confirm" << QString("SetLin 100|")
+    // So has a linearity setting (all but the 700136A): the model is asked for first.
+    QTest::newRow("linearity") << "set linearity 100 --no-confirm" << QString("?|SetLin 100|")
                                << QString();
     QTest::newRow("power") << "set max-power 12.3 --no-confirm" << QString("SetMaxP 123|")
                            << QString();
@@ -260,38 +261,46 @@ void tst_Ctl::linesOnWire()
 void tst_Ctl::rfFollowsModel_data()
 {
     QTest::addColumn<QString>("model");
-    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("setting");
     QTest::addColumn<QString>("refusal");
+    // What `status --json` then holds.
+    QTest::addColumn<QString>("shown");
+    const QString rfOn = QStringLiteral("\"rf_on\": true");
     QTest::newRow("700115A off") << "700115A"
-                                 << "off" << QString();
+                                 << "rf off" << QString() << "\"rf_on\": false";
     QTest::newRow("700115A on") << "700115A"
-                                << "on" << QString();
+                                << "rf on" << QString() << rfOn;
     QTest::newRow("700122A off") << "700122A"
-                                 << "off"
-                                 << "the 700122A's RF follows its fault state";
+                                 << "rf off"
+                                 << "the 700122A's RF follows its fault state" << rfOn;
     QTest::newRow("700136A on") << "700136A"
-                                << "on"
-                                << "the 700136A's RF follows its fault state";
+                                << "rf on"
+                                << "the 700136A's RF follows its fault state" << rfOn;
+    QTest::newRow("700122A linearity") << "700122A"
+                                       << "linearity 50" << QString() << "\"linearity_pct\": 50";
+    QTest::newRow("700136A linearity") << "700136A"
+                                       << "linearity 50"
+                                       << "the 700136A has no linearity setting"
+                                       << "\"linearity_pct\": 10";
 }
 
-// The simulator and the tool agree on which models switch RF by command; on the others
-// nothing is sent and RF stays on while no fault is latched.
+// The simulator and the tool agree on which models switch RF by command and which have a
+// linearity setting; on the others nothing is sent and the tool says why.
 void tst_Ctl::rfFollowsModel()
 {
     QFETCH(QString, model);
-    QFETCH(QString, state);
+    QFETCH(QString, setting);
     QFETCH(QString, refusal);
+    QFETCH(QString, shown);
     SimProcess sim;
     START_SIM(sim, words("--model " + model));
     const QStringList link = linkTo(sim, Tcp);
-    const Run set = ctl(link + words("set rf " + state));
+    const Run set = ctl(link + words("set " + setting));
     QCOMPARE(set.exitCode, refusal.isEmpty() ? 0 : 1);
     QVERIFY2(refusal.isEmpty() ? set.err.isEmpty() : set.err.contains(refusal), qPrintable(set.err));
     const Run status = ctl(link + words("status --json"));
     QCOMPARE(status.exitCode, 0);
-    const bool on = refusal.isEmpty() ? state == "on" : true;
-    QVERIFY2(status.out.contains(on ? "\"rf_on\": true" : "\"rf_on\": false"),
-             qPrintable(status.out));
+    QVERIFY2(status.out.contains(shown), qPrintable(status.out));
 }
 
 // What a script, a person and a log read from a freshly started device.

@@ -1,3 +1,4 @@
+#include "models.h"
 #include "panelmodel.h"
 #include "replies.h"
 
@@ -39,7 +40,7 @@ void play(PanelModel &model, const QStringList &events)
         else if (what == QLatin1String("identified"))
             model.identified(link,
                              QStringLiteral("Korvane Amplifier 700115A"),
-                             QStringLiteral("700115A"));
+                             Reply::decodeIdentity(QByteArray("?\r\n700115A\xff")));
         else if (what == QLatin1String("answered"))
             model.answered(link);
         else if (what == QLatin1String("silent"))

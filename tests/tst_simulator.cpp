@@ -140,8 +140,8 @@ void tst_Simulator::linesShowInStatus_data()
     set("Calibrate 1", -1, "", "calibrated");
     set("SetRF 7", 3, "1", "clamped");
     set("SetGain 1 64", 6, "063", "clamped");
-    set("SetLin 0", 4, "001", "clamped");
-    set("SetLin 101", 4, "100", "clamped");
+    // Nor has it a linearity setting: it keeps reporting its fixed one.
+    set("SetLin 42", -1, "", "has no linearity setting");
     set("SetMaxP 501", 0, "500", "clamped");
     set("SetMaxCellT 256", 1, "255", "clamped");
     set("SetMaxDrvT 999", 2, "255", "clamped");
@@ -256,7 +256,7 @@ void tst_Simulator::faultOptions_data()
     QTest::addColumn<int>("minMs");
     QTest::addColumn<bool>("closes");
     const QByteArray id("\0?\r\n700136A\xff", 12);
-    const QByteArray status = '\0' + QByteArray("Status, 065, 055, 060, 1, 042, 021, 021, 021\xff");
+    const QByteArray status = '\0' + QByteArray("Status, 065, 055, 060, 1, 010, 042, 021, 021\xff");
     const QByteArray junk("xx\r\n");
     QTest::newRow("--burst 4") << id + status + id << 4 << 0 << false;
     // The first two replies go out together; the third waits for a fourth.
@@ -283,7 +283,7 @@ void tst_Simulator::faultOptions()
     QSignalSpy disconnected(&socket, &QTcpSocket::disconnected);
     QElapsedTimer clock;
     clock.start();
-    socket.write("?\r\nSetLin 42\r\nStatus\r\n?\r\n");
+    socket.write("?\r\nSetGain 0 42\r\nStatus\r\n?\r\n");
     QByteArray raw;
     readFrames(&socket, expected.count('\xff'), &raw);
     QVERIFY2(clock.elapsed() >= minMs, qPrintable(QString::number(clock.elapsed())));
@@ -300,7 +300,7 @@ void tst_Simulator::faultOptions()
     // Muted or dropped, the setting took all the same, as another client sees.
     QTcpSocket other;
     QVERIFY(connectTo(&other, sim.port()));
-    QCOMPARE(statusFields(ask(&other, "Status\r\nStatus")).value(4), QByteArray("042"));
+    QCOMPARE(statusFields(ask(&other, "Status\r\nStatus")).value(5), QByteArray("042"));
 }
 
 void tst_Simulator::serialPort()

@@ -14,10 +14,24 @@ from .errors import OutOfRange
 #: Readings and settings travel in tenths, half-dB steps, percent or whole degrees.
 READING_SCALE = 10
 
-#: Models whose RF output is switched by command; on the others it follows the fault state.
-SWITCHABLE_RF_MODEL = "700115"
-#: The model whose linearity is fixed.
-FIXED_LINEARITY_MODEL = "700136"
+@dataclass(frozen=True)
+class Model:
+    """One model of the amplifier and what it can do."""
+
+    number: str           #: as the identification reply gives it: "700115A"
+    rf_by_command: bool   #: RF switches by command; else it is on while no fault is latched
+    has_linearity: bool   #: the 700136A's linearity is fixed
+
+
+#: The models, as the panel, korvane-ctl and the simulator know them (protocol/models.h).
+MODELS = (
+    Model("700115A", True, True),
+    Model("700122A", False, True),
+    Model("700136A", False, False),
+)
+
+# The digits that tell the models apart; the letter after them is a revision.
+_MODEL_DIGITS = 6
 
 # Decimal text such as "12.3" is no exact binary number: this much off a step still counts.
 _STEP_TOLERANCE = 1e-6
@@ -163,11 +177,22 @@ def channel_number(channel):
     return CHANNELS.index(name)
 
 
+def find_model(model):
+    """The ``Model`` a model text names by its six digits, or None for one not known."""
+    for known in MODELS:
+        if model.startswith(known.number[:_MODEL_DIGITS]):
+            return known
+    return None
+
+
 def rf_switchable(model):
-    """Whether this model switches RF by command (else RF is on while no fault is latched)."""
-    return SWITCHABLE_RF_MODEL in model
+    """Whether this model switches RF by command (else RF is on while no fault is latched).
+    A model not known is taken as most are: RF follows its fault state."""
+    known = find_model(model)
+    return known is not None and known.rf_by_command
 
 
 def has_linearity(model):
-    """Whether this model has a linearity setting."""
-    return not model.startswith(FIXED_LINEARITY_MODEL)
+    """Whether this model has a linearity setting; a model not known is taken to have one."""
+    known = find_model(model)
+    return known is None or known.has_linearity

@@ -33,6 +33,13 @@ def test_settings_agree_with_fields_cpp():
         == [(s.scale, s.unit, s.label, s.key) for s in korvane.SETTINGS]
 
 
+def test_models_agree_with_models_h():
+    text = (SOURCE / "protocol" / "models.h").read_text()
+    cpp = re.findall(r'\{"(\w+)", (true|false), (true|false)\}', text)
+    assert [(number, rf == "true", linearity == "true") for number, rf, linearity in cpp] == \
+        [(m.number, m.rf_by_command, m.has_linearity) for m in korvane.table.MODELS]
+
+
 def ctl(sim, *arguments):
     return subprocess.run([program("korvane-ctl"), "--host", "127.0.0.1", "--port",
                            str(sim.port), *arguments], capture_output=True, text=True, timeout=30)

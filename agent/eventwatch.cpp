@@ -16,8 +16,9 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
         m_failureReported = false;
         m_journal->record(QStringLiteral("link_up"), {{deviceKey, m_device->deviceText()}});
     });
+    // The status character is kept across a loss: a fault still latched when the link is
+    // back is the same fault, not a new one.
     connect(device, &DeviceSession::down, this, [this, deviceKey](const QString &reason) {
-        m_status = 0;
         m_journal->record(QStringLiteral("link_down"),
                           {{deviceKey, m_device->deviceText()}, {QStringLiteral("reason"), reason}});
     });

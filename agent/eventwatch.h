@@ -34,7 +34,7 @@ private:
     Reply::Status m_settings; // the last Status read, kept across a link loss
     int m_cellLimitC = -1;    // -1 until a Status has said
     int m_driverLimitC = -1;
-    char m_status = 0; // 0 until the first reading
+    char m_status = 0; // 0 until the first reading, kept across a link loss
     bool m_over[Reply::ReadingCount] = {};
     bool m_failureReported = false;
 };

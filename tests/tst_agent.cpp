@@ -106,6 +106,7 @@ private slots:
     void badUpstream_data();
     void badUpstream();
     void readBackAfterSetting();
+    void faultLatchedAcrossReconnect();
     void noSettingLostInSilence();
     void silentDevice();
     void clientThatNeverReadsIsDropped();
@@ -570,6 +571,19 @@ void tst_Agent::readBackAfterSetting()
         QVERIFY(client.waitForFrames(i + 1));
         QCOMPARE(Reply::decodeStatus(client.frames().last()).linearityPct, linearity);
     }
+}
+
+// A fault still latched when the link is back is the same fault: journalled once.
+void tst_Agent::faultLatchedAcrossReconnect()
+{
+    // The link drops after every 40 replies.
+    QVERIFY(startPair({QStringLiteral("--drop-after"), QStringLiteral("40")}));
+    Client elsewhere(m_sim->port());
+    elsewhere.send("SetMaxCellT 20\r\n");
+    QVERIFY(m_agent->waitForReport(QStringLiteral("fault_set")));
+    const int ups = m_agent->stderrText().count(QLatin1String(" link_up "));
+    QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), ups + 2, 30000));
+    QCOMPARE(journalEvents().count(QStringLiteral("fault_set")), 1);
 }
 
 void tst_Agent::noSettingLostInSilence()

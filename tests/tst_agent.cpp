@@ -468,7 +468,7 @@ void tst_Agent::badUpstream()
         static const char lines[] = "SetGain\t0\t20\r\nSetGain   1    21\r\nsetgain 2 5\r\n"
                                     "SetLin 1\0 9\r\n?\r\n?\r\n";
         client.send(QByteArray(lines, sizeof(lines) - 1) + "SetGain 2 7" + QByteArray(300, ' ')
-                    + "\r\nSetMaxP 0065 \r\n");
+                    + "\r\nSetMaxCellT 99999\r\nSetMaxP 0065 \r\n");
         QVERIFY(client.waitForFrames(2));
         QCOMPARE(kindsOf(client.frames()),
                  QList<Reply::Kind>({Reply::Kind::Identification, Reply::Kind::Identification}));
@@ -480,6 +480,9 @@ void tst_Agent::badUpstream()
                 journalled.append(row.value(QStringLiteral("command")).toString());
         }
         QCOMPARE(journalled, QStringList({"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"}));
+        // Out of the panel's range: refused, and said why.
+        QCOMPARE(reasons(QStringLiteral("setting_refused")),
+                 QStringList{QStringLiteral("out of range 0..255")});
         for (const QByteArray &line : sent)
             QCOMPARE(upstream.lines().count(line), 1);
         QCOMPARE(upstream.lines().count("?"), 1);
@@ -602,10 +605,10 @@ void tst_Agent::noSettingLostInSilence()
             QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), ups + 1, 30000));
             continue;
         }
-        // Settings (out of range, so that the simulator names each one it carries out) and
+        // Settings (calibrations, which the simulator names as it carries them out) and
         // questions between, until the link drops and the agent closes the client.
         for (int asked = 1; asked <= 10; ++asked) {
-            client.send("SetLin " + QByteArray::number(next++) + "\r\nMeas\r\n");
+            client.send("Calibrate " + QByteArray::number(next++ % 3) + "\r\nMeas\r\n");
             const auto settled = [&] {
                 return client.frames().size() >= asked
                        || client.socket().state() != QAbstractSocket::ConnectedState;
@@ -630,12 +633,12 @@ void tst_Agent::noSettingLostInSilence()
     // The simulator reports each setting it carried out (a second's repeats as a count).
     const auto carriedOut = [this] {
         int count = 0;
-        const QRegularExpression repeats(QStringLiteral(R"((\d+) more like this .*out of range)"));
+        const QRegularExpression repeats(QStringLiteral(R"((\d+) more like this .*calibrated)"));
         for (const QString &line : m_sim->stderrText().split(QLatin1Char('\n'))) {
             const QRegularExpressionMatch match = repeats.match(line);
             if (match.hasMatch())
                 count += match.captured(1).toInt();
-            else if (line.contains(QLatin1String("out of range")))
+            else if (line.contains(QLatin1String("calibrated")))
                 ++count;
         }
         return count;

@@ -75,14 +75,15 @@ void DeviceSession::ask(Reply::Kind kind, QObject *context, const Answer &answer
         return;
     }
     // A reading or query that went out before a setting since would show the state before it.
+    const bool settingsOut = m_settingsWaiting == 0;
     if (kind == Reply::Kind::Measurement) {
-        if (!m_lastMeas.isEmpty() && m_measAge.elapsed() <= FreshMs
-            && m_lastMeasSettings == m_settingsPassed) {
+        if (!m_lastMeas.isEmpty() && m_measAge.elapsed() <= FreshMs && settingsOut
+            && m_lastMeasSettings == m_settingsSent) {
             answer(m_lastMeas);
             return;
         }
     }
-    if (m_current.kind == kind && m_current.settingsBefore == m_settingsPassed) {
+    if (m_current.kind == kind && settingsOut && m_current.settingsBefore == m_settingsSent) {
         m_current.waiters.append({context, answer});
         return;
     }
@@ -99,7 +100,7 @@ void DeviceSession::pass(const QString &line, const QJsonObject &client)
         emit settingDropped(line, client, tr("amplifier link down"));
         return;
     }
-    ++m_settingsPassed;
+    ++m_settingsWaiting;
     Job setting{line, Reply::Kind::Unknown, {}, false, client, 0};
     m_jobs.enqueue(setting);
     // Read the settings back, so that the limits the journal compares against stay current.
@@ -150,8 +151,10 @@ void DeviceSession::abandonJobs(const QString &reason)
         emit settingDropped(setting.line, setting.client, reason);
     while (!m_jobs.isEmpty()) {
         m_current = m_jobs.dequeue();
-        if (m_current.kind == Reply::Kind::Unknown)
+        if (m_current.kind == Reply::Kind::Unknown) {
+            --m_settingsWaiting;
             emit settingDropped(m_current.line, m_current.client, reason);
+        }
         finishCurrent(QByteArray());
     }
 }
@@ -296,8 +299,9 @@ void DeviceSession::runJobs()
         if (job.kind == Reply::Kind::Unknown) {
             m_link.sendLine(job.line);
             m_settingSent = true;
-            m_unwritten.append({job.line, job.client});
+            --m_settingsWaiting;
             ++m_settingsSent;
+            m_unwritten.append({job.line, job.client});
             m_link.notifyWhenWritten();
             continue;
         }

@@ -133,11 +133,12 @@ private:
     QByteArray m_identity;
     QByteArray m_lastMeas;
     QElapsedTimer m_measAge;
-    // A query that went out when as many settings had been sent as have been passed on
-    // since shows the state after each of them.
+    // A query that went out when as many settings had been sent as have left since, with
+    // none waiting, shows the state after each of them. A setting dropped never left: it
+    // makes no reading older.
     quint64 m_lastMeasSettings = 0; // settings sent when the last reading was asked
-    quint64 m_settingsPassed = 0;
     quint64 m_settingsSent = 0;
+    int m_settingsWaiting = 0; // passed on, neither sent nor dropped yet
     // Sent, not yet out of the program.
     QList<Setting> m_unwritten;
     QElapsedTimer m_lastReply;

@@ -14,6 +14,7 @@
 #include "waiting.h"
 
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -106,6 +107,7 @@ private slots:
     void badUpstream_data();
     void badUpstream();
     void readBackAfterSetting();
+    void droppedSettingKeepsMeasShared();
     void faultLatchedAcrossReconnect();
     void noSettingLostInSilence();
     void silentDevice();
@@ -139,6 +141,8 @@ private:
     QStringList journalEvents() const;
     // The reasons of the journal's rows of `event`.
     QStringList reasons(const QString &event) const;
+    // Starts an agent in front of a scripted amplifier and waits until it is served.
+    bool startBefore(const BadUpstream &upstream, const QStringList &agentArguments);
 
     std::unique_ptr<SimProcess> m_sim;
     std::unique_ptr<SimProcess> m_agent;
@@ -574,6 +578,56 @@ void tst_Agent::readBackAfterSetting()
         QVERIFY(client.waitForFrames(i + 1));
         QCOMPARE(Reply::decodeStatus(client.frames().last()).linearityPct, linearity);
     }
+}
+
+bool tst_Agent::startBefore(const BadUpstream &upstream, const QStringList &agentArguments)
+{
+    return startAgent({QStringLiteral("--host"),
+                       QStringLiteral("127.0.0.1"),
+                       QStringLiteral("--port"),
+                       QString::number(upstream.port())},
+                      agentArguments)
+           && m_agent->waitForReport(QStringLiteral("model_identified"));
+}
+
+// A setting dropped with the link leaves no mark: "Meas" is answered from the agent's own
+// poll again, however many clients ask.
+void tst_Agent::droppedSettingKeepsMeasShared()
+{
+    BadUpstream upstream{BadUpstream::Amplifier};
+    QVERIFY(upstream.listen());
+    QVERIFY(startBefore(upstream, {QStringLiteral("--timeout"), QStringLiteral("3000")}));
+    {
+        Client client(m_agent->port());
+        // A query goes out whose reply is held 2 s; the setting waits behind it ("?" is
+        // answered at once, after the setting is taken), and the link is cut.
+        upstream.setReplyDelay(2000);
+        const int heard = upstream.lines().size();
+        QVERIFY(QTest::qWaitFor([&] { return upstream.lines().size() > heard; }, 10000));
+        client.send("SetLin 7\r\n?\r\n");
+        QVERIFY(client.waitForFrames(1));
+        upstream.cutConnections();
+        upstream.setReplyDelay(0);
+        QVERIFY(m_agent->waitForReport(QStringLiteral("setting_dropped")));
+    }
+    QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), 2, 30000));
+    std::vector<std::unique_ptr<Client>> pollers;
+    for (int i = 0; i < 10; ++i)
+        pollers.push_back(std::make_unique<Client>(m_agent->port()));
+    const int measBefore = upstream.lines().count("Meas");
+    QElapsedTimer clock;
+    clock.start();
+    const int rounds = 10;
+    for (int round = 1; round <= rounds; ++round) {
+        for (const auto &poller : pollers)
+            poller->send("Meas\r\n");
+        for (const auto &poller : pollers)
+            QVERIFY(poller->waitForFrames(round));
+    }
+    // The agent's own poll, ten a second, and a few asked as a reading turns 100 ms old.
+    const int asked = upstream.lines().count("Meas") - measBefore;
+    QVERIFY2(asked <= clock.elapsed() / 100 + 5,
+             qPrintable(QStringLiteral("%1 Meas in %2 ms").arg(asked).arg(clock.elapsed())));
 }
 
 // A fault still latched when the link is back is the same fault: journalled once.

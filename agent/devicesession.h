@@ -15,8 +15,6 @@
 
 #include <functional>
 
-class Requester;
-
 // The agent's one link to the amplifier. It keeps the link open (opening it again after a
 // loss, with a growing pause), polls the readings ten times a second and puts the clients'
 // commands to the device one at a time. Queries are shared: "?" is answered from the
@@ -85,7 +83,7 @@ private:
     struct Job
     {
         QString line;
-        Reply::Kind kind; // Unknown: a setting, no reply expected
+        Reply::Kind kind = Reply::Kind::Unknown; // Unknown: a setting, no reply expected
         QList<Waiter> waiters;
         bool afterSetting = false;  // a Status asked after a setting went out
         QJsonObject client;         // of a setting
@@ -100,8 +98,9 @@ private:
     void onOpened();
     void onLost(const QString &reason);
     void onOpenFailed(const QString &reason);
+    void onFrame(const QByteArray &frame);
     void onAnswered(const QByteArray &frame);
-    void onTimedOut(const QString &command);
+    void onTimedOut();
     void abandonJobs(const QString &reason);
     void onWritten();
     void comeUp();
@@ -116,7 +115,7 @@ private:
     void reconnectLater();
 
     AmplifierLink m_link;
-    Requester *m_requester = nullptr;
+    QTimer m_replyTimer; // the query on its way
     ReconnectBackoff m_backoff;
     QTimer m_pollTimer;
     QTimer m_statusTimer;
@@ -124,12 +123,10 @@ private:
     // Queries and settings in arrival order. A question joins a query of its kind that has
     // not gone out yet: one that went out before it might not see a setting sent since.
     QQueue<Job> m_jobs;
-    Job m_current{QString(),
-                  Reply::Kind::Unknown,
-                  {},
-                  false,
-                  QJsonObject(),
-                  0}; // the query on its way; Unknown: none
+    Job m_current; // the query on its way; Unknown: none
+    // Queries that were given up on, in the order they went out. The amplifier answers in
+    // order and may still answer them late: such a reply is theirs, not the current one's.
+    QList<Reply::Kind> m_unanswered;
     QByteArray m_identity;
     QByteArray m_lastMeas;
     QElapsedTimer m_measAge;

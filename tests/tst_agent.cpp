@@ -107,6 +107,7 @@ private slots:
     void badUpstream_data();
     void badUpstream();
     void readBackAfterSetting();
+    void lateReplyAnswersNothingElse();
     void droppedSettingKeepsMeasShared();
     void faultLatchedAcrossReconnect();
     void noSettingLostInSilence();
@@ -588,6 +589,31 @@ bool tst_Agent::startBefore(const BadUpstream &upstream, const QStringList &agen
                        QString::number(upstream.port())},
                       agentArguments)
            && m_agent->waitForReport(QStringLiteral("model_identified"));
+}
+
+// A reply that comes after the agent gave up on its question is that question's: it does
+// not answer the next one of its kind, nor make the agent's own setting look like another's.
+void tst_Agent::lateReplyAnswersNothingElse()
+{
+    BadUpstream upstream{BadUpstream::Amplifier};
+    QVERIFY(upstream.listen());
+    QVERIFY(startBefore(upstream,
+                        {QStringLiteral("--timeout"),
+                         QStringLiteral("500"),
+                         QStringLiteral("--status-interval"),
+                         QStringLiteral("3600000")}));
+    Client client(m_agent->port());
+    QCOMPARE(client.status().gainDb[0], 10.0);
+    // The agent's own reads, at connect and at its first reading, are done.
+    QVERIFY(upstream.waitForLines("Status", 2, 10000));
+    upstream.delayNextStatus(650);
+    client.send("Status\r\nSetGain 0 30\r\nStatus\r\n");
+    // The first Status is not answered in time; the second shows the setting.
+    QVERIFY(client.waitForFrames(2));
+    QCOMPARE(Reply::decodeStatus(client.frames().last()).gainDb[0], 15.0);
+    QCOMPARE(client.status().gainDb[0], 15.0);
+    QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply")));
+    QVERIFY(!journalEvents().contains(QStringLiteral("settings_changed")));
 }
 
 // A setting dropped with the link leaves no mark: "Meas" is answered from the agent's own

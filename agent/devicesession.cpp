@@ -214,7 +214,7 @@ void DeviceSession::onAnswered(const QByteArray &frame)
     // Clients get the frame as it goes on the wire; it is decoded here once for the rest.
     const QByteArray wire = FrameAssembler::Start + frame;
     const Reply::Kind kind = m_current.kind;
-    const bool afterSetting = m_current.afterSetting;
+    const QStringList ownSettings = m_current.ownSettings;
     m_lastReply.start();
     if (!m_up)
         comeUp();
@@ -231,7 +231,9 @@ void DeviceSession::onAnswered(const QByteArray &frame)
         emit identified(Reply::probeModelText(wire));
         break;
     case Reply::Kind::Status:
-        emit settingsRead(Reply::decodeStatus(frame), afterSetting);
+        // No setting goes out while a query waits: those sent before this one are all shown.
+        m_ownSettings.clear();
+        emit settingsRead(Reply::decodeStatus(frame), ownSettings);
         break;
     case Reply::Kind::Measurement: {
         const Reply::Measurement meas = Reply::decodeMeasurement(frame);
@@ -328,18 +330,16 @@ void DeviceSession::runJobs()
         Job job = m_jobs.dequeue();
         if (job.kind == Reply::Kind::Unknown) {
             m_link.sendLine(job.line);
-            m_settingSent = true;
             --m_settingsWaiting;
             ++m_settingsSent;
+            m_ownSettings.append(job.line);
             m_unwritten.append({job.line, job.client});
             m_link.notifyWhenWritten();
             continue;
         }
         job.settingsBefore = m_settingsSent;
-        if (job.kind == Reply::Kind::Status) {
-            job.afterSetting = m_settingSent;
-            m_settingSent = false;
-        }
+        if (job.kind == Reply::Kind::Status)
+            job.ownSettings = m_ownSettings;
         m_current = std::move(job);
         // With no query open, whatever the link holds answers nothing of ours (replies an
         // earlier program left unread on a serial line). With one open, its late reply may

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -65,8 +66,9 @@ signals:
     void openFailed(const QString &reason);
     // The device's replies, each decoded once, as they come.
     void identified(const QString &model);
-    // `afterSetting`: a setting went through the agent since the Status before.
-    void settingsRead(const Reply::Status &status, bool afterSetting);
+    // `ownSettings`: the settings the agent sent since the last Status read went out, which
+    // this one shows carried out.
+    void settingsRead(const Reply::Status &status, const QStringList &ownSettings);
     void measured(const Reply::Measurement &meas);
     void noReply(const QString &command);
     // A setting has left the agent for the device.
@@ -85,7 +87,7 @@ private:
         QString line;
         Reply::Kind kind = Reply::Kind::Unknown; // Unknown: a setting, no reply expected
         QList<Waiter> waiters;
-        bool afterSetting = false;  // a Status asked after a setting went out
+        QStringList ownSettings;    // of a Status: the settings sent before it since the last
         QJsonObject client;         // of a setting
         quint64 settingsBefore = 0; // settings sent when the query went out
     };
@@ -136,11 +138,12 @@ private:
     quint64 m_lastMeasSettings = 0; // settings sent when the last reading was asked
     quint64 m_settingsSent = 0;
     int m_settingsWaiting = 0; // passed on, neither sent nor dropped yet
+    // Sent since the last Status read went out.
+    QStringList m_ownSettings;
     // Sent, not yet out of the program.
     QList<Setting> m_unwritten;
     QElapsedTimer m_lastReply;
-    char m_statusChar = 0;      // of the last reading on this link; 0: none yet
-    bool m_settingSent = false; // since the last Status query went out
+    char m_statusChar = 0; // of the last reading on this link; 0: none yet
     bool m_up = false;
     bool m_stopped = false;
 };

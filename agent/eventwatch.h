@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class DeviceSession;
 class Journal;
@@ -24,7 +25,7 @@ signals:
 
 private:
     void onIdentified(const QString &model);
-    void onSettingsRead(const Reply::Status &status, bool afterSetting);
+    void onSettingsRead(const Reply::Status &status, const QStringList &ownSettings);
     void onMeasured(const Reply::Measurement &meas);
     void onStatusCharacter(char status);
 

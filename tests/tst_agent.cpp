@@ -1054,12 +1054,20 @@ void tst_Agent::settingsChangedElsewhere_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QJsonValue>("value");
     QTest::addColumn<QJsonValue>("previous");
+    QTest::addColumn<QByteArray>("then"); // a setting through the agent right after
     // Read every 300 ms.
     QTest::newRow("gain") << QStringLiteral("300") << QByteArray("SetGain 0 30")
-                          << QStringLiteral("gain_a_db") << QJsonValue(15) << QJsonValue(10.5);
+                          << QStringLiteral("gain_a_db") << QJsonValue(15) << QJsonValue(10.5)
+                          << QByteArray();
     // Read at once when the status character changes: the fault switched RF off.
     QTest::newRow("fault") << QStringLiteral("3600000") << QByteArray("SetMaxCellT 20")
-                           << QStringLiteral("rf_enabled") << QJsonValue(false) << QJsonValue(true);
+                           << QStringLiteral("rf_enabled") << QJsonValue(false) << QJsonValue(true)
+                           << QByteArray();
+    // Read only after the agent's own setting, which does not hide the other change.
+    QTest::newRow("beside a setting of ours")
+        << QStringLiteral("3600000") << QByteArray("SetMaxDrvT 90")
+        << QStringLiteral("driver_limit_c") << QJsonValue(90) << QJsonValue(60)
+        << QByteArray("SetGain 1 7");
 }
 
 // Another client of the amplifier (or its own fault logic) changes its settings: the agent
@@ -1071,6 +1079,7 @@ void tst_Agent::settingsChangedElsewhere()
     QFETCH(QString, field);
     QFETCH(QJsonValue, value);
     QFETCH(QJsonValue, previous);
+    QFETCH(QByteArray, then);
     QVERIFY(startPair({}, {QStringLiteral("--status-interval"), statusInterval}));
     // Once the agent knows the settings (also the Status it reads at its first reading), they
     // change on another path.
@@ -1079,7 +1088,10 @@ void tst_Agent::settingsChangedElsewhere()
     QVERIFY(client.waitForFrames(2));
     Client elsewhere(m_sim->port());
     QVERIFY(elsewhere.socket().waitForConnected(5000));
-    elsewhere.send(setting + "\r\n");
+    elsewhere.send(setting + "\r\nStatus\r\n");
+    QVERIFY(elsewhere.waitForFrames(1));
+    if (!then.isEmpty())
+        client.send(then + "\r\n");
     const auto changed = [this](const QString &field, const QJsonValue &value) {
         for (const QJsonObject &row : journal()) {
             if (row.value(QStringLiteral("event")) == QLatin1String("settings_changed")
@@ -1091,6 +1103,8 @@ void tst_Agent::settingsChangedElsewhere()
     QTRY_VERIFY_WITH_TIMEOUT(!changed(field, value).isEmpty(), 10000);
     QCOMPARE(changed(field, value).value(QStringLiteral("previous")).toObject().value(field),
              previous);
+    // Only the other change: ours is journalled as a setting.
+    QVERIFY(!changed(field, value).contains(QStringLiteral("gain_b_db")));
     if (setting.startsWith("SetMaxCellT")) {
         QVERIFY(!changed(QStringLiteral("cell_limit_c"), 20).isEmpty());
         QVERIFY(m_agent->waitForReport(QStringLiteral("temperature_over")));

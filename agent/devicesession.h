@@ -87,7 +87,7 @@ private:
         QString line;
         Reply::Kind kind = Reply::Kind::Unknown; // Unknown: a setting, no reply expected
         QList<Waiter> waiters;
-        QStringList ownSettings;    // of a Status: the settings sent before it since the last
+        QStringList ownSettings;    // of a Status: settings sent since the last Status read
         QJsonObject client;         // of a setting
         quint64 settingsBefore = 0; // settings sent when the query went out
     };
@@ -132,8 +132,8 @@ private:
     QByteArray m_identity;
     QByteArray m_lastMeas;
     QElapsedTimer m_measAge;
-    // A query that went out when as many settings had been sent as have left since, with
-    // none waiting, shows the state after each of them. A setting dropped never left: it
+    // A query that went out when as many settings had left as have left by now, with none
+    // waiting, shows the state after each of them. A dropped setting never left, so it
     // makes no reading older.
     quint64 m_lastMeasSettings = 0; // settings sent when the last reading was asked
     quint64 m_settingsSent = 0;

@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 
+#include <cmath>
+
 namespace {
 
 // A browser's request line ("POST / HTTP/1.1") or header line ("Host: ..."): a web page
@@ -36,6 +38,34 @@ bool looksLikeHttp(const QByteArray &line)
             return false;
     }
     return true;
+}
+
+// Why a setting is outside what the panel and korvane-ctl send, or empty: the amplifier
+// would clamp or misread such a value, and no client of ours means it.
+QString outOfRange(const Command::Parsed &command)
+{
+    using namespace Command::Limits;
+    using Kind = Command::Parsed::Kind;
+    const auto range = [&command](long low, long high) {
+        if (command.value >= low && command.value <= high)
+            return QString();
+        return QStringLiteral("out of range %1..%2").arg(low).arg(high);
+    };
+    switch (command.kind) {
+    case Kind::SetRf:
+        return range(0, 1);
+    case Kind::SetGain:
+        return range(0, std::lround(MaxGainDb * Command::GainScale));
+    case Kind::SetLinearity:
+        return range(MinLinearityPct, MaxLinearityPct);
+    case Kind::SetMaxPower:
+        return range(0, std::lround(MaxPowerLimitW * Command::PowerLimitScale));
+    case Kind::SetMaxCellTemp:
+    case Kind::SetMaxDrvTemp:
+        return range(0, MaxTempLimitC);
+    default:
+        return QString();
+    }
 }
 
 } // namespace
@@ -197,6 +227,14 @@ void ClientConnection::handle(const QByteArray &line)
         m_throttle->record(m_address,
                            QStringLiteral("setting_refused"),
                            details({{QStringLiteral("command"), text}}));
+        return;
+    }
+    const QString range = outOfRange(command);
+    if (!range.isEmpty()) {
+        m_throttle->record(m_address,
+                           QStringLiteral("setting_refused"),
+                           details({{QStringLiteral("command"), text},
+                                    {QStringLiteral("reason"), range}}));
         return;
     }
     // Journalled once it has left for the device, or as dropped if it cannot.

@@ -1,7 +1,6 @@
 #include "devicesession.h"
 
 #include "commands.h"
-#include "requester.h"
 
 namespace {
 
@@ -22,8 +21,12 @@ const char *commandFor(Reply::Kind kind)
 DeviceSession::DeviceSession(const AmplifierLink::Target &target, int timeoutMs, QObject *parent)
     : QObject(parent)
     , m_link(target)
-    , m_requester(new Requester(&m_link, timeoutMs, this))
 {
+    m_replyTimer.setSingleShot(true);
+    // A coarse timer may fire a few percent early, before the promised wait is over.
+    m_replyTimer.setTimerType(Qt::PreciseTimer);
+    m_replyTimer.setInterval(timeoutMs);
+    connect(&m_replyTimer, &QTimer::timeout, this, &DeviceSession::onTimedOut);
     m_retryTimer.setSingleShot(true);
     connect(&m_retryTimer, &QTimer::timeout, &m_link, &AmplifierLink::open);
     m_pollTimer.setInterval(PollMs);
@@ -35,8 +38,7 @@ DeviceSession::DeviceSession(const AmplifierLink::Target &target, int timeoutMs,
     connect(&m_link, &AmplifierLink::opened, this, &DeviceSession::onOpened);
     connect(&m_link, &AmplifierLink::openFailed, this, &DeviceSession::onOpenFailed);
     connect(&m_link, &AmplifierLink::linkLost, this, &DeviceSession::onLost);
-    connect(m_requester, &Requester::answered, this, &DeviceSession::onAnswered);
-    connect(m_requester, &Requester::timedOut, this, &DeviceSession::onTimedOut);
+    connect(&m_link, &AmplifierLink::frameReceived, this, &DeviceSession::onFrame);
     connect(&m_link, &AmplifierLink::allWritten, this, &DeviceSession::onWritten);
 }
 
@@ -75,14 +77,15 @@ void DeviceSession::ask(Reply::Kind kind, QObject *context, const Answer &answer
         return;
     }
     // A reading or query that went out before a setting since would show the state before it.
+    const bool settingsOut = m_settingsWaiting == 0;
     if (kind == Reply::Kind::Measurement) {
-        if (!m_lastMeas.isEmpty() && m_measAge.elapsed() <= FreshMs
-            && m_lastMeasSettings == m_settingsPassed) {
+        if (!m_lastMeas.isEmpty() && m_measAge.elapsed() <= FreshMs && settingsOut
+            && m_lastMeasSettings == m_settingsSent) {
             answer(m_lastMeas);
             return;
         }
     }
-    if (m_current.kind == kind && m_current.settingsBefore == m_settingsPassed) {
+    if (m_current.kind == kind && settingsOut && m_current.settingsBefore == m_settingsSent) {
         m_current.waiters.append({context, answer});
         return;
     }
@@ -99,8 +102,10 @@ void DeviceSession::pass(const QString &line, const QJsonObject &client)
         emit settingDropped(line, client, tr("amplifier link down"));
         return;
     }
-    ++m_settingsPassed;
-    Job setting{line, Reply::Kind::Unknown, {}, false, client, 0};
+    ++m_settingsWaiting;
+    Job setting;
+    setting.line = line;
+    setting.client = client;
     m_jobs.enqueue(setting);
     // Read the settings back, so that the limits the journal compares against stay current.
     if (!queuedQuery(Reply::Kind::Status))
@@ -114,6 +119,7 @@ void DeviceSession::onOpened()
     m_identity.clear();
     m_lastMeas.clear();
     m_statusChar = 0;
+    m_unanswered.clear();
     enqueueQuery(Reply::Kind::Identification);
     enqueueQuery(Reply::Kind::Status);
     runJobs();
@@ -141,7 +147,8 @@ void DeviceSession::onOpenFailed(const QString &reason)
 
 void DeviceSession::abandonJobs(const QString &reason)
 {
-    m_requester->cancel();
+    m_replyTimer.stop();
+    m_unanswered.clear();
     finishCurrent(QByteArray());
     // What was sent but never left the program did not reach the device either.
     const QList<Setting> unwritten = std::move(m_unwritten);
@@ -150,8 +157,10 @@ void DeviceSession::abandonJobs(const QString &reason)
         emit settingDropped(setting.line, setting.client, reason);
     while (!m_jobs.isEmpty()) {
         m_current = m_jobs.dequeue();
-        if (m_current.kind == Reply::Kind::Unknown)
+        if (m_current.kind == Reply::Kind::Unknown) {
+            --m_settingsWaiting;
             emit settingDropped(m_current.line, m_current.client, reason);
+        }
         finishCurrent(QByteArray());
     }
 }
@@ -181,12 +190,31 @@ void DeviceSession::reconnectLater()
         m_retryTimer.start(m_backoff.next());
 }
 
+void DeviceSession::onFrame(const QByteArray &frame)
+{
+    const Reply::Kind kind = Reply::kindOf(frame);
+    // The earliest query of its kind still open owns it; those given up on before that one
+    // will never be answered, as the amplifier answers in order.
+    const int late = m_unanswered.indexOf(kind);
+    if (late >= 0) {
+        m_unanswered.erase(m_unanswered.begin(), m_unanswered.begin() + late + 1);
+        // Late, but an answer: the amplifier is still there.
+        m_lastReply.start();
+        return;
+    }
+    if (kind == Reply::Kind::Unknown || kind != m_current.kind || !m_replyTimer.isActive())
+        return;
+    m_unanswered.clear();
+    m_replyTimer.stop();
+    onAnswered(frame);
+}
+
 void DeviceSession::onAnswered(const QByteArray &frame)
 {
     // Clients get the frame as it goes on the wire; it is decoded here once for the rest.
     const QByteArray wire = FrameAssembler::Start + frame;
     const Reply::Kind kind = m_current.kind;
-    const bool afterSetting = m_current.afterSetting;
+    const QStringList ownSettings = m_current.ownSettings;
     m_lastReply.start();
     if (!m_up)
         comeUp();
@@ -203,7 +231,9 @@ void DeviceSession::onAnswered(const QByteArray &frame)
         emit identified(Reply::probeModelText(wire));
         break;
     case Reply::Kind::Status:
-        emit settingsRead(Reply::decodeStatus(frame), afterSetting);
+        // No setting goes out while a query waits: those sent before this one are all shown.
+        m_ownSettings.clear();
+        emit settingsRead(Reply::decodeStatus(frame), ownSettings);
         break;
     case Reply::Kind::Measurement: {
         const Reply::Measurement meas = Reply::decodeMeasurement(frame);
@@ -224,15 +254,17 @@ void DeviceSession::onAnswered(const QByteArray &frame)
     runJobs();
 }
 
-void DeviceSession::onTimedOut(const QString &command)
+void DeviceSession::onTimedOut()
 {
+    const QString command = m_current.line;
     if (!m_up) {
         // Whatever took the connection does not speak the amplifier's protocol (or nothing
         // stands behind it): the link failed, and is tried again later.
         m_link.close();
-        onLost(tr("no reply to '%1' within %2 ms").arg(command).arg(m_requester->timeoutMs()));
+        onLost(tr("no reply to '%1' within %2 ms").arg(command).arg(m_replyTimer.interval()));
         return;
     }
+    m_unanswered.append(m_current.kind);
     finishCurrent(QByteArray());
     emit noReply(command);
     if (checkSilence())
@@ -245,7 +277,7 @@ bool DeviceSession::checkSilence()
     // Answering nothing at all is as good as gone: its clients are told, and the link is
     // opened again, rather than kept "up" for ever.
     // Never sooner than one question's own time to answer.
-    const int silenceMs = qMax(SilenceMs, m_requester->timeoutMs());
+    const int silenceMs = qMax(SilenceMs, m_replyTimer.interval());
     if (!m_up || !m_lastReply.hasExpired(silenceMs))
         return false;
     m_link.close();
@@ -285,7 +317,10 @@ DeviceSession::Job *DeviceSession::queuedQuery(Reply::Kind kind)
 
 DeviceSession::Job &DeviceSession::enqueueQuery(Reply::Kind kind)
 {
-    m_jobs.enqueue({QLatin1String(commandFor(kind)), kind, {}, false, QJsonObject(), 0});
+    Job query;
+    query.line = QLatin1String(commandFor(kind));
+    query.kind = kind;
+    m_jobs.enqueue(query);
     return m_jobs.last();
 }
 
@@ -295,26 +330,31 @@ void DeviceSession::runJobs()
         Job job = m_jobs.dequeue();
         if (job.kind == Reply::Kind::Unknown) {
             m_link.sendLine(job.line);
-            m_settingSent = true;
-            m_unwritten.append({job.line, job.client});
+            --m_settingsWaiting;
             ++m_settingsSent;
+            m_ownSettings.append(job.line);
+            m_unwritten.append({job.line, job.client});
             m_link.notifyWhenWritten();
             continue;
         }
         job.settingsBefore = m_settingsSent;
-        if (job.kind == Reply::Kind::Status) {
-            job.afterSetting = m_settingSent;
-            m_settingSent = false;
-        }
+        if (job.kind == Reply::Kind::Status)
+            job.ownSettings = m_ownSettings;
         m_current = std::move(job);
-        m_requester->ask(m_current.line, m_current.kind);
+        // With no query open, whatever the link holds answers nothing of ours (replies an
+        // earlier program left unread on a serial line). With one open, its late reply may
+        // be there: it is recognised and dropped, never thrown away unseen.
+        if (m_unanswered.isEmpty())
+            m_link.discardInput();
+        m_replyTimer.start();
+        m_link.sendLine(m_current.line);
     }
 }
 
 void DeviceSession::finishCurrent(const QByteArray &frame)
 {
     const QList<Waiter> waiters = std::move(m_current.waiters);
-    m_current = {QString(), Reply::Kind::Unknown, {}, false, QJsonObject(), 0};
+    m_current = Job();
     for (const Waiter &waiter : waiters) {
         if (waiter.context)
             waiter.answer(frame);

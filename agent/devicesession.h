@@ -11,11 +11,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
-
-class Requester;
 
 // The agent's one link to the amplifier. It keeps the link open (opening it again after a
 // loss, with a growing pause), polls the readings ten times a second and puts the clients'
@@ -67,8 +66,9 @@ signals:
     void openFailed(const QString &reason);
     // The device's replies, each decoded once, as they come.
     void identified(const QString &model);
-    // `afterSetting`: a setting went through the agent since the Status before.
-    void settingsRead(const Reply::Status &status, bool afterSetting);
+    // `ownSettings`: the settings the agent sent since the last Status read went out, which
+    // this one shows carried out.
+    void settingsRead(const Reply::Status &status, const QStringList &ownSettings);
     void measured(const Reply::Measurement &meas);
     void noReply(const QString &command);
     // A setting has left the agent for the device.
@@ -85,9 +85,9 @@ private:
     struct Job
     {
         QString line;
-        Reply::Kind kind; // Unknown: a setting, no reply expected
+        Reply::Kind kind = Reply::Kind::Unknown; // Unknown: a setting, no reply expected
         QList<Waiter> waiters;
-        bool afterSetting = false;  // a Status asked after a setting went out
+        QStringList ownSettings;    // of a Status: settings sent since the last Status read
         QJsonObject client;         // of a setting
         quint64 settingsBefore = 0; // settings sent when the query went out
     };
@@ -100,8 +100,9 @@ private:
     void onOpened();
     void onLost(const QString &reason);
     void onOpenFailed(const QString &reason);
+    void onFrame(const QByteArray &frame);
     void onAnswered(const QByteArray &frame);
-    void onTimedOut(const QString &command);
+    void onTimedOut();
     void abandonJobs(const QString &reason);
     void onWritten();
     void comeUp();
@@ -116,7 +117,7 @@ private:
     void reconnectLater();
 
     AmplifierLink m_link;
-    Requester *m_requester = nullptr;
+    QTimer m_replyTimer; // the query on its way
     ReconnectBackoff m_backoff;
     QTimer m_pollTimer;
     QTimer m_statusTimer;
@@ -124,25 +125,25 @@ private:
     // Queries and settings in arrival order. A question joins a query of its kind that has
     // not gone out yet: one that went out before it might not see a setting sent since.
     QQueue<Job> m_jobs;
-    Job m_current{QString(),
-                  Reply::Kind::Unknown,
-                  {},
-                  false,
-                  QJsonObject(),
-                  0}; // the query on its way; Unknown: none
+    Job m_current; // the query on its way; Unknown: none
+    // Queries that were given up on, in the order they went out. The amplifier answers in
+    // order and may still answer them late: such a reply is theirs, not the current one's.
+    QList<Reply::Kind> m_unanswered;
     QByteArray m_identity;
     QByteArray m_lastMeas;
     QElapsedTimer m_measAge;
-    // A query that went out when as many settings had been sent as have been passed on
-    // since shows the state after each of them.
+    // A query that went out when as many settings had left as have left by now, with none
+    // waiting, shows the state after each of them. A dropped setting never left, so it
+    // makes no reading older.
     quint64 m_lastMeasSettings = 0; // settings sent when the last reading was asked
-    quint64 m_settingsPassed = 0;
     quint64 m_settingsSent = 0;
+    int m_settingsWaiting = 0; // passed on, neither sent nor dropped yet
+    // Sent since the last Status read went out.
+    QStringList m_ownSettings;
     // Sent, not yet out of the program.
     QList<Setting> m_unwritten;
     QElapsedTimer m_lastReply;
-    char m_statusChar = 0;      // of the last reading on this link; 0: none yet
-    bool m_settingSent = false; // since the last Status query went out
+    char m_statusChar = 0; // of the last reading on this link; 0: none yet
     bool m_up = false;
     bool m_stopped = false;
 };

@@ -1,10 +1,75 @@
 #include "eventwatch.h"
 
+#include "commands.h"
 #include "devicesession.h"
 #include "journal.h"
 #include "replies.h"
 
 #include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+// The values the agent's own settings may have left in each field of a Status, on the wire:
+// the last one set in it, or an earlier one the amplifier had not yet carried out; and any
+// RF state after a Reset, which may clear the fault that held RF off.
+struct OwnValues
+{
+    std::vector<long> wire[Reply::SettingCount];
+    bool anyRf = false;
+
+    bool explains(Reply::StatusField field, double value) const
+    {
+        if (field == Reply::StatusField::Rf && anyRf)
+            return true;
+        // In wire steps: tenths of a watt and half dB are no exact doubles.
+        const long step = std::lround(value * Reply::settingInfo(field).scale);
+        const std::vector<long> &own = wire[int(field)];
+        return std::find(own.begin(), own.end(), step) != own.end();
+    }
+};
+
+OwnValues ownValues(const QStringList &lines)
+{
+    using Kind = Command::Parsed::Kind;
+    using Field = Reply::StatusField;
+    OwnValues own;
+    for (const QString &line : lines) {
+        const Command::Parsed command = Command::parse(line.toLatin1(), Command::ErrorText::Skipped);
+        const auto add = [&](Field field) { own.wire[int(field)].push_back(command.value); };
+        switch (command.kind) {
+        case Kind::SetRf:
+            add(Field::Rf);
+            break;
+        case Kind::SetGain:
+            add(Reply::GainFields[command.channel]);
+            break;
+        case Kind::SetLinearity:
+            add(Field::Linearity);
+            break;
+        case Kind::SetMaxPower:
+            add(Field::MaxPower);
+            break;
+        case Kind::SetMaxCellTemp:
+            add(Field::MaxCellTemp);
+            break;
+        case Kind::SetMaxDrvTemp:
+            add(Field::MaxDriverTemp);
+            break;
+        case Kind::Reset:
+            own.anyRf = true;
+            break;
+        default:
+            break;
+        }
+    }
+    return own;
+}
+
+} // namespace
 
 EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
     : QObject(parent)
@@ -16,8 +81,9 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
         m_failureReported = false;
         m_journal->record(QStringLiteral("link_up"), {{deviceKey, m_device->deviceText()}});
     });
+    // The status character is kept across a loss: a fault still latched when the link is
+    // back is the same fault, not a new one.
     connect(device, &DeviceSession::down, this, [this, deviceKey](const QString &reason) {
-        m_status = 0;
         m_journal->record(QStringLiteral("link_down"),
                           {{deviceKey, m_device->deviceText()}, {QStringLiteral("reason"), reason}});
     });
@@ -64,19 +130,23 @@ void EventWatch::onIdentified(const QString &model)
     m_model = model;
 }
 
-void EventWatch::onSettingsRead(const Reply::Status &status, bool afterSetting)
+void EventWatch::onSettingsRead(const Reply::Status &status, const QStringList &ownSettings)
 {
-    // What a setting through the agent changed is journalled as that setting already.
+    // What a setting through the agent changed is journalled as that setting already; any
+    // other difference from the Status before came on another path, even beside ours.
     QJsonObject changed;
     QJsonObject previous;
+    const OwnValues own = ownValues(ownSettings);
     for (const Reply::SettingInfo &setting : Reply::Settings) {
-        if (!status.has(setting.field) || !m_settings.has(setting.field)
-            || status.value(setting.field) == m_settings.value(setting.field))
+        if (!status.has(setting.field) || !m_settings.has(setting.field))
+            continue;
+        const double value = status.value(setting.field);
+        if (value == m_settings.value(setting.field) || own.explains(setting.field, value))
             continue;
         changed.insert(QLatin1String(setting.stateKey), status.jsonValue(setting.field));
         previous.insert(QLatin1String(setting.stateKey), m_settings.jsonValue(setting.field));
     }
-    if (!afterSetting && !changed.isEmpty()) {
+    if (!changed.isEmpty()) {
         changed.insert(QStringLiteral("previous"), previous);
         m_journal->record(QStringLiteral("settings_changed"), changed);
     }

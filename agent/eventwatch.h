@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class DeviceSession;
 class Journal;
@@ -24,7 +25,7 @@ signals:
 
 private:
     void onIdentified(const QString &model);
-    void onSettingsRead(const Reply::Status &status, bool afterSetting);
+    void onSettingsRead(const Reply::Status &status, const QStringList &ownSettings);
     void onMeasured(const Reply::Measurement &meas);
     void onStatusCharacter(char status);
 
@@ -34,7 +35,7 @@ private:
     Reply::Status m_settings; // the last Status read, kept across a link loss
     int m_cellLimitC = -1;    // -1 until a Status has said
     int m_driverLimitC = -1;
-    char m_status = 0; // 0 until the first reading
+    char m_status = 0; // 0 until the first reading, kept across a link loss
     bool m_over[Reply::ReadingCount] = {};
     bool m_failureReported = false;
 };

@@ -30,10 +30,13 @@ TelemetryState::TelemetryState(DeviceSession *device,
         m_snapshot.model = model;
         answered();
     });
-    connect(device, &DeviceSession::settingsRead, this, [this](const Reply::Status &status, bool) {
-        m_snapshot.settings = status;
-        answered();
-    });
+    connect(device,
+            &DeviceSession::settingsRead,
+            this,
+            [this](const Reply::Status &status, const QStringList &) {
+                m_snapshot.settings = status;
+                answered();
+            });
     connect(device, &DeviceSession::measured, this, [this](const Reply::Measurement &meas) {
         m_snapshot.readings = meas;
         answered();

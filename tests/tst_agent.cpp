@@ -14,6 +14,7 @@
 #include "waiting.h"
 
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -106,6 +107,9 @@ private slots:
     void badUpstream_data();
     void badUpstream();
     void readBackAfterSetting();
+    void lateReplyAnswersNothingElse();
+    void droppedSettingKeepsMeasShared();
+    void faultLatchedAcrossReconnect();
     void noSettingLostInSilence();
     void silentDevice();
     void clientThatNeverReadsIsDropped();
@@ -138,6 +142,8 @@ private:
     QStringList journalEvents() const;
     // The reasons of the journal's rows of `event`.
     QStringList reasons(const QString &event) const;
+    // Starts an agent in front of a scripted amplifier and waits until it is served.
+    bool startBefore(const BadUpstream &upstream, const QStringList &agentArguments);
 
     std::unique_ptr<SimProcess> m_sim;
     std::unique_ptr<SimProcess> m_agent;
@@ -467,7 +473,7 @@ void tst_Agent::badUpstream()
         static const char lines[] = "SetGain\t0\t20\r\nSetGain   1    21\r\nsetgain 2 5\r\n"
                                     "SetLin 1\0 9\r\n?\r\n?\r\n";
         client.send(QByteArray(lines, sizeof(lines) - 1) + "SetGain 2 7" + QByteArray(300, ' ')
-                    + "\r\nSetMaxP 0065 \r\n");
+                    + "\r\nSetMaxCellT 99999\r\nSetMaxP 0065 \r\n");
         QVERIFY(client.waitForFrames(2));
         QCOMPARE(kindsOf(client.frames()),
                  QList<Reply::Kind>({Reply::Kind::Identification, Reply::Kind::Identification}));
@@ -479,6 +485,9 @@ void tst_Agent::badUpstream()
                 journalled.append(row.value(QStringLiteral("command")).toString());
         }
         QCOMPARE(journalled, QStringList({"SetGain 0 20", "SetGain 1 21", "SetMaxP 65"}));
+        // Out of the panel's range: refused, and said why.
+        QCOMPARE(reasons(QStringLiteral("setting_refused")),
+                 QStringList{QStringLiteral("out of range 0..255")});
         for (const QByteArray &line : sent)
             QCOMPARE(upstream.lines().count(line), 1);
         QCOMPARE(upstream.lines().count("?"), 1);
@@ -572,6 +581,94 @@ void tst_Agent::readBackAfterSetting()
     }
 }
 
+bool tst_Agent::startBefore(const BadUpstream &upstream, const QStringList &agentArguments)
+{
+    return startAgent({QStringLiteral("--host"),
+                       QStringLiteral("127.0.0.1"),
+                       QStringLiteral("--port"),
+                       QString::number(upstream.port())},
+                      agentArguments)
+           && m_agent->waitForReport(QStringLiteral("model_identified"));
+}
+
+// A reply that comes after the agent gave up on its question is that question's: it does
+// not answer the next one of its kind, nor make the agent's own setting look like another's.
+void tst_Agent::lateReplyAnswersNothingElse()
+{
+    BadUpstream upstream{BadUpstream::Amplifier};
+    QVERIFY(upstream.listen());
+    QVERIFY(startBefore(upstream,
+                        {QStringLiteral("--timeout"),
+                         QStringLiteral("500"),
+                         QStringLiteral("--status-interval"),
+                         QStringLiteral("3600000")}));
+    Client client(m_agent->port());
+    QCOMPARE(client.status().gainDb[0], 10.0);
+    // The agent's own reads, at connect and at its first reading, are done.
+    QVERIFY(upstream.waitForLines("Status", 2, 10000));
+    upstream.delayNextStatus(650);
+    client.send("Status\r\nSetGain 0 30\r\nStatus\r\n");
+    // The first Status is not answered in time; the second shows the setting.
+    QVERIFY(client.waitForFrames(2));
+    QCOMPARE(Reply::decodeStatus(client.frames().last()).gainDb[0], 15.0);
+    QCOMPARE(client.status().gainDb[0], 15.0);
+    QVERIFY(m_agent->waitForReport(QStringLiteral("no_reply")));
+    QVERIFY(!journalEvents().contains(QStringLiteral("settings_changed")));
+}
+
+// A setting dropped with the link leaves no mark: "Meas" is answered from the agent's own
+// poll again, however many clients ask.
+void tst_Agent::droppedSettingKeepsMeasShared()
+{
+    BadUpstream upstream{BadUpstream::Amplifier};
+    QVERIFY(upstream.listen());
+    QVERIFY(startBefore(upstream, {QStringLiteral("--timeout"), QStringLiteral("3000")}));
+    {
+        Client client(m_agent->port());
+        // A query goes out whose reply is held 2 s; the setting waits behind it ("?" is
+        // answered at once, after the setting is taken), and the link is cut.
+        upstream.setReplyDelay(2000);
+        const int heard = upstream.lines().size();
+        QVERIFY(QTest::qWaitFor([&] { return upstream.lines().size() > heard; }, 10000));
+        client.send("SetLin 7\r\n?\r\n");
+        QVERIFY(client.waitForFrames(1));
+        upstream.cutConnections();
+        upstream.setReplyDelay(0);
+        QVERIFY(m_agent->waitForReport(QStringLiteral("setting_dropped")));
+    }
+    QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), 2, 30000));
+    std::vector<std::unique_ptr<Client>> pollers;
+    for (int i = 0; i < 10; ++i)
+        pollers.push_back(std::make_unique<Client>(m_agent->port()));
+    const int measBefore = upstream.lines().count("Meas");
+    QElapsedTimer clock;
+    clock.start();
+    const int rounds = 10;
+    for (int round = 1; round <= rounds; ++round) {
+        for (const auto &poller : pollers)
+            poller->send("Meas\r\n");
+        for (const auto &poller : pollers)
+            QVERIFY(poller->waitForFrames(round));
+    }
+    // The agent's own poll, ten a second, and a few asked as a reading turns 100 ms old.
+    const int asked = upstream.lines().count("Meas") - measBefore;
+    QVERIFY2(asked <= clock.elapsed() / 100 + 5,
+             qPrintable(QStringLiteral("%1 Meas in %2 ms").arg(asked).arg(clock.elapsed())));
+}
+
+// A fault still latched when the link is back is the same fault: journalled once.
+void tst_Agent::faultLatchedAcrossReconnect()
+{
+    // The link drops after every 40 replies.
+    QVERIFY(startPair({QStringLiteral("--drop-after"), QStringLiteral("40")}));
+    Client elsewhere(m_sim->port());
+    elsewhere.send("SetMaxCellT 20\r\n");
+    QVERIFY(m_agent->waitForReport(QStringLiteral("fault_set")));
+    const int ups = m_agent->stderrText().count(QLatin1String(" link_up "));
+    QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), ups + 2, 30000));
+    QCOMPARE(journalEvents().count(QStringLiteral("fault_set")), 1);
+}
+
 void tst_Agent::noSettingLostInSilence()
 {
     // A slow amplifier that drops the link after every 20 replies.
@@ -588,10 +685,10 @@ void tst_Agent::noSettingLostInSilence()
             QVERIFY(m_agent->waitForReport(QStringLiteral(" link_up "), ups + 1, 30000));
             continue;
         }
-        // Settings (out of range, so that the simulator names each one it carries out) and
+        // Settings (calibrations, which the simulator names as it carries them out) and
         // questions between, until the link drops and the agent closes the client.
         for (int asked = 1; asked <= 10; ++asked) {
-            client.send("SetLin " + QByteArray::number(next++) + "\r\nMeas\r\n");
+            client.send("Calibrate " + QByteArray::number(next++ % 3) + "\r\nMeas\r\n");
             const auto settled = [&] {
                 return client.frames().size() >= asked
                        || client.socket().state() != QAbstractSocket::ConnectedState;
@@ -616,12 +713,12 @@ void tst_Agent::noSettingLostInSilence()
     // The simulator reports each setting it carried out (a second's repeats as a count).
     const auto carriedOut = [this] {
         int count = 0;
-        const QRegularExpression repeats(QStringLiteral(R"((\d+) more like this .*out of range)"));
+        const QRegularExpression repeats(QStringLiteral(R"((\d+) more like this .*calibrated)"));
         for (const QString &line : m_sim->stderrText().split(QLatin1Char('\n'))) {
             const QRegularExpressionMatch match = repeats.match(line);
             if (match.hasMatch())
                 count += match.captured(1).toInt();
-            else if (line.contains(QLatin1String("out of range")))
+            else if (line.contains(QLatin1String("calibrated")))
                 ++count;
         }
         return count;
@@ -957,12 +1054,20 @@ void tst_Agent::settingsChangedElsewhere_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QJsonValue>("value");
     QTest::addColumn<QJsonValue>("previous");
+    QTest::addColumn<QByteArray>("then"); // a setting through the agent right after
     // Read every 300 ms.
     QTest::newRow("gain") << QStringLiteral("300") << QByteArray("SetGain 0 30")
-                          << QStringLiteral("gain_a_db") << QJsonValue(15) << QJsonValue(10.5);
+                          << QStringLiteral("gain_a_db") << QJsonValue(15) << QJsonValue(10.5)
+                          << QByteArray();
     // Read at once when the status character changes: the fault switched RF off.
     QTest::newRow("fault") << QStringLiteral("3600000") << QByteArray("SetMaxCellT 20")
-                           << QStringLiteral("rf_enabled") << QJsonValue(false) << QJsonValue(true);
+                           << QStringLiteral("rf_enabled") << QJsonValue(false) << QJsonValue(true)
+                           << QByteArray();
+    // Read only after the agent's own setting, which does not hide the other change.
+    QTest::newRow("beside a setting of ours")
+        << QStringLiteral("3600000") << QByteArray("SetMaxDrvT 90")
+        << QStringLiteral("driver_limit_c") << QJsonValue(90) << QJsonValue(60)
+        << QByteArray("SetGain 1 7");
 }
 
 // Another client of the amplifier (or its own fault logic) changes its settings: the agent
@@ -974,6 +1079,7 @@ void tst_Agent::settingsChangedElsewhere()
     QFETCH(QString, field);
     QFETCH(QJsonValue, value);
     QFETCH(QJsonValue, previous);
+    QFETCH(QByteArray, then);
     QVERIFY(startPair({}, {QStringLiteral("--status-interval"), statusInterval}));
     // Once the agent knows the settings (also the Status it reads at its first reading), they
     // change on another path.
@@ -982,7 +1088,10 @@ void tst_Agent::settingsChangedElsewhere()
     QVERIFY(client.waitForFrames(2));
     Client elsewhere(m_sim->port());
     QVERIFY(elsewhere.socket().waitForConnected(5000));
-    elsewhere.send(setting + "\r\n");
+    elsewhere.send(setting + "\r\nStatus\r\n");
+    QVERIFY(elsewhere.waitForFrames(1));
+    if (!then.isEmpty())
+        client.send(then + "\r\n");
     const auto changed = [this](const QString &field, const QJsonValue &value) {
         for (const QJsonObject &row : journal()) {
             if (row.value(QStringLiteral("event")) == QLatin1String("settings_changed")
@@ -994,6 +1103,8 @@ void tst_Agent::settingsChangedElsewhere()
     QTRY_VERIFY_WITH_TIMEOUT(!changed(field, value).isEmpty(), 10000);
     QCOMPARE(changed(field, value).value(QStringLiteral("previous")).toObject().value(field),
              previous);
+    // Only the other change: ours is journalled as a setting.
+    QVERIFY(!changed(field, value).contains(QStringLiteral("gain_b_db")));
     if (setting.startsWith("SetMaxCellT")) {
         QVERIFY(!changed(QStringLiteral("cell_limit_c"), 20).isEmpty());
         QVERIFY(m_agent->waitForReport(QStringLiteral("temperature_over")));

@@ -1,6 +1,7 @@
 #include "tlsfiles.h"
 
 #include "secretfile.h"
+#include "smallfile.h"
 
 #include <QFile>
 
@@ -50,12 +51,10 @@ bool TlsFiles::readCertificates(const QString &path,
                                 QList<QSslCertificate> *certificates,
                                 QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QByteArray pem;
+    if (!SmallFile::read(path, &pem, error))
         return false;
-    }
-    *certificates = QSslCertificate::fromDevice(&file, QSsl::Pem);
+    *certificates = QSslCertificate::fromData(pem, QSsl::Pem);
     if (certificates->isEmpty()) {
         *error = QStringLiteral("%1 holds no PEM certificate").arg(path);
         return false;

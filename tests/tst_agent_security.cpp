@@ -571,6 +571,26 @@ void tst_AgentSecurity::webConfigChecked_data()
         << QByteArray("basic_auth_users:\n  - alice\n") << "basic_auth_users is not a mapping";
     QTest::newRow("bad TLS version") << tls + "  min_version: SSL3\n"
                                      << "min_version 'SSL3' is none of";
+    // Of a bcrypt hash's shape, and yet no password would match them.
+    const QByteArray hash = "$2b$10$i6LuC/AifYy5g6VXpLo6meviKJVpyiWZ.qAWJmLQiee4PbHjR0W4W";
+    const auto withHash = [](const QByteArray &bad) {
+        return "basic_auth_users:\n  alice: '" + bad + "'\n";
+    };
+    QTest::newRow("hash cost not a number")
+        << withHash(QByteArray(hash).replace(4, 2, "zz")) << "cost 'zz' is no number";
+    QTest::newRow("hash cost 99") << withHash(QByteArray(hash).replace(4, 2, "99"))
+                                  << "of cost 99, not from 4 to 16";
+    QTest::newRow("hash not base64")
+        << withHash(QByteArray(hash).replace(7, 4, "!!!!")) << "characters that are not its base64";
+    QTest::newRow("a usable hash") << withHash(hash) << QString();
+    QTest::newRow("a user twice") << withHash(hash) + "  alice: '" + hash + "'\n"
+                                  << "'alice' is listed twice";
+    QTest::newRow("certificate a device")
+        << QByteArray("tls_server_config:\n  cert_file: /dev/zero\n  key_file: KEY\n")
+        << "cannot read /dev/zero: not a regular file";
+    QTest::newRow("certificate a pipe")
+        << QByteArray("tls_server_config:\n  cert_file: FIFO\n  key_file: KEY\n")
+        << "not a regular file";
 }
 
 void tst_AgentSecurity::webConfigChecked()
@@ -580,7 +600,10 @@ void tst_AgentSecurity::webConfigChecked()
     const QString openKey = m_folder.filePath(QStringLiteral("open.key"));
     QFile::copy(m_certificates.key(QStringLiteral("broker")), openKey);
     QFile::setPermissions(openKey, OwnerOnly | QFile::ReadGroup | QFile::ReadOther);
+    const QString fifo = m_folder.filePath(QStringLiteral("fifo"));
+    QVERIFY(QFile::exists(fifo) || QProcess::execute(QStringLiteral("mkfifo"), {fifo}) == 0);
     config.replace("OPENKEY", openKey.toUtf8())
+        .replace("FIFO", fifo.toUtf8())
         .replace("CERT", m_certificates.certificate(QStringLiteral("broker")).toUtf8())
         .replace("KEY", m_certificates.key(QStringLiteral("broker")).toUtf8())
         .replace("CA", m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8());

@@ -5,8 +5,18 @@
 #include "journal.h"
 #include "tlsacceptor.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSslSocket>
+
+namespace {
+
+QString peerText(const QTcpSocket *socket)
+{
+    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+
+} // namespace
 
 AgentServer::AgentServer(DeviceSession *device,
                          const AccessPolicy &access,
@@ -46,14 +56,26 @@ void AgentServer::setTls(const QSslConfiguration &configuration,
     connect(m_tls.get(),
             &TlsAcceptor::secured,
             this,
-            [this](QSslSocket *socket, const QString &commonName) {
+            [this](QSslSocket *socket, const QStringList &commonNames) {
                 AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
+                // Which of several names is meant is anyone's guess, and a guess must not
+                // grant control: such a certificate observes, under no name.
+                const QString commonName = commonNames.size() == 1 ? commonNames.first()
+                                                                   : QString();
+                if (commonNames.size() > 1)
+                    m_throttle.record(socket->peerAddress().toString(),
+                                      QStringLiteral("client_cn_ambiguous"),
+                                      {{QStringLiteral("client"), peerText(socket)},
+                                       {QStringLiteral("cn"),
+                                        QJsonArray::fromStringList(commonNames)}});
                 // A certificate may narrow what the address allows, never widen it.
                 if (m_verifyClients && role == AccessPolicy::Role::Controller
-                    && !m_controlNames.contains(commonName))
+                    && (commonName.isEmpty() || !m_controlNames.contains(commonName)))
                     role = AccessPolicy::Role::Observer;
                 if (!m_device->isUp())
                     refuse(socket, tr("amplifier link down"));
+                else if (m_clients.size() >= m_maxClients)
+                    refuse(socket, tr("too many clients"));
                 else
                     serve(socket, role, commonName);
             });
@@ -63,7 +85,9 @@ void AgentServer::setTls(const QSslConfiguration &configuration,
 void AgentServer::acceptClient(QTcpSocket *socket)
 {
     const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
-    const int clients = m_clients.size() + (m_tls ? m_tls->pendingCount() : 0);
+    // Handshakes under way have places of their own in the acceptor: they cannot take those
+    // of the clients who have finished one.
+    const int clients = m_clients.size();
     QString refusal;
     if (role == AccessPolicy::Role::Refused)
         refusal = tr("address not allowed");
@@ -113,8 +137,7 @@ void AgentServer::journalRefusal(const QTcpSocket *socket, const QString &reason
     const QString address = socket->peerAddress().toString();
     m_throttle.record(address,
                       QStringLiteral("client_refused"),
-                      {{QStringLiteral("client"),
-                        QStringLiteral("%1:%2").arg(address).arg(socket->peerPort())},
+                      {{QStringLiteral("client"), peerText(socket)},
                        {QStringLiteral("reason"), reason}},
                       pace);
 }

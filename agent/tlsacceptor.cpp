@@ -2,6 +2,7 @@
 
 #include "tlsfiles.h"
 
+#include <QHostAddress>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -12,13 +13,23 @@ TlsAcceptor::TlsAcceptor(const QSslConfiguration &configuration, QObject *parent
 
 void TlsAcceptor::start(QSslSocket *socket)
 {
+    const QString address = socket->peerAddress().toString();
+    int &fromAddress = m_perAddress[address];
+    if (fromAddress >= MaxPendingPerAddress) {
+        emit failed(socket, tr("too many TLS handshakes from this address"));
+        return;
+    }
+    ++fromAddress;
+    if (m_order.size() >= MaxPending)
+        finish(m_order.first(), tr("TLS handshake unfinished, its place taken by a newer one"));
     auto *deadline = new QTimer(this);
     deadline->setSingleShot(true);
     connect(deadline, &QTimer::timeout, this, [this, socket] {
         finish(socket, tr("no TLS handshake within %1 s").arg(HandshakeTimeoutMs / 1000));
     });
     deadline->start(HandshakeTimeoutMs);
-    m_pending.insert(socket, {deadline, {}});
+    m_pending.insert(socket, {deadline, address, {}});
+    m_order.append(socket);
     connect(socket,
             QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors),
             this,
@@ -41,6 +52,9 @@ void TlsAcceptor::finish(QSslSocket *socket, const QString &failure)
         return;
     const Handshake handshake = found.value();
     m_pending.erase(found);
+    m_order.removeOne(socket);
+    if (--m_perAddress[handshake.address] <= 0)
+        m_perAddress.remove(handshake.address);
     // Possibly from its own timeout: deleted once that has returned.
     handshake.deadline->stop();
     handshake.deadline->deleteLater();
@@ -54,5 +68,5 @@ void TlsAcceptor::finish(QSslSocket *socket, const QString &failure)
         emit failed(socket, reason);
         return;
     }
-    emit secured(socket, TlsFiles::commonName(socket->peerCertificate()));
+    emit secured(socket, TlsFiles::commonNames(socket->peerCertificate()));
 }

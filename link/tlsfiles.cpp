@@ -5,6 +5,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 bool TlsFiles::load(QString *error)
 {
     if (caFile.isEmpty() && certFile.isEmpty() && keyFile.isEmpty())
@@ -78,7 +80,10 @@ bool TlsFiles::readKey(const QString &path, QSslKey *key, QString *error)
     return false;
 }
 
-QString TlsFiles::commonName(const QSslCertificate &certificate)
+QStringList TlsFiles::commonNames(const QSslCertificate &certificate)
 {
-    return certificate.subjectInfo(QSslCertificate::CommonName).value(0);
+    // Qt keeps them in a multi-map, which gives the last first.
+    QStringList names = certificate.subjectInfo(QSslCertificate::CommonName);
+    std::reverse(names.begin(), names.end());
+    return names;
 }

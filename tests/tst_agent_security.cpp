@@ -43,13 +43,13 @@ constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 const QString ScraperUser = QStringLiteral("prometheus");
 const QString ScraperPassword = QStringLiteral("scrape me");
 
-// A bcrypt hash of `password` as htpasswd -B makes them, at the lowest cost to keep the
-// test quick.
-QByteArray bcrypt(const QString &password)
+// A bcrypt hash of `password` as htpasswd -B makes them, by default at the lowest cost to
+// keep the test quick.
+QByteArray bcrypt(const QString &password, int cost = 4)
 {
     char salt[CRYPT_GENSALT_OUTPUT_SIZE];
     crypt_data data = {};
-    if (!crypt_gensalt_rn("$2y$", 4, nullptr, 0, salt, sizeof salt))
+    if (!crypt_gensalt_rn("$2y$", cost, nullptr, 0, salt, sizeof salt))
         return {};
     const char *hash = crypt_rn(password.toUtf8().constData(), salt, &data, sizeof data);
     return hash ? QByteArray(hash) : QByteArray();
@@ -93,8 +93,8 @@ private:
     // The retained status under korvane/lab1, as a subscriber with a login sees it.
     QString retainedStatus(const QStringList &connection);
     // A web configuration in the scratch folder: TLS with the lab's server certificate,
-    // `extra` lines under tls_server_config, and the scraper's login.
-    QString writeWebConfig(const QByteArray &extra);
+    // `extra` lines under tls_server_config, and the scraper's login hashed at `cost`.
+    QString writeWebConfig(const QByteArray &extra, int cost = 4);
     quint16 metricsPort();
     // curl's HTTP status for the metrics page, 0 if no HTTP came back.
     int curlStatus(const QStringList &arguments, QByteArray *headers = nullptr);
@@ -150,9 +150,16 @@ void tst_AgentSecurity::initTestCase()
     for (const auto &certificate : issued)
         QVERIFY2(m_certificates.issue(QLatin1String(certificate.authority),
                                       QLatin1String(certificate.name),
-                                      QLatin1String(certificate.commonName),
+                                      QString::fromUtf8(certificate.commonName),
                                       certificate.days),
                  qPrintable(m_certificates.errorString()));
+    // A server's certificate: not one that makes its holder a client.
+    QVERIFY2(m_certificates.issue(QStringLiteral("lab-ca"),
+                                  QStringLiteral("server-only"),
+                                  QStringLiteral("prometheus"),
+                                  30,
+                                  QStringLiteral("serverAuth")),
+             qPrintable(m_certificates.errorString()));
     m_agentPasswordFile = m_folder.filePath(QStringLiteral("mqtt-password"));
     QVERIFY(writeFile(m_agentPasswordFile, AgentPassword.toUtf8() + '\n', OwnerOnly));
 }
@@ -500,7 +507,7 @@ void tst_AgentSecurity::secretFilesChecked()
     QVERIFY2(errors.contains(path), qPrintable(errors));
 }
 
-QString tst_AgentSecurity::writeWebConfig(const QByteArray &extra)
+QString tst_AgentSecurity::writeWebConfig(const QByteArray &extra, int cost)
 {
     static int count = 0;
     const QString path = m_folder.filePath(QStringLiteral("web-%1.yml").arg(++count));
@@ -509,7 +516,7 @@ QString tst_AgentSecurity::writeWebConfig(const QByteArray &extra)
                             + "\n  key_file: "
                             + m_certificates.key(QStringLiteral("broker")).toUtf8() + '\n' + extra
                             + "basic_auth_users:\n  " + ScraperUser.toUtf8() + ": '"
-                            + bcrypt(ScraperPassword) + "'\n";
+                            + bcrypt(ScraperPassword, cost) + "'\n";
     return writeFile(path, text, OwnerOnly) ? path : QString();
 }
 
@@ -638,35 +645,39 @@ void tst_AgentSecurity::metricsOverHttps_data()
 {
     QTest::addColumn<QByteArray>("clientAuth"); // lines under tls_server_config
     QTest::addColumn<QStringList>("curlArguments");
-    QTest::addColumn<int>("status"); // 0: no HTTP answer at all
+    QTest::addColumn<int>("status");     // 0: no HTTP answer at all
+    QTest::addColumn<QString>("attack"); // under way while curl asks; empty: none
 
     const QString url = QStringLiteral("https://127.0.0.1:PORT/metrics");
     const QString login = ScraperUser + QLatin1Char(':') + ScraperPassword;
     const QStringList trusted{QStringLiteral("--cacert"), QStringLiteral("LABCA")};
     QTest::newRow("the scraper's login")
-        << QByteArray() << trusted + QStringList{QStringLiteral("--user"), login, url} << 200;
-    QTest::newRow("no login") << QByteArray() << trusted + QStringList{url} << 401;
+        << QByteArray() << trusted + QStringList{QStringLiteral("--user"), login, url} << 200
+        << QString();
+    QTest::newRow("no login") << QByteArray() << trusted + QStringList{url} << 401 << QString();
     QTest::newRow("a wrong password")
         << QByteArray()
-        << trusted + QStringList{QStringLiteral("--user"), ScraperUser + ":guess", url} << 401;
+        << trusted + QStringList{QStringLiteral("--user"), ScraperUser + ":guess", url} << 401
+        << QString();
     QTest::newRow("an unknown user")
         << QByteArray()
         << trusted
                + QStringList{QStringLiteral("--user"),
                              QStringLiteral("nobody:") + ScraperPassword,
                              url}
-        << 401;
+        << 401 << QString();
     // The login is checked before anything else is said, a missing page included.
     QTest::newRow("another path, no login")
-        << QByteArray() << trusted + QStringList{QStringLiteral("https://127.0.0.1:PORT/")} << 401;
+        << QByteArray() << trusted + QStringList{QStringLiteral("https://127.0.0.1:PORT/")} << 401
+        << QString();
     QTest::newRow("plain http") << QByteArray()
                                 << QStringList{QStringLiteral("--user"),
                                                login,
                                                QStringLiteral("http://127.0.0.1:PORT/metrics")}
-                                << 0;
+                                << 0 << QString();
     // curl does not trust the agent's certificate without the lab's authority.
     QTest::newRow("an untrusted server")
-        << QByteArray() << QStringList{QStringLiteral("--user"), login, url} << 0;
+        << QByteArray() << QStringList{QStringLiteral("--user"), login, url} << 0 << QString();
 
     const QByteArray verify = "  client_auth_type: RequireAndVerifyClientCert\n"
                               "  client_ca_file: LABCA\n";
@@ -680,11 +691,21 @@ void tst_AgentSecurity::metricsOverHttps_data()
                              login,
                              url};
     };
-    QTest::newRow("the lab's client certificate") << verify << withCertificate("scraper") << 200;
+    QTest::newRow("the lab's client certificate")
+        << verify << withCertificate("scraper") << 200 << QString();
     QTest::newRow("no client certificate")
-        << verify << trusted + QStringList{QStringLiteral("--user"), login, url} << 403;
-    QTest::newRow("a foreign client certificate") << verify << withCertificate("stranger") << 403;
-    QTest::newRow("an expired client certificate") << verify << withCertificate("expired") << 403;
+        << verify << trusted + QStringList{QStringLiteral("--user"), login, url} << 403
+        << QString();
+    QTest::newRow("a foreign client certificate")
+        << verify << withCertificate("stranger") << 403 << QString();
+    QTest::newRow("an expired client certificate")
+        << verify << withCertificate("expired") << 403 << QString();
+    QTest::newRow("a server's certificate")
+        << verify << withCertificate("server-only") << 403 << QString();
+    // The scraper has been served before; strangers keep trying to get in beside it.
+    const QStringList scrape = trusted + QStringList{QStringLiteral("--user"), login, url};
+    QTest::newRow("a flood of wrong logins") << QByteArray() << scrape << 200 << "wrong logins";
+    QTest::newRow("idle connections") << QByteArray() << scrape << 200 << "idle connections";
 }
 
 void tst_AgentSecurity::metricsOverHttps()
@@ -692,10 +713,13 @@ void tst_AgentSecurity::metricsOverHttps()
     QFETCH(QByteArray, clientAuth);
     QFETCH(QStringList, curlArguments);
     QFETCH(int, status);
+    QFETCH(QString, attack);
     if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
         QSKIP("curl is not installed (Debian package curl)");
+    // A wrong login costs the agent a bcrypt as dear as the scraper's, a real one's.
     const QString config = writeWebConfig(
-        clientAuth.replace("LABCA", m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()));
+        clientAuth.replace("LABCA", m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()),
+        attack.isEmpty() ? 4 : 14);
     QVERIFY(startPair({QStringLiteral("--metrics"),
                        QStringLiteral("127.0.0.1:0"),
                        QStringLiteral("--web-config"),
@@ -769,6 +793,16 @@ void tst_AgentSecurity::metricsOverHttps()
                               ScraperUser + QLatin1Char(':') + ScraperPassword,
                               QStringLiteral("https://127.0.0.1:%1/metrics").arg(metricsPort())};
     QCOMPARE(curlStatus(scraper), 200);
+    if (attack == QLatin1String("wrong logins")) {
+        ChildProcess page;
+        page.start(QStringLiteral("curl"), QStringList{QStringLiteral("--silent")} + scraper);
+        QVERIFY(page.waitForFinished(30000));
+        const QByteArray text = page.readAllStandardOutput();
+        QVERIFY2(QRegularExpression(QStringLiteral("\nkorvane_metrics_auth_failures_total [1-9]"))
+                     .match(QString::fromUtf8(text))
+                     .hasMatch(),
+                 text.constData());
+    }
     QVERIFY(!m_agent->stderrText().contains(QLatin1String("link_down")));
     QVERIFY(m_agent->stop());
 }

@@ -14,14 +14,20 @@ TlsAcceptor::TlsAcceptor(const QSslConfiguration &configuration, QObject *parent
 void TlsAcceptor::start(QSslSocket *socket)
 {
     const QString address = socket->peerAddress().toString();
-    int &fromAddress = m_perAddress[address];
+    const int fromAddress = m_perAddress.value(address);
     if (fromAddress >= MaxPendingPerAddress) {
         emit failed(socket, tr("too many TLS handshakes from this address"));
         return;
     }
-    ++fromAddress;
-    if (m_order.size() >= MaxPending)
-        finish(m_order.first(), tr("TLS handshake unfinished, its place taken by a newer one"));
+    if (m_order.size() >= MaxPending) {
+        QSslSocket *oldest = oldestOfMost(fromAddress);
+        if (!oldest) {
+            emit failed(socket, tr("too many TLS handshakes under way"));
+            return;
+        }
+        finish(oldest, tr("TLS handshake unfinished, its place taken by a newer one"));
+    }
+    ++m_perAddress[address];
     auto *deadline = new QTimer(this);
     deadline->setSingleShot(true);
     connect(deadline, &QTimer::timeout, this, [this, socket] {
@@ -43,6 +49,20 @@ void TlsAcceptor::start(QSslSocket *socket)
     });
     socket->setSslConfiguration(m_configuration);
     socket->startServerEncryption();
+}
+
+QSslSocket *TlsAcceptor::oldestOfMost(int fewer) const
+{
+    int most = 0;
+    for (const int count : m_perAddress)
+        most = qMax(most, count);
+    if (most <= fewer)
+        return nullptr;
+    for (QSslSocket *socket : m_order) {
+        if (m_perAddress.value(m_pending.value(socket).address) == most)
+            return socket;
+    }
+    return nullptr;
 }
 
 void TlsAcceptor::finish(QSslSocket *socket, const QString &failure)

@@ -13,9 +13,10 @@ class QTimer;
 // Takes each client of a TLS port through its handshake before it is served: the agent shows
 // its certificate and, given an authority for clients, requires and verifies theirs. A peer
 // that does not finish the handshake in time is dropped. Handshakes under way have places of
-// their own, a few per address, apart from the clients' places: a client finishes its
-// handshake in milliseconds, so when they are all taken the oldest gives way to the newest,
-// and peers that never finish cannot keep one out.
+// their own, a few per address, apart from the clients' places. When all are taken, one from
+// an address with fewer under way takes the place of the oldest from the address with the
+// most: peers that never finish cannot keep a client from another address out, and a client
+// finishes its handshake in milliseconds, before they could take its place in turn.
 class TlsAcceptor : public QObject
 {
     Q_OBJECT
@@ -39,6 +40,9 @@ signals:
 
 private:
     void finish(QSslSocket *socket, const QString &failure);
+    // The oldest handshake of the address with the most under way, if that is more than
+    // `fewer`; null if none.
+    QSslSocket *oldestOfMost(int fewer) const;
 
     struct Handshake
     {

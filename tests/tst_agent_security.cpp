@@ -753,8 +753,9 @@ void tst_AgentSecurity::metricsOverHttps()
         if (argument.startsWith(QLatin1String("KEY:")))
             argument = m_certificates.key(argument.mid(4));
     }
-    // From four addresses beside the scraper's: each wrong login another password, or
-    // connections that say nothing, more than the server has places for.
+    // Beside the scraper, which has been served: wrong logins from four addresses, each
+    // another password, or connections that say nothing from sixteen, more than the server
+    // has places for strangers.
     std::vector<std::unique_ptr<ChildProcess>> attackers;
     std::vector<std::unique_ptr<QTcpSocket>> idle;
     if (!attack.isEmpty())
@@ -781,7 +782,7 @@ void tst_AgentSecurity::metricsOverHttps()
     }
     for (int i = 0; attack == QLatin1String("idle connections") && i < 256; ++i) {
         idle.push_back(std::make_unique<QTcpSocket>());
-        QVERIFY(idle.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(11 + i % 4))));
+        QVERIFY(idle.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(11 + i % 16))));
         idle.back()->connectToHost(QHostAddress::LocalHost, metricsPort());
     }
     // Under way once each has been refused.

@@ -73,13 +73,16 @@ void AgentServer::setTls(const QSslConfiguration &configuration,
                     && (commonName.isEmpty() || !m_controlNames.contains(commonName)))
                     role = AccessPolicy::Role::Observer;
                 if (!m_device->isUp())
-                    refuse(socket, tr("amplifier link down"));
+                    refuse(socket, tr("amplifier link down"), commonName);
                 else if (m_clients.size() >= m_maxClients)
-                    refuse(socket, tr("too many clients"));
+                    refuse(socket, tr("too many clients"), commonName);
                 else
                     serve(socket, role, commonName);
             });
-    connect(m_tls.get(), &TlsAcceptor::failed, this, &AgentServer::refuse);
+    connect(m_tls.get(),
+            &TlsAcceptor::failed,
+            this,
+            [this](QSslSocket *socket, const QString &reason) { refuse(socket, reason); });
 }
 
 void AgentServer::acceptClient(QTcpSocket *socket)
@@ -106,9 +109,9 @@ void AgentServer::acceptClient(QTcpSocket *socket)
         serve(socket, role, QString());
 }
 
-void AgentServer::refuse(QTcpSocket *socket, const QString &reason)
+void AgentServer::refuse(QTcpSocket *socket, const QString &reason, const QString &commonName)
 {
-    journalRefusal(socket, reason);
+    journalRefusal(socket, reason, commonName);
     socket->abort();
     socket->deleteLater();
     emit clientRefused();
@@ -130,16 +133,18 @@ void AgentServer::serve(QTcpSocket *socket, AccessPolicy::Role role, const QStri
     });
 }
 
-void AgentServer::journalRefusal(const QTcpSocket *socket, const QString &reason)
+void AgentServer::journalRefusal(const QTcpSocket *socket,
+                                 const QString &reason,
+                                 const QString &commonName)
 {
     // A client retrying every second is journalled once a minute, with the count since.
     static const EventThrottle::Pace pace{60 * 1000, QStringLiteral("count")};
     const QString address = socket->peerAddress().toString();
-    m_throttle.record(address,
-                      QStringLiteral("client_refused"),
-                      {{QStringLiteral("client"), peerText(socket)},
-                       {QStringLiteral("reason"), reason}},
-                      pace);
+    QJsonObject details{{QStringLiteral("client"), peerText(socket)},
+                        {QStringLiteral("reason"), reason}};
+    if (!commonName.isEmpty())
+        details.insert(QStringLiteral("cn"), commonName);
+    m_throttle.record(address, QStringLiteral("client_refused"), details, pace);
 }
 
 void AgentServer::closeClients()

@@ -5,8 +5,18 @@
 #include "journal.h"
 #include "tlsacceptor.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSslSocket>
+
+namespace {
+
+QString peerText(const QTcpSocket *socket)
+{
+    return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+}
+
+} // namespace
 
 AgentServer::AgentServer(DeviceSession *device,
                          const AccessPolicy &access,
@@ -46,24 +56,41 @@ void AgentServer::setTls(const QSslConfiguration &configuration,
     connect(m_tls.get(),
             &TlsAcceptor::secured,
             this,
-            [this](QSslSocket *socket, const QString &commonName) {
+            [this](QSslSocket *socket, const QStringList &commonNames) {
                 AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
+                // Which of several names is meant is anyone's guess, and a guess must not
+                // grant control: such a certificate observes, under no name.
+                const QString commonName = commonNames.size() == 1 ? commonNames.first()
+                                                                   : QString();
+                if (commonNames.size() > 1)
+                    m_throttle.record(socket->peerAddress().toString(),
+                                      QStringLiteral("client_cn_ambiguous"),
+                                      {{QStringLiteral("client"), peerText(socket)},
+                                       {QStringLiteral("cn"),
+                                        QJsonArray::fromStringList(commonNames)}});
                 // A certificate may narrow what the address allows, never widen it.
                 if (m_verifyClients && role == AccessPolicy::Role::Controller
-                    && !m_controlNames.contains(commonName))
+                    && (commonName.isEmpty() || !m_controlNames.contains(commonName)))
                     role = AccessPolicy::Role::Observer;
                 if (!m_device->isUp())
-                    refuse(socket, tr("amplifier link down"));
+                    refuse(socket, tr("amplifier link down"), commonName);
+                else if (m_clients.size() >= m_maxClients)
+                    refuse(socket, tr("too many clients"), commonName);
                 else
                     serve(socket, role, commonName);
             });
-    connect(m_tls.get(), &TlsAcceptor::failed, this, &AgentServer::refuse);
+    connect(m_tls.get(),
+            &TlsAcceptor::failed,
+            this,
+            [this](QSslSocket *socket, const QString &reason) { refuse(socket, reason); });
 }
 
 void AgentServer::acceptClient(QTcpSocket *socket)
 {
     const AccessPolicy::Role role = m_access.roleOf(socket->peerAddress());
-    const int clients = m_clients.size() + (m_tls ? m_tls->pendingCount() : 0);
+    // Handshakes under way have places of their own in the acceptor: they cannot take those
+    // of the clients who have finished one.
+    const int clients = m_clients.size();
     QString refusal;
     if (role == AccessPolicy::Role::Refused)
         refusal = tr("address not allowed");
@@ -82,9 +109,9 @@ void AgentServer::acceptClient(QTcpSocket *socket)
         serve(socket, role, QString());
 }
 
-void AgentServer::refuse(QTcpSocket *socket, const QString &reason)
+void AgentServer::refuse(QTcpSocket *socket, const QString &reason, const QString &commonName)
 {
-    journalRefusal(socket, reason);
+    journalRefusal(socket, reason, commonName);
     socket->abort();
     socket->deleteLater();
     emit clientRefused();
@@ -106,17 +133,18 @@ void AgentServer::serve(QTcpSocket *socket, AccessPolicy::Role role, const QStri
     });
 }
 
-void AgentServer::journalRefusal(const QTcpSocket *socket, const QString &reason)
+void AgentServer::journalRefusal(const QTcpSocket *socket,
+                                 const QString &reason,
+                                 const QString &commonName)
 {
     // A client retrying every second is journalled once a minute, with the count since.
     static const EventThrottle::Pace pace{60 * 1000, QStringLiteral("count")};
     const QString address = socket->peerAddress().toString();
-    m_throttle.record(address,
-                      QStringLiteral("client_refused"),
-                      {{QStringLiteral("client"),
-                        QStringLiteral("%1:%2").arg(address).arg(socket->peerPort())},
-                       {QStringLiteral("reason"), reason}},
-                      pace);
+    QJsonObject details{{QStringLiteral("client"), peerText(socket)},
+                        {QStringLiteral("reason"), reason}};
+    if (!commonName.isEmpty())
+        details.insert(QStringLiteral("cn"), commonName);
+    m_throttle.record(address, QStringLiteral("client_refused"), details, pace);
 }
 
 void AgentServer::closeClients()

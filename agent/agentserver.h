@@ -56,9 +56,10 @@ signals:
 private:
     void acceptClient(QTcpSocket *socket);
     void serve(QTcpSocket *socket, AccessPolicy::Role role, const QString &commonName);
-    void refuse(QTcpSocket *socket, const QString &reason);
+    // `commonName`: of the certificate of a client that finished its handshake.
+    void refuse(QTcpSocket *socket, const QString &reason, const QString &commonName = {});
     void closeClients();
-    void journalRefusal(const QTcpSocket *socket, const QString &reason);
+    void journalRefusal(const QTcpSocket *socket, const QString &reason, const QString &commonName);
 
     DeviceSession *m_device = nullptr;
     AccessPolicy m_access;

@@ -96,9 +96,7 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
         writeReadyReplies();
     });
     connect(m_channel, &PeerSocket::closed, this, [this] {
-        m_throttle->record(m_address,
-                           QStringLiteral("client_disconnected"),
-                           {{QStringLiteral("client"), m_peer}});
+        m_throttle->record(m_address, QStringLiteral("client_disconnected"), details());
         close();
     });
     m_idleTimer.setSingleShot(true);

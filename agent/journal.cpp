@@ -17,14 +17,42 @@ bool Journal::open(const QString &path, QString *error)
 
 namespace {
 
+// A value as the text line shows it: a name or a certificate's common name comes from a
+// peer, and a line end, a control or a direction override in it would forge or hide a line.
+QString escaped(const QString &text, bool backslashes = true)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (c == QLatin1Char('\\') && backslashes)
+            out += QLatin1String("\\\\");
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else if (category == QChar::Other_Control || category == QChar::Other_Format
+                 || category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 QString plain(const QJsonValue &value)
 {
     if (value.isString())
-        return value.toString();
+        return escaped(value.toString());
     if (value.isBool())
         return QLatin1String(value.toBool() ? "true" : "false");
-    if (value.isObject())
-        return QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact));
+    if (value.isObject() || value.isArray()) {
+        const QJsonDocument document = value.isObject() ? QJsonDocument(value.toObject())
+                                                        : QJsonDocument(value.toArray());
+        return escaped(QString::fromUtf8(document.toJson(QJsonDocument::Compact)), false);
+    }
     return QString::number(value.toDouble());
 }
 
@@ -48,6 +76,9 @@ QString Journal::levelOf(const QString &event)
                                            "client_dropped",
                                            "clients_closed",
                                            "client_junk",
+                                           "client_cn_ambiguous",
+                                           "metrics_auth_failed",
+                                           "mqtt_refused",
                                            "mqtt_lost",
                                            "mqtt_failed"};
     for (const char *name : errors) {
@@ -82,7 +113,7 @@ void Journal::record(const QString &event, const QJsonObject &given)
                 QTextStream(stderr) << "korvane-agent: the journal is written again\n";
         }
     }
-    QString text = time + QLatin1Char(' ') + event;
+    QString text = time + QLatin1Char(' ') + escaped(event);
     for (auto it = details.begin(); it != details.end(); ++it)
         text += QLatin1Char(' ') + it.key() + QLatin1Char('=') + plain(it.value());
     QTextStream(stderr) << text << '\n';

@@ -2,8 +2,10 @@
 #include "agentserver.h"
 #include "devicesession.h"
 #include "eventwatch.h"
+#include "eventthrottle.h"
 #include "journal.h"
 #include "metricsserver.h"
+#include "webguard.h"
 #include "mqttpublisher.h"
 #include "signalnotifier.h"
 #include "telemetrystate.h"
@@ -86,11 +88,31 @@ int main(int argc, char *argv[])
         return 1;
     }
     TelemetryState telemetry(&device, &watch, &server);
+    // Refused logins to /metrics, a row a minute per address with the count since.
+    EventThrottle metricsThrottle(&journal);
     std::unique_ptr<MetricsServer> metrics;
     if (!options.metricsAddress.isNull()) {
         metrics = std::make_unique<MetricsServer>();
-        if (!options.security.webConfigFile.isEmpty())
+        if (!options.security.webConfigFile.isEmpty()) {
             metrics->setWebConfig(options.security.webConfig);
+            // Told on the server's threads; journalled on this one.
+            metrics->guard()->setFailureListener([&metricsThrottle](const QString &address,
+                                                                    const QString &user,
+                                                                    const QString &reason) {
+                QMetaObject::invokeMethod(
+                    &metricsThrottle,
+                    [&metricsThrottle, address, user, reason] {
+                        static const EventThrottle::Pace pace{60 * 1000, QStringLiteral("count")};
+                        metricsThrottle.record(address,
+                                               QStringLiteral("metrics_auth_failed"),
+                                               {{QStringLiteral("client"), address},
+                                                {QStringLiteral("user"), user},
+                                                {QStringLiteral("reason"), reason}},
+                                               pace);
+                    },
+                    Qt::QueuedConnection);
+            });
+        }
         if (!metrics->listen(options.metricsAddress, options.metricsPort, &error)) {
             err << "korvane-agent: cannot serve metrics on " << options.metricsAddress.toString()
                 << ':' << options.metricsPort << ": " << error << '\n';

@@ -13,13 +13,37 @@ namespace {
 // Scrapers read the page seconds apart; the limits cut off anything that holds a connection
 // or sends more than a scrape would. One request per connection: a scraper's next one comes
 // seconds later, and the deadline counts from the connection's start.
-constexpr unsigned ConnectionLimit = 32;
-constexpr unsigned ConnectionsPerAddress = 8;
+constexpr int ConnectionLimit = 64;
+constexpr int ConnectionsPerAddress = 4;
+// The rest are kept for the addresses served within ServedMemory.
+constexpr int StrangerConnections = 48;
+constexpr int MaxServedAddresses = 64;
+constexpr auto ServedMemory = std::chrono::minutes(10);
+// A connection's thread does little: TLS, a bcrypt now and then, a page of text.
+constexpr size_t ThreadStackBytes = 512 * 1024;
 constexpr unsigned ConnectionTimeoutS = 10;
 constexpr size_t ConnectionMemory = 16 * 1024;
 
 constexpr char MetricsPath[] = "/metrics";
 constexpr char ContentType[] = "text/plain; version=0.0.4; charset=utf-8";
+
+QString addressText(const sockaddr *address)
+{
+    if (!address)
+        return QString();
+    QHostAddress host(address);
+    // An IPv4 client on a dual-stack socket arrives as ::ffff:a.b.c.d.
+    bool mapped = false;
+    const quint32 ipv4 = host.toIPv4Address(&mapped);
+    return (mapped ? QHostAddress(ipv4) : host).toString();
+}
+
+QString addressOf(MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection,
+                                                             MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return addressText(info ? info->client_addr : nullptr);
+}
 
 MHD_Result reply(MHD_Connection *connection, unsigned status, const QByteArray &body)
 {
@@ -48,28 +72,34 @@ MHD_Result answer(void *server,
 {
     // Nothing, not even which paths exist, for those the web configuration keeps out.
     MHD_Result refusal = MHD_NO;
-    WebGuard *guard = static_cast<const MetricsServer *>(server)->guard();
-    if (guard && !guard->admit(connection, &refusal))
+    auto *metrics = static_cast<MetricsServer *>(server);
+    WebGuard *guard = metrics->guard();
+    if (guard && !guard->admit(connection, addressOf(connection), &refusal))
         return refusal;
     if (std::strcmp(url, MetricsPath) != 0)
         return reply(connection, MHD_HTTP_NOT_FOUND, "not found\n");
     if (std::strcmp(method, MHD_HTTP_METHOD_GET) != 0
         && std::strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
         return reply(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "method not allowed\n");
-    return reply(connection, MHD_HTTP_OK, static_cast<const MetricsServer *>(server)->page());
+    metrics->served(connection);
+    return reply(connection, MHD_HTTP_OK, metrics->page());
 }
 
-void notify(void *deadline, MHD_Connection *connection, void **, MHD_ConnectionNotificationCode code)
+MHD_Result accept(void *server, const sockaddr *address, socklen_t)
 {
-    auto *watch = static_cast<RequestDeadline *>(deadline);
-    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
-        watch->closed(connection);
-        return;
-    }
-    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection,
-                                                             MHD_CONNECTION_INFO_CONNECTION_FD);
-    if (info)
-        watch->started(connection, info->connect_fd);
+    return static_cast<MetricsServer *>(server)->admits(address) ? MHD_YES : MHD_NO;
+}
+
+void notify(void *server,
+            MHD_Connection *connection,
+            void **context,
+            MHD_ConnectionNotificationCode code)
+{
+    auto *metrics = static_cast<MetricsServer *>(server);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED)
+        metrics->connectionClosed(connection, context);
+    else
+        metrics->connectionStarted(connection, context);
 }
 
 // The help text of each metric family the readings and settings go into.
@@ -158,7 +188,8 @@ bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *e
     sockaddr_in v4 = {};
     sockaddr_in6 v6 = {};
     sockaddr *where = nullptr;
-    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | (m_guard ? m_guard->daemonFlags() : 0);
+    unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_USE_THREAD_PER_CONNECTION
+                     | (m_guard ? m_guard->daemonFlags() : 0);
     static const MHD_OptionItem noOptions[] = {{MHD_OPTION_END, 0, nullptr}};
     if (address.protocol() == QAbstractSocket::IPv4Protocol) {
         v4.sin_family = AF_INET;
@@ -176,19 +207,19 @@ bool MetricsServer::listen(const QHostAddress &address, quint16 port, QString *e
     errno = 0;
     m_daemon = MHD_start_daemon(flags,
                                 port,
-                                nullptr,
-                                nullptr,
+                                &accept,
+                                this,
                                 &answer,
                                 this,
                                 MHD_OPTION_SOCK_ADDR,
                                 where,
                                 MHD_OPTION_CONNECTION_LIMIT,
-                                ConnectionLimit,
-                                MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-                                ConnectionsPerAddress,
+                                unsigned(ConnectionLimit),
                                 MHD_OPTION_NOTIFY_CONNECTION,
                                 &notify,
-                                &m_deadline,
+                                this,
+                                MHD_OPTION_THREAD_STACK_SIZE,
+                                ThreadStackBytes,
                                 MHD_OPTION_CONNECTION_TIMEOUT,
                                 ConnectionTimeoutS,
                                 MHD_OPTION_CONNECTION_MEMORY_LIMIT,
@@ -223,7 +254,67 @@ QByteArray MetricsServer::page() const
         const std::lock_guard<std::mutex> lock(m_mutex);
         snapshot = m_snapshot;
     }
-    return exposition(snapshot);
+    return exposition(snapshot)
+           + "# HELP korvane_metrics_auth_failures_total Logins to /metrics refused.\n"
+             "# TYPE korvane_metrics_auth_failures_total counter\n"
+             "korvane_metrics_auth_failures_total "
+           + QByteArray::number(m_guard ? m_guard->failures() : 0) + '\n';
+}
+
+bool MetricsServer::admits(const sockaddr *address)
+{
+    const QString peer = addressText(address);
+    const std::lock_guard<std::mutex> lock(m_slotsMutex);
+    if (m_perAddress.value(peer) >= ConnectionsPerAddress)
+        return false;
+    if (m_connections < StrangerConnections)
+        return true;
+    const auto served = m_served.constFind(peer);
+    return served != m_served.constEnd() && Clock::now() - served.value() < ServedMemory;
+}
+
+void MetricsServer::connectionStarted(MHD_Connection *connection, void **context)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection,
+                                                             MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info)
+        m_deadline.started(connection, info->connect_fd);
+    auto *address = new QString(addressOf(connection));
+    *context = address;
+    const std::lock_guard<std::mutex> lock(m_slotsMutex);
+    ++m_perAddress[*address];
+    ++m_connections;
+}
+
+void MetricsServer::connectionClosed(MHD_Connection *connection, void **context)
+{
+    m_deadline.closed(connection);
+    auto *address = static_cast<QString *>(*context);
+    if (!address)
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_slotsMutex);
+        if (--m_perAddress[*address] <= 0)
+            m_perAddress.remove(*address);
+        --m_connections;
+    }
+    delete address;
+    *context = nullptr;
+}
+
+void MetricsServer::served(MHD_Connection *connection)
+{
+    const QString address = addressOf(connection);
+    const Clock::time_point now = Clock::now();
+    const std::lock_guard<std::mutex> lock(m_slotsMutex);
+    if (!m_served.contains(address) && m_served.size() >= MaxServedAddresses) {
+        for (auto it = m_served.begin(); it != m_served.end();)
+            it = now - it.value() < ServedMemory ? std::next(it) : m_served.erase(it);
+        // All lately: the one served longest ago gives way.
+        if (m_served.size() >= MaxServedAddresses)
+            m_served.erase(std::min_element(m_served.begin(), m_served.end()));
+    }
+    m_served.insert(address, now);
 }
 
 QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)

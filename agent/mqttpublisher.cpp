@@ -11,8 +11,10 @@
 #include <QSocketNotifier>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -32,6 +34,21 @@ QString reasonOf(int result)
     if (result == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(errno));
     return QString::fromUtf8(mosquitto_strerror(result));
+}
+
+// An MQTT 5 reason code in words, with the broker's own reason string if it sent one.
+QString reasonText(int code, const mosquitto_property *properties)
+{
+    QString text = QString::fromUtf8(mosquitto_reason_string(code));
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    char *said = nullptr;
+    if (properties
+        && mosquitto_property_read_string(properties, MQTT_PROP_REASON_STRING, &said, false)) {
+        text += QLatin1String(": ") + QString::fromUtf8(said);
+        std::free(said);
+    }
+    return text;
 }
 
 } // namespace
@@ -87,12 +104,24 @@ MqttPublisher::MqttPublisher(const Settings &settings,
         if (level == MOSQ_LOG_ERR)
             static_cast<MqttPublisher *>(self)->m_libraryError = QString::fromUtf8(text);
     });
-    mosquitto_connect_callback_set(m_client, [](mosquitto *, void *self, int code) {
-        static_cast<MqttPublisher *>(self)->onConnack(code);
-    });
-    mosquitto_publish_callback_set(m_client, [](mosquitto *, void *self, int mid) {
-        static_cast<MqttPublisher *>(self)->onPublished(mid);
-    });
+    // MQTT 5 first: under 3.1.1 a broker drops a publish its ACL refuses without a word.
+    m_protocol = MQTT_PROTOCOL_V5;
+    mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, m_protocol);
+    mosquitto_connect_v5_callback_set(m_client,
+                                      [](mosquitto *,
+                                         void *self,
+                                         int code,
+                                         int,
+                                         const mosquitto_property *) {
+                                          static_cast<MqttPublisher *>(self)->onConnack(code);
+                                      });
+    mosquitto_publish_v5_callback_set(
+        m_client,
+        [](mosquitto *, void *self, int mid, int reason, const mosquitto_property *properties) {
+            static_cast<MqttPublisher *>(self)->onPublished(mid,
+                                                            reason,
+                                                            reasonText(reason, properties));
+        });
     // The library would otherwise queue beyond its window, unbounded.
     mosquitto_int_option(m_client, MOSQ_OPT_SEND_MAXIMUM, MaxUnacknowledged + 4);
     m_heldTimer.setSingleShot(true);
@@ -230,6 +259,7 @@ void MqttPublisher::onConnack(int code)
     m_phase = Phase::Connected;
     m_heldTimer.start();
     m_failureReported = false;
+    m_refusalReported = false;
     enqueue(QStringLiteral("status"), Online, true, true);
     publishState();
     emit connectedChanged(true);
@@ -321,8 +351,27 @@ bool MqttPublisher::hungUp() const
 void MqttPublisher::afterIo(int result)
 {
     if (result != MOSQ_ERR_SUCCESS) {
-        QString reason = m_refusedCode ? QString::fromUtf8(mosquitto_connack_string(m_refusedCode))
-                                       : reasonOf(result);
+        // Under MQTT 5 a refusal's code is a reason code; under 3.1.1 a CONNACK code.
+        QString reason = !m_refusedCode ? reasonOf(result)
+                         : m_protocol == MQTT_PROTOCOL_V5
+                             ? reasonText(m_refusedCode, nullptr)
+                             : QString::fromUtf8(mosquitto_connack_string(m_refusedCode));
+        // A broker that knows only 3.1.1 refuses version 5, or answers in a form version 5
+        // cannot read: the next tries speak 3.1.1.
+        const bool oldBroker = m_phase == Phase::Connecting && m_protocol == MQTT_PROTOCOL_V5
+                               && (m_refusedCode == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION
+                                   || m_refusedCode == CONNACK_REFUSED_PROTOCOL_VERSION
+                                   || (m_refusedCode == 0
+                                       && (result == MOSQ_ERR_PROTOCOL
+                                           || result == MOSQ_ERR_MALFORMED_PACKET)));
+        if (oldBroker) {
+            // Not a failure yet: the broker is asked again at once, in its own version.
+            m_protocol = MQTT_PROTOCOL_V311;
+            mosquitto_int_option(m_client, MOSQ_OPT_PROTOCOL_VERSION, m_protocol);
+            m_libraryError.clear();
+            fail(QString());
+            return;
+        }
         if (result == MOSQ_ERR_TLS && !m_libraryError.isEmpty())
             reason += QLatin1String(" (") + m_libraryError + QLatin1Char(')');
         m_libraryError.clear();
@@ -365,6 +414,10 @@ void MqttPublisher::fail(const QString &reason)
     m_phase = Phase::Waiting;
     m_heldTimer.stop();
     m_partSince.invalidate();
+    if (reason.isEmpty()) {
+        m_retryTimer.start(0);
+        return;
+    }
     const QString broker = QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port);
     if (wasConnected) {
         emit connectedChanged(false);
@@ -391,7 +444,7 @@ void MqttPublisher::publish(const QString &topic, const QByteArray &payload, boo
             m_client, &mid, name.constData(), int(payload.size()), payload.constData(), qos, retain)
         == MOSQ_ERR_SUCCESS) {
         if (qos > 0)
-            m_unacknowledged.insert(mid);
+            m_unacknowledged.insert(mid, topic);
     }
     // Errors show on the socket, where the next round of the loop finds them.
     watchSocket();
@@ -422,12 +475,25 @@ void MqttPublisher::sendQueued()
     }
 }
 
-void MqttPublisher::onPublished(int mid)
+void MqttPublisher::onPublished(int mid, int reason, const QString &reasonText)
 {
     if (mid == m_offlineMid)
         m_offlineAcknowledged = true;
-    if (m_unacknowledged.remove(mid))
-        sendQueued();
+    const auto found = m_unacknowledged.find(mid);
+    if (found == m_unacknowledged.end())
+        return;
+    // A broker refuses the same topic for every message: said once a connection.
+    if (reason >= MQTT_RC_UNSPECIFIED && !m_refusalReported) {
+        m_refusalReported = true;
+        m_journal->record(QStringLiteral("mqtt_refused"),
+                          {{QStringLiteral("broker"),
+                            QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port)},
+                           {QStringLiteral("topic"),
+                            m_settings.prefix + QLatin1Char('/') + found.value()},
+                           {QStringLiteral("reason"), reasonText}});
+    }
+    m_unacknowledged.erase(found);
+    sendQueued();
 }
 
 void MqttPublisher::publishState()

@@ -4,11 +4,11 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QHostInfo>
 #include <QJsonObject>
 #include <QObject>
 #include <QQueue>
-#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -25,7 +25,8 @@ struct mosquitto;
 // background. Nothing is subscribed: the amplifier cannot be changed through here. A broker
 // that stops acknowledging costs a bounded queue (the oldest events go first, counted), one
 // that sends more than a publisher is owed is left, and one that takes each connection only
-// to break it does not shorten the pause between tries.
+// to break it does not shorten the pause between tries. It speaks MQTT 5, in which a broker
+// says when it refuses a publish (its ACL), and MQTT 3.1.1 to a broker that does not.
 class MqttPublisher : public QObject
 {
     Q_OBJECT
@@ -87,11 +88,13 @@ private:
     void service();
     void afterIo(int result);
     void watchSocket();
+    // Gives the connection up and tries again after a pause; with no reason, at once and
+    // without a word.
     void fail(const QString &reason);
     void publish(const QString &topic, const QByteArray &payload, bool retain);
     void enqueue(const QString &topic, const QByteArray &payload, bool retain, bool first);
     void sendQueued();
-    void onPublished(int mid);
+    void onPublished(int mid, int reason, const QString &reasonText);
     enum class Incoming { Whole, Part, TooMuch };
     Incoming incoming() const;
     bool hungUp() const;
@@ -123,11 +126,14 @@ private:
     int m_lookupId = -1;
     bool m_failureReported = false;
     int m_refusedCode = 0;
-    QString m_setupError; // the login or TLS could not be set: nothing is to be sent
+    int m_protocol;                 // MQTT_PROTOCOL_V5, or V311 once a broker did not take 5
+    bool m_refusalReported = false; // a refused publish, once a connection
+    QString m_setupError;           // the login or TLS could not be set: nothing is to be sent
     QString m_libraryError; // what the library logged as an error last, such as a TLS failure
     QQueue<Message> m_queue;
     // Kept by the library across reconnects until acknowledged: they stay counted.
-    QSet<int> m_unacknowledged;
+    // Their topics, for the journal if the broker refuses them.
+    QHash<int, QString> m_unacknowledged;
     quint64 m_droppedEvents = 0;
     QElapsedTimer m_partSince; // a packet has waited unfinished on the socket
     mutable unsigned char m_peek[16 * 1024];

@@ -1,6 +1,7 @@
 #include "webconfig.h"
 
 #include "secretfile.h"
+#include "smallfile.h"
 #include "tlsfiles.h"
 
 #include <QDir>
@@ -11,6 +12,9 @@
 #include <yaml-cpp/yaml.h>
 
 #include <algorithm>
+#include <cctype>
+#include <crypt.h>
+#include <memory>
 
 namespace {
 
@@ -50,6 +54,42 @@ int versionIndex(const QString &name)
             return i;
     }
     return -1;
+}
+
+constexpr int MaxBcryptCost = 16;
+
+// Why a hash cannot check a password, empty if it can. One of the right shape may still be
+// unusable, and would then refuse every login: it is tried once here, at start.
+QString bcryptProblem(const QByteArray &hash)
+{
+    static const QByteArray alphabet
+        = "./ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    // $2a$, $2b$ or $2y$, two digits of cost, then 22 characters of salt and 31 of hash.
+    if (hash.size() != 60 || !hash.startsWith("$2") || hash.at(3) != '$'
+        || !QByteArray("aby").contains(hash.at(2)) || hash.at(6) != '$')
+        return QStringLiteral("is not a bcrypt hash ($2y$...)");
+    bool number = false;
+    const int cost = hash.mid(4, 2).toInt(&number);
+    if (!number || !std::isdigit(static_cast<unsigned char>(hash.at(4))))
+        return QStringLiteral("is a bcrypt hash whose cost '%1' is no number")
+            .arg(QString::fromLatin1(hash.mid(4, 2)));
+    if (cost < 4 || cost > MaxBcryptCost)
+        return QStringLiteral("is a bcrypt hash of cost %1, not from 4 to %2 (each login "
+                              "costs 2 to the power of it)")
+            .arg(cost)
+            .arg(MaxBcryptCost);
+    const QByteArray encoded = hash.mid(7);
+    const bool alphabetic = std::all_of(encoded.begin(), encoded.end(), [](char c) {
+        return alphabet.contains(c);
+    });
+    // 31 characters carry 186 bits of a 184-bit hash: the last two must be nought.
+    if (!alphabetic || alphabet.indexOf(encoded.back()) % 4 != 0)
+        return QStringLiteral("is a bcrypt hash with characters that are not its base64");
+    const auto data = std::make_unique<crypt_data>();
+    const char *computed = crypt_rn("", hash.constData(), data.get(), int(sizeof(crypt_data)));
+    if (!computed || QByteArray(computed).left(29) != hash.left(29))
+        return QStringLiteral("is a bcrypt hash that crypt cannot use (its salt?)");
+    return QString();
 }
 
 class Reader
@@ -160,17 +200,17 @@ private:
             const QByteArray hash = entry.second.IsScalar()
                                         ? QByteArray::fromStdString(entry.second.as<std::string>())
                                         : QByteArray();
-            // $2a$, $2b$ or $2y$, two digits of cost, then 53 characters of salt and hash.
-            const bool bcrypt = hash.size() == 60 && hash.startsWith("$2") && hash.at(3) == '$'
-                                && QByteArray("aby").contains(hash.at(2)) && hash.at(6) == '$';
             if (user.isEmpty() || user.contains(QLatin1Char(':')))
                 return fail(QStringLiteral("basic_auth_users: '%1' is no user name").arg(user)
                             + where(entry.first));
-            if (!bcrypt)
-                return fail(QStringLiteral("basic_auth_users: the password of '%1' is not a "
-                                           "bcrypt hash ($2y$...)")
-                                .arg(user)
-                            + where(entry.second));
+            if (m_config->users.contains(user))
+                return fail(QStringLiteral("basic_auth_users: '%1' is listed twice").arg(user)
+                            + where(entry.first));
+            const QString problem = bcryptProblem(hash);
+            if (!problem.isEmpty())
+                return fail(
+                    QStringLiteral("basic_auth_users: the password of '%1' %2").arg(user, problem)
+                    + where(entry.second));
             m_config->users.insert(user, hash);
         }
         return true;
@@ -223,24 +263,13 @@ private:
     bool m_tlsGiven = false;
 };
 
-bool readFile(const QString &path, QByteArray *contents, QString *error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    *contents = file.readAll();
-    return true;
-}
-
 } // namespace
 
 bool WebConfig::load(const QString &file, QString *error)
 {
     path = file;
     QByteArray contents;
-    if (!readFile(file, &contents, error))
+    if (!SmallFile::read(file, &contents, error))
         return false;
     QString why;
     try {
@@ -263,12 +292,12 @@ bool WebConfig::load(const QString &file, QString *error)
     QList<QSslCertificate> certificates;
     QSslKey key;
     if (!TlsFiles::readCertificates(certFile, &certificates, error)
-        || !readFile(certFile, &certPem, error) || !TlsFiles::readKey(keyFile, &key, error)
+        || !SmallFile::read(certFile, &certPem, error) || !TlsFiles::readKey(keyFile, &key, error)
         || !SecretFile::read(keyFile, &keyPem, error))
         return false;
     if (!clientCaFile.isEmpty()
         && (!TlsFiles::readCertificates(clientCaFile, &certificates, error)
-            || !readFile(clientCaFile, &clientCaPem, error)))
+            || !SmallFile::read(clientCaFile, &clientCaPem, error)))
         return false;
     return true;
 }

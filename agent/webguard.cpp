@@ -4,12 +4,19 @@
 
 #include <crypt.h>
 #include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
 
 #include <memory>
 
 namespace {
 
 constexpr int MaxVerifiedLogins = 64;
+constexpr int MaxWrongLogins = 1024;
+constexpr auto WrongLoginMemory = std::chrono::minutes(1);
+// bcrypt checks at once: enough for the scrapers' first logins, and a core left for the rest.
+constexpr int MaxCrypting = 1;
+// A check that cannot start within this long is refused: its peer is most likely one of many.
+constexpr auto CryptWait = std::chrono::seconds(2);
 
 MHD_Result refuse(MHD_Connection *connection, unsigned status, const QByteArray &body)
 {
@@ -63,7 +70,7 @@ unsigned WebGuard::daemonFlags() const
     return m_config.usesTls() ? MHD_USE_TLS : 0;
 }
 
-bool WebGuard::admit(MHD_Connection *connection, MHD_Result *result)
+bool WebGuard::admit(MHD_Connection *connection, const QString &address, MHD_Result *result)
 {
     if (m_config.asksForCertificate()) {
         const QString problem = certificateProblem(connection);
@@ -76,11 +83,18 @@ bool WebGuard::admit(MHD_Connection *connection, MHD_Result *result)
         return true;
     char *password = nullptr;
     char *user = MHD_basic_auth_get_username_password(connection, &password);
-    const bool matches = user && password && passwordMatches(user, password);
+    const QByteArray name = user ? QByteArray(user) : QByteArray();
+    // A browser asks without a login first, and is then asked for one: no failure yet.
+    const Check check = user && password ? checkPassword(address, user, password) : Check::Wrong;
     MHD_free(user);
     MHD_free(password);
-    if (matches)
+    if (check == Check::Matches)
         return true;
+    if (!name.isNull() || password)
+        refuseLogin(address,
+                    name,
+                    check == Check::Busy ? QStringLiteral("too many logins being checked")
+                                         : QStringLiteral("wrong user or password"));
     *result = refuse(connection, MHD_HTTP_UNAUTHORIZED, "unauthorized\n");
     return false;
 }
@@ -98,13 +112,25 @@ QString WebGuard::certificateProblem(MHD_Connection *connection) const
                                               : QString();
     if (!m_config.verifiesCertificate())
         return QString();
+    // A certificate whose extended key usage leaves out clientAuth is for another use, such
+    // as a server's: it does not make its holder a client.
+    gnutls_typed_vdata_st purpose = {GNUTLS_DT_KEY_PURPOSE_OID,
+                                     reinterpret_cast<unsigned char *>(
+                                         const_cast<char *>(GNUTLS_KP_TLS_WWW_CLIENT)),
+                                     0};
     unsigned status = 0;
-    if (gnutls_certificate_verify_peers2(session, &status) != GNUTLS_E_SUCCESS || status != 0)
+    if (gnutls_certificate_verify_peers(session, &purpose, 1, &status) != GNUTLS_E_SUCCESS)
+        return QStringLiteral("the client certificate is not trusted");
+    if (status & GNUTLS_CERT_PURPOSE_MISMATCH)
+        return QStringLiteral("the client certificate is not for a client (extended key usage)");
+    if (status != 0)
         return QStringLiteral("the client certificate is not trusted");
     return QString();
 }
 
-bool WebGuard::passwordMatches(const QByteArray &user, const QByteArray &password)
+WebGuard::Check WebGuard::checkPassword(const QString &address,
+                                        const QByteArray &user,
+                                        const QByteArray &password)
 {
     // Read through a const reference: a non-const call would detach the map and leave
     // `found` pointing into the old copy.
@@ -117,9 +143,23 @@ bool WebGuard::passwordMatches(const QByteArray &user, const QByteArray &passwor
     const QByteArray login = QCryptographicHash::hash(user + '\0' + password + '\0' + hash,
                                                       QCryptographicHash::Sha256);
     {
-        const std::lock_guard<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
         if (known && m_verified.contains(login))
-            return true;
+            return Check::Matches;
+        const auto wrong = m_wrong.constFind(login);
+        if (wrong != m_wrong.constEnd() && Clock::now() - wrong.value() < WrongLoginMemory)
+            return Check::Wrong;
+        if (m_checking.contains(address))
+            return Check::Busy;
+        m_checking.insert(address);
+        const bool free = m_cryptFree.wait_for(lock, CryptWait, [this] {
+            return m_crypting < MaxCrypting;
+        });
+        if (!free) {
+            m_checking.remove(address);
+            return Check::Busy;
+        }
+        ++m_crypting;
     }
     const auto data = std::make_unique<crypt_data>();
     const char *computed = crypt_rn(password.constData(),
@@ -127,11 +167,30 @@ bool WebGuard::passwordMatches(const QByteArray &user, const QByteArray &passwor
                                     data.get(),
                                     int(sizeof(crypt_data)));
     const bool matches = known && computed && sameBytes(QByteArray(computed), hash);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    --m_crypting;
+    m_checking.remove(address);
+    m_cryptFree.notify_one();
     if (matches) {
-        const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_verified.size() >= MaxVerifiedLogins)
             m_verified.clear();
         m_verified.insert(login);
+        return Check::Matches;
     }
-    return matches;
+    const Clock::time_point now = Clock::now();
+    if (m_wrong.size() >= MaxWrongLogins) {
+        for (auto it = m_wrong.begin(); it != m_wrong.end();)
+            it = now - it.value() < WrongLoginMemory ? std::next(it) : m_wrong.erase(it);
+        if (m_wrong.size() >= MaxWrongLogins)
+            m_wrong.clear();
+    }
+    m_wrong.insert(login, now);
+    return Check::Wrong;
+}
+
+void WebGuard::refuseLogin(const QString &address, const QByteArray &user, const QString &reason)
+{
+    ++m_failures;
+    if (m_onFailure)
+        m_onFailure(address, QString::fromUtf8(user), reason);
 }

@@ -1,5 +1,7 @@
 #include "secretfile.h"
 
+#include "smallfile.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -33,15 +35,7 @@ bool checkPrivate(const QString &path, QString *error)
 
 bool read(const QString &path, QByteArray *contents, QString *error)
 {
-    if (!checkPrivate(path, error))
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    *contents = file.readAll();
-    return true;
+    return checkPrivate(path, error) && SmallFile::read(path, contents, error);
 }
 
 bool readPassword(const QString &path, QByteArray *password, QString *error)

@@ -1,8 +1,11 @@
 #include "tlsfiles.h"
 
 #include "secretfile.h"
+#include "smallfile.h"
 
 #include <QFile>
+
+#include <algorithm>
 
 bool TlsFiles::load(QString *error)
 {
@@ -50,12 +53,10 @@ bool TlsFiles::readCertificates(const QString &path,
                                 QList<QSslCertificate> *certificates,
                                 QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    QByteArray pem;
+    if (!SmallFile::read(path, &pem, error))
         return false;
-    }
-    *certificates = QSslCertificate::fromDevice(&file, QSsl::Pem);
+    *certificates = QSslCertificate::fromData(pem, QSsl::Pem);
     if (certificates->isEmpty()) {
         *error = QStringLiteral("%1 holds no PEM certificate").arg(path);
         return false;
@@ -79,7 +80,10 @@ bool TlsFiles::readKey(const QString &path, QSslKey *key, QString *error)
     return false;
 }
 
-QString TlsFiles::commonName(const QSslCertificate &certificate)
+QStringList TlsFiles::commonNames(const QSslCertificate &certificate)
 {
-    return certificate.subjectInfo(QSslCertificate::CommonName).value(0);
+    // Qt keeps them in a multi-map, which gives the last first.
+    QStringList names = certificate.subjectInfo(QSslCertificate::CommonName);
+    std::reverse(names.begin(), names.end());
+    return names;
 }

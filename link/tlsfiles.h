@@ -6,6 +6,7 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -44,6 +45,6 @@ struct TlsFiles
                                  QString *error);
     // A private key (RSA, EC or DSA) from a PEM file that only its owner may read.
     static bool readKey(const QString &path, QSslKey *key, QString *error);
-    // The first common name of a certificate's subject; empty if it has none.
-    static QString commonName(const QSslCertificate &certificate);
+    // Every common name in a certificate's subject, in its order: it may carry several.
+    static QStringList commonNames(const QSslCertificate &certificate);
 };

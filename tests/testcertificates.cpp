@@ -56,7 +56,8 @@ bool TestCertificates::makeAuthority(const QString &name)
 bool TestCertificates::issue(const QString &authority,
                              const QString &name,
                              const QString &commonName,
-                             int days)
+                             int days,
+                             const QString &usage)
 {
     const QString request = path(name + QLatin1String(".csr"));
     const QString extensions = path(name + QLatin1String(".ext"));
@@ -65,10 +66,10 @@ bool TestCertificates::issue(const QString &authority,
         m_error = file.errorString();
         return false;
     }
-    file.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n"
-               "extendedKeyUsage=serverAuth,clientAuth\n");
+    file.write("subjectAltName=IP:127.0.0.1,DNS:localhost\nextendedKeyUsage=" + usage.toUtf8()
+               + '\n');
     file.close();
-    return run(QStringList{QStringLiteral("req")} + NewKey
+    return run(QStringList{QStringLiteral("req"), QStringLiteral("-utf8")} + NewKey
                + QStringList{QStringLiteral("-keyout"),
                              key(name),
                              QStringLiteral("-out"),

@@ -15,12 +15,13 @@ public:
 
     // NAME.crt and NAME.key, a self-signed authority with the common name `name`.
     bool makeAuthority(const QString &name);
-    // NAME.crt and NAME.key with the common name `commonName`, signed by `authority`, good
-    // for a server and a client; `days` below 0 makes one that has expired.
+    // NAME.crt and NAME.key with the common name `commonName` ("a/CN=b" for two), signed by
+    // `authority`, for the extended key `usage`; `days` below 0 makes one that has expired.
     bool issue(const QString &authority,
                const QString &name,
                const QString &commonName,
-               int days = 30);
+               int days = 30,
+               const QString &usage = QStringLiteral("serverAuth,clientAuth"));
 
     QString certificate(const QString &name) const { return path(name + QLatin1String(".crt")); }
     QString key(const QString &name) const { return path(name + QLatin1String(".key")); }

@@ -165,7 +165,7 @@ private:
         int limit = 0;
         bool hasLimit = false;
     };
-    static constexpr int DisplayCount = 6;
-    Reading m_readings[DisplayCount];
+    // In the order of the table of readings (Reply::Readings).
+    Reading m_readings[Reply::ReadingCount];
     bool m_readScheduled = false;
 };

@@ -16,8 +16,6 @@
 #include <QTextCursor>
 #include <QTimer>
 
-#include <array>
-
 namespace {
 
 // Writes only what changed: the poll redraws these ten times a second, and a new style
@@ -34,10 +32,39 @@ void showReading(QTextEdit *display, double tenths)
     cursor.insertText(text);
 }
 
-// The value displays in the order of the readings: cell 1, cell 2, driver, powers A to C.
-std::array<QTextEdit *, 6> valueDisplays(const MainWindowForm &form)
+// The display that shows a reading.
+QTextEdit *valueDisplay(const MainWindowForm &form, Reply::MeasField field)
 {
-    return {form.TempAVal, form.TempBVal, form.DrvTemp, form.CHAPout, form.CHBPout, form.CHCPout};
+    switch (field) {
+    case Reply::MeasField::Cell1Temp:
+        return form.TempAVal;
+    case Reply::MeasField::Cell2Temp:
+        return form.TempBVal;
+    case Reply::MeasField::DriverTemp:
+        return form.DrvTemp;
+    case Reply::MeasField::PowerA:
+        return form.CHAPout;
+    case Reply::MeasField::PowerB:
+        return form.CHBPout;
+    case Reply::MeasField::PowerC:
+        return form.CHCPout;
+    case Reply::MeasField::StatusChar:
+        break;
+    }
+    return nullptr;
+}
+
+// What a fault message calls a temperature.
+const char *temperatureName(Reply::MeasField field)
+{
+    switch (field) {
+    case Reply::MeasField::Cell1Temp:
+        return "cell 1";
+    case Reply::MeasField::Cell2Temp:
+        return "cell 2";
+    default:
+        return "driver";
+    }
 }
 
 void describe(QWidget *display, const QString &description)
@@ -54,17 +81,21 @@ QString printableStatus(qint8 statusChar)
     return QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
 }
 
-// "cell 1 61.2 °C over 55 °C": each temperature of the reading above its limit.
-QStringList overLimitReadings(const Reply::Measurement &m, int cellLimitC, int driverLimitC)
+// "cell 1 61.2 °C over 55 °C": each temperature of the reading above its limit, as
+// `limitOf` gives the limit.
+template<typename LimitOf>
+QStringList overLimitReadings(const Reply::Measurement &m, LimitOf limitOf)
 {
-    const char *const names[] = {"cell 1", "cell 2", "driver"};
-    const int limits[] = {cellLimitC, cellLimitC, driverLimitC};
     QStringList over;
-    for (int i = 0; i < 3 && i < m.readingCount(); ++i) {
-        if (Reply::overLimit(m.reading(i), limits[i]))
+    for (const Reply::ReadingInfo &info : Reply::Readings) {
+        if (!info.hasLimit || !m.has(info.field))
+            continue;
+        const int limit = limitOf(info.limit);
+        if (Reply::overLimit(m.tenths(info.field), limit))
             over << QCoreApplication::translate("MainWindow", "%1 %2 \u00b0C over %3 \u00b0C")
-                        .arg(QLatin1String(names[i]), Reply::displayTenths(m.reading(i)))
-                        .arg(limits[i]);
+                        .arg(QLatin1String(temperatureName(info.field)),
+                             Reply::displayTenths(m.tenths(info.field)))
+                        .arg(limit);
     }
     return over;
 }
@@ -190,46 +221,50 @@ void MainWindow::applyMeasurement(const QByteArray &frame)
     // Each reading is held against the amplifier's limit as it stands now, even if a later
     // frame of the same burst changes it before the display is drawn. A limit the operator
     // has typed but not set is not yet the amplifier's.
-    const int cellLimit = int(m_pending->amplifierValue(m_form->CellTempLim));
-    const int limits[] = {cellLimit, cellLimit, int(m_pending->amplifierValue(m_form->DrvTempLim))};
+    const auto limitOf = [this](Reply::StatusField limit) {
+        return int(m_pending->amplifierValue(settingBox(limit)));
+    };
     if (m.statusChar != m_faultTold) {
         if (m.statusChar == Reply::NoFault) {
             tell(tr("Fault cleared at %1").arg(clockText()));
         } else {
             QString line = tr("Fault (status %1) at %2")
                                .arg(printableStatus(m.statusChar), clockText());
-            const QStringList over = overLimitReadings(m, limits[0], limits[2]);
+            const QStringList over = overLimitReadings(m, limitOf);
             if (!over.isEmpty())
                 line += QLatin1String(": ") + over.join(QLatin1String(", "));
             tell(line);
         }
         m_faultTold = m.statusChar;
     }
-    for (int i = 0; i < m.readingCount() && i < DisplayCount; ++i) {
+    for (int i = 0; i < Reply::ReadingCount; ++i) {
+        const Reply::ReadingInfo &info = Reply::Readings[i];
+        if (!m.has(info.field))
+            continue;
         Reading &reading = m_readings[i];
         reading.pending = true;
-        reading.tenths = m.reading(i);
-        reading.hasLimit = i < 3;
-        reading.limit = reading.hasLimit ? limits[i] : 0;
+        reading.tenths = m.tenths(info.field);
+        reading.hasLimit = info.hasLimit;
+        reading.limit = info.hasLimit ? limitOf(info.limit) : 0;
     }
 }
 
 void MainWindow::drawReadings()
 {
-    const auto displays = valueDisplays(*m_form);
-    for (int i = 0; i < DisplayCount; ++i) {
+    for (int i = 0; i < Reply::ReadingCount; ++i) {
         Reading &reading = m_readings[i];
         if (!reading.pending)
             continue;
+        QTextEdit *display = valueDisplay(*m_form, Reply::Readings[i].field);
         reading.pending = false;
         reading.stale = false;
-        showReading(displays[i], reading.tenths);
+        showReading(display, reading.tenths);
         const bool over = reading.hasLimit && Reply::overLimit(reading.tenths, reading.limit);
         const auto look = over ? DisplayLooks::Look::OverLimit : DisplayLooks::Look::Live;
-        if (look == m_looks->look(displays[i]))
+        if (look == m_looks->look(display))
             continue;
-        m_looks->show(displays[i], look);
-        describe(displays[i], over ? tr("Over its limit") : tr("Live"));
+        m_looks->show(display, look);
+        describe(display, over ? tr("Over its limit") : tr("Live"));
     }
 }
 
@@ -242,18 +277,18 @@ void MainWindow::readingsLost(const QString &why)
 
 void MainWindow::showReadingsStale()
 {
-    const auto displays = valueDisplays(*m_form);
-    for (int i = 0; i < DisplayCount; ++i) {
+    for (int i = 0; i < Reply::ReadingCount; ++i) {
         Reading &reading = m_readings[i];
+        QTextEdit *display = valueDisplay(*m_form, Reply::Readings[i].field);
         // A reading decoded but not yet drawn came before the loss; it is stale as well.
         if (reading.pending) {
             reading.pending = false;
-            showReading(displays[i], reading.tenths);
+            showReading(display, reading.tenths);
         }
         reading.stale = true;
-        if (!displays[i]->toPlainText().isEmpty()) {
-            m_looks->show(displays[i], DisplayLooks::Look::Stale);
-            describe(displays[i], tr("Not live: the last value the amplifier sent"));
+        if (!display->toPlainText().isEmpty()) {
+            m_looks->show(display, DisplayLooks::Look::Stale);
+            describe(display, tr("Not live: the last value the amplifier sent"));
         }
     }
 }

@@ -10,12 +10,6 @@
 
 namespace {
 
-// A measurement frame lists the temperatures first, the trends list the powers first.
-int frameIndex(int reading)
-{
-    return reading < 3 ? reading + 3 : reading - 3;
-}
-
 bool startsAfter(qint64 timeMs, const TrendLimits &limits)
 {
     return timeMs < limits.fromMs;
@@ -51,9 +45,10 @@ void TrendRecorder::record(const Reply::Measurement &meas)
         return;
     TrendSample sample;
     sample.timeMs = m_steady();
+    // In the order of the table of readings, which the window's curves follow.
     for (int i = 0; i < TrendSample::ReadingCount; ++i) {
-        const int index = frameIndex(i);
-        sample.tenths[i] = meas.isReadable(index) ? float(meas.reading(index))
+        const Reply::MeasField field = Reply::Readings[i].field;
+        sample.tenths[i] = meas.isReadable(field) ? float(meas.tenths(field))
                                                   : std::numeric_limits<float>::quiet_NaN();
     }
     sample.statusChar = meas.statusChar;

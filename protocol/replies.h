@@ -86,6 +86,7 @@ struct Measurement
     quint8 unreadable = 0;
     // Whether the reading came in the frame as a number.
     bool isReadable(int index) const;
+    bool isReadable(MeasField field) const { return isReadable(int(field) - 1); }
 };
 Measurement decodeMeasurement(const QByteArray &frame);
 

@@ -50,7 +50,7 @@ const char *const ReadingNames[TrendWindow::ReadingCount]
 
 QString unitOf(int reading)
 {
-    return reading < 3 ? QStringLiteral("W") : QStringLiteral("\u00b0C");
+    return QString::fromUtf8(Reply::Readings[reading].unit);
 }
 
 // The read-out under the pointer comes from the window, which knows the samples.
@@ -178,7 +178,8 @@ TrendWindow::TrendWindow(TrendRecorder *recorder, QWidget *owner)
         pen.setJoinStyle(Qt::BevelJoin);
         m_curves[i]->setPen(pen);
         m_curves[i]->setZ(10);
-        m_curves[i]->attach(i < 3 ? m_powerPlot : m_tempPlot);
+        // The temperatures are those held against limits.
+        m_curves[i]->attach(Reply::Readings[i].hasLimit ? m_tempPlot : m_powerPlot);
     }
     for (int p = 0; p < 2; ++p) {
         m_faults[p] = new FaultShading(recorder);

@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "connectedpanel.h"
 #include "findwidget.h"
 #include "mainwindow.h"
 #include "replywatch.h"
@@ -125,12 +126,11 @@ private:
     {
         return recorder()->amplifierOf(recorder()->samples().at(sample)).text();
     }
-    TrendRecorder *recorder() const { return m_window->findChild<TrendRecorder *>(); }
+    TrendRecorder *recorder() const { return m_panel.window()->findChild<TrendRecorder *>(); }
     // Opens the trends as the tool bar's action does.
     QWidget *openTrends();
 
-    std::unique_ptr<ScriptedPeer> m_peer;
-    std::unique_ptr<MainWindow> m_window;
+    ConnectedPanel m_panel;
     // Moves both clocks on, as time passes.
     void advance(qint64 ms)
     {
@@ -150,43 +150,31 @@ void tst_Trends::initTestCase()
 
 void tst_Trends::init()
 {
-    App::resetState();
-    m_peer = std::make_unique<ScriptedPeer>();
-    QVERIFY(m_peer->listen());
-    App::amplifierTcpPort = m_peer->port();
-    m_window = std::make_unique<MainWindow>();
-    QVERIFY(recorder());
-    // The scripted peer answers only what a test sends: a slow machine must not make that
-    // a silence, except where a test asks for one.
-    m_window->findChild<ReplyWatch *>()->setTimeout(60000);
     // The test moves time on by itself, a poll's worth per frame unless it says otherwise.
-    recorder()->setClocks([this] { return m_steadyMs; }, [this] { return m_wallMs; });
-    m_window->show();
-    findWidget<QLineEdit>(m_window.get(), "HostIP")->setText(QStringLiteral("127.0.0.1"));
-    findWidget<QPushButton>(m_window.get(), "EthernetConnect")->click();
-    QVERIFY(m_peer->waitForClient());
-    QVERIFY(m_peer->waitForLine("Status"));
+    QVERIFY(m_panel.start([this](MainWindow *window) {
+        window->findChild<TrendRecorder *>()->setClocks([this] { return m_steadyMs; },
+                                                        [this] { return m_wallMs; });
+    }));
     identify("700115A");
 }
 
 void tst_Trends::identify(const char *model)
 {
-    m_peer->send(Reply::identificationFrame(model));
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->windowTitle(),
+    m_panel.peer()->send(Reply::identificationFrame(model));
+    QTRY_COMPARE_WITH_TIMEOUT(m_panel.window()->windowTitle(),
                               QStringLiteral("Korvane Amplifier ") + QLatin1String(model),
                               ScriptedPeer::TimeoutMs);
 }
 
 void tst_Trends::cleanup()
 {
-    m_window.reset();
-    m_peer.reset();
+    m_panel.stop();
 }
 
 void tst_Trends::deliver(const QByteArray &frame)
 {
     const int before = recorder()->samples().size();
-    m_peer->send(frame);
+    m_panel.peer()->send(frame);
     QVERIFY(waitUntil(
         recorder(),
         &TrendRecorder::recorded,
@@ -261,10 +249,10 @@ void tst_Trends::gaps()
     QFETCH(QString, model);
     QFETCH(bool, elsewhere);
 
-    const QString before = QStringLiteral("700115A at 127.0.0.1:%1").arg(m_peer->port());
+    const QString before = QStringLiteral("700115A at 127.0.0.1:%1").arg(m_panel.peer()->port());
     std::unique_ptr<ScriptedPeer> other;
     QSignalSpy limits(recorder(), &TrendRecorder::limitsChanged);
-    m_peer->send(Reply::statusFrame(Reply::StatusValues{650, 48, 71, true, 50, {}}));
+    m_panel.peer()->send(Reply::statusFrame(Reply::StatusValues{650, 48, 71, true, 50, {}}));
     QVERIFY(limits.wait(ScriptedPeer::TimeoutMs));
     deliver(Reply::measFrame(measValues(100)));
     advance(100);
@@ -281,14 +269,14 @@ void tst_Trends::gaps()
         identify(qPrintable(cause));
         advance(100);
     } else if (elsewhere) {
-        findWidget<QPushButton>(m_window.get(), "EthernetConnect")->click();
+        findWidget<QPushButton>(m_panel.window(), "EthernetConnect")->click();
         other = std::make_unique<ScriptedPeer>();
         QVERIFY(other->listen());
         App::amplifierTcpPort = other->port();
-        m_peer.swap(other);
-        findWidget<QPushButton>(m_window.get(), "EthernetConnect")->click();
-        QVERIFY(m_peer->waitForClient());
-        QVERIFY(m_peer->waitForLine("Status"));
+        m_panel.swapPeer(other);
+        findWidget<QPushButton>(m_panel.window(), "EthernetConnect")->click();
+        QVERIFY(m_panel.peer()->waitForClient());
+        QVERIFY(m_panel.peer()->waitForLine("Status"));
         advance(100);
         if (cause == QLatin1String("late answer")) {
             deliver(Reply::measFrame(measValues(190)));
@@ -296,22 +284,22 @@ void tst_Trends::gaps()
         }
         identify(qPrintable(model));
     } else if (cause == QLatin1String("no reply")) {
-        m_window->findChild<ReplyWatch *>()->setTimeout(ReplyWatch::DefaultTimeoutMs);
-        QTRY_VERIFY_WITH_TIMEOUT(m_window->statusBar()->currentMessage().contains(
+        m_panel.window()->findChild<ReplyWatch *>()->setTimeout(ReplyWatch::DefaultTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(m_panel.window()->statusBar()->currentMessage().contains(
                                      QLatin1String("No reply")),
                                  10000);
         advance(100);
     } else {
-        auto *connect = findWidget<QPushButton>(m_window.get(), "EthernetConnect");
+        auto *connect = findWidget<QPushButton>(m_panel.window(), "EthernetConnect");
         if (cause == QLatin1String("link lost"))
-            m_peer->closeClient();
+            m_panel.peer()->closeClient();
         else
             connect->click();
         QTRY_COMPARE_WITH_TIMEOUT(connect->text(), QStringLiteral("Connect"), 10000);
-        m_peer->clearReceived();
+        m_panel.peer()->clearReceived();
         connect->click();
-        QVERIFY(m_peer->waitForClient());
-        QVERIFY(m_peer->waitForLine("Status"));
+        QVERIFY(m_panel.peer()->waitForClient());
+        QVERIFY(m_panel.peer()->waitForLine("Status"));
         advance(100);
     }
     deliver(Reply::measFrame(measValues(200)));
@@ -327,7 +315,7 @@ void tst_Trends::gaps()
 
     // Each reading stays with the amplifier it came from.
     QCOMPARE(amplifierOf(1), before);
-    const QString after = QStringLiteral("%1 at 127.0.0.1:%2").arg(model).arg(m_peer->port());
+    const QString after = QStringLiteral("%1 at 127.0.0.1:%2").arg(model).arg(m_panel.peer()->port());
     for (int i = 2; i < ring.size(); ++i)
         QCOMPARE(amplifierOf(i), after);
     // Where another one's series begins the plot says which.
@@ -357,14 +345,14 @@ void tst_Trends::limitsFromStatus()
     Reply::StatusValues status;
     status.maxCellTempC = 48;
     status.maxDrvTempC = 71;
-    m_peer->send(Reply::statusFrame(status));
+    m_panel.peer()->send(Reply::statusFrame(status));
     QVERIFY(changed.wait(ScriptedPeer::TimeoutMs));
     QVERIFY(recorder()->hasLimits());
     QCOMPARE(recorder()->cellLimitC(), 48);
     QCOMPARE(recorder()->driverLimitC(), 71);
     // A short status frame without both limits leaves them.
-    m_peer->send(bytes("\0Status, 065, 030\xff"));
-    QVERIFY(m_peer->waitForPolls(2));
+    m_panel.peer()->send(bytes("\0Status, 065, 030\xff"));
+    QVERIFY(m_panel.peer()->waitForPolls(2));
     QCOMPARE(recorder()->cellLimitC(), 48);
 
     // A fault under those limits, then others: the fault keeps the limits of its time.
@@ -374,7 +362,7 @@ void tst_Trends::limitsFromStatus()
     advance(100);
     status.maxCellTempC = 55;
     status.maxDrvTempC = 75;
-    m_peer->send(Reply::statusFrame(status));
+    m_panel.peer()->send(Reply::statusFrame(status));
     QVERIFY(changed.wait(ScriptedPeer::TimeoutMs));
     const qint64 second = m_wallMs;
     advance(100);
@@ -414,7 +402,7 @@ void tst_Trends::burstSharesOneSample()
     for (int i = 0; i < 1000; ++i)
         burst += Reply::measFrame(measValues(i % 7 == 3 ? 500 : 200, i == 10 ? '1' : '0'));
     burst += Reply::measFrame(measValues(300));
-    m_peer->send(burst);
+    m_panel.peer()->send(burst);
     const TrendRing &ring = recorder()->samples();
     QVERIFY(waitUntil(
         recorder(),
@@ -466,8 +454,8 @@ void tst_Trends::clockStep()
 
 QWidget *tst_Trends::openTrends()
 {
-    findWidget<QAction>(m_window.get(), "actionTrends")->trigger();
-    auto *trends = m_window->findChild<QWidget *>(QStringLiteral("TrendWindow"));
+    findWidget<QAction>(m_panel.window(), "actionTrends")->trigger();
+    auto *trends = m_panel.window()->findChild<QWidget *>(QStringLiteral("TrendWindow"));
     return trends && QTest::qWaitForWindowExposed(trends) ? trends : nullptr;
 }
 
@@ -485,18 +473,18 @@ void tst_Trends::windowShowsTheHistory()
     deliver(Reply::measFrame(measValues(130, '3')));
     advance(100);
     deliver(Reply::measFrame(measValues(140)));
-    auto *connect = findWidget<QPushButton>(m_window.get(), "EthernetConnect");
-    m_peer->closeClient();
+    auto *connect = findWidget<QPushButton>(m_panel.window(), "EthernetConnect");
+    m_panel.peer()->closeClient();
     QTRY_COMPARE_WITH_TIMEOUT(connect->text(), QStringLiteral("Connect"), 10000);
     connect->click();
-    QVERIFY(m_peer->waitForClient());
+    QVERIFY(m_panel.peer()->waitForClient());
     advance(100);
     deliver(Reply::measFrame(measValues(150)));
     Reply::StatusValues status;
     status.maxCellTempC = 48;
     status.maxDrvTempC = 71;
     QSignalSpy limits(recorder(), &TrendRecorder::limitsChanged);
-    m_peer->send(Reply::statusFrame(status));
+    m_panel.peer()->send(Reply::statusFrame(status));
     QVERIFY(limits.wait(ScriptedPeer::TimeoutMs));
 
     QWidget *trends = openTrends();
@@ -551,7 +539,7 @@ void tst_Trends::windowShowsTheHistory()
                  + " fault\nPower A 12.4 W   Power B 12.5 W   Power C 12.6 W\n"
                    "Cell 1 12.1 \u00b0C   Cell 2 12.2 \u00b0C   Driver 12.3 \u00b0C\n"
                    "700115A at 127.0.0.1:"
-                 + QString::number(m_peer->port()) + ": no limits known");
+                 + QString::number(m_panel.peer()->port()) + ": no limits known");
     QVERIFY(QMetaObject::invokeMethod(trends,
                                       "readout",
                                       Q_RETURN_ARG(QString, readout),
@@ -614,7 +602,7 @@ void tst_Trends::exports()
     QCOMPARE(rows[0],
              QByteArray("time,power_a_w,power_b_w,power_c_w,cell1_temp_c,cell2_temp_c,"
                         "driver_temp_c,status,model,address"));
-    const QByteArray address = ",127.0.0.1:" + QByteArray::number(m_peer->port());
+    const QByteArray address = ",127.0.0.1:" + QByteArray::number(m_panel.peer()->port());
     // korvane-ctl's times: local, with milliseconds and the offset from UTC.
     const QString firstTime = QDateTime::fromMSecsSinceEpoch(m_wallMs - 500)
                                   .toOffsetFromUtc(
@@ -627,7 +615,7 @@ void tst_Trends::exports()
 
     const QString title = QStringLiteral("Korvane Amplifier 700115A at 127.0.0.1:%1, then 700122A "
                                          "at 127.0.0.1:%1 \u2014 10 min to %2")
-                              .arg(m_peer->port())
+                              .arg(m_panel.peer()->port())
                               .arg(QDateTime::fromMSecsSinceEpoch(m_wallMs).toString("HH:mm:ss"));
     for (const char *name : {"trends.png", "trends.svg"}) {
         const QString path = dir.filePath(QLatin1String(name));
@@ -675,7 +663,7 @@ void tst_Trends::noRedrawWhileHidden()
     // A one-minute span redraws with every poll while shown.
     findWidget<QComboBox>(trends, "spanBox")->setCurrentIndex(0);
     const int shown = trends->property("redrawCount").toInt();
-    QVERIFY(m_peer->waitForPolls(5));
+    QVERIFY(m_panel.peer()->waitForPolls(5));
     QTRY_VERIFY(trends->property("redrawCount").toInt() > shown);
     auto *pause = findWidget<QPushButton>(trends, "pauseButton");
     qint64 pausedAt = 0;
@@ -695,7 +683,7 @@ void tst_Trends::noRedrawWhileHidden()
             advance(100);
             deliver(Reply::measFrame(measValues(100 + i)));
         }
-        QVERIFY(m_peer->waitForPolls(3));
+        QVERIFY(m_panel.peer()->waitForPolls(3));
         QCOMPARE(trends->property("redrawCount").toInt(), before);
         if (how == QLatin1String("paused")) {
             QCOMPARE(invoke(trends, "shownSpan"), shown);
@@ -705,7 +693,7 @@ void tst_Trends::noRedrawWhileHidden()
             trends->close();
             QVERIFY(openTrends());
             // The panel's own title changes underneath, as when an amplifier identifies itself.
-            m_window->setWindowTitle(QStringLiteral("Korvane Amplifier 700122A"));
+            m_panel.window()->setWindowTitle(QStringLiteral("Korvane Amplifier 700122A"));
             QVERIFY(trends->windowTitle().contains(QLatin1String("700122A")));
             auto *label = findWidget<QLabel>(trends, "pausedLabel");
             QVERIFY(label->isVisible());
@@ -727,20 +715,20 @@ void tst_Trends::noRedrawWhileHidden()
 
 void tst_Trends::shortcutOpensAndRaises()
 {
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+    QVERIFY(QTest::qWaitForWindowExposed(m_panel.window()));
+    m_panel.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_panel.window()));
+    QTest::keyClick(m_panel.window(), Qt::Key_T, Qt::ControlModifier);
     QWidget *trends = nullptr;
-    QTRY_VERIFY((trends = m_window->findChild<QWidget *>(QStringLiteral("TrendWindow"))));
+    QTRY_VERIFY((trends = m_panel.window()->findChild<QWidget *>(QStringLiteral("TrendWindow"))));
     QVERIFY(QTest::qWaitForWindowActive(trends));
     // Back to the main window, the trends behind it; the shortcut brings the same one up.
-    m_window->activateWindow();
-    m_window->raise();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    QTest::keyClick(m_window.get(), Qt::Key_T, Qt::ControlModifier);
+    m_panel.window()->activateWindow();
+    m_panel.window()->raise();
+    QVERIFY(QTest::qWaitForWindowActive(m_panel.window()));
+    QTest::keyClick(m_panel.window(), Qt::Key_T, Qt::ControlModifier);
     QVERIFY(QTest::qWaitForWindowActive(trends));
-    QCOMPARE(m_window->findChildren<QWidget *>(QStringLiteral("TrendWindow")).size(), 1);
+    QCOMPARE(m_panel.window()->findChildren<QWidget *>(QStringLiteral("TrendWindow")).size(), 1);
     QCOMPARE(QApplication::topLevelAt(trends->geometry().center()), trends);
 }
 

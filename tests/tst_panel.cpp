@@ -1,4 +1,5 @@
 #include "appstate.h"
+#include "connectedpanel.h"
 #include "displaylooks.h"
 #include "findwidget.h"
 #include "mainwindow.h"
@@ -90,7 +91,7 @@ double textContrast(QWidget *display)
 
 // The panel talking to a scripted amplifier over loopback TCP: the commands its controls
 // send, and what each reply does to the window.
-class tst_Telemetry : public QObject
+class tst_Panel : public QObject
 {
     Q_OBJECT
 
@@ -131,45 +132,35 @@ private:
     template<typename T>
     T *widget(const char *name) const
     {
-        return findWidget<T>(m_window.get(), name);
+        return findWidget<T>(m_panel.window(), name);
     }
     QString text(const char *display) const { return widget<QTextEdit>(display)->toPlainText(); }
     QString style(const char *display) const { return widget<QTextEdit>(display)->styleSheet(); }
-    QString staleStyle() const { return m_window->m_looks->styleSheet(DisplayLooks::Look::Stale); }
+    QString staleStyle() const
+    {
+        return m_panel.window()->m_looks->styleSheet(DisplayLooks::Look::Stale);
+    }
     // Sends the bytes and waits until the panel has had two poll ticks to read them.
     void deliver(const QByteArray &bytes);
     // Answers every "Status" the panel has asked for so far with `reply`, as the amplifier
     // would: replies come in the order asked.
     void answerStatus(const QByteArray &reply);
-    QString statusMessage() const { return m_window->statusBar()->currentMessage(); }
+    QString statusMessage() const { return m_panel.window()->statusBar()->currentMessage(); }
     QList<QByteArray> settingLines() const;
 
-    std::unique_ptr<ScriptedPeer> m_peer;
-    std::unique_ptr<MainWindow> m_window;
+    ConnectedPanel m_panel;
 };
 
-void tst_Telemetry::initTestCase()
+void tst_Panel::initTestCase()
 {
     useScratchSettings();
     Platform::setSerialPortProvider([] { return QList<Platform::SerialPortEntry>(); });
 }
 
-void tst_Telemetry::init()
+void tst_Panel::init()
 {
-    App::resetState();
-    m_peer = std::make_unique<ScriptedPeer>();
-    QVERIFY(m_peer->listen());
-    App::amplifierTcpPort = m_peer->port();
-    m_window = std::make_unique<MainWindow>();
-    // The scripted peer answers only what a test sends; its readings must not go stale
-    // while a test looks at them, however slow the machine.
-    m_window->m_replyWatch->setTimeout(600000);
-    m_window->show();
-    widget<QLineEdit>("HostIP")->setText(QStringLiteral("127.0.0.1"));
-    widget<QPushButton>("EthernetConnect")->click();
-    QVERIFY(m_peer->waitForClient());
-    QVERIFY(m_peer->waitForLine("Status"));
-    QCOMPARE(m_peer->lines().mid(0, 2), (QList<QByteArray>{"?", "Status"}));
+    QVERIFY(m_panel.start());
+    QCOMPARE(m_panel.peer()->lines().mid(0, 2), (QList<QByteArray>{"?", "Status"}));
     QTRY_COMPARE(widget<QPushButton>("EthernetConnect")->text(), QStringLiteral("Disconnect"));
     // The controls take input once the amplifier has said who it is and its settings are read.
     QVERIFY(!widget<QDoubleSpinBox>("GainA")->isEnabled());
@@ -177,42 +168,41 @@ void tst_Telemetry::init()
     QVERIFY(!widget<QDoubleSpinBox>("GainA")->isEnabled());
     answerStatus(StatusExample);
     QVERIFY(widget<QDoubleSpinBox>("GainA")->isEnabled());
-    m_peer->clearReceived();
+    m_panel.peer()->clearReceived();
 }
 
-void tst_Telemetry::cleanup()
+void tst_Panel::cleanup()
 {
-    m_window.reset();
-    m_peer.reset();
+    m_panel.stop();
 }
 
-void tst_Telemetry::deliver(const QByteArray &bytes)
+void tst_Panel::deliver(const QByteArray &bytes)
 {
-    m_peer->send(bytes);
-    QVERIFY(m_peer->waitForPolls(2));
+    m_panel.peer()->send(bytes);
+    QVERIFY(m_panel.peer()->waitForPolls(2));
 }
 
-void tst_Telemetry::answerStatus(const QByteArray &reply)
+void tst_Panel::answerStatus(const QByteArray &reply)
 {
     // None outstanding: the panel's periodic read-back is due.
-    if (m_window->m_model->statusesOutstanding() == 0)
-        m_window->askStatus();
+    if (m_panel.window()->m_model->statusesOutstanding() == 0)
+        m_panel.window()->askStatus();
     QByteArray replies;
-    for (int i = m_window->m_model->statusesOutstanding(); i > 0; --i)
+    for (int i = m_panel.window()->m_model->statusesOutstanding(); i > 0; --i)
         replies += reply;
     deliver(replies);
 }
 
-QList<QByteArray> tst_Telemetry::settingLines() const
+QList<QByteArray> tst_Panel::settingLines() const
 {
-    QList<QByteArray> lines = m_peer->lines();
+    QList<QByteArray> lines = m_panel.peer()->lines();
     lines.removeAll("Meas");
     lines.removeAll("Status");
     lines.removeAll("?");
     return lines;
 }
 
-void tst_Telemetry::commandLines_data()
+void tst_Panel::commandLines_data()
 {
     QTest::addColumn<QString>("control");
     QTest::addColumn<double>("value");
@@ -236,57 +226,57 @@ void tst_Telemetry::commandLines_data()
     QTest::newRow("reset") << "" << 0.0 << "ResetBtn" << QByteArray("Reset");
 }
 
-void tst_Telemetry::commandLines()
+void tst_Panel::commandLines()
 {
     QFETCH(QString, control);
     QFETCH(double, value);
     QFETCH(QString, button);
     QFETCH(QByteArray, line);
-    if (auto *real = m_window->findChild<QDoubleSpinBox *>(control))
+    if (auto *real = m_panel.window()->findChild<QDoubleSpinBox *>(control))
         real->setValue(value);
-    else if (auto *whole = m_window->findChild<QSpinBox *>(control))
+    else if (auto *whole = m_panel.window()->findChild<QSpinBox *>(control))
         whole->setValue(int(value));
     if (!button.isEmpty())
-        m_window->findChild<QPushButton *>(button)->click();
-    QVERIFY(m_peer->waitForLine(line));
+        m_panel.window()->findChild<QPushButton *>(button)->click();
+    QVERIFY(m_panel.peer()->waitForLine(line));
     // Each is read back at once, so that the controls show what the amplifier made of it.
-    QVERIFY(m_peer->waitForLine("Status", 2));
-    QVERIFY(m_peer->received().contains(line + "\r\nStatus\r\n"));
-    QCOMPARE(m_peer->count(line), 1);
+    QVERIFY(m_panel.peer()->waitForLine("Status", 2));
+    QVERIFY(m_panel.peer()->received().contains(line + "\r\nStatus\r\n"));
+    QCOMPARE(m_panel.peer()->count(line), 1);
 }
 
-void tst_Telemetry::sendCommandRules()
+void tst_Panel::sendCommandRules()
 {
     // A click on the RF box sends its new state and makes the next reading redraw the status.
     deliver(MeasExample);
     QCOMPARE(App::lastStatusCode, int('0'));
     widget<QCheckBox>("PAOnCB")->click();
-    QVERIFY(m_peer->waitForLine("SetRF 0"));
+    QVERIFY(m_panel.peer()->waitForLine("SetRF 0"));
     QCOMPARE(App::lastStatusCode, App::StatusRedraw);
     QVERIFY(!widget<QCheckBox>("PAOnCB")->isChecked());
     deliver(MeasExample);
     QVERIFY(widget<QCheckBox>("PAOnCB")->isChecked());
 
     // The buffer keeps its line end: a second send repeats the line with one more.
-    m_peer->clearReceived();
+    m_panel.peer()->clearReceived();
     App::commandBuffer = QStringLiteral("Status");
-    QMetaObject::invokeMethod(m_window.get(), "SendCommand");
-    QMetaObject::invokeMethod(m_window.get(), "SendCommand");
+    QMetaObject::invokeMethod(m_panel.window(), "SendCommand");
+    QMetaObject::invokeMethod(m_panel.window(), "SendCommand");
     QCOMPARE(App::commandBuffer, QStringLiteral("Status\r\n\r\n"));
-    QVERIFY(m_peer->waitForLine("Status", 2));
-    QVERIFY(m_peer->received().contains("Status\r\nStatus\r\n\r\n"));
+    QVERIFY(m_panel.peer()->waitForLine("Status", 2));
+    QVERIFY(m_panel.peer()->received().contains("Status\r\nStatus\r\n\r\n"));
 
     // A swallowed send writes nothing, appends nothing and clears the flag.
     App::swallowNextCommand = 1;
     App::commandBuffer = QStringLiteral("Reset");
-    QMetaObject::invokeMethod(m_window.get(), "SendCommand");
+    QMetaObject::invokeMethod(m_panel.window(), "SendCommand");
     QCOMPARE(App::commandBuffer, QStringLiteral("Reset"));
     QCOMPARE(App::swallowNextCommand, 0);
-    QVERIFY(m_peer->waitForPolls(2));
-    QCOMPARE(m_peer->count("Reset"), 0);
+    QVERIFY(m_panel.peer()->waitForPolls(2));
+    QCOMPARE(m_panel.peer()->count("Reset"), 0);
 }
 
-void tst_Telemetry::frameInBursts()
+void tst_Panel::frameInBursts()
 {
     deliver(MeasExample.left(9));
     deliver(MeasExample.mid(9, 20));
@@ -297,7 +287,7 @@ void tst_Telemetry::frameInBursts()
     QCOMPARE(text("CHCPout"), QStringLiteral("12.0"));
 }
 
-void tst_Telemetry::measurementExample()
+void tst_Panel::measurementExample()
 {
     deliver(frame("Status, 065, 025, 060, 1, 010, 021, 021, 021"));
     widget<QCheckBox>("PAOnCB")->setChecked(false);
@@ -319,7 +309,7 @@ void tst_Telemetry::measurementExample()
     QCOMPARE(widget<QTextEdit>("TempAVal")->alignment(), Qt::AlignRight);
 }
 
-void tst_Telemetry::statusIsNotEchoed()
+void tst_Panel::statusIsNotEchoed()
 {
     // Against a fresh window the example changes nothing and forms no command.
     deliver(StatusExample);
@@ -336,16 +326,16 @@ void tst_Telemetry::statusIsNotEchoed()
     QCOMPARE(widget<QDoubleSpinBox>("GainB")->value(), 15.0);
     QCOMPARE(widget<QDoubleSpinBox>("GainC")->value(), 31.5);
     QCOMPARE(App::swallowNextCommand, 0);
-    QVERIFY(m_peer->waitForPolls(2));
-    for (const QByteArray &line : m_peer->lines())
+    QVERIFY(m_panel.peer()->waitForPolls(2));
+    for (const QByteArray &line : m_panel.peer()->lines())
         QVERIFY2(!line.startsWith("Set"), line.constData());
 
     // The operator's own change after that is sent as usual.
     widget<QDoubleSpinBox>("GainA")->setValue(1.0);
-    QVERIFY(m_peer->waitForLine("SetGain 0 2"));
+    QVERIFY(m_panel.peer()->waitForLine("SetGain 0 2"));
 }
 
-void tst_Telemetry::statusClampsGains()
+void tst_Panel::statusClampsGains()
 {
     deliver(frame("Status, 999, 300, 999, 1, 000, 063, 070, 021"));
     QCOMPARE(widget<QDoubleSpinBox>("MaxPowerLim")->value(), 50.0);
@@ -366,12 +356,12 @@ void tst_Telemetry::statusClampsGains()
     QCOMPARE(text("TempAVal"), QStringLiteral("0.0"));
     QCOMPARE(text("TempBVal"), QStringLiteral("-10.0"));
     QCOMPARE(text("CHCPout"), QStringLiteral("9.9"));
-    QVERIFY(m_peer->waitForPolls(2));
-    for (const QByteArray &line : m_peer->lines())
+    QVERIFY(m_panel.peer()->waitForPolls(2));
+    for (const QByteArray &line : m_panel.peer()->lines())
         QVERIFY2(!line.startsWith("SetGain"), line.constData());
 }
 
-void tst_Telemetry::identification_data()
+void tst_Panel::identification_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("title");
@@ -395,13 +385,13 @@ void tst_Telemetry::identification_data()
         << frame("?\r\n700136A") + frame("?\r\n700122A") << "Korvane Amplifier 700122A" << true;
 }
 
-void tst_Telemetry::identification()
+void tst_Panel::identification()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, title);
     QFETCH(bool, linearity);
     deliver(bytes);
-    QCOMPARE(m_window->windowTitle(), title);
+    QCOMPARE(m_panel.window()->windowTitle(), title);
     QCOMPARE(widget<QSpinBox>("Linearity")->isVisible(), linearity);
     QCOMPARE(widget<QLabel>("LinearityLabel")->isVisible(), linearity);
     QCOMPARE(widget<QLabel>("TCPLED")->pixmap(Qt::ReturnByValue).toImage(),
@@ -409,23 +399,24 @@ void tst_Telemetry::identification()
     QVERIFY(text("TempAVal").isEmpty()); // "?" wins over "Meas"
 }
 
-void tst_Telemetry::nulMidFrame()
+void tst_Panel::nulMidFrame()
 {
     deliver(QByteArray("\0Meas, 0, 0999, 09", 18) + MeasExample);
     QCOMPARE(text("TempAVal"), QStringLiteral("25.3"));
 }
 
-void tst_Telemetry::framesInOneBurstAppliedInOrder()
+void tst_Panel::framesInOneBurstAppliedInOrder()
 {
     QByteArray burst = frame("?\r\n700122A")
                        + frame("Status, 065, 055, 060, 1, 010, 004, 021, 021");
     burst += frame("Meas, 0, 0100, 0100, 0100, 001, 001, 001") + MeasExample;
-    m_peer->send(burst);
+    m_panel.peer()->send(burst);
     // All four are applied at once, the last reading winning.
     QTRY_COMPARE(text("TempAVal"), QStringLiteral("25.3"));
     QCOMPARE(text("CHAPout"), QStringLiteral("12.3"));
     QCOMPARE(widget<QDoubleSpinBox>("GainA")->value(), 2.0);
-    QVERIFY(m_window->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
+    QVERIFY(
+        m_panel.window()->windowTitle().startsWith(QStringLiteral("Korvane Amplifier 700122A")));
 
     // A flood: each frame is handled, but a display is drawn once for the bytes at hand,
     // not once a frame; drawing is what would freeze the window.
@@ -437,14 +428,14 @@ void tst_Telemetry::framesInOneBurstAppliedInOrder()
         flood += frame(QStringLiteral("Meas, 1, 0100, 0100, 0100, %1, 001, 001")
                            .arg(i, 3, 10, QLatin1Char('0'))
                            .toLatin1());
-    m_peer->send(flood + frame("Meas, 0, 0100, 0100, 0100, 456, 001, 001"));
+    m_panel.peer()->send(flood + frame("Meas, 0, 0100, 0100, 0100, 456, 001, 001"));
     QTRY_COMPARE(text("CHAPout"), QStringLiteral("45.6"));
     QVERIFY2(draws.count() < frames / 10, qPrintable(QString::number(draws.count())));
     // The status character of a frame in the middle still took effect.
     QCOMPARE(App::lastStatusCode, int('0'));
 }
 
-void tst_Telemetry::limitBoundary()
+void tst_Panel::limitBoundary()
 {
     deliver(frame("Meas, 0, 0550, 0551, 0600, 000, 000, 000"));
     QCOMPARE(style("TempAVal"), QLatin1String(LiveStyle));
@@ -460,13 +451,13 @@ void tst_Telemetry::limitBoundary()
     deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
     QCOMPARE(style("DrvTemp"), QLatin1String(RedStyle));
     widget<QPushButton>("SetDrvTempLimitBtn")->click();
-    QVERIFY(m_peer->waitForLine("SetMaxDrvT 61"));
+    QVERIFY(m_panel.peer()->waitForLine("SetMaxDrvT 61"));
     answerStatus(frame("Status, 065, 055, 061, 1, 010, 021, 021, 021"));
     deliver(frame("Meas, 0, 0551, 0550, 0601, 000, 000, 000"));
     QCOMPARE(style("DrvTemp"), QLatin1String(LiveStyle));
 }
 
-void tst_Telemetry::statusCharacter_data()
+void tst_Panel::statusCharacter_data()
 {
     QTest::addColumn<QByteArray>("model");
     QTest::addColumn<bool>("faultCheckable");
@@ -475,7 +466,7 @@ void tst_Telemetry::statusCharacter_data()
     QTest::newRow("700115A makes it untickable") << QByteArray("700115A") << false << false;
 }
 
-void tst_Telemetry::statusAfterModelChange()
+void tst_Panel::statusAfterModelChange()
 {
     // A 700115 with a fault leaves the box untickable; once another model identifies,
     // its next "0" makes the box tickable again and ticks it.
@@ -488,12 +479,12 @@ void tst_Telemetry::statusAfterModelChange()
     QVERIFY(rf->isCheckable());
     QVERIFY(rf->isChecked());
     rf->click();
-    QVERIFY(m_peer->waitForLine("SetRF 0"));
+    QVERIFY(m_panel.peer()->waitForLine("SetRF 0"));
     rf->click();
-    QVERIFY(m_peer->waitForLine("SetRF 1"));
+    QVERIFY(m_panel.peer()->waitForLine("SetRF 1"));
 }
 
-void tst_Telemetry::statusCharacter()
+void tst_Panel::statusCharacter()
 {
     QFETCH(QByteArray, model);
     QFETCH(bool, faultCheckable);
@@ -515,7 +506,7 @@ void tst_Telemetry::statusCharacter()
 
     // Until a Reset forces a redraw.
     reset->click();
-    QVERIFY(m_peer->waitForLine("Reset"));
+    QVERIFY(m_panel.peer()->waitForLine("Reset"));
     deliver(frame("Meas, 1, 0250, 0250, 0250, 000, 000, 000"));
     QCOMPARE(rf->isChecked(), faultChecked);
 
@@ -528,7 +519,7 @@ void tst_Telemetry::statusCharacter()
         QVERIFY(rf->isChecked());
 }
 
-void tst_Telemetry::shortMeasurementKeepsLaterDisplays()
+void tst_Panel::shortMeasurementKeepsLaterDisplays()
 {
     deliver(MeasExample);
     deliver(frame("Meas, 0, 0300, 0301"));
@@ -543,7 +534,7 @@ void tst_Telemetry::shortMeasurementKeepsLaterDisplays()
     QCOMPARE(App::swallowNextCommand, 0);
 }
 
-void tst_Telemetry::keyboardWalk_data()
+void tst_Panel::keyboardWalk_data()
 {
     QTest::addColumn<bool>("advanced");
     QTest::addColumn<QStringList>("chain");
@@ -592,18 +583,18 @@ void tst_Telemetry::keyboardWalk_data()
 
 // Tab visits the controls in view, in the form's order, and comes round to the first;
 // Up and Down step a spin box or move the focus back and forth; Space presses a button.
-void tst_Telemetry::keyboardWalk()
+void tst_Panel::keyboardWalk()
 {
     QFETCH(bool, advanced);
     QFETCH(QStringList, chain);
     QFETCH(QList<QByteArray>, lines);
     if (advanced)
         widget<QPushButton>("AdvancedBtn")->click();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_panel.window()));
+    m_panel.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_panel.window()));
     widget<QWidget>(chain.first().toLatin1())->setFocus(Qt::TabFocusReason);
-    m_peer->clearReceived();
+    m_panel.peer()->clearReceived();
     auto focusName = [] {
         return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
     };
@@ -633,19 +624,19 @@ void tst_Telemetry::keyboardWalk()
         QTRY_COMPARE(focusName(), chain.at(i));
     }
 
-    QVERIFY(m_peer->waitForLine(lines.last()));
-    QVERIFY(m_peer->waitForPolls(2));
+    QVERIFY(m_panel.peer()->waitForLine(lines.last()));
+    QVERIFY(m_panel.peer()->waitForPolls(2));
     QCOMPARE(settingLines(), lines);
 }
 
 // A change made elsewhere (here: another client of an agent) shows within one read-back,
 // and the next step starts from it.
-void tst_Telemetry::settingsFollowTheAmplifier()
+void tst_Panel::settingsFollowTheAmplifier()
 {
     QVERIFY(waitUntil(
-        m_peer.get(),
+        m_panel.peer(),
         &ScriptedPeer::bytesReceived,
-        [this] { return m_peer->count("Status") >= 2; },
+        [this] { return m_panel.peer()->count("Status") >= 2; },
         30000));
     answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 040, 021"));
     auto *gainB = widget<QDoubleSpinBox>("GainB");
@@ -654,21 +645,21 @@ void tst_Telemetry::settingsFollowTheAmplifier()
 
     // A reply that left the amplifier before the step shows the value from before it: the
     // step is taken while the next periodic read-back is under way.
-    const int asked = m_peer->count("Status");
+    const int asked = m_panel.peer()->count("Status");
     QVERIFY(waitUntil(
-        m_peer.get(),
+        m_panel.peer(),
         &ScriptedPeer::bytesReceived,
-        [&] { return m_peer->count("Status") > asked; },
+        [&] { return m_panel.peer()->count("Status") > asked; },
         30000));
     // Every 2 s is about every twentieth poll, whatever the machine's load does to both.
-    const QList<QByteArray> lines = m_peer->lines();
+    const QList<QByteArray> lines = m_panel.peer()->lines();
     const int last = lines.lastIndexOf("Status");
     const int before = lines.lastIndexOf("Status", last - 1);
     QVERIFY(before >= 0);
     QVERIFY2(lines.mid(before, last - before).count("Meas") <= 30,
              qPrintable(QString::number(lines.mid(before, last - before).count("Meas"))));
     QTest::keyClick(gainB, Qt::Key_Up);
-    QVERIFY(m_peer->waitForLine("SetGain 1 41"));
+    QVERIFY(m_panel.peer()->waitForLine("SetGain 1 41"));
     deliver(frame("Status, 065, 055, 060, 1, 010, 021, 040, 021"));
     QCOMPARE(gainB->value(), 20.5);
     answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 041, 021"));
@@ -678,7 +669,7 @@ void tst_Telemetry::settingsFollowTheAmplifier()
 
     // A step the amplifier did not take is said, with the value it kept, and the box shows it.
     QTest::keyClick(gainB, Qt::Key_Up);
-    QVERIFY(m_peer->waitForLine("SetGain 1 42"));
+    QVERIFY(m_panel.peer()->waitForLine("SetGain 1 42"));
     answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 041, 021"));
     const QString notTaken = QStringLiteral(
         "Gain channel B not taken: the amplifier still reports 20.5 dB");
@@ -687,7 +678,7 @@ void tst_Telemetry::settingsFollowTheAmplifier()
     QCOMPARE(gainB->value(), 20.5);
 }
 
-void tst_Telemetry::pendingEdits_data()
+void tst_Panel::pendingEdits_data()
 {
     QTest::addColumn<QString>("box");
     QTest::addColumn<QString>("typed");
@@ -752,7 +743,7 @@ void tst_Telemetry::pendingEdits_data()
 
 // Typed digits go out only once committed, a value not yet sent survives the amplifier's
 // replies in italics, and Escape takes the amplifier's value again.
-void tst_Telemetry::pendingEdits()
+void tst_Panel::pendingEdits()
 {
     QFETCH(QString, box);
     QFETCH(QString, typed);
@@ -762,16 +753,16 @@ void tst_Telemetry::pendingEdits()
     QFETCH(QList<QByteArray>, lines);
     QFETCH(QString, told);
     widget<QPushButton>("AdvancedBtn")->click();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_panel.window()));
+    m_panel.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_panel.window()));
     auto *control = widget<QAbstractSpinBox>(box.toLatin1());
     control->setFocus(Qt::TabFocusReason);
     QTRY_VERIFY(control->hasFocus());
     control->selectAll();
     QTest::keyClicks(control, typed);
     QVERIFY(control->font().italic());
-    QVERIFY(m_peer->waitForPolls(2));
+    QVERIFY(m_panel.peer()->waitForPolls(2));
     QVERIFY(settingLines().isEmpty());
 
     if (replyMeanwhile) {
@@ -786,7 +777,7 @@ void tst_Telemetry::pendingEdits()
     else if (finish == QLatin1String("Tab"))
         QTest::keyClick(control, Qt::Key_Tab);
     else if (finish == QLatin1String("LinkEnds"))
-        m_peer->closeClient();
+        m_panel.peer()->closeClient();
     else
         QTest::keyClick(control,
                         finish == QLatin1String("Return") ? Qt::Key_Return : Qt::Key_Escape);
@@ -795,7 +786,7 @@ void tst_Telemetry::pendingEdits()
         QVERIFY(!control->isEnabled());
         QCOMPARE(control->text(), typed);
     } else {
-        QVERIFY(m_peer->waitForPolls(2));
+        QVERIFY(m_panel.peer()->waitForPolls(2));
     }
     QCOMPARE(settingLines(), lines);
     QCOMPARE(control->property("value").toDouble(), value);
@@ -812,11 +803,11 @@ void tst_Telemetry::pendingEdits()
     QCOMPARE(control->palette().color(QPalette::Text), QColor(Qt::red));
 }
 
-void tst_Telemetry::wheelNeedsFocus()
+void tst_Panel::wheelNeedsFocus()
 {
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_panel.window()));
+    m_panel.window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_panel.window()));
     auto *gainA = widget<QDoubleSpinBox>("GainA");
     auto *gainB = widget<QDoubleSpinBox>("GainB");
     gainA->setFocus(Qt::TabFocusReason);
@@ -834,16 +825,16 @@ void tst_Telemetry::wheelNeedsFocus()
         QApplication::sendEvent(box, &wheel);
     };
     turn(gainB);
-    QVERIFY(m_peer->waitForPolls(2));
+    QVERIFY(m_panel.peer()->waitForPolls(2));
     QCOMPARE(gainB->value(), 10.5);
     QVERIFY(!gainB->hasFocus());
     turn(gainA);
-    QVERIFY(m_peer->waitForLine("SetGain 0 22"));
-    QVERIFY(m_peer->waitForPolls(2));
+    QVERIFY(m_panel.peer()->waitForLine("SetGain 0 22"));
+    QVERIFY(m_panel.peer()->waitForPolls(2));
     QCOMPARE(settingLines(), QList<QByteArray>{"SetGain 0 22"});
 }
 
-void tst_Telemetry::silenceMakesReadingsStale()
+void tst_Panel::silenceMakesReadingsStale()
 {
     // A zone off UTC, so that a time told in UTC cannot pass for the local one.
     const QByteArray zone = qgetenv("TZ");
@@ -856,7 +847,7 @@ void tst_Telemetry::silenceMakesReadingsStale()
             qputenv("TZ", zone);
         ::tzset();
     });
-    m_window->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
+    m_panel.window()->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
     deliver(MeasExample);
     const auto lampIs = [this](const char *colour) {
         return widget<QLabel>("TCPLED")->pixmap(Qt::ReturnByValue).toImage()
@@ -877,7 +868,7 @@ void tst_Telemetry::silenceMakesReadingsStale()
     const int ago = (said.secsTo(QTime::currentTime()) + 86400) % 86400;
     QVERIFY2(said.isValid() && ago <= 10, qPrintable(statusMessage()));
     // The next reply is live again; a display it did not reach stays stale.
-    m_peer->send(frame("Meas, 0, 0300, 0301"));
+    m_panel.peer()->send(frame("Meas, 0, 0300, 0301"));
     QTRY_COMPARE(style("TempAVal"), QLatin1String(LiveStyle));
     QCOMPARE(text("TempAVal"), QStringLiteral("30.0"));
     QCOMPARE(style("CHAPout"), staleStyle());
@@ -887,7 +878,7 @@ void tst_Telemetry::silenceMakesReadingsStale()
 
 // A fault, its readings over their limits and its clearing are said once each, in the
 // status bar and the log; so is why a ticked RF box did not switch RF on.
-void tst_Telemetry::faultsInWords()
+void tst_Panel::faultsInWords()
 {
     const auto log = [this] { return widget<QPlainTextEdit>("DebugOut")->toPlainText(); };
     const QRegularExpression fault(QStringLiteral(
@@ -902,7 +893,7 @@ void tst_Telemetry::faultsInWords()
     auto *rf = widget<QCheckBox>("PAOnCB");
     QVERIFY(!rf->isChecked());
     rf->click();
-    QVERIFY(m_peer->waitForLine("SetRF 1"));
+    QVERIFY(m_panel.peer()->waitForLine("SetRF 1"));
     answerStatus(frame("Status, 065, 055, 060, 0, 010, 021, 021, 021"));
     QCOMPARE(statusMessage(), QStringLiteral("RF stays off: a fault is latched, press Reset"));
     QVERIFY(!rf->isChecked());
@@ -915,7 +906,7 @@ void tst_Telemetry::faultsInWords()
     QVERIFY(rf->isChecked());
     // This model's RF follows the fault: unticking it changes nothing, and says so.
     rf->click();
-    QVERIFY(m_peer->waitForLine("SetRF 0"));
+    QVERIFY(m_panel.peer()->waitForLine("SetRF 0"));
     answerStatus(frame("Status, 065, 055, 060, 1, 010, 021, 021, 021"));
     QCOMPARE(statusMessage(),
              QStringLiteral("RF stays on: this model's RF follows its fault state"));
@@ -926,7 +917,7 @@ void tst_Telemetry::faultsInWords()
 // limit, and stale.
 // All six displays follow the palette alike, light or dark: live, over the limit and stale
 // each readable, and a stale reading dimmer than a live one, so that it fades.
-void tst_Telemetry::darkPalette()
+void tst_Panel::darkPalette()
 {
     const QPalette light = QApplication::palette();
     QPalette dark;
@@ -939,7 +930,7 @@ void tst_Telemetry::darkPalette()
         = {"TempAVal", "TempBVal", "DrvTemp", "CHAPout", "CHBPout", "CHCPout"};
     for (const QPalette &palette : {light, dark}) {
         QApplication::setPalette(palette);
-        m_window->m_replyWatch->setTimeout(600000);
+        m_panel.window()->m_replyWatch->setTimeout(600000);
         deliver(frame("Status, 065, 025, 060, 1, 010, 021, 021, 021"));
         deliver(MeasExample);
         QCOMPARE(style("TempAVal"), QLatin1String(RedStyle));
@@ -950,7 +941,7 @@ void tst_Telemetry::darkPalette()
         const QImage temperature = widget<QTextEdit>("TempBVal")->grab().toImage();
         const QImage power = widget<QTextEdit>("CHAPout")->grab().toImage();
         QCOMPARE(temperature.pixel(5, 5), power.pixel(5, 5));
-        m_window->m_replyWatch->setTimeout(1);
+        m_panel.window()->m_replyWatch->setTimeout(1);
         QTRY_COMPARE(style("TempBVal"), staleStyle());
         for (const char *name : displays) {
             const double stale = textContrast(widget<QTextEdit>(name));
@@ -966,7 +957,7 @@ void tst_Telemetry::darkPalette()
     QApplication::setPalette(light);
 }
 
-void tst_Telemetry::linkLossMakesReadingsStale_data()
+void tst_Panel::linkLossMakesReadingsStale_data()
 {
     QTest::addColumn<bool>("peerCloses");
     QTest::addColumn<QString>("message");
@@ -976,14 +967,14 @@ void tst_Telemetry::linkLossMakesReadingsStale_data()
 
 // Whatever ends the link, the readings stop looking live and the status bar says why; the
 // next link names no model until its amplifier identifies itself.
-void tst_Telemetry::linkLossMakesReadingsStale()
+void tst_Panel::linkLossMakesReadingsStale()
 {
     QFETCH(bool, peerCloses);
     QFETCH(QString, message);
     deliver(frame("?\r\n700115A") + MeasExample);
     QCOMPARE(style("CHBPout"), QString());
     if (peerCloses)
-        m_peer->closeClient();
+        m_panel.peer()->closeClient();
     else
         widget<QPushButton>("EthernetConnect")->click();
     QTRY_COMPARE(App::tcpLinkUp, 0);
@@ -995,15 +986,15 @@ void tst_Telemetry::linkLossMakesReadingsStale()
 
     widget<QPushButton>("EthernetConnect")->click();
     QCOMPARE(statusMessage(), QStringLiteral("Connecting to 127.0.0.1\u2026"));
-    QVERIFY(m_peer->waitForClient());
+    QVERIFY(m_panel.peer()->waitForClient());
     QTRY_COMPARE(App::tcpLinkUp, 1);
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier"));
+    QCOMPARE(m_panel.window()->windowTitle(), QStringLiteral("Korvane Amplifier"));
     QVERIFY(statusMessage().isEmpty());
     QCOMPARE(style("CHBPout"), staleStyle());
     deliver(frame("?\r\n700122A") + MeasExample);
-    QCOMPARE(m_window->windowTitle(), QStringLiteral("Korvane Amplifier 700122A"));
+    QCOMPARE(m_panel.window()->windowTitle(), QStringLiteral("Korvane Amplifier 700122A"));
     QCOMPARE(style("CHBPout"), QString());
 }
 
-QTEST_MAIN(tst_Telemetry)
-#include "tst_telemetry.moc"
+QTEST_MAIN(tst_Panel)
+#include "tst_panel.moc"

@@ -120,7 +120,7 @@ private:
     void openTrends();
 
     friend class tst_Links;     // looks at the links' own state
-    friend class tst_Telemetry; // sets the reply watch's time-out
+    friend class tst_Panel; // sets the reply watch's time-out
 
     QTcpSocket m_socket;
     MainWindowForm *m_form = nullptr;

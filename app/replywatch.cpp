@@ -13,7 +13,7 @@ void ReplyWatch::start()
     if (m_watching)
         return;
     m_watching = true;
-    m_since = QDateTime::currentDateTimeUtc();
+    m_since = m_clock();
     m_timer.start();
 }
 
@@ -27,8 +27,7 @@ void ReplyWatch::replied()
 {
     if (!m_watching)
         return;
-    // Kept in UTC: local time would ask the system for its time zone at every reply.
-    m_since = QDateTime::currentDateTimeUtc();
+    m_since = m_clock();
     m_timer.start();
 }
 

@@ -5,7 +5,8 @@
 #include <QList>
 #include <QString>
 
-// The panel's serial port probe, reporting one line per port in the panel's words.
+// korvane-ctl scan: the panel's serial port probe (Probe::run), reporting one line per port
+// in the panel's words.
 class PortScanner
 {
 public:

@@ -1,5 +1,6 @@
 #include "metricsserver.h"
 
+#include "fields.h"
 #include "webguard.h"
 
 #include <microhttpd.h>
@@ -102,31 +103,6 @@ void notify(void *server,
         metrics->connectionStarted(connection, context);
 }
 
-// The help text of each metric family the readings and settings go into.
-struct Family
-{
-    const char *metric;
-    const char *help;
-};
-const Family Families[] = {
-    {"korvane_output_power_watts", "Output power of each channel."},
-    {"korvane_temperature_celsius", "Temperature of each sensor."},
-    {"korvane_power_limit_watts", "Output power limit."},
-    {"korvane_temperature_limit_celsius", "Temperature limits."},
-    {"korvane_rf_enabled", "1 while the RF output is switched on."},
-    {"korvane_linearity_ratio", "Linearity setting, 0 to 1."},
-    {"korvane_gain_decibels", "Gain of each channel."},
-};
-
-const char *helpOf(const char *metric)
-{
-    for (const Family &family : Families) {
-        if (std::strcmp(family.metric, metric) == 0)
-            return family.help;
-    }
-    return "";
-}
-
 // Writes one metric family: help, type, then its samples.
 class Writer
 {
@@ -148,7 +124,7 @@ public:
     {
         if (m_family != name) {
             m_family = name;
-            family(name, "gauge", helpOf(name));
+            family(name, "gauge", Reply::metricHelp(name));
         }
         sample(name, value, labels);
     }

@@ -105,12 +105,8 @@ void MainWindow::showOpenFailures(const QStringList &hints)
 
 QByteArray MainWindow::probe()
 {
+    // The probe's lines go through the command buffer: each send repeats it with one more
+    // line end.
     App::commandBuffer = QLatin1String(Command::Identify);
-    for (int i = 0; i < Probe::Sends - 1; ++i)
-        SendCommand();
-    m_serial->flush();
-    Platform::waitForSerialWritten(m_serial, Probe::FlushWaitMs);
-    Platform::sleepMs(Probe::AnswerMs);
-    SendCommand();
-    return Platform::takeSerialInput(m_serial);
+    return Probe::run(m_serial, [this] { SendCommand(); });
 }

@@ -102,8 +102,8 @@ void CommandRunner::onOpened()
         // Only some models switch RF by command, or have a linearity setting: the model is
         // asked for first.
         if (m_invocation.command == Invocation::Set
-            && (m_invocation.setting.field() == Setting::Rf
-                || m_invocation.setting.field() == Setting::Linearity)) {
+            && (m_invocation.setting.is(Reply::StatusField::Rf)
+                || m_invocation.setting.is(Reply::StatusField::Linearity))) {
             m_modelAsked = true;
             m_requester.ask(QLatin1String(Command::Identify), Reply::Kind::Identification);
             break;
@@ -127,13 +127,13 @@ void CommandRunner::sendLine()
 int CommandRunner::checkModelTakes(const QByteArray &frame)
 {
     const Reply::Identity identity = Reply::decodeIdentity(frame);
-    if (m_invocation.setting.field() == Setting::Rf && !identity.rfByCommand()) {
+    if (m_invocation.setting.is(Reply::StatusField::Rf) && !identity.rfByCommand()) {
         Output::printError(tr("the %1's RF follows its fault state: it is on while no fault is "
                               "latched and cannot be switched by command")
                                .arg(Output::shownModelNumber(frame)));
         return ExitStatus::Failure;
     }
-    if (m_invocation.setting.field() == Setting::Linearity && !identity.hasLinearity()) {
+    if (m_invocation.setting.is(Reply::StatusField::Linearity) && !identity.hasLinearity()) {
         Output::printError(tr("the %1 has no linearity setting: its linearity is fixed")
                                .arg(Output::shownModelNumber(frame)));
         return ExitStatus::Failure;

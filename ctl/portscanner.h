@@ -2,13 +2,11 @@
 
 #include "serialports.h"
 
-#include <QByteArray>
 #include <QList>
 #include <QString>
 
-class QSerialPort;
-
-// The panel's serial port probe, reporting one line per port in the panel's words.
+// korvane-ctl scan: the panel's serial port probe (Probe::run), reporting one line per port
+// in the panel's words.
 class PortScanner
 {
 public:
@@ -20,9 +18,4 @@ public:
 
     QList<Outcome> scan() const;
     Outcome scanPort(const Platform::SerialPortEntry &port) const;
-
-private:
-    // Everything the port sent back while it was probed.
-    static QByteArray probe(QSerialPort *port);
-    static void sendProbeLine(QSerialPort *port, const QString &line);
 };

@@ -11,16 +11,17 @@ constexpr double StepTolerance = 1e-6;
 
 // Reads a number from low to high that is a whole multiple of step; returns it as the
 // nearest multiple, so that the wire formatters see no rounding noise.
-bool stepped(const QString &text, double low, double high, double step, double *value)
+bool stepped(const QString &text, const Reply::SettingRange &range, double *value)
 {
     bool ok = false;
     const double number = text.trimmed().toDouble(&ok);
     if (!ok || !std::isfinite(number))
         return false;
+    const double step = range.step;
     const double steps = std::round(number / step);
     if (std::fabs(number / step - steps) > StepTolerance)
         return false;
-    if (steps < std::round(low / step) || steps > std::round(high / step))
+    if (steps < std::round(range.low / step) || steps > std::round(range.high / step))
         return false;
     *value = steps * step;
     return true;
@@ -30,6 +31,29 @@ bool refuse(QString *error, const QString &message, const QString &text)
 {
     *error = QStringLiteral("%1, not '%2'").arg(message, text);
     return false;
+}
+
+// What the setting takes, in korvane-ctl's words, which call every gain "gain".
+QString rangeMessage(const Reply::SettingInfo &setting)
+{
+    const QString what = QString::fromLatin1(setting.setName)
+                             .replace(QLatin1Char('-'), QLatin1Char(' '));
+    if (setting.field == Reply::StatusField::Rf)
+        return QStringLiteral("%1 must be on or off").arg(what);
+    const Reply::SettingRange &range = setting.range;
+    const QString unit = QString::fromUtf8(setting.unit);
+    if (range.step == 1)
+        return QStringLiteral("%1 must be a whole number from %2 to %3 %4")
+            .arg(what, QString::number(range.low), QString::number(range.high), unit);
+    if (std::lround(1 / range.step) == 10)
+        return QStringLiteral("%1 must be %2 to %3 %4 with at most one decimal")
+            .arg(what, QString::number(range.low), QString::number(range.high, 'f', 1), unit);
+    return QStringLiteral("%1 must be %2 to %3 %4 in steps of %5")
+        .arg(what,
+             QString::number(range.low),
+             QString::number(range.high),
+             unit,
+             QString::number(range.step));
 }
 
 } // namespace
@@ -43,52 +67,18 @@ bool channel(const QString &text, int *channel, QString *error)
     return true;
 }
 
-bool gain(const QString &text, double *dB, QString *error)
+bool value(const Reply::SettingInfo &setting, const QString &text, double *value, QString *error)
 {
-    if (stepped(text, 0, MaxGainDb, GainStepDb, dB))
-        return true;
-    return refuse(error, QStringLiteral("gain must be 0 to 31.5 dB in steps of 0.5"), text);
-}
-
-bool rf(const QString &text, bool *on, QString *error)
-{
-    const QString word = text.trimmed().toLower();
-    if (word == QLatin1String("on") || word == QLatin1String("off")) {
-        *on = word == QLatin1String("on");
+    if (setting.field == Reply::StatusField::Rf) {
+        const QString word = text.trimmed().toLower();
+        if (word == QLatin1String("on") || word == QLatin1String("off")) {
+            *value = word == QLatin1String("on") ? 1 : 0;
+            return true;
+        }
+    } else if (stepped(text, setting.range, value)) {
         return true;
     }
-    return refuse(error, QStringLiteral("rf must be on or off"), text);
-}
-
-bool linearity(const QString &text, unsigned *percent, QString *error)
-{
-    double value = 0;
-    if (stepped(text, MinLinearityPct, MaxLinearityPct, 1, &value)) {
-        *percent = unsigned(value);
-        return true;
-    }
-    return refuse(error, QStringLiteral("linearity must be a whole number from 1 to 100 %"), text);
-}
-
-bool powerLimit(const QString &text, double *watts, QString *error)
-{
-    if (stepped(text, 0, MaxPowerLimitW, PowerLimitStepW, watts))
-        return true;
-    return refuse(error,
-                  QStringLiteral("max power must be 0 to 50.0 W with at most one decimal"),
-                  text);
-}
-
-bool temperatureLimit(const QString &what, const QString &text, unsigned *celsius, QString *error)
-{
-    double value = 0;
-    if (stepped(text, 0, MaxTempLimitC, 1, &value)) {
-        *celsius = unsigned(value);
-        return true;
-    }
-    return refuse(error,
-                  QStringLiteral("%1 must be a whole number from 0 to 255 \u00b0C").arg(what),
-                  text);
+    return refuse(error, rangeMessage(setting), text);
 }
 
 } // namespace Range

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commands.h"
+#include "fields.h"
 
 #include <QString>
 
@@ -9,15 +9,10 @@
 // with a message naming what is allowed.
 namespace Range {
 
-using namespace Command::Limits;
-
 // A, B or C in either case, as 0, 1 or 2.
 bool channel(const QString &text, int *channel, QString *error);
-bool gain(const QString &text, double *dB, QString *error);
-bool rf(const QString &text, bool *on, QString *error);
-bool linearity(const QString &text, unsigned *percent, QString *error);
-bool powerLimit(const QString &text, double *watts, QString *error);
-// `what` names the limit in the message ("max cell temp").
-bool temperatureLimit(const QString &what, const QString &text, unsigned *celsius, QString *error);
+// A value of the setting in its unit, within the setting's range; the RF switch takes "on"
+// or "off" (as 1 or 0).
+bool value(const Reply::SettingInfo &setting, const QString &text, double *value, QString *error);
 
 } // namespace Range

@@ -5,20 +5,20 @@
 #include <QString>
 #include <QStringList>
 
-// One value `set` changes: checked, sent and confirmed the way the panel's control is.
+// One value `set` changes: checked, sent and confirmed the way the panel's control is. The
+// settings, their `set` names and their ranges are those of the table in protocol/fields.h.
 class Setting
 {
 public:
-    enum Field { None, Gain, Rf, Linearity, MaxPower, MaxCellTemp, MaxDriverTemp };
-
-    // The names `set` takes, in the order the help lists them.
+    // The names `set` takes, in the table's order, each once.
     static QStringList names();
 
     // Reads `set`'s arguments without the word "set" ("gain", "A", "12.5"); false with a
     // message in *error when they are not a setting and a value the panel would take.
     static bool parse(const QStringList &words, Setting *setting, QString *error);
 
-    Field field() const { return m_field; }
+    // Whether this is the given setting; a Setting not parsed is none.
+    bool is(Reply::StatusField field) const { return m_info && m_info->field == field; }
     // The command line that makes the change.
     QString commandText() const;
     // What the setting is called in messages: "gain A", "max power".
@@ -29,12 +29,8 @@ public:
     bool isShownIn(const Reply::Status &status) const;
 
 private:
-    double valueIn(const Reply::Status &status) const;
     QString format(double value) const;
-    // Index of the setting's field in the Status frame.
-    int statusField() const;
 
-    Field m_field = None;
-    int m_channel = 0;
+    const Reply::SettingInfo *m_info = nullptr;
     double m_value = 0;
 };

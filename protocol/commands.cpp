@@ -90,6 +90,27 @@ QString calibrate(int channel)
     return QString::fromLatin1(CalibrateTexts[channel]);
 }
 
+QString setSetting(Reply::StatusField field, double value)
+{
+    switch (field) {
+    case Reply::StatusField::MaxPower:
+        return setMaxPower(value);
+    case Reply::StatusField::MaxCellTemp:
+        return setMaxCellTemp(unsigned(value));
+    case Reply::StatusField::MaxDriverTemp:
+        return setMaxDrvTemp(unsigned(value));
+    case Reply::StatusField::Rf:
+        return setRf(value != 0);
+    case Reply::StatusField::Linearity:
+        return setLinearity(unsigned(value));
+    case Reply::StatusField::GainA:
+    case Reply::StatusField::GainB:
+    case Reply::StatusField::GainC:
+        return setGain(Reply::channelOf(field), value);
+    }
+    return QString();
+}
+
 QByteArray toWire(const QString &buffer)
 {
     QByteArray bytes = buffer.toUtf8();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fields.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,7 +19,7 @@ constexpr double GainScale = 2.0;
 
 // What the panel's controls accept, and so what every program sends: gains in half-dB
 // steps up to 31.5 dB, the power limit in tenths of a watt up to 50 W, whole percent and
-// whole degrees.
+// whole degrees. The table of settings (fields.h) carries them per setting as its range.
 namespace Limits {
 constexpr double MaxGainDb = 31.5;
 constexpr double GainStepDb = 1.0 / GainScale;
@@ -43,6 +45,9 @@ QString setMaxPower(double watts);
 QString setMaxCellTemp(unsigned celsius);
 QString setMaxDrvTemp(unsigned celsius);
 QString calibrate(int channel);
+// The command line that changes a setting of the Status reply to a value in its unit (the
+// RF switch: 0 or 1), for programs that go by the table of settings (fields.h).
+QString setSetting(Reply::StatusField field, double value);
 
 // The bytes that go out for a command buffer: its text in UTF-8, cut at the first NUL.
 QByteArray toWire(const QString &buffer);

@@ -2,6 +2,8 @@
 
 #include "commands.h"
 
+#include <cstring>
+
 namespace Reply {
 
 namespace {
@@ -12,6 +14,16 @@ constexpr char PowerMetric[] = "korvane_output_power_watts";
 constexpr char TemperatureMetric[] = "korvane_temperature_celsius";
 constexpr char GainMetric[] = "korvane_gain_decibels";
 constexpr char LimitMetric[] = "korvane_temperature_limit_celsius";
+constexpr char PowerLimitMetric[] = "korvane_power_limit_watts";
+constexpr char RfMetric[] = "korvane_rf_enabled";
+constexpr char LinearityMetric[] = "korvane_linearity_ratio";
+
+using namespace Command::Limits;
+constexpr SettingRange PowerLimitRange = {0, MaxPowerLimitW, PowerLimitStepW};
+constexpr SettingRange TemperatureLimitRange = {0, MaxTempLimitC, 1};
+constexpr SettingRange SwitchRange = {0, 1, 1};
+constexpr SettingRange LinearityRange = {MinLinearityPct, MaxLinearityPct, 1};
+constexpr SettingRange GainRange = {0, MaxGainDb, GainStepDb};
 
 } // namespace
 
@@ -86,10 +98,12 @@ const SettingInfo Settings[SettingCount] = {
      "max power",
      "max_power_w",
      "power_limit_w",
-     "korvane_power_limit_watts",
+     PowerLimitMetric,
      nullptr,
      nullptr,
-     1},
+     1,
+     "max-power",
+     PowerLimitRange},
     {StatusField::MaxCellTemp,
      1,
      0,
@@ -100,7 +114,9 @@ const SettingInfo Settings[SettingCount] = {
      LimitMetric,
      "sensor",
      "cell",
-     1},
+     1,
+     "max-cell-temp",
+     TemperatureLimitRange},
     {StatusField::MaxDriverTemp,
      1,
      0,
@@ -111,8 +127,22 @@ const SettingInfo Settings[SettingCount] = {
      LimitMetric,
      "sensor",
      "driver",
-     1},
-    {StatusField::Rf, 1, 0, "", "rf", "rf_on", "rf_enabled", "korvane_rf_enabled", nullptr, nullptr, 1},
+     1,
+     "max-driver-temp",
+     TemperatureLimitRange},
+    {StatusField::Rf,
+     1,
+     0,
+     "",
+     "rf",
+     "rf_on",
+     "rf_enabled",
+     RfMetric,
+     nullptr,
+     nullptr,
+     1,
+     "rf",
+     SwitchRange},
     {StatusField::Linearity,
      1,
      0,
@@ -120,10 +150,12 @@ const SettingInfo Settings[SettingCount] = {
      "linearity",
      "linearity_pct",
      "linearity_pct",
-     "korvane_linearity_ratio",
+     LinearityMetric,
      nullptr,
      nullptr,
-     100},
+     100,
+     "linearity",
+     LinearityRange},
     {StatusField::GainA,
      Command::GainScale,
      1,
@@ -134,7 +166,9 @@ const SettingInfo Settings[SettingCount] = {
      GainMetric,
      "channel",
      "A",
-     1},
+     1,
+     "gain",
+     GainRange},
     {StatusField::GainB,
      Command::GainScale,
      1,
@@ -145,7 +179,9 @@ const SettingInfo Settings[SettingCount] = {
      GainMetric,
      "channel",
      "B",
-     1},
+     1,
+     "gain",
+     GainRange},
     {StatusField::GainC,
      Command::GainScale,
      1,
@@ -156,7 +192,19 @@ const SettingInfo Settings[SettingCount] = {
      GainMetric,
      "channel",
      "C",
-     1},
+     1,
+     "gain",
+     GainRange},
+};
+
+const MetricFamily MetricFamilies[MetricFamilyCount] = {
+    {PowerMetric, "Output power of each channel."},
+    {TemperatureMetric, "Temperature of each sensor."},
+    {PowerLimitMetric, "Output power limit."},
+    {LimitMetric, "Temperature limits."},
+    {RfMetric, "1 while the RF output is switched on."},
+    {LinearityMetric, "Linearity setting, 0 to 1."},
+    {GainMetric, "Gain of each channel."},
 };
 
 const ReadingInfo &readingInfo(MeasField field)
@@ -173,6 +221,24 @@ const ReadingInfo &readingInfo(MeasField field)
 const SettingInfo &settingInfo(StatusField field)
 {
     return Settings[int(field)];
+}
+
+const char *metricHelp(const char *metric)
+{
+    for (const MetricFamily &family : MetricFamilies) {
+        if (std::strcmp(family.metric, metric) == 0)
+            return family.help;
+    }
+    return "";
+}
+
+int channelOf(StatusField field)
+{
+    for (int channel = 0; channel < Command::ChannelCount; ++channel) {
+        if (GainFields[channel] == field)
+            return channel;
+    }
+    return -1;
 }
 
 } // namespace Reply

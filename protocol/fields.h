@@ -27,6 +27,15 @@ struct ReadingInfo
     StatusField limit;
 };
 
+// What a setting takes, in its unit: from low to high in whole steps. The RF switch takes
+// 0 (off) or 1 (on).
+struct SettingRange
+{
+    double low;
+    double high;
+    double step;
+};
+
 struct SettingInfo
 {
     StatusField field;
@@ -40,6 +49,15 @@ struct SettingInfo
     const char *metricLabel;      // the label's name, or null for a metric of one sample
     const char *metricLabelValue; // the label's value
     double metricScale;           // units per metric unit: linearity goes out as a ratio
+    const char *setName;          // korvane-ctl's `set` word; the gains share one, with a channel
+    SettingRange range;           // what the panel's control and korvane-ctl accept
+};
+
+// A Prometheus metric family the readings and settings go into, with its help text.
+struct MetricFamily
+{
+    const char *metric;
+    const char *help;
 };
 
 // The six readings in the order every output lists them: powers, then temperatures.
@@ -49,8 +67,16 @@ extern const ReadingInfo Readings[ReadingCount];
 constexpr int SettingCount = 8;
 extern const SettingInfo Settings[SettingCount];
 
+// The metric families of the readings and settings, in the order the metrics list them.
+constexpr int MetricFamilyCount = 7;
+extern const MetricFamily MetricFamilies[MetricFamilyCount];
+
 const ReadingInfo &readingInfo(MeasField field);
 const SettingInfo &settingInfo(StatusField field);
+// The help text of a family of the table; empty for any other metric.
+const char *metricHelp(const char *metric);
+// The channel, 0 to 2, a setting belongs to; -1 for one of the whole amplifier.
+int channelOf(StatusField field);
 
 // The channels A, B and C, as the readings and settings of each are named.
 constexpr MeasField PowerFields[] = {MeasField::PowerA, MeasField::PowerB, MeasField::PowerC};

@@ -2,7 +2,6 @@
 
 #include "about.h"
 #include "appstate.h"
-#include "commands.h"
 #include "connectattempt.h"
 #include "displaylooks.h"
 #include "mainwindowform.h"
@@ -20,25 +19,21 @@ const char SettingsOrganisation[] = "Orvane, Inc.";
 const char SettingsApplication[] = "KorvaneAmp";
 const char HostAddressKey[] = "SaveIPAddress";
 
-// What each setting control takes, as the amplifier takes it.
-struct SettingRange
+// How each setting control sends: the limits wait for their Set button; gains and linearity
+// go with each step.
+struct SettingControl
 {
     Reply::StatusField field;
-    double low;
-    double high;
-    double step;
-    // The limits wait for their Set button; gains and linearity go with each step.
     PendingEdits::Sending sending;
 };
-using namespace Command::Limits;
-constexpr SettingRange SettingRanges[] = {
-    {Reply::StatusField::MaxPower, 0, MaxPowerLimitW, PowerLimitStepW, PendingEdits::ByButton},
-    {Reply::StatusField::MaxCellTemp, 0, MaxTempLimitC, 1, PendingEdits::ByButton},
-    {Reply::StatusField::MaxDriverTemp, 0, MaxTempLimitC, 1, PendingEdits::ByButton},
-    {Reply::StatusField::Linearity, MinLinearityPct, MaxLinearityPct, 1, PendingEdits::OnCommit},
-    {Reply::StatusField::GainA, 0, MaxGainDb, GainStepDb, PendingEdits::OnCommit},
-    {Reply::StatusField::GainB, 0, MaxGainDb, GainStepDb, PendingEdits::OnCommit},
-    {Reply::StatusField::GainC, 0, MaxGainDb, GainStepDb, PendingEdits::OnCommit},
+constexpr SettingControl SettingControls[] = {
+    {Reply::StatusField::MaxPower, PendingEdits::ByButton},
+    {Reply::StatusField::MaxCellTemp, PendingEdits::ByButton},
+    {Reply::StatusField::MaxDriverTemp, PendingEdits::ByButton},
+    {Reply::StatusField::Linearity, PendingEdits::OnCommit},
+    {Reply::StatusField::GainA, PendingEdits::OnCommit},
+    {Reply::StatusField::GainB, PendingEdits::OnCommit},
+    {Reply::StatusField::GainC, PendingEdits::OnCommit},
 };
 
 // The setting as the operator knows it from the form.
@@ -65,16 +60,17 @@ QString settingName(Reply::StatusField field)
     return QString();
 }
 
-// "Gain channel A: 0 to 31.5 dB in steps of 0.5".
-QString rangeText(const SettingRange &range)
+// "Gain channel A: 0 to 31.5 dB in steps of 0.5", from the table of settings.
+QString rangeText(Reply::StatusField field)
 {
+    const Reply::SettingInfo &info = Reply::settingInfo(field);
     QString text = MainWindow::tr("%1: %2 to %3 %4")
-                       .arg(settingName(range.field),
-                            QString::number(range.low),
-                            QString::number(range.high),
-                            QString::fromUtf8(Reply::settingInfo(range.field).unit));
-    if (range.step != 1)
-        text += MainWindow::tr(" in steps of %1").arg(QString::number(range.step));
+                       .arg(settingName(field),
+                            QString::number(info.range.low),
+                            QString::number(info.range.high),
+                            QString::fromUtf8(info.unit));
+    if (info.range.step != 1)
+        text += MainWindow::tr(" in steps of %1").arg(QString::number(info.range.step));
     return text;
 }
 
@@ -102,8 +98,8 @@ MainWindow::MainWindow(QWidget *parent)
     m_replyWatch = new ReplyWatch(this);
     connect(m_replyWatch, &ReplyWatch::silent, this, &MainWindow::readingsSilent);
     m_pending = new PendingEdits(this);
-    for (const SettingRange &range : SettingRanges)
-        m_pending->watch(settingBox(range.field), range.sending, rangeText(range));
+    for (const SettingControl &control : SettingControls)
+        m_pending->watch(settingBox(control.field), control.sending, rangeText(control.field));
     connect(m_pending, &PendingEdits::revertRequested, this, &MainWindow::revertToAmplifier);
     connect(m_pending, &PendingEdits::committedUnchanged, this, &MainWindow::sendOperatorValue);
     connect(m_pending,

@@ -167,11 +167,6 @@ QJsonValue Status::jsonValue(StatusField field) const
     return value(field);
 }
 
-double Measurement::reading(int index) const
-{
-    return tenths(MeasField(index + 1));
-}
-
 double Measurement::tenths(MeasField field) const
 {
     switch (field) {
@@ -191,9 +186,9 @@ double Measurement::tenths(MeasField field) const
     return 0;
 }
 
-bool Measurement::isReadable(int index) const
+bool Measurement::isReadable(MeasField field) const
 {
-    return index < readingCount() && !(unreadable & (1u << index));
+    return has(field) && field != MeasField::StatusChar && !(unreadable & (1u << int(field)));
 }
 
 Measurement decodeMeasurement(const QByteArray &frame)
@@ -214,7 +209,7 @@ Measurement decodeMeasurement(const QByteArray &frame)
         else if (isNumber(f[i]))
             *values[i] = fieldNumber(f[i]);
         else
-            m.unreadable |= 1u << (i - 1);
+            m.unreadable |= 1u << i;
     }
     return m;
 }

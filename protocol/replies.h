@@ -71,22 +71,15 @@ struct Measurement
     double driverTenths = 0;
     double powerTenths[3] = {0, 0, 0};
 
-    // The readings in the order the frame carries them: cell 1, cell 2, driver, then the
-    // powers of A, B and C. Only the first readingCount() came in the frame.
-    static constexpr int ReadingFields = 6;
-    double reading(int index) const;
-    int readingCount() const { return fieldCount > 1 ? fieldCount - 1 : 0; }
-
     // Whether the frame held the field, and a reading as on the wire, in tenths.
     bool has(MeasField field) const { return int(field) < fieldCount; }
     double tenths(MeasField field) const;
     // A reading in its unit, watts or degrees C.
     double value(MeasField field) const { return tenths(field) / ReadingScale; }
-    // Readings whose text was no number (shown as 0), one bit per reading in that order.
+    // Readings whose text was no number (shown as 0), one bit per field of the frame.
     quint8 unreadable = 0;
     // Whether the reading came in the frame as a number.
-    bool isReadable(int index) const;
-    bool isReadable(MeasField field) const { return isReadable(int(field) - 1); }
+    bool isReadable(MeasField field) const;
 };
 Measurement decodeMeasurement(const QByteArray &frame);
 

@@ -19,19 +19,19 @@ EventThrottle::~EventThrottle()
     }
 }
 
-void EventThrottle::record(const QString &source, const QString &event, const QJsonObject &details)
+void EventThrottle::record(const QString &source, Event event, const QJsonObject &details)
 {
     record(source, event, details, Pace());
 }
 
 void EventThrottle::record(const QString &source,
-                           const QString &event,
+                           Event event,
                            const QJsonObject &details,
                            const Pace &pace)
 {
-    QString key = event + QLatin1Char(' ') + source;
+    QString key = Events::name(event) + QLatin1Char(' ') + source;
     if (!m_entries.contains(key) && m_entries.size() >= MaxSources)
-        key = event + QLatin1String(" *");
+        key = Events::name(event) + QLatin1String(" *");
     auto it = m_entries.find(key);
     if (it == m_entries.end()) {
         QJsonObject first = details;

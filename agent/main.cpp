@@ -104,7 +104,7 @@ int main(int argc, char *argv[])
                     [&metricsThrottle, address, user, reason] {
                         static const EventThrottle::Pace pace{60 * 1000, QStringLiteral("count")};
                         metricsThrottle.record(address,
-                                               QStringLiteral("metrics_auth_failed"),
+                                               Event::MetricsAuthFailed,
                                                {{QStringLiteral("client"), address},
                                                 {QStringLiteral("user"), user},
                                                 {QStringLiteral("reason"), reason}},
@@ -162,7 +162,7 @@ int main(int argc, char *argv[])
         started.insert(QStringLiteral("metrics"), where);
     }
     std::fflush(stdout);
-    journal.record(QStringLiteral("started"), started);
+    journal.record(Event::Started, started);
 
     SignalNotifier signals_;
     if (!signals_.install()) {
@@ -171,7 +171,7 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&signals_, &SignalNotifier::received, &app, [&] {
         device.stop();
-        journal.record(QStringLiteral("stopped"), started);
+        journal.record(Event::Stopped, started);
         // After the last event, so that it goes out too.
         if (mqtt)
             mqtt->stop();

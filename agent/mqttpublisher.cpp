@@ -139,9 +139,7 @@ MqttPublisher::MqttPublisher(const Settings &settings,
     m_serviceTimer.setInterval(ServiceMs);
     connect(&m_serviceTimer, &QTimer::timeout, this, &MqttPublisher::service);
     m_journal->addListener(this,
-                           [this](const QString &time,
-                                  const QString &event,
-                                  const QJsonObject &details) {
+                           [this](const QString &time, Event event, const QJsonObject &details) {
                                publishEvent(time, event, details);
                            });
 }
@@ -263,7 +261,7 @@ void MqttPublisher::onConnack(int code)
     enqueue(QStringLiteral("status"), Online, true, true);
     publishState();
     emit connectedChanged(true);
-    m_journal->record(QStringLiteral("mqtt_connected"),
+    m_journal->record(Event::MqttConnected,
                       {{QStringLiteral("broker"),
                         QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port)}});
 }
@@ -421,12 +419,12 @@ void MqttPublisher::fail(const QString &reason)
     const QString broker = QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port);
     if (wasConnected) {
         emit connectedChanged(false);
-        m_journal->record(QStringLiteral("mqtt_lost"),
+        m_journal->record(Event::MqttLost,
                           {{QStringLiteral("broker"), broker}, {QStringLiteral("reason"), reason}});
     } else if (!m_failureReported) {
         // A broker that stays away is said once, not at every try.
         m_failureReported = true;
-        m_journal->record(QStringLiteral("mqtt_failed"),
+        m_journal->record(Event::MqttFailed,
                           {{QStringLiteral("broker"), broker}, {QStringLiteral("reason"), reason}});
     }
     m_retryTimer.start(m_backoff.next());
@@ -485,7 +483,7 @@ void MqttPublisher::onPublished(int mid, int reason, const QString &reasonText)
     // A broker refuses the same topic for every message: said once a connection.
     if (reason >= MQTT_RC_UNSPECIFIED && !m_refusalReported) {
         m_refusalReported = true;
-        m_journal->record(QStringLiteral("mqtt_refused"),
+        m_journal->record(Event::MqttRefused,
                           {{QStringLiteral("broker"),
                             QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port)},
                            {QStringLiteral("topic"),
@@ -501,9 +499,7 @@ void MqttPublisher::publishState()
     publish(QStringLiteral("state"), stateMessage(m_state, Journal::now()), true);
 }
 
-void MqttPublisher::publishEvent(const QString &time,
-                                 const QString &event,
-                                 const QJsonObject &details)
+void MqttPublisher::publishEvent(const QString &time, Event event, const QJsonObject &details)
 {
     enqueue(QStringLiteral("events"), Journal::line(time, event, details), false, false);
 }

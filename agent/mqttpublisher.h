@@ -1,5 +1,6 @@
 #pragma once
 
+#include "event.h"
 #include "reconnectbackoff.h"
 
 #include <QByteArray>
@@ -99,7 +100,7 @@ private:
     Incoming incoming() const;
     bool hungUp() const;
     void publishState();
-    void publishEvent(const QString &time, const QString &event, const QJsonObject &details);
+    void publishEvent(const QString &time, Event event, const QJsonObject &details);
 
     struct Message
     {

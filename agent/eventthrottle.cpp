@@ -8,11 +8,17 @@ EventThrottle::EventThrottle(Journal *journal, QObject *parent)
 {
     m_flushTimer.setInterval(IntervalMs);
     connect(&m_flushTimer, &QTimer::timeout, this, &EventThrottle::flush);
+    m_journal->addCountHolder(this, [this] { writeCounts(); });
 }
 
 EventThrottle::~EventThrottle()
 {
     // The counts of the last second are not lost on a clean exit.
+    writeCounts();
+}
+
+void EventThrottle::writeCounts()
+{
     for (Entry &entry : m_entries) {
         if (entry.repeated > 0)
             write(entry);

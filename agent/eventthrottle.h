@@ -39,6 +39,9 @@ public:
     void record(const QString &source, Event event, const QJsonObject &details);
     void record(const QString &source, Event event, const QJsonObject &details, const Pace &pace);
 
+    // Writes the counts not yet written, at once.
+    void writeCounts();
+
 private:
     struct Entry
     {

@@ -63,8 +63,20 @@ QString Journal::now()
     return ReadingFormat::timeText(QDateTime::currentDateTime());
 }
 
+void Journal::recordLast(Event event, const QJsonObject &details)
+{
+    for (const CountHolder &holder : m_countHolders) {
+        if (holder.context)
+            holder.writeCounts();
+    }
+    record(event, details);
+    m_closed = true;
+}
+
 void Journal::record(Event event, const QJsonObject &given)
 {
+    if (m_closed)
+        return;
     const QString time = now();
     QJsonObject details = given;
     if (!details.contains(QLatin1String("level")))

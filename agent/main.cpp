@@ -171,7 +171,7 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&signals_, &SignalNotifier::received, &app, [&] {
         device.stop();
-        journal.record(Event::Stopped, started);
+        journal.recordLast(Event::Stopped, started);
         // After the last event, so that it goes out too.
         if (mqtt)
             mqtt->stop();

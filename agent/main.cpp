@@ -126,11 +126,11 @@ int main(int argc, char *argv[])
     std::unique_ptr<MqttPublisher> mqtt;
     const auto startMqtt = [&](const QString &model) {
         MqttPublisher::Settings settings;
-        settings.host = options.mqttHost;
-        settings.port = options.mqttPort;
+        settings.broker.host = options.mqttHost;
+        settings.broker.port = options.mqttPort;
+        options.security.applyTo(&settings.broker);
         settings.prefix = options.topicPrefix(model);
         settings.intervalMs = options.mqttIntervalMs;
-        options.security.applyTo(&settings);
         mqtt = std::make_unique<MqttPublisher>(settings, &telemetry, &journal);
         QObject::connect(mqtt.get(), &MqttPublisher::eventDropped, &telemetry, [&] {
             telemetry.countDroppedMqttEvent();

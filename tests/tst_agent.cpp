@@ -1059,6 +1059,10 @@ void tst_Agent::stoppedIsTheLastRow()
     QCOMPARE(rows.last().value(QStringLiteral("event")).toString(), Events::name(Event::Stopped));
     int counted = 0;
     for (const QJsonObject &row : rows) {
+        // Every row is an event of the table, at its level.
+        Event known;
+        QVERIFY(Events::fromName(row.value(QStringLiteral("event")).toString(), &known));
+        QCOMPARE(row.value(QStringLiteral("level")).toString(), Events::levelName(known));
         if (row.value(QStringLiteral("event")).toString() == name)
             counted += row.value(countKey).toInt(1);
     }

@@ -55,15 +55,16 @@ MqttConnection::MqttConnection(const Settings &settings, QObject *parent)
     , m_guard(settings.maxIncomingPacket)
 {
     static std::once_flag initialised;
-    std::call_once(initialised, [] { mosquitto_lib_init(); });
+    static int initResult = MOSQ_ERR_SUCCESS;
+    std::call_once(initialised, [] { initResult = mosquitto_lib_init(); });
     m_client = mosquitto_new(nullptr, true, this);
     // It fails only when memory runs out, at start, before anything is served.
     if (!m_client)
         qFatal("cannot create an MQTT client: %s", std::strerror(errno));
     // Without the will, the login or the TLS asked for, nothing is sent at all: resolve()
     // says why.
-    int result = MOSQ_ERR_SUCCESS;
-    if (!m_settings.willTopic.isEmpty())
+    int result = initResult;
+    if (result == MOSQ_ERR_SUCCESS && !m_settings.willTopic.isEmpty())
         result = mosquitto_will_set(m_client,
                                     m_settings.willTopic.toUtf8().constData(),
                                     int(m_settings.willPayload.size()),

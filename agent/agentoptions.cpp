@@ -1,23 +1,17 @@
 #include "agentoptions.h"
 
 #include "hostport.h"
-#include "ipv4address.h"
+#include "linkoptions.h"
+#include "optionnumber.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <initializer_list>
 
 namespace {
-
-bool fail(const QString &message, int *exitStatus)
-{
-    QTextStream(stderr) << "korvane-agent: " << message
-                        << "\nTry 'korvane-agent --help' for more information.\n";
-    *exitStatus = 2;
-    return false;
-}
 
 // "ADDRESS:PORT", with an IPv6 address in brackets ("[::1]:2101").
 bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
@@ -44,20 +38,202 @@ bool validTopic(const QString &topic)
            && !topic.contains(QChar(0));
 }
 
-// A whole number from `low` to `high`; false, and `value` untouched, if the text is not one.
-bool numberIn(const QString &text, int low, int high, int *value)
+// Each of `options` given once at most.
+bool onlyOnce(const QCommandLineParser &parser,
+              std::initializer_list<const QCommandLineOption *> options,
+              QString *error)
 {
-    bool ok = false;
-    const int number = text.toInt(&ok);
-    if (!ok || number < low || number > high)
-        return false;
-    *value = number;
+    for (const QCommandLineOption *option : options) {
+        if (parser.values(*option).size() > 1) {
+            *error = QStringLiteral("--%1 given more than once").arg(option->names().first());
+            return false;
+        }
+    }
     return true;
 }
 
-} // namespace
+// The options that say which amplifier and how it is asked: the link, shared with
+// korvane-ctl, and the agent's own poll.
+struct LinkGroup
+{
+    QCommandLineOption serial = LinkOptions::option(LinkOptions::Option::Serial,
+                                                    QStringLiteral(
+                                                        "The amplifier is on serial port <path>."));
+    QCommandLineOption host = LinkOptions::option(LinkOptions::Option::Host,
+                                                  QStringLiteral(
+                                                      "The amplifier is at TCP <address>."));
+    QCommandLineOption port = LinkOptions::option(LinkOptions::Option::Port,
+                                                  QStringLiteral("The amplifier's TCP <port> "
+                                                                 "(default 2101)."));
+    QCommandLineOption timeout
+        = LinkOptions::option(LinkOptions::Option::Timeout,
+                              QStringLiteral(
+                                  "Wait <ms> for each reply of the amplifier (default 1000)."));
+    QCommandLineOption statusInterval{QStringLiteral("status-interval"),
+                                      QStringLiteral("Read the amplifier's settings every <ms> "
+                                                     "(default 1000)."),
+                                      QStringLiteral("ms")};
 
-bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
+    bool read(const QCommandLineParser &parser, AgentOptions *options, QString *error) const
+    {
+        if (parser.values(statusInterval).size() > 1) {
+            *error = QStringLiteral("--status-interval given more than once");
+            return false;
+        }
+        return LinkOptions::read(parser, &options->device, &options->timeoutMs, error)
+               && OptionNumber::read(parser,
+                                     statusInterval,
+                                     100,
+                                     3600000,
+                                     &options->statusIntervalMs,
+                                     error);
+    }
+};
+
+// Where and to whom the agent serves, and its journal.
+struct ServingGroup
+{
+    QCommandLineOption listen{QStringLiteral("listen"),
+                              QStringLiteral("Serve clients on <address:port> (default "
+                                             "127.0.0.1:2101)."),
+                              QStringLiteral("address:port")};
+    QCommandLineOption allow{QStringLiteral("allow"),
+                             QStringLiteral("Serve clients from <cidr> as observers (repeatable)."),
+                             QStringLiteral("cidr")};
+    QCommandLineOption control{QStringLiteral("control"),
+                               QStringLiteral("Serve clients from <cidr> as controllers "
+                                              "(repeatable)."),
+                               QStringLiteral("cidr")};
+    QCommandLineOption events{QStringLiteral("events"),
+                              QStringLiteral("Append the journal to <file>, a JSON object per "
+                                             "line."),
+                              QStringLiteral("file")};
+    QCommandLineOption maxClients{QStringLiteral("max-clients"),
+                                  QStringLiteral("Serve at most <n> clients at once (default "
+                                                 "64); more are refused."),
+                                  QStringLiteral("n")};
+    QCommandLineOption idleTimeout{QStringLiteral("idle-timeout"),
+                                   QStringLiteral("Close a client that sends nothing for <s> "
+                                                  "seconds (default 300)."),
+                                   QStringLiteral("s")};
+
+    bool read(const QCommandLineParser &parser, AgentOptions *options, QString *error) const
+    {
+        if (!onlyOnce(parser, {&listen, &events, &maxClients, &idleTimeout}, error))
+            return false;
+        if (parser.isSet(listen)
+            && !parseListen(parser.value(listen), &options->listenAddress, &options->listenPort)) {
+            *error = QStringLiteral("--listen takes ADDRESS:PORT, such as 127.0.0.1:2101");
+            return false;
+        }
+        for (const QString &range : parser.values(allow)) {
+            if (!options->access.allow(range, error)) {
+                *error = QStringLiteral("--allow: ") + *error;
+                return false;
+            }
+        }
+        for (const QString &range : parser.values(control)) {
+            if (!options->access.control(range, error)) {
+                *error = QStringLiteral("--control: ") + *error;
+                return false;
+            }
+        }
+        options->eventsPath = parser.value(events);
+        if (parser.isSet(events) && options->eventsPath.isEmpty()) {
+            *error = QStringLiteral("--events needs a file name");
+            return false;
+        }
+        return OptionNumber::read(parser,
+                                  QStringLiteral("max-clients"),
+                                  1,
+                                  100000,
+                                  &options->maxClients,
+                                  error)
+               && OptionNumber::read(parser,
+                                     QStringLiteral("idle-timeout"),
+                                     1,
+                                     86400,
+                                     &options->idleTimeoutS,
+                                     error);
+    }
+};
+
+// Prometheus metrics and MQTT telemetry, read once the security options have said whether
+// the broker is spoken to over TLS (its default port).
+struct TelemetryGroup
+{
+    QCommandLineOption metrics{QStringLiteral("metrics"),
+                               QStringLiteral("Serve Prometheus metrics at /metrics on "
+                                              "<address:port> (default off)."),
+                               QStringLiteral("address:port")};
+    QCommandLineOption mqtt{QStringLiteral("mqtt"),
+                            QStringLiteral("Publish telemetry to the MQTT broker at <host:port> "
+                                           "(default off; port 1883, 8883 with TLS)."),
+                            QStringLiteral("host:port")};
+    QCommandLineOption name{QStringLiteral("name"),
+                            QStringLiteral("The amplifier's <name> in MQTT topics (default its "
+                                           "model)."),
+                            QStringLiteral("name")};
+    QCommandLineOption prefix{QStringLiteral("mqtt-prefix"),
+                              QStringLiteral("Publish under <topic> (default korvane/NAME)."),
+                              QStringLiteral("topic")};
+    QCommandLineOption interval{QStringLiteral("mqtt-interval"),
+                                QStringLiteral("Publish the state every <ms> (default 1000)."),
+                                QStringLiteral("ms")};
+
+    // The addresses, before the security options that depend on them.
+    bool readAddresses(const QCommandLineParser &parser,
+                       AgentOptions *options,
+                       quint16 *brokerPort,
+                       QString *error) const
+    {
+        if (!onlyOnce(parser, {&metrics, &mqtt, &name, &prefix, &interval}, error))
+            return false;
+        if (parser.isSet(metrics)
+            && !parseListen(parser.value(metrics), &options->metricsAddress, &options->metricsPort)) {
+            *error = QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725");
+            return false;
+        }
+        if (parser.isSet(mqtt)
+            && !HostPort::parse(parser.value(mqtt), &options->mqttHost, brokerPort)) {
+            *error = QStringLiteral("--mqtt takes HOST:PORT, such as 127.0.0.1:1883");
+            return false;
+        }
+        return true;
+    }
+
+    bool readTopics(const QCommandLineParser &parser, AgentOptions *options, QString *error) const
+    {
+        options->name = parser.value(name);
+        if (parser.isSet(name)
+            && (!validTopic(options->name) || options->name.contains(QLatin1Char('/')))) {
+            *error = QStringLiteral("--name takes a name without '/', '+' or '#'");
+            return false;
+        }
+        options->mqttPrefix = parser.value(prefix);
+        if (parser.isSet(prefix) && !validTopic(options->mqttPrefix)) {
+            *error = QStringLiteral("--mqtt-prefix takes a topic without '+', '#' or a "
+                                    "trailing '/'");
+            return false;
+        }
+        if (!OptionNumber::read(parser,
+                                QStringLiteral("mqtt-interval"),
+                                100,
+                                3600000,
+                                &options->mqttIntervalMs,
+                                error))
+            return false;
+        if (options->mqttHost.isEmpty()
+            && (parser.isSet(name) || parser.isSet(prefix) || parser.isSet(interval))) {
+            *error = QStringLiteral("--name, --mqtt-prefix and --mqtt-interval go with --mqtt");
+            return false;
+        }
+        return true;
+    }
+};
+
+// Reads the whole command line; `error` empty and false after --help or --version.
+bool readArguments(const QStringList &arguments, AgentOptions *options, bool *done, QString *error)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -66,210 +242,86 @@ bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
                        "so that the panel and korvane-ctl --host\nwork through it unchanged."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption serial(QStringLiteral("serial"),
-                                    QStringLiteral("The amplifier is on serial port <path>."),
-                                    QStringLiteral("path"));
-    const QCommandLineOption host(QStringLiteral("host"),
-                                  QStringLiteral("The amplifier is at TCP <address>."),
-                                  QStringLiteral("address"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("The amplifier's TCP <port> (default 2101)."),
-                                  QStringLiteral("port"));
-    const QCommandLineOption
-        listen(QStringLiteral("listen"),
-               QStringLiteral("Serve clients on <address:port> (default 127.0.0.1:2101)."),
-               QStringLiteral("address:port"));
-    const QCommandLineOption allow(QStringLiteral("allow"),
-                                   QStringLiteral(
-                                       "Serve clients from <cidr> as observers (repeatable)."),
-                                   QStringLiteral("cidr"));
-    const QCommandLineOption control(QStringLiteral("control"),
-                                     QStringLiteral(
-                                         "Serve clients from <cidr> as controllers (repeatable)."),
-                                     QStringLiteral("cidr"));
-    const QCommandLineOption events(QStringLiteral("events"),
-                                    QStringLiteral("Append the journal to <file>, a JSON "
-                                                   "object per line."),
-                                    QStringLiteral("file"));
-    const QCommandLineOption
-        timeout(QStringLiteral("timeout"),
-                QStringLiteral("Wait <ms> for each reply of the amplifier (default 1000)."),
-                QStringLiteral("ms"));
-    const QCommandLineOption maxClientsOption(QStringLiteral("max-clients"),
-                                              QStringLiteral("Serve at most <n> clients at once "
-                                                             "(default 64); more are refused."),
-                                              QStringLiteral("n"));
-    const QCommandLineOption idleOption(QStringLiteral("idle-timeout"),
-                                        QStringLiteral("Close a client that sends nothing for "
-                                                       "<s> seconds (default 300)."),
-                                        QStringLiteral("s"));
-    const QCommandLineOption
-        statusInterval(QStringLiteral("status-interval"),
-                       QStringLiteral("Read the amplifier's settings every <ms> (default 1000)."),
-                       QStringLiteral("ms"));
-    const QCommandLineOption metricsOption(QStringLiteral("metrics"),
-                                           QStringLiteral("Serve Prometheus metrics at /metrics on "
-                                                          "<address:port> (default off)."),
-                                           QStringLiteral("address:port"));
-    const QCommandLineOption mqttOption(QStringLiteral("mqtt"),
-                                        QStringLiteral(
-                                            "Publish telemetry to the MQTT broker at "
-                                            "<host:port> (default off; port 1883, 8883 with "
-                                            "TLS)."),
-                                        QStringLiteral("host:port"));
-    const QCommandLineOption nameOption(QStringLiteral("name"),
-                                        QStringLiteral("The amplifier's <name> in MQTT topics "
-                                                       "(default its model)."),
-                                        QStringLiteral("name"));
-    const QCommandLineOption prefixOption(QStringLiteral("mqtt-prefix"),
-                                          QStringLiteral("Publish under <topic> (default "
-                                                         "korvane/NAME)."),
-                                          QStringLiteral("topic"));
-    const QCommandLineOption intervalOption(QStringLiteral("mqtt-interval"),
-                                            QStringLiteral(
-                                                "Publish the state every <ms> (default 1000)."),
-                                            QStringLiteral("ms"));
+    const LinkGroup link;
+    const ServingGroup serving;
+    const TelemetryGroup telemetry;
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Only check the options and print them."));
-    parser.addOptions({serial,
-                       host,
-                       port,
-                       listen,
-                       allow,
-                       control,
-                       events,
-                       timeout,
-                       maxClientsOption,
-                       idleOption,
-                       statusInterval,
-                       metricsOption,
-                       mqttOption,
-                       nameOption,
-                       prefixOption,
-                       intervalOption,
+    // In the order --help has always listed them.
+    parser.addOptions({link.serial,
+                       link.host,
+                       link.port,
+                       serving.listen,
+                       serving.allow,
+                       serving.control,
+                       serving.events,
+                       link.timeout,
+                       serving.maxClients,
+                       serving.idleTimeout,
+                       link.statusInterval,
+                       telemetry.metrics,
+                       telemetry.mqtt,
+                       telemetry.name,
+                       telemetry.prefix,
+                       telemetry.interval,
                        check});
-    security.addOptions(&parser);
+    options->security.addOptions(&parser);
 
-    if (!parser.parse(arguments))
-        return fail(parser.errorText(), exitStatus);
+    *done = false;
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
     if (parser.isSet(help)) {
         std::fputs(qPrintable(parser.helpText()), stdout);
-        *exitStatus = 0;
+        *done = true;
         return false;
     }
     if (parser.isSet(version)) {
         std::printf("korvane-agent %s\n", qPrintable(QCoreApplication::applicationVersion()));
+        *done = true;
+        return false;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        return false;
+    }
+    quint16 brokerPort = 0;
+    if (!link.read(parser, options, error) || !serving.read(parser, options, error)
+        || !telemetry.readAddresses(parser, options, &brokerPort, error)
+        || !options->security.read(parser,
+                                   !options->mqttHost.isEmpty(),
+                                   !options->metricsAddress.isNull(),
+                                   parser.isSet(link.host),
+                                   error))
+        return false;
+    options->mqttPort = brokerPort
+                            ? brokerPort
+                            : options->security.defaultMqttPort(AgentOptions::DefaultMqttPort);
+    if (!telemetry.readTopics(parser, options, error))
+        return false;
+    options->checkOnly = parser.isSet(check);
+    return true;
+}
+
+} // namespace
+
+bool AgentOptions::parse(const QStringList &arguments, int *exitStatus)
+{
+    bool done = false;
+    QString error;
+    if (readArguments(arguments, this, &done, &error)) {
+        *exitStatus = 0;
+        return true;
+    }
+    if (done) {
         *exitStatus = 0;
         return false;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument '%1'")
-                        .arg(parser.positionalArguments().first()),
-                    exitStatus);
-    for (const QCommandLineOption *single : {&serial,
-                                             &host,
-                                             &port,
-                                             &listen,
-                                             &events,
-                                             &timeout,
-                                             &maxClientsOption,
-                                             &idleOption,
-                                             &statusInterval,
-                                             &metricsOption,
-                                             &mqttOption,
-                                             &nameOption,
-                                             &prefixOption,
-                                             &intervalOption}) {
-        if (parser.values(*single).size() > 1)
-            return fail(QStringLiteral("--%1 given more than once").arg(single->names().first()),
-                        exitStatus);
-    }
-    if (parser.isSet(serial) == parser.isSet(host))
-        return fail(QStringLiteral("give the amplifier as --serial PATH or --host ADDRESS"),
-                    exitStatus);
-    if (parser.isSet(port) && !parser.isSet(host))
-        return fail(QStringLiteral("--port goes with --host"), exitStatus);
-    device.serialPath = parser.value(serial);
-    device.host = parser.value(host);
-    if (parser.isSet(port)) {
-        bool ok = false;
-        const uint number = parser.value(port).toUInt(&ok);
-        if (!ok || number == 0 || number > 65535)
-            return fail(QStringLiteral("--port takes a number from 1 to 65535"), exitStatus);
-        device.port = quint16(number);
-    }
-    if ((parser.isSet(serial) && device.serialPath.isEmpty())
-        || (parser.isSet(host) && device.host.isEmpty()))
-        return fail(QStringLiteral("the amplifier's address is empty"), exitStatus);
-    QString why;
-    if (parser.isSet(host) && !Ipv4::normalizeHost(&device.host, &why))
-        return fail(QStringLiteral("--host ") + why, exitStatus);
-    if (parser.isSet(listen) && !parseListen(parser.value(listen), &listenAddress, &listenPort))
-        return fail(QStringLiteral("--listen takes ADDRESS:PORT, such as 127.0.0.1:2101"),
-                    exitStatus);
-    QString error;
-    for (const QString &range : parser.values(allow)) {
-        if (!access.allow(range, &error))
-            return fail(QStringLiteral("--allow: ") + error, exitStatus);
-    }
-    for (const QString &range : parser.values(control)) {
-        if (!access.control(range, &error))
-            return fail(QStringLiteral("--control: ") + error, exitStatus);
-    }
-    eventsPath = parser.value(events);
-    if (parser.isSet(events) && eventsPath.isEmpty())
-        return fail(QStringLiteral("--events needs a file name"), exitStatus);
-    if (parser.isSet(timeout) && !numberIn(parser.value(timeout), 10, 60000, &timeoutMs))
-        return fail(QStringLiteral("--timeout takes milliseconds from 10 to 60000"), exitStatus);
-    if (parser.isSet(maxClientsOption)
-        && !numberIn(parser.value(maxClientsOption), 1, 100000, &maxClients))
-        return fail(QStringLiteral("--max-clients takes a number from 1 to 100000"), exitStatus);
-    if (parser.isSet(idleOption) && !numberIn(parser.value(idleOption), 1, 86400, &idleTimeoutS))
-        return fail(QStringLiteral("--idle-timeout takes seconds from 1 to 86400"), exitStatus);
-    if (parser.isSet(statusInterval)) {
-        bool ok = false;
-        statusIntervalMs = parser.value(statusInterval).toInt(&ok);
-        if (!ok || statusIntervalMs < 100 || statusIntervalMs > 3600000)
-            return fail(QStringLiteral("--status-interval takes milliseconds from 100 to 3600000"),
-                        exitStatus);
-    }
-    if (parser.isSet(metricsOption)
-        && !parseListen(parser.value(metricsOption), &metricsAddress, &metricsPort))
-        return fail(QStringLiteral("--metrics takes ADDRESS:PORT, such as 127.0.0.1:9725"),
-                    exitStatus);
-    quint16 brokerPort = 0;
-    if (parser.isSet(mqttOption)
-        && !HostPort::parse(parser.value(mqttOption), &mqttHost, &brokerPort))
-        return fail(QStringLiteral("--mqtt takes HOST:PORT, such as 127.0.0.1:1883"), exitStatus);
-    if (!security.read(parser,
-                       !mqttHost.isEmpty(),
-                       !metricsAddress.isNull(),
-                       parser.isSet(host),
-                       &error))
-        return fail(error, exitStatus);
-    mqttPort = brokerPort ? brokerPort : security.defaultMqttPort(DefaultMqttPort);
-    name = parser.value(nameOption);
-    if (parser.isSet(nameOption) && (!validTopic(name) || name.contains(QLatin1Char('/'))))
-        return fail(QStringLiteral("--name takes a name without '/', '+' or '#'"), exitStatus);
-    mqttPrefix = parser.value(prefixOption);
-    if (parser.isSet(prefixOption) && !validTopic(mqttPrefix))
-        return fail(QStringLiteral("--mqtt-prefix takes a topic without '+', '#' or a "
-                                   "trailing '/'"),
-                    exitStatus);
-    if (parser.isSet(intervalOption)) {
-        bool ok = false;
-        mqttIntervalMs = parser.value(intervalOption).toInt(&ok);
-        if (!ok || mqttIntervalMs < 100 || mqttIntervalMs > 3600000)
-            return fail(QStringLiteral("--mqtt-interval takes milliseconds from 100 to 3600000"),
-                        exitStatus);
-    }
-    if (mqttHost.isEmpty()
-        && (parser.isSet(nameOption) || parser.isSet(prefixOption) || parser.isSet(intervalOption)))
-        return fail(QStringLiteral("--name, --mqtt-prefix and --mqtt-interval go with --mqtt"),
-                    exitStatus);
-    checkOnly = parser.isSet(check);
-    *exitStatus = 0;
-    return true;
+    QTextStream(stderr) << "korvane-agent: " << error
+                        << "\nTry 'korvane-agent --help' for more information.\n";
+    *exitStatus = 2;
+    return false;
 }
 
 QString AgentOptions::describe() const

@@ -2,6 +2,7 @@
 
 #include "accesspolicy.h"
 #include "amplifierlink.h"
+#include "linkoptions.h"
 #include "securityoptions.h"
 
 #include <QHostAddress>
@@ -12,7 +13,6 @@
 struct AgentOptions
 {
     static constexpr quint16 DefaultListenPort = 2101;
-    static constexpr int DefaultTimeoutMs = 1000;
     static constexpr int DefaultStatusIntervalMs = 1000;
     static constexpr quint16 DefaultMqttPort = 1883;
     static constexpr int DefaultMqttIntervalMs = 1000;
@@ -24,7 +24,7 @@ struct AgentOptions
     quint16 listenPort = DefaultListenPort;
     AccessPolicy access;
     QString eventsPath;
-    int timeoutMs = DefaultTimeoutMs;
+    int timeoutMs = LinkOptions::DefaultTimeoutMs;
     int maxClients = DefaultMaxClients;
     int idleTimeoutS = DefaultIdleTimeoutS;
     int statusIntervalMs = DefaultStatusIntervalMs;

@@ -31,7 +31,7 @@ AgentServer::AgentServer(DeviceSession *device,
     connect(&m_listener, &Listener::accepted, this, &AgentServer::acceptClient);
     connect(&m_listener, &Listener::acceptFailed, this, [this](const QString &reason) {
         m_throttle.record(QString(),
-                          QStringLiteral("accept_failed"),
+                          Event::AcceptFailed,
                           {{QStringLiteral("reason"), reason},
                            {QStringLiteral("clients"), m_clients.size()}});
     });
@@ -64,7 +64,7 @@ void AgentServer::setTls(const QSslConfiguration &configuration,
                                                                    : QString();
                 if (commonNames.size() > 1)
                     m_throttle.record(socket->peerAddress().toString(),
-                                      QStringLiteral("client_cn_ambiguous"),
+                                      Event::ClientCnAmbiguous,
                                       {{QStringLiteral("client"), peerText(socket)},
                                        {QStringLiteral("cn"),
                                         QJsonArray::fromStringList(commonNames)}});
@@ -124,7 +124,7 @@ void AgentServer::serve(QTcpSocket *socket, AccessPolicy::Role role, const QStri
     client->setIdleTimeout(m_idleTimeoutMs);
     m_clients.append(client);
     m_throttle.record(socket->peerAddress().toString(),
-                      QStringLiteral("client_connected"),
+                      Event::ClientConnected,
                       client->details({{QStringLiteral("role"), AccessPolicy::name(role)}}));
     connect(client, &ClientConnection::dropped, this, &AgentServer::clientDropped);
     connect(client, &ClientConnection::finished, this, [this, client] {
@@ -144,14 +144,14 @@ void AgentServer::journalRefusal(const QTcpSocket *socket,
                         {QStringLiteral("reason"), reason}};
     if (!commonName.isEmpty())
         details.insert(QStringLiteral("cn"), commonName);
-    m_throttle.record(address, QStringLiteral("client_refused"), details, pace);
+    m_throttle.record(address, Event::ClientRefused, details, pace);
 }
 
 void AgentServer::closeClients()
 {
     const QList<ClientConnection *> clients = m_clients;
     if (!clients.isEmpty())
-        m_journal->record(QStringLiteral("clients_closed"),
+        m_journal->record(Event::ClientsClosed,
                           {{QStringLiteral("count"), clients.size()},
                            {QStringLiteral("reason"), tr("amplifier link down")}});
     for (ClientConnection *client : clients)

@@ -96,7 +96,7 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
         writeReadyReplies();
     });
     connect(m_channel, &PeerSocket::closed, this, [this] {
-        m_throttle->record(m_address, QStringLiteral("client_disconnected"), details());
+        m_throttle->record(m_address, Event::ClientDisconnected, details());
         close();
     });
     m_idleTimer.setSingleShot(true);
@@ -177,7 +177,7 @@ void ClientConnection::junk(const QString &reason)
     // Said once: what follows of it costs no more rows.
     if (m_junkLines == 1)
         m_throttle->record(m_address,
-                           QStringLiteral("client_junk"),
+                           Event::ClientJunk,
                            details({{QStringLiteral("reason"), reason}}));
 }
 
@@ -223,14 +223,14 @@ void ClientConnection::handle(const QByteArray &line)
     const QString text = Command::format(command);
     if (m_role != AccessPolicy::Role::Controller) {
         m_throttle->record(m_address,
-                           QStringLiteral("setting_refused"),
+                           Event::SettingRefused,
                            details({{QStringLiteral("command"), text}}));
         return;
     }
     const QString range = outOfRange(command);
     if (!range.isEmpty()) {
         m_throttle->record(m_address,
-                           QStringLiteral("setting_refused"),
+                           Event::SettingRefused,
                            details({{QStringLiteral("command"), text},
                                     {QStringLiteral("reason"), range}}));
         return;
@@ -257,7 +257,7 @@ void ClientConnection::writeReadyReplies()
 void ClientConnection::drop(const QString &reason)
 {
     m_throttle->record(m_address,
-                       QStringLiteral("client_dropped"),
+                       Event::ClientDropped,
                        details({{QStringLiteral("reason"), reason}}));
     emit dropped();
     close();

@@ -8,30 +8,36 @@ EventThrottle::EventThrottle(Journal *journal, QObject *parent)
 {
     m_flushTimer.setInterval(IntervalMs);
     connect(&m_flushTimer, &QTimer::timeout, this, &EventThrottle::flush);
+    m_journal->addCountHolder(this, [this] { writeCounts(); });
 }
 
 EventThrottle::~EventThrottle()
 {
     // The counts of the last second are not lost on a clean exit.
+    writeCounts();
+}
+
+void EventThrottle::writeCounts()
+{
     for (Entry &entry : m_entries) {
         if (entry.repeated > 0)
             write(entry);
     }
 }
 
-void EventThrottle::record(const QString &source, const QString &event, const QJsonObject &details)
+void EventThrottle::record(const QString &source, Event event, const QJsonObject &details)
 {
     record(source, event, details, Pace());
 }
 
 void EventThrottle::record(const QString &source,
-                           const QString &event,
+                           Event event,
                            const QJsonObject &details,
                            const Pace &pace)
 {
-    QString key = event + QLatin1Char(' ') + source;
+    QString key = Events::name(event) + QLatin1Char(' ') + source;
     if (!m_entries.contains(key) && m_entries.size() >= MaxSources)
-        key = event + QLatin1String(" *");
+        key = Events::name(event) + QLatin1String(" *");
     auto it = m_entries.find(key);
     if (it == m_entries.end()) {
         QJsonObject first = details;

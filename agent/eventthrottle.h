@@ -1,5 +1,7 @@
 #pragma once
 
+#include "event.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
@@ -34,16 +36,16 @@ public:
     ~EventThrottle() override;
 
     // At a row a second.
-    void record(const QString &source, const QString &event, const QJsonObject &details);
-    void record(const QString &source,
-                const QString &event,
-                const QJsonObject &details,
-                const Pace &pace);
+    void record(const QString &source, Event event, const QJsonObject &details);
+    void record(const QString &source, Event event, const QJsonObject &details, const Pace &pace);
+
+    // Writes the counts not yet written, at once.
+    void writeCounts();
 
 private:
     struct Entry
     {
-        QString event;
+        Event event;
         Pace pace;
         QElapsedTimer since; // the last row written
         int repeated = 0;

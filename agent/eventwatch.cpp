@@ -79,12 +79,12 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
     const QString deviceKey = QStringLiteral("device");
     connect(device, &DeviceSession::up, this, [this, deviceKey] {
         m_failureReported = false;
-        m_journal->record(QStringLiteral("link_up"), {{deviceKey, m_device->deviceText()}});
+        m_journal->record(Event::LinkUp, {{deviceKey, m_device->deviceText()}});
     });
     // The status character is kept across a loss: a fault still latched when the link is
     // back is the same fault, not a new one.
     connect(device, &DeviceSession::down, this, [this, deviceKey](const QString &reason) {
-        m_journal->record(QStringLiteral("link_down"),
+        m_journal->record(Event::LinkDown,
                           {{deviceKey, m_device->deviceText()}, {QStringLiteral("reason"), reason}});
     });
     // A device that stays away is said once, not at every try to open it again.
@@ -92,11 +92,11 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
         if (m_failureReported)
             return;
         m_failureReported = true;
-        m_journal->record(QStringLiteral("link_failed"),
+        m_journal->record(Event::LinkFailed,
                           {{deviceKey, m_device->deviceText()}, {QStringLiteral("reason"), reason}});
     });
     connect(device, &DeviceSession::noReply, this, [this](const QString &command) {
-        m_journal->record(QStringLiteral("no_reply"), {{QStringLiteral("command"), command}});
+        m_journal->record(Event::NoReply, {{QStringLiteral("command"), command}});
     });
     // A setting is journalled when it has left for the amplifier, not when a client sent it.
     connect(device,
@@ -104,7 +104,7 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
             this,
             [this](const QString &line, QJsonObject client) {
                 client.insert(QStringLiteral("command"), line);
-                m_journal->record(QStringLiteral("setting"), client);
+                m_journal->record(Event::Setting, client);
             });
     connect(device,
             &DeviceSession::settingDropped,
@@ -112,7 +112,7 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
             [this](const QString &line, QJsonObject client, const QString &reason) {
                 client.insert(QStringLiteral("command"), line);
                 client.insert(QStringLiteral("reason"), reason);
-                m_journal->record(QStringLiteral("setting_dropped"), client);
+                m_journal->record(Event::SettingDropped, client);
             });
     connect(device, &DeviceSession::identified, this, &EventWatch::onIdentified);
     connect(device, &DeviceSession::settingsRead, this, &EventWatch::onSettingsRead);
@@ -122,10 +122,10 @@ EventWatch::EventWatch(DeviceSession *device, Journal *journal, QObject *parent)
 void EventWatch::onIdentified(const QString &model)
 {
     if (!m_model.isEmpty() && model != m_model) {
-        m_journal->record(QStringLiteral("model_changed"),
+        m_journal->record(Event::ModelChanged,
                           {{QStringLiteral("model"), model}, {QStringLiteral("previous"), m_model}});
     } else {
-        m_journal->record(QStringLiteral("model_identified"), {{QStringLiteral("model"), model}});
+        m_journal->record(Event::ModelIdentified, {{QStringLiteral("model"), model}});
     }
     m_model = model;
 }
@@ -148,7 +148,7 @@ void EventWatch::onSettingsRead(const Reply::Status &status, const QStringList &
     }
     if (!changed.isEmpty()) {
         changed.insert(QStringLiteral("previous"), previous);
-        m_journal->record(QStringLiteral("settings_changed"), changed);
+        m_journal->record(Event::SettingsChanged, changed);
     }
     m_settings = status;
     if (status.has(Reply::StatusField::MaxDriverTemp)) {
@@ -175,8 +175,7 @@ void EventWatch::onMeasured(const Reply::Measurement &meas)
         if (over == m_over[i])
             continue;
         m_over[i] = over;
-        m_journal->record(over ? QStringLiteral("temperature_over")
-                               : QStringLiteral("temperature_back"),
+        m_journal->record(over ? Event::TemperatureOver : Event::TemperatureBack,
                           {{QStringLiteral("sensor"), QLatin1String(reading.name)},
                            {QStringLiteral("celsius"), tenths / Reply::ReadingScale},
                            {QStringLiteral("limit_c"), limit}});
@@ -192,10 +191,10 @@ void EventWatch::onStatusCharacter(char status)
     m_status = status;
     const QJsonObject details{{QStringLiteral("status"), QString(QLatin1Char(status))}};
     if (isFault && !wasFault) {
-        m_journal->record(QStringLiteral("fault_set"), details);
+        m_journal->record(Event::FaultSet, details);
         emit faultSet();
     } else if (!isFault && wasFault)
-        m_journal->record(QStringLiteral("fault_cleared"), details);
+        m_journal->record(Event::FaultCleared, details);
     else if (isFault)
-        m_journal->record(QStringLiteral("status_changed"), details);
+        m_journal->record(Event::StatusChanged, details);
 }

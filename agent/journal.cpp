@@ -63,41 +63,24 @@ QString Journal::now()
     return ReadingFormat::timeText(QDateTime::currentDateTime());
 }
 
-QString Journal::levelOf(const QString &event)
+void Journal::recordLast(Event event, const QJsonObject &details)
 {
-    // The amplifier not there, or latched in a fault, needs someone; so may what is odd.
-    static const char *const errors[] = {"link_down", "link_failed", "fault_set"};
-    static const char *const warnings[] = {"model_changed",
-                                           "status_changed",
-                                           "temperature_over",
-                                           "no_reply",
-                                           "setting_refused",
-                                           "client_refused",
-                                           "client_dropped",
-                                           "clients_closed",
-                                           "client_junk",
-                                           "client_cn_ambiguous",
-                                           "metrics_auth_failed",
-                                           "mqtt_refused",
-                                           "mqtt_lost",
-                                           "mqtt_failed"};
-    for (const char *name : errors) {
-        if (event == QLatin1String(name))
-            return QStringLiteral("error");
+    for (const CountHolder &holder : m_countHolders) {
+        if (holder.context)
+            holder.writeCounts();
     }
-    for (const char *name : warnings) {
-        if (event == QLatin1String(name))
-            return QStringLiteral("warning");
-    }
-    return QStringLiteral("info");
+    record(event, details);
+    m_closed = true;
 }
 
-void Journal::record(const QString &event, const QJsonObject &given)
+void Journal::record(Event event, const QJsonObject &given)
 {
+    if (m_closed)
+        return;
     const QString time = now();
     QJsonObject details = given;
     if (!details.contains(QLatin1String("level")))
-        details.insert(QStringLiteral("level"), levelOf(event));
+        details.insert(QStringLiteral("level"), Events::levelName(event));
     if (m_file.isOpen()) {
         const QByteArray row = line(time, event, details) + '\n';
         // Said once when it starts failing (a full disk fails every row) and once when
@@ -113,7 +96,7 @@ void Journal::record(const QString &event, const QJsonObject &given)
                 QTextStream(stderr) << "korvane-agent: the journal is written again\n";
         }
     }
-    QString text = time + QLatin1Char(' ') + escaped(event);
+    QString text = time + QLatin1Char(' ') + Events::name(event);
     for (auto it = details.begin(); it != details.end(); ++it)
         text += QLatin1Char(' ') + it.key() + QLatin1Char('=') + plain(it.value());
     QTextStream(stderr) << text << '\n';
@@ -123,14 +106,15 @@ void Journal::record(const QString &event, const QJsonObject &given)
     }
 }
 
-QByteArray Journal::line(const QString &time, const QString &event, const QJsonObject &details)
+QByteArray Journal::line(const QString &time, Event event, const QJsonObject &details)
 {
     // Time and event first, for the reader's eye; the details follow.
     auto quoted = [](const QString &text) {
         const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
         return json.mid(1, json.size() - 2);
     };
-    const QByteArray row = "{\"time\":" + quoted(time) + ",\"event\":" + quoted(event);
+    const QByteArray row = "{\"time\":" + quoted(time)
+                           + ",\"event\":" + quoted(Events::name(event));
     if (details.isEmpty())
         return row + '}';
     return row + ',' + QJsonDocument(details).toJson(QJsonDocument::Compact).mid(1);

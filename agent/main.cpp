@@ -104,7 +104,7 @@ int main(int argc, char *argv[])
                     [&metricsThrottle, address, user, reason] {
                         static const EventThrottle::Pace pace{60 * 1000, QStringLiteral("count")};
                         metricsThrottle.record(address,
-                                               QStringLiteral("metrics_auth_failed"),
+                                               Event::MetricsAuthFailed,
                                                {{QStringLiteral("client"), address},
                                                 {QStringLiteral("user"), user},
                                                 {QStringLiteral("reason"), reason}},
@@ -126,11 +126,11 @@ int main(int argc, char *argv[])
     std::unique_ptr<MqttPublisher> mqtt;
     const auto startMqtt = [&](const QString &model) {
         MqttPublisher::Settings settings;
-        settings.host = options.mqttHost;
-        settings.port = options.mqttPort;
+        settings.broker.host = options.mqttHost;
+        settings.broker.port = options.mqttPort;
+        options.security.applyTo(&settings.broker);
         settings.prefix = options.topicPrefix(model);
         settings.intervalMs = options.mqttIntervalMs;
-        options.security.applyTo(&settings);
         mqtt = std::make_unique<MqttPublisher>(settings, &telemetry, &journal);
         QObject::connect(mqtt.get(), &MqttPublisher::eventDropped, &telemetry, [&] {
             telemetry.countDroppedMqttEvent();
@@ -162,7 +162,7 @@ int main(int argc, char *argv[])
         started.insert(QStringLiteral("metrics"), where);
     }
     std::fflush(stdout);
-    journal.record(QStringLiteral("started"), started);
+    journal.record(Event::Started, started);
 
     SignalNotifier signals_;
     if (!signals_.install()) {
@@ -171,7 +171,7 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&signals_, &SignalNotifier::received, &app, [&] {
         device.stop();
-        journal.record(QStringLiteral("stopped"), started);
+        journal.recordLast(Event::Stopped, started);
         // After the last event, so that it goes out too.
         if (mqtt)
             mqtt->stop();

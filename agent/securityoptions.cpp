@@ -176,7 +176,7 @@ void SecurityOptions::describe(QTextStream &out) const
     }
 }
 
-void SecurityOptions::applyTo(MqttPublisher::Settings *settings) const
+void SecurityOptions::applyTo(MqttConnection::Settings *settings) const
 {
     settings->user = mqttUser;
     settings->password = mqttPassword;

@@ -9,7 +9,7 @@
 #include <QStringList>
 
 #include "amplifierlink.h"
-#include "mqttpublisher.h"
+#include "mqttconnection.h"
 
 class QCommandLineParser;
 class QTextStream;
@@ -60,6 +60,6 @@ struct SecurityOptions
     // Reads and checks the files named; false with `error` naming the file.
     bool loadFiles(QString *error);
     void describe(QTextStream &out) const;
-    void applyTo(MqttPublisher::Settings *settings) const;
+    void applyTo(MqttConnection::Settings *settings) const;
     void applyTo(AmplifierLink::Target *device) const;
 };

@@ -4,6 +4,9 @@
 #include "devicesession.h"
 #include "eventwatch.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 TelemetryState::TelemetryState(DeviceSession *device,
                                EventWatch *watch,
                                AgentServer *server,
@@ -66,4 +69,32 @@ void TelemetryState::forgetReadings()
 {
     m_snapshot.up = false;
     m_snapshot.readings = Reply::Measurement();
+}
+
+QByteArray TelemetryState::stateMessage(const Snapshot &snapshot, const QString &time)
+{
+    QJsonObject message{{QStringLiteral("time"), time},
+                        {QStringLiteral("model"), snapshot.model},
+                        {QStringLiteral("up"), snapshot.up}};
+    if (snapshot.hasReadings()) {
+        const Reply::Measurement &meas = snapshot.readings;
+        message.insert(QStringLiteral("status"), QString(QLatin1Char(meas.statusChar)));
+        message.insert(QStringLiteral("fault"), meas.statusChar != Reply::NoFault);
+        QJsonObject readings;
+        for (const Reply::ReadingInfo &reading : Reply::Readings) {
+            if (meas.has(reading.field))
+                readings.insert(QLatin1String(reading.stateKey), meas.value(reading.field));
+        }
+        message.insert(QStringLiteral("readings"), readings);
+    }
+    if (snapshot.hasSettings()) {
+        const Reply::Status &status = snapshot.settings;
+        QJsonObject settings;
+        for (const Reply::SettingInfo &setting : Reply::Settings) {
+            if (status.has(setting.field))
+                settings.insert(QLatin1String(setting.stateKey), status.jsonValue(setting.field));
+        }
+        message.insert(QStringLiteral("settings"), settings);
+    }
+    return QJsonDocument(message).toJson(QJsonDocument::Compact);
 }

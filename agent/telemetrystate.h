@@ -2,6 +2,7 @@
 
 #include "replies.h"
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -44,6 +45,9 @@ public:
                    QObject *parent = nullptr);
 
     const Snapshot &snapshot() const { return m_snapshot; }
+    // The MQTT state message of `snapshot`, stamped with `time`: what is known of the
+    // amplifier, its readings and settings only while they are live.
+    static QByteArray stateMessage(const Snapshot &snapshot, const QString &time);
     // An event the MQTT publisher could not pass on.
     void countDroppedMqttEvent() { count(&m_snapshot.droppedMqttEvents); }
 

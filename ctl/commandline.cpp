@@ -2,7 +2,8 @@
 
 #include "commands.h"
 #include "exitstatus.h"
-#include "ipv4address.h"
+#include "linkoptions.h"
+#include "optionnumber.h"
 #include "output.h"
 #include "ranges.h"
 #include "tlsclientoptions.h"
@@ -314,33 +315,9 @@ bool CommandLine::readLink(QString *error)
     if (m_invocation.command == Invocation::Scan)
         return true;
     const bool tcp = m_parser.isSet(m_host);
-    const bool serial = m_parser.isSet(m_serial);
-    if (tcp == serial) {
-        *error = tcp ? QStringLiteral("--host and --serial exclude each other; give one")
-                     : QStringLiteral("no link: give --host ADDRESS or --serial PATH");
-        return false;
-    }
-    if (serial && m_parser.isSet(m_port)) {
-        *error = QStringLiteral("--port goes with --host, not --serial");
-        return false;
-    }
     AmplifierLink::Target &target = m_invocation.target;
-    target.host = m_parser.value(m_host);
-    target.serialPath = m_parser.value(m_serial);
-    if ((tcp && target.host.isEmpty()) || (serial && target.serialPath.isEmpty())) {
-        *error = QStringLiteral("empty --%1").arg(QLatin1String(tcp ? "host" : "serial"));
+    if (!LinkOptions::read(m_parser, &target, &m_invocation.timeoutMs, error))
         return false;
-    }
-    // The system's resolver reads a leading zero as octal: 192.168.001.010 would be .1.8.
-    QString why;
-    if (tcp && !Ipv4::normalizeHost(&target.host, &why)) {
-        *error = QStringLiteral("--host ") + why;
-        return false;
-    }
-    int port = target.port;
-    if (!readNumber(m_port, 1, 65535, &port, error))
-        return false;
-    target.port = quint16(port);
     return TlsClientOptions::read(m_parser, QString(), tcp, &target.tls, &target.tlsFiles, error)
            && (!target.tls || (TlsFiles::available(error) && target.tlsFiles.load(error)));
 }
@@ -356,29 +333,9 @@ bool CommandLine::readOptions(QString *error)
         return false;
     }
     constexpr int Hour = 3600 * 1000;
-    return readNumber(m_timeout, 1, Hour, &m_invocation.timeoutMs, error)
-           && readNumber(m_interval, 10, Hour, &m_invocation.intervalMs, error)
-           && readNumber(m_count, 1, INT_MAX, &m_invocation.count, error) && readProbes(error);
-}
-
-bool CommandLine::readNumber(
-    const QCommandLineOption &option, int low, int high, int *value, QString *error) const
-{
-    if (!m_parser.isSet(option))
-        return true;
-    bool ok = false;
-    const QString text = m_parser.value(option);
-    const int number = text.toInt(&ok);
-    if (!ok || number < low || number > high) {
-        *error = QStringLiteral("--%1 must be a whole number from %2 to %3, not '%4'")
-                     .arg(option.names().constLast())
-                     .arg(low)
-                     .arg(high)
-                     .arg(text);
-        return false;
-    }
-    *value = number;
-    return true;
+    return OptionNumber::read(m_parser, m_interval, 10, Hour, &m_invocation.intervalMs, error)
+           && OptionNumber::read(m_parser, m_count, 1, INT_MAX, &m_invocation.count, error)
+           && readProbes(error);
 }
 
 bool CommandLine::readProbes(QString *error)
@@ -437,8 +394,8 @@ QStringList CommandLine::positionalWords() const
 
 bool CommandLine::checkNotRepeated(QString *error) const
 {
-    for (const QCommandLineOption *option :
-         {&m_host, &m_port, &m_serial, &m_timeout, &m_interval, &m_count, &m_csv}) {
+    // The link's options are checked where they are read.
+    for (const QCommandLineOption *option : {&m_interval, &m_count, &m_csv}) {
         if (m_parser.values(*option).size() > 1) {
             *error = QStringLiteral("--%1 given more than once").arg(option->names().constLast());
             return false;

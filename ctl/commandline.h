@@ -1,6 +1,7 @@
 #pragma once
 
 #include "invocation.h"
+#include "linkoptions.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -24,8 +25,6 @@ private:
     bool readLink(QString *error);
     bool readOptions(QString *error);
     bool checkOptionsApply(const QString &command, QString *error) const;
-    bool readNumber(
-        const QCommandLineOption &option, int low, int high, int *value, QString *error) const;
     bool readProbes(QString *error);
     QStringList keepNegativeNumbers(const QStringList &arguments) const;
     QStringList positionalWords() const;
@@ -37,22 +36,21 @@ private:
                               QStringLiteral("Help on the program, or on the command given.")};
     QCommandLineOption m_version{{QStringLiteral("v"), QStringLiteral("version")},
                                  QStringLiteral("Print the version.")};
-    QCommandLineOption m_host{QStringLiteral("host"),
-                              QStringLiteral("The amplifier on TCP at <address>."),
-                              QStringLiteral("address")};
-    QCommandLineOption m_port{QStringLiteral("port"),
-                              QStringLiteral("Its TCP port (default %1).")
-                                  .arg(AmplifierLink::DefaultTcpPort),
-                              QStringLiteral("port")};
-    QCommandLineOption m_serial{QStringLiteral("serial"),
-                                QStringLiteral("The amplifier on the serial port <path> (any "
-                                               "device path, a pseudo-terminal too; 9600 baud, "
-                                               "8N1, no flow control)."),
-                                QStringLiteral("path")};
-    QCommandLineOption m_timeout{QStringLiteral("timeout"),
-                                 QStringLiteral("How long to wait for each reply (default %1).")
-                                     .arg(Invocation::DefaultTimeoutMs),
-                                 QStringLiteral("ms")};
+    QCommandLineOption m_host = LinkOptions::option(LinkOptions::Option::Host,
+                                                    QStringLiteral("The amplifier on TCP at "
+                                                                   "<address>."));
+    QCommandLineOption m_port = LinkOptions::option(LinkOptions::Option::Port,
+                                                    QStringLiteral("Its TCP port (default %1).")
+                                                        .arg(AmplifierLink::DefaultTcpPort));
+    QCommandLineOption m_serial
+        = LinkOptions::option(LinkOptions::Option::Serial,
+                              QStringLiteral(
+                                  "The amplifier on the serial port <path> (any device path, a "
+                                  "pseudo-terminal too; 9600 baud, 8N1, no flow control)."));
+    QCommandLineOption m_timeout
+        = LinkOptions::option(LinkOptions::Option::Timeout,
+                              QStringLiteral("How long to wait for each reply (default %1).")
+                                  .arg(LinkOptions::DefaultTimeoutMs));
     QCommandLineOption m_json{QStringLiteral("json"),
                               QStringLiteral("identify, status, meas: print JSON.")};
     QCommandLineOption m_watch{QStringLiteral("watch"),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "amplifierlink.h"
+#include "linkoptions.h"
 #include "serialports.h"
 #include "setting.h"
 
@@ -12,12 +13,11 @@ struct Invocation
 {
     enum Command { Identify, Status, Meas, Set, Calibrate, Reset, Scan };
 
-    static constexpr int DefaultTimeoutMs = 1000;
     static constexpr int DefaultIntervalMs = 100;
 
     Command command = Identify;
     AmplifierLink::Target target;
-    int timeoutMs = DefaultTimeoutMs;
+    int timeoutMs = LinkOptions::DefaultTimeoutMs;
     bool json = false;
 
     // set, calibrate, reset: the line to send, and whether Status is read back after it.

@@ -1,5 +1,6 @@
 #include "amplifiermodel.h"
 #include "faultoptions.h"
+#include "optionnumber.h"
 #include "ptyendpoint.h"
 #include "reportlog.h"
 #include "simconnection.h"
@@ -54,32 +55,6 @@ int usageError(const QString &message)
     printReport(message);
     std::fprintf(stderr, "Try 'korvane-sim --help'.\n");
     return UsageError;
-}
-
-// Reads a whole-number option; false with a message in *error when it is not one or
-// lies outside low..high.
-bool readInt(const QCommandLineParser &parser,
-             const QCommandLineOption &option,
-             int low,
-             int high,
-             int *value,
-             QString *error)
-{
-    if (!parser.isSet(option))
-        return true;
-    bool ok = false;
-    const QString text = parser.value(option);
-    const int number = text.toInt(&ok);
-    if (!ok || number < low || number > high) {
-        *error = QStringLiteral("--%1 wants a whole number from %2 to %3, not '%4'")
-                     .arg(option.names().constFirst())
-                     .arg(low)
-                     .arg(high)
-                     .arg(text);
-        return false;
-    }
-    *value = number;
-    return true;
 }
 
 } // namespace
@@ -201,13 +176,14 @@ int main(int argc, char *argv[])
     int port = DefaultPort;
     FaultOptions faults;
     QString error;
-    const bool valid = readInt(parser, portOption, 0, 65535, &port, &error)
-                       && readInt(parser, burstOption, 1, 65536, &faults.burstSize, &error)
-                       && readInt(parser, coalesceOption, 1, 1000, &faults.coalesceCount, &error)
-                       && readInt(parser, delayOption, 0, 600000, &faults.delayMs, &error)
-                       && readInt(parser, dropOption, 0, INT_MAX, &faults.dropAfter, &error)
-                       && readInt(parser, muteOption, 0, INT_MAX, &faults.muteAfter, &error)
-                       && readInt(parser, baudOption, 50, 4000000, &faults.baud, &error);
+    const bool valid
+        = OptionNumber::read(parser, portOption, 0, 65535, &port, &error)
+          && OptionNumber::read(parser, burstOption, 1, 65536, &faults.burstSize, &error)
+          && OptionNumber::read(parser, coalesceOption, 1, 1000, &faults.coalesceCount, &error)
+          && OptionNumber::read(parser, delayOption, 0, 600000, &faults.delayMs, &error)
+          && OptionNumber::read(parser, dropOption, 0, INT_MAX, &faults.dropAfter, &error)
+          && OptionNumber::read(parser, muteOption, 0, INT_MAX, &faults.muteAfter, &error)
+          && OptionNumber::read(parser, baudOption, 50, 4000000, &faults.baud, &error);
     if (!valid)
         return usageError(error);
     faults.junk = parser.isSet(junkOption);

@@ -2,6 +2,7 @@
 #include "appstate.h"
 #include "badupstream.h"
 #include "childprocess.h"
+#include "event.h"
 #include "findwidget.h"
 #include "halfclose.h"
 #include "frameassembler.h"
@@ -89,6 +90,8 @@ QList<Reply::Kind> kindsOf(const QList<QByteArray> &frames)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Event)
+
 // korvane-agent in front of the simulator, as its clients see it.
 class tst_Agent : public QObject
 {
@@ -121,6 +124,8 @@ private slots:
     void unansweredQuestions();
     void panelAndConsoleThroughTheAgent();
     void journalOfAFault();
+    void stoppedIsTheLastRow_data();
+    void stoppedIsTheLastRow();
     void journalOnAFullDisk();
     void settingsChangedElsewhere_data();
     void settingsChangedElsewhere();
@@ -1001,6 +1006,70 @@ void tst_Agent::journalOfAFault()
     QVERIFY(journal().size() > rows);
     QCOMPARE(journal().first().value(QStringLiteral("event")).toString(), QStringLiteral("started"));
     QCOMPARE(journalEvents().count(QStringLiteral("started")), 2);
+}
+
+void tst_Agent::stoppedIsTheLastRow_data()
+{
+    QTest::addColumn<QStringList>("agentArguments");
+    QTest::addColumn<int>("held");        // clients that connect first and stay
+    QTest::addColumn<int>("connections"); // then these, one after another
+    QTest::addColumn<Event>("event");
+    QTest::addColumn<QString>("countKey");
+    // Repeats within the second are counted, and the count is due when the agent stops.
+    QTest::newRow("clients connected within a second")
+        << QStringList() << 0 << 20 << Event::ClientConnected << QStringLiteral("repeated");
+    // Refusals are counted for a minute.
+    QTest::newRow("clients refused within a minute")
+        << QStringList{QStringLiteral("--max-clients"), QStringLiteral("1")} << 1 << 5
+        << Event::ClientRefused << QStringLiteral("count");
+}
+
+// At SIGTERM the counts still due go in before "stopped", in the journal and on standard
+// error alike, and nothing comes after it.
+void tst_Agent::stoppedIsTheLastRow()
+{
+    QFETCH(QStringList, agentArguments);
+    QFETCH(int, held);
+    QFETCH(int, connections);
+    QFETCH(Event, event);
+    QFETCH(QString, countKey);
+    QVERIFY(startPair({}, agentArguments));
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < held; ++i) {
+        clients.push_back(std::make_unique<Client>(m_agent->port()));
+        QVERIFY(clients.back()->status().fieldCount > 0);
+    }
+    for (int i = 0; i < connections; ++i) {
+        clients.push_back(std::make_unique<Client>(m_agent->port()));
+        clients.back()->send("?\r\n");
+    }
+    // Served or turned away, each one has been counted.
+    const auto settled = [&clients] {
+        return std::all_of(clients.begin(), clients.end(), [](const auto &client) {
+            return !client->frames().isEmpty()
+                   || client->socket().state() == QAbstractSocket::UnconnectedState;
+        });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
+    QVERIFY(m_agent->stop());
+
+    const QString name = Events::name(event);
+    const QList<QJsonObject> rows = journal();
+    QVERIFY(!rows.isEmpty());
+    QCOMPARE(rows.last().value(QStringLiteral("event")).toString(), Events::name(Event::Stopped));
+    int counted = 0;
+    for (const QJsonObject &row : rows) {
+        // Every row is an event of the table, at its level.
+        Event known;
+        QVERIFY(Events::fromName(row.value(QStringLiteral("event")).toString(), &known));
+        QCOMPARE(row.value(QStringLiteral("level")).toString(), Events::levelName(known));
+        if (row.value(QStringLiteral("event")).toString() == name)
+            counted += row.value(countKey).toInt(1);
+    }
+    QCOMPARE(counted, connections);
+    const QString text = m_agent->stderrText().trimmed();
+    QVERIFY2(text.mid(text.lastIndexOf(QLatin1Char('\n')) + 1).contains(QLatin1String(" stopped ")),
+             qPrintable(text.right(300)));
 }
 
 void tst_Agent::journalOnAFullDisk()

@@ -431,6 +431,11 @@ void tst_AgentSecurity::optionMistakes_data()
     QTest::newRow("upstream client certificate without its key")
         << QStringList{"--host-tls", "--host-tls-cert", file}
         << "--host-tls-cert and --host-tls-key go together";
+    // The link's options are read as korvane-ctl reads them, with one range for the timeout.
+    QTest::newRow("a timeout of 5 ms")
+        << QStringList{"--timeout", "5"} << "--timeout must be a whole number from 10 to 60000";
+    QTest::newRow("the amplifier on TCP and serial at once")
+        << QStringList{"--serial", "/dev/null"} << "--host and --serial exclude each other";
 }
 
 void tst_AgentSecurity::optionMistakes()

@@ -1,4 +1,5 @@
 #include "agentpair.h"
+#include "event.h"
 #include "frameassembler.h"
 #include "metricsserver.h"
 #include "prometheusserver.h"
@@ -19,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <unistd.h>
@@ -208,6 +210,7 @@ private slots:
     void prometheusScrapesTheAgent();
     void mqttTelemetry();
     void brokerStoppedAndRestarted();
+    void mqttEventsEndWithStopped();
     void brokerAnswersBadly_data();
     void brokerAnswersBadly();
     void brokerAbuses_data();
@@ -243,9 +246,9 @@ QByteArray tst_AgentTelemetry::scrape()
 
 bool tst_AgentTelemetry::startBroker(ServerProcess *broker, quint16 port)
 {
-    if (!broker->startMosquitto(
-            m_folder.filePath(QStringLiteral("mosquitto-%1.conf").arg(port)),
-            "listener " + QByteArray::number(port) + " 127.0.0.1\nallow_anonymous true\n")) {
+    if (!broker->startMosquitto(m_folder.filePath(QStringLiteral("mosquitto-%1.conf").arg(port)),
+                                "listener " + QByteArray::number(port)
+                                    + " 127.0.0.1\nallow_anonymous true\n")) {
         qWarning("%s", qPrintable(broker->errorString()));
         return false;
     }
@@ -626,6 +629,56 @@ void tst_AgentTelemetry::brokerStoppedAndRestarted()
     QVERIFY(!last.contains(QStringLiteral("readings")));
     // Said by the agent itself, which then took its leave: the will was not needed.
     QVERIFY(broker->waitForOutput(QStringLiteral("Received DISCONNECT")));
+}
+
+// At a clean exit the counts still due go out before "stopped", the last event.
+void tst_AgentTelemetry::mqttEventsEndWithStopped()
+{
+    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
+        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
+        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    const quint16 brokerPort = ServerProcess::freePort();
+    ServerProcess broker;
+    QVERIFY(startBroker(&broker, brokerPort));
+    Subscriber subscriber;
+    QVERIFY(subscriber.start(brokerPort, QStringLiteral("lab/amp/events")));
+    QVERIFY(startPair({QStringLiteral("--mqtt"),
+                       QStringLiteral("127.0.0.1:%1").arg(brokerPort),
+                       QStringLiteral("--mqtt-prefix"),
+                       QStringLiteral("lab/amp")}));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("mqtt_connected")));
+
+    // Clients within a second: the first is an event, the others a count still due.
+    constexpr int Clients = 8;
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < Clients; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, m_agent->port());
+        clients.back()->write("?\r\n");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin(),
+                                         clients.end(),
+                                         [](const auto &client) {
+                                             return client->bytesAvailable() > 0;
+                                         }),
+                             10000);
+    QVERIFY(m_agent->stop());
+
+    const QString stopped = Events::name(Event::Stopped);
+    QVERIFY(subscriber.waitFor(QStringLiteral("lab/amp/events"), [&](const QString &payload) {
+        return QJsonDocument::fromJson(payload.toUtf8()).object().value(QStringLiteral("event"))
+               == stopped;
+    }));
+    int connected = 0;
+    QString last;
+    for (const QString &payload : subscriber.messagesOn(QStringLiteral("lab/amp/events"))) {
+        const QJsonObject event = QJsonDocument::fromJson(payload.toUtf8()).object();
+        last = event.value(QStringLiteral("event")).toString();
+        if (last == Events::name(Event::ClientConnected))
+            connected += event.value(QStringLiteral("repeated")).toInt(1);
+    }
+    QCOMPARE(last, stopped);
+    QCOMPARE(connected, Clients);
 }
 
 void tst_AgentTelemetry::brokerAnswersBadly_data()

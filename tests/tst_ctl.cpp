@@ -390,6 +390,12 @@ void tst_Ctl::badInvocation_data()
     QTest::newRow("host twice") << "status --host 127.0.0.1" << QString("--host given more");
     QTest::newRow("serial twice") << "status --serial /dev/null --serial /dev/null"
                                   << QString("--serial given more");
+    // One range for the reply timeout, korvane-agent's too.
+    QTest::newRow("timeout of 5 ms")
+        << "status --timeout 5" << QString("--timeout must be a whole number from 10 to 60000");
+    QTest::newRow("timeout of an hour")
+        << "status --timeout 3600000"
+        << QString("--timeout must be a whole number from 10 to 60000");
     // The fake amplifier's own link is left out when a row gives the address itself.
     QTest::newRow("address above 255")
         << "--host 127.0.0.256 --port 1 status" << QString("--host 127.0.0.256: 256 is above 255");

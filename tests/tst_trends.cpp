@@ -434,6 +434,11 @@ void tst_Trends::ringKeepsAnHour()
     QCOMPARE(ring.at(0).value(0), 0.1);
     QCOMPARE(ring.lowerBound(MainWindow::PollIntervalMs * 10 - 1), 9);
     QCOMPARE(ring.lowerBound(now + 1), ring.size());
+    // A span from one reading's time to the next one's holds both: both ends are included,
+    // as an exported CSV's first and last rows show.
+    const qint64 from = ring.at(9).timeMs;
+    const QList<QByteArray> rows = recorder.csv(from, from + MainWindow::PollIntervalMs).split('\n');
+    QCOMPARE(rows.size(), 1 + 2 + 1); // header, two rows, and the end of the last line
 }
 
 void tst_Trends::clockStep()

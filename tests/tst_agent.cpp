@@ -320,8 +320,8 @@ void tst_Agent::clientsGetOwnRepliesInOrder()
     const QList<K> secondAsks = {K::Measurement, K::Status, K::Identification, K::Measurement};
     // Junk, an overlong line and a bad command are dropped whole; the probe's empty lines
     // vanish.
-    const QByteArray noise = "xx\r\n" + QByteArray(300, 'S') + "\r\nSetGain 9 1\r\n\r\n\r\n";
-    // (Once: a client sending junk line after line is dropped.)
+    const QByteArray noise = "xx\r\n" + QByteArray(300, 'S') + "\r\nSetGain 9 1\r\nyy\r\n\r\n\r\n";
+    // (Once, and as many junk lines as a client may send: one more, and it is dropped.)
     for (int round = 0; round < 5; ++round) {
         first.send("?\r\nStatus\r\n" + (round == 0 ? noise : QByteArray()) + "Meas\r\nMeas\r\n");
         second.send("Meas\r\nStatus\r\n?\r\n\r\nMeas\r\n");

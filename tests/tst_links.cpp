@@ -343,6 +343,14 @@ void tst_Links::tcpConnect()
     QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
     QCOMPARE(lampOf("USBLED"), lamp("Grey"));
     QVERIFY(!calibrate->isEnabled());
+    // Switching RF off is never blocked: while the link is open, a ticked RF box takes the
+    // click that unticks it, settings read or not.
+    auto *rf = widget<QCheckBox>("PAOnCB");
+    QVERIFY(rf->isChecked() && rf->isEnabled());
+    rf->click();
+    QVERIFY(peer.waitForLine("SetRF 0"));
+    QVERIFY(!rf->isEnabled());
+    rf->setChecked(true);
     peer.send(frame("Status, 065, 055, 060, 1, 010, 021, 021, 021"));
     QTRY_VERIFY(calibrate->isEnabled());
 

@@ -27,6 +27,15 @@
 
 namespace {
 
+const char MosquittoMissing[]
+    = "mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)";
+
+bool mosquittoInstalled()
+{
+    return !ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
+           && !ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty();
+}
+
 // One HTTP exchange on a raw socket, so that any request shape can be sent: the whole answer
 // as the server wrote it before closing.
 QByteArray http(quint16 port, const QByteArray &request)
@@ -473,9 +482,8 @@ void tst_AgentTelemetry::prometheusScrapesTheAgent()
 
 void tst_AgentTelemetry::mqttTelemetry()
 {
-    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
-        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
-        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    if (!mosquittoInstalled())
+        QSKIP(MosquittoMissing);
     const quint16 brokerPort = ServerProcess::freePort();
     ServerProcess broker;
     QVERIFY(startBroker(&broker, brokerPort));
@@ -567,9 +575,8 @@ void tst_AgentTelemetry::mqttTelemetry()
 
 void tst_AgentTelemetry::brokerStoppedAndRestarted()
 {
-    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
-        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
-        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    if (!mosquittoInstalled())
+        QSKIP(MosquittoMissing);
     const quint16 brokerPort = ServerProcess::freePort();
     auto broker = std::make_unique<ServerProcess>();
     QVERIFY(startBroker(broker.get(), brokerPort));
@@ -634,9 +641,8 @@ void tst_AgentTelemetry::brokerStoppedAndRestarted()
 // At a clean exit the counts still due go out before "stopped", the last event.
 void tst_AgentTelemetry::mqttEventsEndWithStopped()
 {
-    if (ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
-        || ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty())
-        QSKIP("mosquitto is not installed (Debian packages mosquitto and mosquitto-clients)");
+    if (!mosquittoInstalled())
+        QSKIP(MosquittoMissing);
     const quint16 brokerPort = ServerProcess::freePort();
     ServerProcess broker;
     QVERIFY(startBroker(&broker, brokerPort));

@@ -88,35 +88,34 @@ class Started:
         self.popen.stdout.close()
 
 
-@pytest.fixture
-def start_sim():
-    """start_sim(*options): a korvane-sim on a free port, with a pseudo-terminal."""
+def _started_processes(command_for, port_lines):
+    """A fixture's body: run(*arguments) starts a program from command_for(*arguments) and
+    learns its port; every one started is stopped, newest first, when the test ends."""
     started = []
 
-    def run(*options):
-        process = Started([program("korvane-sim"), "--port", "0", "--pty", *options], 2)
+    def run(*arguments):
+        process = Started(command_for(*arguments), port_lines)
         started.append(process)
         return process
 
     yield run
     for process in reversed(started):
         process.stop()
+
+
+@pytest.fixture
+def start_sim():
+    """start_sim(*options): a korvane-sim on a free port, with a pseudo-terminal."""
+    yield from _started_processes(
+        lambda *options: [program("korvane-sim"), "--port", "0", "--pty", *options], 2)
 
 
 @pytest.fixture
 def start_agent():
     """start_agent(sim): a korvane-agent in front of a simulator, on a free port."""
-    started = []
-
-    def run(sim, *options):
-        process = Started([program("korvane-agent"), "--host", "127.0.0.1", "--port",
-                           str(sim.port), "--listen", "127.0.0.1:0", *options], 1)
-        started.append(process)
-        return process
-
-    yield run
-    for process in reversed(started):
-        process.stop()
+    yield from _started_processes(
+        lambda sim, *options: [program("korvane-agent"), "--host", "127.0.0.1", "--port",
+                               str(sim.port), "--listen", "127.0.0.1:0", *options], 1)
 
 
 @pytest.fixture

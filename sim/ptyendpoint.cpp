@@ -107,8 +107,9 @@ void PtyEndpoint::forgetUnreadIfClosed()
     readOpensAndCloses(&closed, &reopened);
     if (!closed || m_terminal.slave() < 0)
         return;
-    // Taken back at once, before the next client can read them: through the terminal's own
-    // serial side, which reads what the closed client left.
+    // Taken back as soon as the close is seen, through the terminal's own serial side, which
+    // reads what the closed client left. A program that opens and reads within that moment
+    // may still get them, as on a real line; our clients clear their input when they open.
     QByteArray unread;
     int count = 0;
     if (ioctl(m_terminal.slave(), FIONREAD, &count) == 0 && count > 0) {

@@ -17,7 +17,7 @@ bool FrameAssembler::push(char byte)
         m_complete = true;
         return true;
     }
-    if (m_buffer.size() > MaxFrameSize) {
+    if (m_buffer.size() > m_maxFrameSize) {
         // No end in sight: drop what we have and wait for the device's next frame start.
         m_buffer.clear();
         m_discarding = true;

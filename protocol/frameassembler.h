@@ -13,6 +13,11 @@ public:
     // Real frames are under 100 bytes; a longer one is a device that lost its framing.
     static constexpr int MaxFrameSize = 1024;
 
+    // `maxFrameSize`: larger for a reader of the agent's own frames, which carry lists.
+    explicit FrameAssembler(int maxFrameSize = MaxFrameSize)
+        : m_maxFrameSize(maxFrameSize)
+    {}
+
     // Stores one byte; returns true when it completed a frame, which frame() then holds.
     bool push(char byte);
 
@@ -25,6 +30,7 @@ public:
 
 private:
     QByteArray m_buffer;
+    int m_maxFrameSize = MaxFrameSize;
     bool m_complete = false;
     bool m_discarding = false;
 };

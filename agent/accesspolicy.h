@@ -17,6 +17,10 @@ public:
     // false with `error` set if the text is no range.
     bool allow(const QString &cidr, QString *error);
     bool control(const QString &cidr, QString *error);
+    // Clients that may break another's control lease.
+    bool admin(const QString &cidr, QString *error) { return add(&m_admins, cidr, error); }
+    bool isAdmin(const QHostAddress &address) const { return contains(m_admins, address); }
+    bool hasAdmins() const { return !m_admins.isEmpty(); }
 
     Role roleOf(const QHostAddress &address) const;
 
@@ -29,4 +33,5 @@ private:
 
     QList<Range> m_observers;
     QList<Range> m_controllers;
+    QList<Range> m_admins;
 };

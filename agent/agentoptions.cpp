@@ -232,6 +232,57 @@ struct TelemetryGroup
     }
 };
 
+// The alarms, and who may break another's control lease.
+struct AlarmGroup
+{
+    QCommandLineOption alarms{QStringLiteral("alarms"),
+                              QStringLiteral("Read the alarms' levels from the YAML <file> "
+                                             "(default: built in)."),
+                              QStringLiteral("file")};
+    QCommandLineOption maxShelve{QStringLiteral("max-shelve"),
+                                 QStringLiteral("Shelve an alarm for at most <s> seconds "
+                                                "(default 28800)."),
+                                 QStringLiteral("s")};
+    QCommandLineOption admin{QStringLiteral("admin"),
+                             QStringLiteral("Clients from <cidr> may break a control lease "
+                                            "(repeatable)."),
+                             QStringLiteral("cidr")};
+    QCommandLineOption adminCn{QStringLiteral("admin-cn"),
+                               QStringLiteral("Clients whose certificate names <name> may break "
+                                              "a control lease (repeatable)."),
+                               QStringLiteral("name")};
+
+    bool read(const QCommandLineParser &parser, AgentOptions *options, QString *error) const
+    {
+        if (!onlyOnce(parser, {&alarms, &maxShelve}, error))
+            return false;
+        options->alarmsPath = parser.value(alarms);
+        if (parser.isSet(alarms) && !options->alarms.load(options->alarmsPath, error))
+            return false;
+        for (const QString &range : parser.values(admin)) {
+            if (!options->access.admin(range, error)) {
+                *error = QStringLiteral("--admin: ") + *error;
+                return false;
+            }
+        }
+        options->adminNames = parser.values(adminCn);
+        if (!options->adminNames.isEmpty() && !options->security.verifiesClients()) {
+            *error = QStringLiteral("--admin-cn goes with --tls-client-ca");
+            return false;
+        }
+        if (options->adminNames.contains(QString())) {
+            *error = QStringLiteral("--admin-cn is empty");
+            return false;
+        }
+        return OptionNumber::read(parser,
+                                  QStringLiteral("max-shelve"),
+                                  60,
+                                  7 * 86400,
+                                  &options->maxShelveS,
+                                  error);
+    }
+};
+
 // Reads the whole command line; `error` empty and false after --help or --version.
 bool readArguments(const QStringList &arguments, AgentOptions *options, bool *done, QString *error)
 {
@@ -245,26 +296,17 @@ bool readArguments(const QStringList &arguments, AgentOptions *options, bool *do
     const LinkGroup link;
     const ServingGroup serving;
     const TelemetryGroup telemetry;
+    const AlarmGroup alarmGroup;
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Only check the options and print them."));
     // In the order --help has always listed them.
-    parser.addOptions({link.serial,
-                       link.host,
-                       link.port,
-                       serving.listen,
-                       serving.allow,
-                       serving.control,
-                       serving.events,
-                       link.timeout,
-                       serving.maxClients,
-                       serving.idleTimeout,
-                       link.statusInterval,
-                       telemetry.metrics,
-                       telemetry.mqtt,
-                       telemetry.name,
-                       telemetry.prefix,
-                       telemetry.interval,
-                       check});
+    parser.addOptions({link.serial,         link.host,           link.port,
+                       serving.listen,      serving.allow,       serving.control,
+                       serving.events,      link.timeout,        serving.maxClients,
+                       serving.idleTimeout, link.statusInterval, telemetry.metrics,
+                       telemetry.mqtt,      telemetry.name,      telemetry.prefix,
+                       telemetry.interval,  alarmGroup.alarms,   alarmGroup.maxShelve,
+                       alarmGroup.admin,    alarmGroup.adminCn,  check});
     options->security.addOptions(&parser);
 
     *done = false;
@@ -298,7 +340,7 @@ bool readArguments(const QStringList &arguments, AgentOptions *options, bool *do
     options->mqttPort = brokerPort
                             ? brokerPort
                             : options->security.defaultMqttPort(AgentOptions::DefaultMqttPort);
-    if (!telemetry.readTopics(parser, options, error))
+    if (!telemetry.readTopics(parser, options, error) || !alarmGroup.read(parser, options, error))
         return false;
     options->checkOnly = parser.isSet(check);
     return true;
@@ -354,6 +396,13 @@ QString AgentOptions::describe() const
         out << "mqtt-interval " << mqttIntervalMs << " ms\n";
     }
     security.describe(out);
+    out << "alarms " << (alarmsPath.isEmpty() ? QStringLiteral("built in") : alarmsPath) << '\n';
+    out << alarms.describe();
+    out << "max-shelve " << maxShelveS << " s\n";
+    out << "admin " << (access.hasAdmins() ? QStringLiteral("ranges") : QStringLiteral("-"));
+    if (!adminNames.isEmpty())
+        out << ", cn " << adminNames.join(QLatin1Char(','));
+    out << '\n';
     return text;
 }
 

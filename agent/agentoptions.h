@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accesspolicy.h"
+#include "alarmconfig.h"
 #include "amplifierlink.h"
 #include "linkoptions.h"
 #include "securityoptions.h"
@@ -37,6 +38,10 @@ struct AgentOptions
     QString mqttPrefix; // empty: korvane/NAME
     int mqttIntervalMs = DefaultMqttIntervalMs;
     SecurityOptions security;
+    AlarmConfig alarms;
+    QString alarmsPath; // empty: the built-in levels
+    int maxShelveS = 8 * 3600;
+    QStringList adminNames; // certificate names that may break a lease
     bool checkOnly = false;
 
     // Reads the arguments (program name first). On --help or --version prints and sets

@@ -121,6 +121,11 @@ void AgentServer::serve(QTcpSocket *socket, AccessPolicy::Role role, const QStri
 {
     auto *client = new ClientConnection(socket, role, m_device, m_journal, &m_throttle, this);
     client->setCommonName(commonName);
+    // A name counts only from a certificate the agent verified.
+    const bool admin = m_access.isAdmin(socket->peerAddress())
+                       || (m_verifyClients && !commonName.isEmpty()
+                           && m_adminNames.contains(commonName));
+    client->setRequests(m_requests, admin);
     client->setIdleTimeout(m_idleTimeoutMs);
     m_clients.append(client);
     m_throttle.record(socket->peerAddress().toString(),

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class AgentRequests;
 class ClientConnection;
 class DeviceSession;
 class Journal;
@@ -41,6 +42,13 @@ public:
     void setTls(const QSslConfiguration &configuration,
                 bool verifyClients,
                 const QStringList &controlNames);
+    // The agent's own commands, for the clients that opt in; `adminNames`: the certificate
+    // names that may break a lease, beside the access policy's admin ranges.
+    void setRequests(AgentRequests *requests, const QStringList &adminNames)
+    {
+        m_requests = requests;
+        m_adminNames = adminNames;
+    }
     bool listen(const QHostAddress &address, quint16 port);
     QHostAddress address() const { return m_listener.address(); }
     quint16 port() const { return m_listener.port(); }
@@ -70,6 +78,8 @@ private:
     std::unique_ptr<TlsAcceptor> m_tls;
     bool m_verifyClients = false;
     QStringList m_controlNames;
+    AgentRequests *m_requests = nullptr;
+    QStringList m_adminNames;
     int m_maxClients = 64;
     int m_idleTimeoutMs = 300000;
 };

@@ -1,6 +1,8 @@
 #include "clientconnection.h"
 
+#include "agentrequests.h"
 #include "commands.h"
+#include "controllease.h"
 #include "devicesession.h"
 #include "eventthrottle.h"
 #include "journal.h"
@@ -83,6 +85,10 @@ ClientConnection::ClientConnection(QTcpSocket *socket,
     , m_journal(journal)
     , m_throttle(throttle)
 {
+    // A lease's holders are known by number: an address, or an object's place in memory,
+    // would pass to the next connection.
+    static quint64 connections = 0;
+    m_id = ++connections;
     m_channel = new PeerSocket(socket, this);
     m_socket->setReadBufferSize(ReadBufferBytes);
     // Replies are small and each one is awaited; none should wait for the one before it.
@@ -181,8 +187,58 @@ void ClientConnection::junk(const QString &reason)
                            details({{QStringLiteral("reason"), reason}}));
 }
 
+bool ClientConnection::handleOwn(const QByteArray &line)
+{
+    if (!m_requests || !Extension::isExtensionLine(line))
+        return false;
+    const Extension::Message request = Extension::parseLine(line);
+    // Until the client says it knows the agent, these lines are junk, as to an amplifier.
+    if (!m_optedIn && request.verb != QLatin1String(Extension::Verb::Hello))
+        return false;
+    m_optedIn = true;
+    AgentRequests::Caller caller;
+    caller.id = m_id;
+    caller.peer = m_peer;
+    caller.commonName = m_commonName;
+    caller.role = m_role;
+    caller.admin = m_admin;
+    QString refused;
+    const QByteArray frame = m_requests->answer(caller, request, &refused);
+    if (!refused.isEmpty())
+        m_throttle->record(m_address,
+                           Event::RequestRefused,
+                           details({{QStringLiteral("command"), QLatin1Char('@') + request.verb},
+                                    {QStringLiteral("reason"), refused}}));
+    enqueueAnswer(frame);
+    return true;
+}
+
+void ClientConnection::enqueueAnswer(const QByteArray &frame)
+{
+    auto answer = std::make_shared<Reply>();
+    answer->frame = frame;
+    answer->ready = true;
+    m_replies.enqueue(answer);
+    writeReadyReplies();
+}
+
+void ClientConnection::refuse(const QString &command, const QString &reason)
+{
+    QJsonObject more{{QStringLiteral("command"), command}};
+    if (!reason.isEmpty())
+        more.insert(QStringLiteral("reason"), reason);
+    m_throttle->record(m_address, Event::SettingRefused, details(more));
+    if (m_optedIn)
+        enqueueAnswer(Extension::frame(QLatin1String(Extension::Verb::Refused),
+                                       {{QStringLiteral("command"), command},
+                                        {QStringLiteral("reason"),
+                                         reason.isEmpty() ? QStringLiteral("observer") : reason}}));
+}
+
 void ClientConnection::handle(const QByteArray &line)
 {
+    if (handleOwn(line))
+        return;
     // A junk line's reason is worded only for the first, the one that is journalled.
     const Command::Parsed command = Command::parse(line, Command::ErrorText::Skipped);
     const auto askFor = [this](::Reply::Kind kind) {
@@ -222,17 +278,19 @@ void ClientConnection::handle(const QByteArray &line)
     // leading zeros the client used; the journal says what the device got.
     const QString text = Command::format(command);
     if (m_role != AccessPolicy::Role::Controller) {
-        m_throttle->record(m_address,
-                           Event::SettingRefused,
-                           details({{QStringLiteral("command"), text}}));
+        refuse(text, QString());
         return;
     }
     const QString range = outOfRange(command);
     if (!range.isEmpty()) {
-        m_throttle->record(m_address,
-                           Event::SettingRefused,
-                           details({{QStringLiteral("command"), text},
-                                    {QStringLiteral("reason"), range}}));
+        refuse(text, range);
+        return;
+    }
+    // Switching RF off is never blocked, by a lease or anything else.
+    const bool rfOff = command.kind == Command::Parsed::SetRf && command.value == 0;
+    const QString leased = m_requests && !rfOff ? m_requests->lease()->refusal(m_id) : QString();
+    if (!leased.isEmpty()) {
+        refuse(text, leased);
         return;
     }
     // Journalled once it has left for the device, or as dropped if it cannot.

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class AgentRequests;
 class DeviceSession;
 class EventThrottle;
 class Journal;
@@ -53,6 +54,12 @@ public:
     QString commonName() const { return m_commonName; }
     // `more` with the client's address and common name, for the journal.
     QJsonObject details(QJsonObject more = {}) const;
+    // The agent's own commands, for a client that opts in; none without.
+    void setRequests(AgentRequests *requests, bool admin)
+    {
+        m_requests = requests;
+        m_admin = admin;
+    }
     // Closes the connection once the client has sent nothing for `ms`.
     void setIdleTimeout(int ms);
     // Closes the connection without another word.
@@ -73,6 +80,10 @@ private:
     void readLines();
     void handle(const QByteArray &line);
     void junk(const QString &reason);
+    bool handleOwn(const QByteArray &line);
+    // Journals a setting not passed on; a client that opted in is told why.
+    void refuse(const QString &command, const QString &reason);
+    void enqueueAnswer(const QByteArray &frame);
     void drop(const QString &reason);
     void writeReadyReplies();
 
@@ -83,6 +94,10 @@ private:
     Journal *m_journal = nullptr;
     QString m_peer;
     QString m_commonName;
+    AgentRequests *m_requests = nullptr;
+    quint64 m_id = 0;
+    bool m_admin = false;
+    bool m_optedIn = false;
     LineSplitter m_splitter;
     QQueue<std::shared_ptr<Reply>> m_replies;
     QTimer m_idleTimer;

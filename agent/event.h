@@ -36,6 +36,16 @@ enum class Event {
     MqttLost,
     MqttFailed,
     MqttRefused,
+    AlarmRaised,
+    AlarmCleared,
+    AlarmAcknowledged,
+    AlarmShelved,
+    AlarmUnshelved,
+    LeaseTaken,
+    LeaseReleased,
+    LeaseExpired,
+    LeaseBroken,
+    RequestRefused,
 };
 
 namespace Events {
@@ -81,6 +91,17 @@ inline constexpr EventInfo Table[] = {
     {Event::MqttLost, "mqtt_lost", Level::Warning},
     {Event::MqttFailed, "mqtt_failed", Level::Warning},
     {Event::MqttRefused, "mqtt_refused", Level::Warning},
+    // A raised alarm's row is written at a level its severity gives.
+    {Event::AlarmRaised, "alarm_raised", Level::Warning},
+    {Event::AlarmCleared, "alarm_cleared", Level::Info},
+    {Event::AlarmAcknowledged, "alarm_acknowledged", Level::Info},
+    {Event::AlarmShelved, "alarm_shelved", Level::Info},
+    {Event::AlarmUnshelved, "alarm_unshelved", Level::Info},
+    {Event::LeaseTaken, "lease_taken", Level::Info},
+    {Event::LeaseReleased, "lease_released", Level::Info},
+    {Event::LeaseExpired, "lease_expired", Level::Info},
+    {Event::LeaseBroken, "lease_broken", Level::Warning},
+    {Event::RequestRefused, "request_refused", Level::Warning},
 };
 
 constexpr bool inOrder()
@@ -92,7 +113,7 @@ constexpr bool inOrder()
     return true;
 }
 // Looked up by position: a row out of place would give an event another's name.
-static_assert(inOrder() && int(Event::MqttRefused) + 1 == sizeof(Table) / sizeof(Table[0]),
+static_assert(inOrder() && int(Event::RequestRefused) + 1 == sizeof(Table) / sizeof(Table[0]),
               "one row per event, in the order of the enum");
 
 const EventInfo &info(Event event);

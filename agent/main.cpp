@@ -1,5 +1,8 @@
 #include "agentoptions.h"
+#include "agentrequests.h"
 #include "agentserver.h"
+#include "alarmwatch.h"
+#include "controllease.h"
 #include "devicesession.h"
 #include "eventwatch.h"
 #include "eventthrottle.h"
@@ -74,7 +77,17 @@ int main(int argc, char *argv[])
     DeviceSession device(options.device, options.timeoutMs);
     device.setStatusInterval(options.statusIntervalMs);
     EventWatch watch(&device, &journal);
+    AlarmWatch alarms(options.alarms, &device, &journal);
+    alarms.setMaxShelve(options.maxShelveS);
+    if (!options.eventsPath.isEmpty()
+        && !alarms.useStateFile(AlarmWatch::statePathFor(options.eventsPath), &error)) {
+        err << "korvane-agent: " << error << '\n';
+        return 1;
+    }
+    ControlLease lease(&journal);
+    AgentRequests requests(&alarms, &lease);
     AgentServer server(&device, options.access, &journal);
+    server.setRequests(&requests, options.adminNames);
     server.setMaxClients(options.maxClients);
     server.setIdleTimeout(options.idleTimeoutS * 1000);
     warnIfFewDescriptors(options.maxClients);
@@ -88,6 +101,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     TelemetryState telemetry(&device, &watch, &server);
+    telemetry.watch(&alarms, &lease);
     // Refused logins to /metrics, a row a minute per address with the count since.
     EventThrottle metricsThrottle(&journal);
     std::unique_ptr<MetricsServer> metrics;
@@ -170,6 +184,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     QObject::connect(&signals_, &SignalNotifier::received, &app, [&] {
+        // The link goes down because the agent stops, not the amplifier: no alarm of it.
+        QObject::disconnect(&device, nullptr, &alarms, nullptr);
         device.stop();
         journal.recordLast(Event::Stopped, started);
         // After the last event, so that it goes out too.

@@ -331,6 +331,37 @@ QByteArray MetricsServer::exposition(const TelemetryState::Snapshot &snapshot)
         }
     }
 
+    if (!snapshot.alarms.isEmpty()) {
+        out.family("korvane_alarm_severity",
+                   "gauge",
+                   "The alarm's severity: 0 none, 1 minor, 2 major, 3 invalid.");
+        for (const auto &alarm : snapshot.alarms)
+            out.sample("korvane_alarm_severity", alarm.severity, label("alarm", alarm.name));
+        out.family("korvane_alarm_unacknowledged",
+                   "gauge",
+                   "1 while the alarm has a severity nobody acknowledged and is not shelved.");
+        for (const auto &alarm : snapshot.alarms)
+            out.sample("korvane_alarm_unacknowledged",
+                       alarm.unacknowledged ? 1 : 0,
+                       label("alarm", alarm.name));
+        out.family("korvane_alarm_shelved", "gauge", "1 while the alarm is shelved.");
+        for (const auto &alarm : snapshot.alarms)
+            out.sample("korvane_alarm_shelved", alarm.shelved ? 1 : 0, label("alarm", alarm.name));
+        out.family("korvane_lease_held", "gauge", "1 while a client holds the control lease.");
+        out.sample("korvane_lease_held", snapshot.leaseHeld ? 1 : 0);
+        if (snapshot.leaseHeld) {
+            out.family("korvane_lease_info", "gauge", "Who holds the control lease, and why.");
+            out.sample("korvane_lease_info",
+                       1,
+                       label("holder", snapshot.leaseHolder) + ','
+                           + label("note", snapshot.leaseNote));
+            out.family("korvane_lease_expiry_timestamp_seconds",
+                       "gauge",
+                       "When the control lease ends, in seconds since the epoch.");
+            out.sample("korvane_lease_expiry_timestamp_seconds",
+                       double(snapshot.leaseUntilMs) / 1000.0);
+        }
+    }
     out.family("korvane_link_losses_total", "counter", "Times the amplifier's link was lost.");
     out.sample("korvane_link_losses_total", double(snapshot.linkLosses));
     out.family("korvane_fault_events_total", "counter", "Faults the amplifier latched.");

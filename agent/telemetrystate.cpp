@@ -1,9 +1,12 @@
 #include "telemetrystate.h"
 
 #include "agentserver.h"
+#include "alarmwatch.h"
+#include "controllease.h"
 #include "devicesession.h"
 #include "eventwatch.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -53,6 +56,46 @@ TelemetryState::TelemetryState(DeviceSession *device,
     });
 }
 
+void TelemetryState::watch(const AlarmWatch *alarms, const ControlLease *lease)
+{
+    const auto takeAlarms = [this, alarms] {
+        const AlarmEngine &engine = alarms->engine();
+        m_snapshot.alarms.clear();
+        for (int i = 0; i < engine.count(); ++i) {
+            if (!engine.definition(i).enabled)
+                continue;
+            const AlarmEngine::State &state = engine.state(i);
+            m_snapshot.alarms.append({engine.definition(i).name,
+                                      int(state.severity),
+                                      state.reportedUnacknowledged() != Alarm::Severity::None,
+                                      state.shelved});
+        }
+        // What changes with each reading would be stale between the alarms' own changes.
+        QJsonArray notable;
+        for (QJsonValue alarm : engine.toJson(true)) {
+            QJsonObject object = alarm.toObject();
+            object.remove(QStringLiteral("value"));
+            object.remove(QStringLiteral("current"));
+            object.remove(QStringLiteral("enabled"));
+            notable.append(object);
+        }
+        m_snapshot.notableAlarms = notable;
+        m_snapshot.worstSeverity = QLatin1String(Alarm::severityName(engine.worst()));
+        emit changed();
+    };
+    const auto takeLease = [this, lease] {
+        m_snapshot.leaseHeld = lease->isHeld();
+        m_snapshot.leaseHolder = lease->holder();
+        m_snapshot.leaseNote = lease->note();
+        m_snapshot.leaseUntilMs = lease->untilMs();
+        emit changed();
+    };
+    connect(alarms, &AlarmWatch::changed, this, takeAlarms);
+    connect(lease, &ControlLease::changed, this, takeLease);
+    takeAlarms();
+    takeLease();
+}
+
 void TelemetryState::answered()
 {
     m_snapshot.up = true;
@@ -95,6 +138,19 @@ QByteArray TelemetryState::stateMessage(const Snapshot &snapshot, const QString 
                 settings.insert(QLatin1String(setting.stateKey), status.jsonValue(setting.field));
         }
         message.insert(QStringLiteral("settings"), settings);
+    }
+    if (!snapshot.worstSeverity.isEmpty()) {
+        message.insert(QStringLiteral("worst_severity"), snapshot.worstSeverity);
+        message.insert(QStringLiteral("alarms"), snapshot.notableAlarms);
+        QJsonObject lease{{QStringLiteral("held"), snapshot.leaseHeld}};
+        if (snapshot.leaseHeld) {
+            lease.insert(QStringLiteral("holder"), snapshot.leaseHolder);
+            lease.insert(QStringLiteral("note"), snapshot.leaseNote);
+            lease.insert(QStringLiteral("until"), AlarmEngine::timeText(snapshot.leaseUntilMs));
+            const qint64 left = snapshot.leaseUntilMs - QDateTime::currentMSecsSinceEpoch();
+            lease.insert(QStringLiteral("seconds_left"), qMax<qint64>(0, (left + 999) / 1000));
+        }
+        message.insert(QStringLiteral("lease"), lease);
     }
     return QJsonDocument(message).toJson(QJsonDocument::Compact);
 }

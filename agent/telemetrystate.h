@@ -3,10 +3,14 @@
 #include "replies.h"
 
 #include <QByteArray>
+#include <QJsonArray>
+#include <QVector>
 #include <QObject>
 #include <QString>
 
 class AgentServer;
+class AlarmWatch;
+class ControlLease;
 class DeviceSession;
 class EventWatch;
 
@@ -33,6 +37,22 @@ public:
         quint64 refusedClients = 0;
         quint64 droppedMqttEvents = 0;
 
+        struct AlarmSample
+        {
+            QString name;
+            int severity = 0; // 0 none, 1 minor, 2 major, 3 invalid
+            bool unacknowledged = false;
+            bool shelved = false;
+        };
+        QVector<AlarmSample> alarms;
+        // Those not normal or not acknowledged, as the MQTT state lists them.
+        QJsonArray notableAlarms;
+        QString worstSeverity;
+        bool leaseHeld = false;
+        QString leaseHolder;
+        QString leaseNote;
+        qint64 leaseUntilMs = 0;
+
         bool hasReadings() const { return up && readings.fieldCount > 0; }
         bool hasSettings() const { return up && settings.fieldCount > 0; }
     };
@@ -43,6 +63,9 @@ public:
                    EventWatch *watch,
                    AgentServer *server,
                    QObject *parent = nullptr);
+
+    // The alarms and the lease join the snapshot, kept as they change.
+    void watch(const AlarmWatch *alarms, const ControlLease *lease);
 
     const Snapshot &snapshot() const { return m_snapshot; }
     // The MQTT state message of `snapshot`, stamped with `time`: what is known of the

@@ -96,3 +96,27 @@ Message parseFrame(const QByteArray &frame)
 }
 
 } // namespace Extension
+
+namespace Alarm {
+
+namespace {
+constexpr const char *Names[] = {"NO_ALARM", "MINOR", "MAJOR", "INVALID"};
+}
+
+const char *severityName(Severity severity)
+{
+    return Names[int(severity)];
+}
+
+bool severityFromName(const QString &name, Severity *severity)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (name == QLatin1String(Names[i])) {
+            *severity = Severity(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace Alarm

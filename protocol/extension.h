@@ -53,3 +53,14 @@ QByteArray frame(const QString &verb, const QJsonObject &body = {});
 Message parseFrame(const QByteArray &frame);
 
 } // namespace Extension
+
+// Alarm severities, as EPICS names them, in rising order: the metrics give their numbers.
+namespace Alarm {
+
+enum class Severity { None = 0, Minor = 1, Major = 2, Invalid = 3 };
+
+const char *severityName(Severity severity);
+// False if `name` is none of "NO_ALARM", "MINOR", "MAJOR", "INVALID".
+bool severityFromName(const QString &name, Severity *severity);
+
+} // namespace Alarm

@@ -11,12 +11,15 @@
 #include "replies.h"
 #include "scratchsettings.h"
 #include "serialports.h"
+#include "extension.h"
 #include "simprocess.h"
 #include "waiting.h"
 
+#include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -76,9 +79,20 @@ public:
 
 private:
     QTcpSocket m_socket;
-    FrameAssembler m_assembler;
+    // The agent's own frames may be longer than the amplifier's.
+    FrameAssembler m_assembler{Extension::MaxFrameSize};
     QList<QByteArray> m_frames;
 };
+
+// Sends one of the agent's own commands and returns its answer.
+Extension::Message command(Client *client, const QString &verb, const QJsonObject &body = {})
+{
+    const int before = client->frames().size();
+    client->send(Extension::line(verb, body) + "\r\n");
+    if (!client->waitForFrames(before + 1))
+        return {};
+    return Extension::parseFrame(client->frames().last());
+}
 
 QList<Reply::Kind> kindsOf(const QList<QByteArray> &frames)
 {
@@ -130,6 +144,7 @@ private slots:
     void settingsChangedElsewhere_data();
     void settingsChangedElsewhere();
     void exampleOptionsParse();
+    void leaseAndAlarms();
 
 private:
     // Starts the simulator (with `simArguments`) and an agent in front of it, after the
@@ -1208,6 +1223,97 @@ void tst_Agent::exampleOptionsParse()
         ++checked;
     }
     QCOMPARE(checked, 2);
+}
+
+// The lease and the alarms through the agent's own commands, and a plain client that sees
+// nothing of them but its settings refused while another holds the lease.
+void tst_Agent::leaseAndAlarms()
+{
+    QVERIFY(startPair({},
+                      {QStringLiteral("--control"),
+                       QStringLiteral("127.0.0.1"),
+                       QStringLiteral("--allow"),
+                       QStringLiteral("127.0.0.2/31"),
+                       QStringLiteral("--admin"),
+                       QStringLiteral("127.0.0.3")}));
+    Client plain(m_agent->port());
+    Client holder(m_agent->port());
+    Client observer(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.2")));
+    Client admin(m_agent->port(), QHostAddress(QStringLiteral("127.0.0.3")));
+    const auto ok = [](const Extension::Message &answer) {
+        return answer.verb == QLatin1String(Extension::Verb::Ok);
+    };
+    // Before @hello the agent's lines are junk, as to an amplifier: no answer.
+    holder.send("@lease\r\n");
+    QCOMPARE(holder.status().fieldCount, 8);
+    QCOMPARE(holder.frames().size(), 1);
+    QCOMPARE(command(&holder, "hello").body.value("role").toString(), QStringLiteral("controller"));
+    QCOMPARE(command(&observer, "hello").body.value("role").toString(), QStringLiteral("observer"));
+    QCOMPARE(command(&admin, "hello").body.value("admin").toBool(), true);
+
+    // Observers may look, not acknowledge or hold.
+    QCOMPARE(command(&observer, "alarms").body.value("alarms").toArray().size(), 8);
+    QCOMPARE(command(&observer, "ack", {{"alarm", "all"}}).verb, QStringLiteral("error"));
+    QCOMPARE(command(&observer, "lease-take", {{"for", 60}}).verb, QStringLiteral("error"));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("request_refused")));
+
+    const Extension::Message taken = command(&holder,
+                                             "lease-take",
+                                             {{"for", 600}, {"note", "calibration run"}});
+    QVERIFY2(ok(taken), qPrintable(taken.body.value("reason").toString()));
+    const QString token = taken.body.value("token").toString();
+    QCOMPARE(token.size(), 32);
+    QCOMPARE(command(&admin, "lease").body.value("holder").toString(), QStringLiteral("127.0.0.1"));
+
+    // Another client's setting is refused, but RF off goes through; the plain client gets
+    // only the answers to its questions, byte for byte as without the lease.
+    const double gain = plain.status().gainDb[0];
+    plain.send("SetGain 0 " + QByteArray::number(int(gain * 2) + 4) + "\r\nSetRF 0\r\n");
+    QCOMPARE(plain.status().gainDb[0], gain);
+    QCOMPARE(plain.frames().size(), 2);
+    QCOMPARE(Reply::kindOf(plain.frames().at(1)), Reply::Kind::Status);
+    QVERIFY(reasons(QStringLiteral("setting_refused"))
+                .contains(
+                    QStringLiteral("lease held by 127.0.0.1 until ")
+                    + QDateTime::fromString(taken.body.value("until").toString(), Qt::ISODateWithMs)
+                          .toLocalTime()
+                          .toString(QStringLiteral("HH:mm:ss"))));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [this] {
+            for (const QJsonObject &row : journal()) {
+                if (row.value("event") == QLatin1String("setting")
+                    && row.value("command") == QLatin1String("SetRF 0"))
+                    return true;
+            }
+            return false;
+        }(),
+        10000);
+    // An opted-in client is told why.
+    Client other(m_agent->port());
+    command(&other, "hello");
+    other.send("SetGain 1 3\r\n");
+    QVERIFY(other.waitForFrames(2));
+    const Extension::Message refused = Extension::parseFrame(other.frames().last());
+    QCOMPARE(refused.verb, QStringLiteral("refused"));
+    QVERIFY(refused.body.value("reason").toString().startsWith("lease held by 127.0.0.1"));
+
+    // The token makes another connection a holder; the holder's settings go through.
+    QVERIFY(ok(command(&other, "lease-use", {{"token", token}})));
+    other.send("SetGain 1 " + QByteArray::number(int(gain * 2) + 2) + "\r\n");
+    QCOMPARE(other.status().gainDb[1], gain + 1);
+
+    // Only an admin breaks it; then the token never writes again.
+    QCOMPARE(command(&holder, "lease-break", {{"reason", "x"}}).verb, QStringLiteral("error"));
+    QVERIFY(ok(command(&admin, "lease-break", {{"reason", "operator left"}})));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("lease_broken")));
+    Client late(m_agent->port());
+    command(&late, "hello");
+    QCOMPARE(command(&late, "lease-use", {{"token", token}}).verb, QStringLiteral("error"));
+
+    // A lease ends at its time.
+    QVERIFY(ok(command(&late, "lease-take", {{"for", 1}})));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("lease_expired")));
+    QCOMPARE(command(&late, "lease").body.value("held").toBool(), false);
 }
 
 QTEST_MAIN(tst_Agent)

@@ -296,6 +296,11 @@ void tst_AgentTelemetry::metricsPage()
     QCOMPARE(sample(page, "korvane_linearity_ratio").toDouble(), status.linearityPct / 100.0);
     const double cell = sample(page, "korvane_temperature_celsius{sensor=\"cell1\"}").toDouble();
     QVERIFY2(cell > 15 && cell < 60, page.constData());
+    // The alarms, each with its own samples, and no lease.
+    QCOMPARE(sample(page, "korvane_alarm_severity{alarm=\"link\"}"), QByteArray("0"));
+    QCOMPARE(sample(page, "korvane_alarm_unacknowledged{alarm=\"power_c\"}"), QByteArray("0"));
+    QCOMPARE(sample(page, "korvane_alarm_shelved{alarm=\"cell2_temperature\"}"), QByteArray("0"));
+    QCOMPARE(sample(page, "korvane_lease_held"), QByteArray("0"));
 
     const QString promtool = ServerProcess::find(QStringLiteral("promtool"));
     if (promtool.isEmpty())
@@ -551,6 +556,23 @@ void tst_AgentTelemetry::mqttTelemetry()
     }));
     QVERIFY(early.waitFor(stateTopic, [](const QString &payload) {
         return payload.contains(QLatin1String("\"fault\":true"));
+    }));
+    // So is the alarm it raises, and the state lists it until someone acknowledges it.
+    QVERIFY(early.waitFor(QStringLiteral("korvane/lab1/events"), [](const QString &payload) {
+        const QJsonObject row = QJsonDocument::fromJson(payload.toUtf8()).object();
+        return row.value(QStringLiteral("event")) == QLatin1String("alarm_raised")
+               && row.value(QStringLiteral("alarm")) == QLatin1String("fault")
+               && row.value(QStringLiteral("level")) == QLatin1String("error");
+    }));
+    QVERIFY(early.waitFor(stateTopic, [](const QString &payload) {
+        const QJsonObject state = QJsonDocument::fromJson(payload.toUtf8()).object();
+        if (state.value(QStringLiteral("worst_severity")) != QLatin1String("MAJOR"))
+            return false;
+        for (const QJsonValue alarm : state.value(QStringLiteral("alarms")).toArray()) {
+            if (alarm[QStringLiteral("name")] == QLatin1String("fault"))
+                return alarm[QStringLiteral("unacknowledged")] == QLatin1String("MAJOR");
+        }
+        return false;
     }));
     // Events and the status are acknowledged; a lost one is sent again.
     for (const QString &topic :

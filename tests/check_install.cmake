@@ -27,6 +27,7 @@ foreach(path
         share/doc/korvane-amplifier/examples/prometheus.yml
         share/doc/korvane-amplifier/examples/korvane-alerts.yml
         share/doc/korvane-amplifier/examples/korvane-alerts-test.yml
+        share/doc/korvane-amplifier/examples/korvane-alarms.yml
         share/bash-completion/completions/korvane-ctl
         share/metainfo/example.orvane.KorvanePanel.metainfo.xml)
     if(NOT EXISTS "${PREFIX}/${path}")

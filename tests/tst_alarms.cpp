@@ -289,6 +289,9 @@ void tst_Alarms::configFile_data()
         << QByteArray("alarms:\n  fault: {latch: [LOUD]}\n") << "latch must be a list";
     QTest::newRow("not YAML") << QByteArray("alarms: [\n") << "line";
     QTest::newRow("top level key") << QByteArray("alarm:\n  fault: {}\n") << "line 1: unknown key";
+    QFile example(QStringLiteral(KORVANE_ALARMS_EXAMPLE));
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    QTest::newRow("the example users copy") << example.readAll() << QString();
 }
 
 void tst_Alarms::configFile()

@@ -145,6 +145,7 @@ private slots:
     void settingsChangedElsewhere();
     void exampleOptionsParse();
     void leaseAndAlarms();
+    void alarmsKeptAcrossRestart();
 
 private:
     // Starts the simulator (with `simArguments`) and an agent in front of it, after the
@@ -1314,6 +1315,66 @@ void tst_Agent::leaseAndAlarms()
     QVERIFY(ok(command(&late, "lease-take", {{"for", 1}})));
     QVERIFY(m_agent->waitForReport(QStringLiteral("lease_expired")));
     QCOMPARE(command(&late, "lease").body.value("held").toBool(), false);
+}
+
+// Acknowledgements and shelves are in a state file beside the journal, read at the next
+// start; one that cannot be read stops the agent rather than losing them.
+void tst_Agent::alarmsKeptAcrossRestart()
+{
+    QVERIFY(startPair({}));
+    const QString state = m_folder.filePath(QStringLiteral("events.alarms.json"));
+    QFile::remove(state);
+    {
+        Client client(m_agent->port());
+        command(&client, "hello");
+        const Extension::Message shelved = command(&client,
+                                                   "shelve",
+                                                   {{"alarm", "power_b"},
+                                                    {"for", 3600},
+                                                    {"reason", "probe"}});
+        QVERIFY2(shelved.verb == QLatin1String("ok"),
+                 qPrintable(shelved.body.value("reason").toString()));
+        QCOMPARE(command(&client,
+                         "shelve",
+                         {{"alarm", "power_b"}, {"for", 8 * 3600 + 1}, {"reason", "x"}})
+                     .verb,
+                 QStringLiteral("error"));
+    }
+    QVERIFY(m_agent->stop());
+    QVERIFY(QFile::exists(state));
+    const QStringList device{QStringLiteral("--host"),
+                             QStringLiteral("127.0.0.1"),
+                             QStringLiteral("--port"),
+                             QString::number(m_sim->port())};
+    QVERIFY(startAgent(device, {}, QString(), false));
+    QVERIFY(m_agent->waitForReport(QStringLiteral("model_identified")));
+    Client client(m_agent->port());
+    command(&client, "hello");
+    bool found = false;
+    for (const QJsonValue alarm : command(&client, "alarms").body.value("alarms").toArray()) {
+        if (alarm[QStringLiteral("name")] == QLatin1String("power_b")) {
+            QCOMPARE(alarm[QStringLiteral("shelve_reason")].toString(), QStringLiteral("probe"));
+            QCOMPARE(alarm[QStringLiteral("shelved_by")].toString(), QStringLiteral("127.0.0.1"));
+            found = true;
+        }
+    }
+    QVERIFY(found);
+    QVERIFY(m_agent->stop());
+
+    QFile broken(state);
+    QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    broken.write("{\"alarms\": {\"fault\": {\"unacknowledged\": 7");
+    broken.close();
+    ChildProcess agent;
+    agent.start(QStringLiteral(KORVANE_AGENT_PATH),
+                device
+                    + QStringList{QStringLiteral("--listen"),
+                                  QStringLiteral("127.0.0.1:0"),
+                                  QStringLiteral("--events"),
+                                  m_folder.filePath(QStringLiteral("events.jsonl"))});
+    QVERIFY(agent.waitForFinished(10000));
+    QCOMPARE(agent.exitCode(), 1);
+    QVERIFY(agent.readAllStandardError().contains("events.alarms.json: not a JSON object"));
 }
 
 QTEST_MAIN(tst_Agent)

@@ -40,7 +40,7 @@ AlarmWatch::AlarmWatch(const AlarmConfig &config,
     : QObject(parent)
     , m_engine(config)
     , m_journal(journal)
-    , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , m_clock(systemClock())
 {
     connect(device, &DeviceSession::up, this, [this] { apply(m_engine.linkUp(now())); });
     connect(device, &DeviceSession::down, this, [this] { apply(m_engine.linkDown(now())); });

@@ -1,12 +1,11 @@
 #pragma once
 
 #include "alarmengine.h"
+#include "wallclock.h"
 
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-#include <functional>
 
 class DeviceSession;
 class Journal;
@@ -18,7 +17,6 @@ class AlarmWatch : public QObject
     Q_OBJECT
 
 public:
-    using Clock = std::function<qint64()>; // milliseconds since the epoch
     static constexpr int DefaultMaxShelveS = 8 * 3600;
 
     AlarmWatch(const AlarmConfig &config,
@@ -26,7 +24,7 @@ public:
                Journal *journal,
                QObject *parent = nullptr);
 
-    void setClock(const Clock &clock) { m_clock = clock; }
+    void setClock(const WallClock &clock) { m_clock = clock; }
     void setMaxShelve(int seconds) { m_maxShelveS = seconds; }
     int maxShelve() const { return m_maxShelveS; }
     // Reads what an earlier run kept in `path`, and keeps it there from now on. A file that
@@ -56,7 +54,7 @@ private:
 
     AlarmEngine m_engine;
     Journal *m_journal = nullptr;
-    Clock m_clock;
+    WallClock m_clock;
     QString m_statePath;
     QTimer m_tick;
     int m_maxShelveS = DefaultMaxShelveS;

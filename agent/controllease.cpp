@@ -9,7 +9,7 @@
 ControlLease::ControlLease(Journal *journal, QObject *parent)
     : QObject(parent)
     , m_journal(journal)
-    , m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , m_clock(systemClock())
 {
     m_expiry.setSingleShot(true);
     connect(&m_expiry, &QTimer::timeout, this, &ControlLease::expireIfDue);

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "wallclock.h"
 #include <QJsonObject>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QTimer>
-
-#include <functional>
 
 class Journal;
 
@@ -18,7 +17,6 @@ class ControlLease : public QObject
     Q_OBJECT
 
 public:
-    using Clock = std::function<qint64()>; // milliseconds since the epoch
     static constexpr int MaxSeconds = 24 * 3600;
 
     struct Result
@@ -30,7 +28,7 @@ public:
 
     explicit ControlLease(Journal *journal, QObject *parent = nullptr);
 
-    void setClock(const Clock &clock) { m_clock = clock; }
+    void setClock(const WallClock &clock) { m_clock = clock; }
 
     // `client`: the connection's own number, never reused.
     Result take(quint64 client, const QString &who, const QString &note, int seconds);
@@ -63,7 +61,7 @@ private:
     QJsonObject details() const;
 
     Journal *m_journal = nullptr;
-    Clock m_clock;
+    WallClock m_clock;
     QTimer m_expiry;
     QString m_token;
     QString m_holder;

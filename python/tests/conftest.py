@@ -184,9 +184,12 @@ class FakeAmplifier:
                     self.received += data
                     pending += data
                     *lines, pending = pending.split(b"\r\n")
+                    # Read before the replies go: a test that sets it once it has a reply
+                    # means the next one, not this.
+                    hang_up = self.hang_up
                     for line in lines:
                         client.sendall(self._answer(line.decode("latin-1")))
-                    if self.hang_up and lines:
+                    if hang_up and lines:
                         self.hang_up = False
                         break
 

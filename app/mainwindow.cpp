@@ -190,6 +190,7 @@ void MainWindow::on_AdvancedBtn_clicked()
         m_form->AdvancedBtn->setIcon(QIcon(QPixmap(QStringLiteral(":/images/Arrow.png"))));
         updateKeyboardReach(MainWindowForm::SimpleWidth);
     }
+    showAgentInfo();
 }
 
 // A control outside the window's area can be neither seen nor clicked; it must not take
@@ -276,12 +277,24 @@ void MainWindow::render()
     m_form->PAOnCB->setEnabled(editable || (open && m_form->PAOnCB->isChecked()));
     if (!m_model->readingsLive())
         showReadingsStale();
+    showAgentInfo();
+}
+
+void MainWindow::showAgentInfo()
+{
     const QString agent = m_model->agentText();
-    QLabel *agentInfo = m_form->AgentInfo;
-    if (agentInfo->text() != agent) {
-        agentInfo->setText(agent);
-        agentInfo->setAccessibleDescription(agent);
-        agentInfo->setVisible(!agent.isEmpty());
+    QLabel *info = m_form->AgentInfo;
+    // The window's width is fixed, and the status bar's messages need room beside it: a
+    // long holder's name is cut short here, and given whole to the tooltip and to screen
+    // readers.
+    // The fixed width, which a window system may apply only later.
+    const QString shown = info->fontMetrics().elidedText(agent, Qt::ElideRight, maximumWidth() / 2);
+    if (info->text() != shown)
+        info->setText(shown);
+    if (info->accessibleDescription() != agent) {
+        info->setAccessibleDescription(agent);
+        info->setToolTip(agent);
+        info->setVisible(!agent.isEmpty());
     }
 }
 

@@ -98,6 +98,8 @@ private:
     // The lamps, button labels, title and which controls take input, as the model has them.
     void render();
     void showLamp(QLabel *lamp, PanelModel::Link link);
+    // korvane-agent's word on this client's role and the lease, while there is one.
+    void showAgentInfo();
     void showOpenFailures(const QStringList &hints);
     void stopPollUnlessLinkUp();
     void startPoll();

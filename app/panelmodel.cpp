@@ -309,14 +309,15 @@ QString PanelModel::agentText() const
 {
     if (m_agent.role.isEmpty() || !isOpen(m_agent.link))
         return QString();
-    QString text = m_agent.role == QLatin1String("observer")
-                       ? tr("Agent: observer, settings read only")
-                       : tr("Agent: %1").arg(m_agent.role);
+    // This client's role at the agent: the label's accessible name says whose.
+    QString text = m_agent.role == QLatin1String("observer")     ? tr("Observer (read only)")
+                   : m_agent.role == QLatin1String("controller") ? tr("Controller")
+                                                                 : m_agent.role;
     // The lease is told only while the link answers: an old answer may be over by now.
     if (!m_agent.leaseKnown || phase(m_agent.link) != Phase::Identified)
         return text;
     if (!m_agent.leaseHeld)
-        return text + tr("; lease free");
+        return text + tr(", lease free");
     // The agent's times are local, with milliseconds and offset; the clock time says it.
     const QDateTime until = QDateTime::fromString(m_agent.leaseUntil, Qt::ISODateWithMs);
     QString when = m_agent.leaseUntil;
@@ -327,8 +328,8 @@ QString PanelModel::agentText() const
                    : local.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
     }
     if (m_agent.leaseYours)
-        return text + tr("; lease ours until %1").arg(when);
-    return text + tr("; lease held by %1 until %2").arg(m_agent.leaseHolder, when);
+        return text + tr(", lease ours until %1").arg(when);
+    return text + tr(", lease: %1 until %2").arg(m_agent.leaseHolder, when);
 }
 
 bool PanelModel::settingsEditable() const

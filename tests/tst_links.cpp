@@ -147,6 +147,7 @@ private slots:
     void rfBoxFollowsTheAmplifier_data();
     void rfBoxFollowsTheAmplifier();
     void amplifierLinesOnlyWithoutAgent();
+    void agentLinesWithAgent_data();
     void agentLinesWithAgent();
     // Needs korvane-agent's own commands (@hello and after).
     void agentExtensionRoleAndLease();
@@ -164,8 +165,9 @@ private:
     QTimer *pollTimer() const { return m_window->m_pollTimer; }
     QString agentInfo() const
     {
+        // In full: the label itself may show it cut short.
         auto *label = widget<QLabel>("AgentInfo");
-        return label->isVisible() ? label->text() : QString();
+        return label->isVisible() ? label->accessibleDescription() : QString();
     }
     QString statusMessage() const { return m_window->statusBar()->currentMessage(); }
     // Opens the device's terminal and the panel's serial link to it.
@@ -794,9 +796,22 @@ void tst_Links::amplifierLinesOnlyWithoutAgent()
 }
 
 // With --agent: "@hello" once the amplifier is identified, then "@lease" with the read-backs;
-// the role and the lease are shown, in frames longer than the amplifier's.
+// the role and the lease are shown, in frames longer than the amplifier's, and a setting
+// the agent did not pass on is told with its reason.
+void tst_Links::agentLinesWithAgent_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("observer") << "observer"
+                              << "Observer (read only)";
+    QTest::newRow("controller") << "controller"
+                                << "Controller";
+}
+
 void tst_Links::agentLinesWithAgent()
 {
+    QFETCH(QString, role);
+    QFETCH(QString, shown);
     ScriptedPeer peer;
     QVERIFY(peer.listen());
     m_window->connectTo(QStringLiteral("127.0.0.1"), peer.port(), true);
@@ -805,24 +820,37 @@ void tst_Links::agentLinesWithAgent()
     QVERIFY(!peer.received().contains('@'));
     peer.send(frame("?\r\n700136A"));
     QVERIFY(peer.waitForLine("@hello"));
-    peer.send(Reply::statusFrame({65, 55, 60, true, 10, {21, 21, 21}}));
+    const QByteArray settings = Reply::statusFrame({65, 55, 60, true, 10, {21, 21, 21}});
+    peer.send(settings);
     peer.send(
-        Extension::frame("hello",
-                         {{"agent", "korvane-agent"}, {"role", "observer"}, {"extension", 1}}));
+        Extension::frame("hello", {{"agent", "korvane-agent"}, {"role", role}, {"extension", 1}}));
     QVERIFY(peer.waitForLine("@lease"));
-    QTRY_COMPARE(agentInfo(), QString("Agent: observer, settings read only"));
-    QCOMPARE(widget<QLabel>("AgentInfo")->accessibleDescription(), agentInfo());
-    QVERIFY(!widget<QDoubleSpinBox>("GainA")->isEnabled());
+    QTRY_COMPARE(agentInfo(), shown);
+    QCOMPARE(widget<QLabel>("AgentInfo")->text(), agentInfo());
+    auto *gain = widget<QDoubleSpinBox>("GainA");
+    QCOMPARE(gain->isEnabled(), role == "controller");
     peer.send(Extension::frame("lease",
                                {{"held", true},
                                 {"holder", "ops-desk"},
                                 {"note", QString(3000, 'n')},
                                 {"until", "2001-02-03T12:00:00.000+00:00"},
                                 {"yours", false}}));
-    QTRY_VERIFY2(agentInfo().contains("; lease held by ops-desk until 2001-02-03 "),
+    QTRY_VERIFY2(agentInfo().startsWith(shown + ", lease: ops-desk until 2001-02-03 "),
                  qPrintable(agentInfo()));
     QVERIFY(peer.waitForLine("@lease", 2));
     QCOMPARE(peer.count("@hello"), 1);
+
+    if (gain->isEnabled()) {
+        QTest::keyClick(gain, Qt::Key_Up);
+        QVERIFY(peer.waitForLine("SetGain 0 22"));
+        QTRY_VERIFY(peer.lines().lastIndexOf("Status") > peer.lines().indexOf("SetGain 0 22"));
+        peer.send(
+            Extension::frame("refused", {{"command", "SetGain 0 22"}, {"reason", "lease held"}}));
+        peer.send(settings.repeated(peer.count("Status") - 1));
+        QTRY_COMPARE(statusMessage(),
+                     QString("Gain channel A not taken: the amplifier still reports 10.5 dB "
+                             "(lease held)"));
+    }
     // What the agent said goes with its link.
     widget<QPushButton>("EthernetConnect")->click();
     QTRY_COMPARE(App::tcpLinkUp, 0);
@@ -837,7 +865,7 @@ void tst_Links::agentExtensionRoleAndLease()
     std::unique_ptr<SimProcess> agent;
     QVERIFY(AgentPair::start(&sim, &agent, QStringLiteral(KORVANE_AGENT_PATH), {}));
     m_window->connectTo(QStringLiteral("127.0.0.1"), agent->port(), true);
-    QTRY_COMPARE_WITH_TIMEOUT(agentInfo(), QString("Agent: controller; lease free"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(agentInfo(), QString("Controller, lease free"), 10000);
     auto *gain = widget<QDoubleSpinBox>("GainA");
     QTRY_VERIFY(gain->isEnabled());
 
@@ -845,7 +873,7 @@ void tst_Links::agentExtensionRoleAndLease()
     other.connectToHost(QHostAddress::LocalHost, agent->port());
     QVERIFY(other.waitForConnected(5000));
     other.write("@hello\r\n@lease-take {\"for\":600,\"note\":\"calibration\"}\r\n");
-    QTRY_VERIFY_WITH_TIMEOUT(agentInfo().contains("; lease held by "), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(agentInfo().contains(", lease: "), 10000);
 
     QTest::keyClick(gain, Qt::Key_Up);
     QTRY_VERIFY_WITH_TIMEOUT(statusMessage().startsWith("Gain channel A not taken: the amplifier "

@@ -269,19 +269,19 @@ void tst_PanelModel::agentSays_data()
     QTest::addColumn<QString>("refused"); // a command without a control, not passed on
     const QStringList up = {"tcp:connecting", "tcp:opened", "tcp:identified", "status"};
     QTest::newRow("no agent") << up << true << QString() << QString();
-    QTest::newRow("controller") << up + QStringList{"tcp:controller"} << true << "Agent: controller"
+    QTest::newRow("controller") << up + QStringList{"tcp:controller"} << true << "Controller"
                                 << QString();
     QTest::newRow("observer") << up + QStringList{"tcp:observer"} << false
-                              << "Agent: observer, settings read only" << QString();
+                              << "Observer (read only)" << QString();
     QTest::newRow("lease free") << up + QStringList{"tcp:controller", "tcp:lease-free"} << true
-                                << "Agent: controller; lease free" << QString();
+                                << "Controller, lease free" << QString();
     QTest::newRow("lease held by another")
         << up + QStringList{"tcp:controller", "tcp:lease-held"} << true
-        << "Agent: controller; lease held by ops-desk until 14:05:00" << QString();
+        << "Controller, lease: ops-desk until 14:05:00" << QString();
     // An answer from before the silence may be over by now: the lease is not told.
     QTest::newRow("lease, link silent")
         << up + QStringList{"tcp:controller", "tcp:lease-held", "tcp:silent"} << true
-        << "Agent: controller" << QString();
+        << "Controller" << QString();
     // A lease answer without "@hello" first is none of ours.
     QTest::newRow("lease before hello")
         << up + QStringList{"tcp:lease-held"} << true << QString() << QString();
@@ -292,7 +292,7 @@ void tst_PanelModel::agentSays_data()
         << up + QStringList{"tcp:observer", "tcp:lost"} << false << QString() << QString();
     QTest::newRow("calibration refused")
         << up + QStringList{"tcp:controller", "tcp:refused-calibrate"} << true
-        << "Agent: controller"
+        << "Controller"
         << "Calibrate 0: lease held";
 }
 

@@ -55,7 +55,8 @@ private:
                               QStringLiteral("How long to wait for each reply (default %1).")
                                   .arg(LinkOptions::DefaultTimeoutMs));
     QCommandLineOption m_json{QStringLiteral("json"),
-                              QStringLiteral("identify, status, meas, alarms, lease show: print JSON.")};
+                              QStringLiteral(
+                                  "identify, status, meas, alarms, lease show: print JSON.")};
     QCommandLineOption m_watch{QStringLiteral("watch"),
                                QStringLiteral("meas: keep reading until interrupted.")};
     QCommandLineOption m_interval{QStringLiteral("interval"),

@@ -271,8 +271,8 @@ void tst_PanelModel::agentSays_data()
     QTest::newRow("no agent") << up << true << QString() << QString();
     QTest::newRow("controller") << up + QStringList{"tcp:controller"} << true << "Controller"
                                 << QString();
-    QTest::newRow("observer") << up + QStringList{"tcp:observer"} << false
-                              << "Observer (read only)" << QString();
+    QTest::newRow("observer") << up + QStringList{"tcp:observer"} << false << "Observer (read only)"
+                              << QString();
     QTest::newRow("lease free") << up + QStringList{"tcp:controller", "tcp:lease-free"} << true
                                 << "Controller, lease free" << QString();
     QTest::newRow("lease held by another")
@@ -291,8 +291,7 @@ void tst_PanelModel::agentSays_data()
     QTest::newRow("observer, link lost")
         << up + QStringList{"tcp:observer", "tcp:lost"} << false << QString() << QString();
     QTest::newRow("calibration refused")
-        << up + QStringList{"tcp:controller", "tcp:refused-calibrate"} << true
-        << "Controller"
+        << up + QStringList{"tcp:controller", "tcp:refused-calibrate"} << true << "Controller"
         << "Calibrate 0: lease held";
 }
 

@@ -242,24 +242,28 @@ QString agentAnswer(Invocation::Command command, const QJsonObject &answer)
     const auto text = [&answer](const char *key) {
         return agentText(answer.value(QLatin1String(key)));
     };
+    // "acknowledged: fault, power_a": the alarms the agent names in its answer.
+    const auto done = [&answer](const char *what, const char *key) {
+        QStringList names;
+        const QJsonArray alarms = answer.value(QLatin1String(key)).toArray();
+        for (const QJsonValue &name : alarms)
+            names << agentText(name);
+        return QLatin1String(what) + (names.isEmpty() ? QString() : QStringLiteral(": "))
+               + names.join(QLatin1String(", ")) + QLatin1Char('\n');
+    };
     switch (command) {
     case Invocation::Alarms:
         return alarmsTable(answer);
     case Invocation::LeaseShow:
         return leaseTable(answer);
-    case Invocation::Ack: {
-        QStringList names;
-        const QJsonArray acknowledged = answer.value(QStringLiteral("acknowledged")).toArray();
-        for (const QJsonValue &name : acknowledged)
-            names << agentText(name);
-        return names.isEmpty() ? QStringLiteral("nothing to acknowledge\n")
-                               : QStringLiteral("acknowledged: ") + names.join(QLatin1String(", "))
-                                     + QLatin1Char('\n');
-    }
+    case Invocation::Ack:
+        return answer.value(QStringLiteral("acknowledged")).toArray().isEmpty()
+                   ? QStringLiteral("nothing to acknowledge\n")
+                   : done("acknowledged", "acknowledged");
     case Invocation::Shelve:
-        return QStringLiteral("shelved\n");
+        return done("shelved", "alarms");
     case Invocation::Unshelve:
-        return QStringLiteral("unshelved\n");
+        return done("unshelved", "alarms");
     case Invocation::LeaseTake:
         // The token alone on the last line, for `| tail -n1`.
         return QStringLiteral("lease held until %1\n%2\n").arg(text("until"), text("token"));

@@ -780,6 +780,11 @@ void tst_Ctl::agentExtensionCommands()
     const Run stranger = ctl(link + words("--lease nothing set gain A 13"));
     QCOMPARE(stranger.exitCode, 1);
     QVERIFY2(stranger.err.startsWith("korvane-ctl: lease-use refused: "), qPrintable(stranger.err));
+    // Only the agent's admins break a lease; this run has none.
+    const Run broken = ctl(link + words("lease break --reason x"));
+    QCOMPARE(broken.exitCode, 1);
+    QVERIFY2(broken.err.startsWith("korvane-ctl: lease-break refused: "), qPrintable(broken.err));
+    QVERIFY(ctl(link + words("lease show")).out.contains(QRegularExpression("^held +yes\n")));
     QCOMPARE(ctl(holder + words("lease release")).exitCode, 0);
     QCOMPARE(jsonOf(ctl(link + words("lease show --json")).out).value("held"), QJsonValue(false));
 }

@@ -20,7 +20,7 @@ struct Invocation
         Calibrate,
         Reset,
         Scan,
-        // korvane-agent's own commands
+        // korvane-agent's own commands, kept last: isAgentCommand() goes by the order
         Alarms,
         Ack,
         Shelve,

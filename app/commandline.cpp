@@ -65,6 +65,11 @@ std::optional<int> readCommandLine(int argc, char *argv[], PanelOptions *options
                        "port given (an agent's, say). The address saved for the next run is "
                        "left as it is. IPv6 addresses go in brackets: [::1]:2102."),
         QStringLiteral("address[:port]")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("agent"),
+        QStringLiteral("The far end of --connect is korvane-agent: the panel then shows this "
+                       "client's role there, who holds the control lease, and why the agent "
+                       "refused a setting.")));
 
     // Only these words are ours. The parser would read single-dash letters clustered,
     // taking the toolkit's -stylesheet or -reverse for -h or -v; every other argument is
@@ -82,12 +87,16 @@ std::optional<int> readCommandLine(int argc, char *argv[], PanelOptions *options
                 return refuse(QLatin1String(ConnectUsage));
             if (const std::optional<int> status = readConnect(arguments.at(++i), options))
                 return status;
+        } else if (argument == QLatin1String("--agent")) {
+            options->agent = true;
         } else if (argument.startsWith(connectWithValue)) {
             if (const std::optional<int> status = readConnect(argument.mid(connectWithValue.size()),
                                                               options))
                 return status;
         }
     }
+    if (!help && !version && options->agent && options->connectHost.isEmpty())
+        return refuse(QStringLiteral("--agent needs --connect: it tells what is at that address"));
     if (!help && !version)
         return std::nullopt;
 

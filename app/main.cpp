@@ -24,6 +24,6 @@ int main(int argc, char *argv[])
     MainWindow window;
     window.show();
     if (!options.connectHost.isEmpty())
-        window.connectTo(options.connectHost, options.connectPort);
+        window.connectTo(options.connectHost, options.connectPort, options.agent);
     return application.exec();
 }

@@ -4,6 +4,7 @@
 #include "appstate.h"
 #include "connectattempt.h"
 #include "displaylooks.h"
+#include "extension.h"
 #include "mainwindowform.h"
 #include "pendingedits.h"
 #include "replywatch.h"
@@ -95,6 +96,10 @@ MainWindow::MainWindow(QWidget *parent)
     m_pollTimer = new QTimer(this);
     m_statusTimer = new QTimer(this);
     connect(m_statusTimer, &QTimer::timeout, this, &MainWindow::askStatus);
+    connect(m_statusTimer, &QTimer::timeout, this, [this] {
+        if (!m_model->agentRole().isEmpty())
+            sendToAgent(QLatin1String(Extension::Verb::Lease));
+    });
     m_replyWatch = new ReplyWatch(this);
     connect(m_replyWatch, &ReplyWatch::silent, this, &MainWindow::readingsSilent);
     m_pending = new PendingEdits(this);
@@ -112,6 +117,12 @@ MainWindow::MainWindow(QWidget *parent)
     // Whether RF On takes input while the settings do not depends on its tick.
     connect(m_form->PAOnCB, &QCheckBox::toggled, this, &MainWindow::render);
     connect(m_model, &PanelModel::settingNotTaken, this, &MainWindow::tellNotTaken);
+    connect(m_model,
+            &PanelModel::commandRefused,
+            this,
+            [this](const QString &command, const QString &reason) {
+                tell(tr("'%1' not passed on by the agent: %2").arg(command, reason));
+            });
     // Return in the address field connects as the button does; it never disconnects.
     connect(m_form->HostIP, &QLineEdit::returnPressed, this, [this] {
         if (!App::tcpLinkUp && !m_connectAttempt->isPending())
@@ -179,6 +190,7 @@ void MainWindow::on_AdvancedBtn_clicked()
         m_form->AdvancedBtn->setIcon(QIcon(QPixmap(QStringLiteral(":/images/Arrow.png"))));
         updateKeyboardReach(MainWindowForm::SimpleWidth);
     }
+    showAgentInfo();
 }
 
 // A control outside the window's area can be neither seen nor clicked; it must not take
@@ -265,6 +277,25 @@ void MainWindow::render()
     m_form->PAOnCB->setEnabled(editable || (open && m_form->PAOnCB->isChecked()));
     if (!m_model->readingsLive())
         showReadingsStale();
+    showAgentInfo();
+}
+
+void MainWindow::showAgentInfo()
+{
+    const QString agent = m_model->agentText();
+    QLabel *info = m_form->AgentInfo;
+    // The window's width is fixed, and the status bar's messages need room beside it: a
+    // long holder's name is cut short here, and given whole to the tooltip and to screen
+    // readers.
+    // The fixed width, which a window system may apply only later.
+    const QString shown = info->fontMetrics().elidedText(agent, Qt::ElideRight, maximumWidth() / 2);
+    if (info->text() != shown)
+        info->setText(shown);
+    if (info->accessibleDescription() != agent) {
+        info->setAccessibleDescription(agent);
+        info->setToolTip(agent);
+        info->setVisible(!agent.isEmpty());
+    }
 }
 
 void MainWindow::showLamp(QLabel *lamp, PanelModel::Link link)
@@ -289,7 +320,10 @@ void MainWindow::tellNotTaken(const PanelModel::Refusal &refusal)
 {
     using Reply::StatusField;
     if (refusal.field == StatusField::Rf) {
-        if (refusal.wanted != 0)
+        if (!refusal.reason.isEmpty())
+            tell(tr("RF stays %1 (%2)")
+                     .arg(refusal.kept != 0 ? tr("on") : tr("off"), refusal.reason));
+        else if (refusal.wanted != 0)
             tell(m_faultTold != Reply::NoFault
                      ? tr("RF stays off: a fault is latched, press Reset")
                      : tr("RF stays off: the amplifier did not switch it on"));

@@ -39,8 +39,10 @@ public:
     ~MainWindow() override;
 
     // Opens the Ethernet link to `host` (a name or an address) and `port`, as Connect does
-    // for the address typed, but leaving the typed address alone.
-    void connectTo(const QString &host, quint16 port);
+    // for the address typed, but leaving the typed address alone. With `agent` the far end
+    // is known to be korvane-agent: once it has identified the amplifier, the panel opts in
+    // to the agent's own frames and shows its role and the control lease.
+    void connectTo(const QString &host, quint16 port, bool agent = false);
 
 private slots:
     void FindSerialPorts();
@@ -78,6 +80,12 @@ private:
     // Sends a limit's value, unless what the box holds is no value the amplifier takes.
     void sendLimit(QAbstractSpinBox *box, Reply::StatusField field, const QString &command);
     void askStatus();
+    // One of korvane-agent's own lines, to the socket alone and only while it is known to
+    // lead to the agent: to an amplifier they are junk.
+    void sendToAgent(const QString &verb);
+    void applyAgentFrame(const QByteArray &frame);
+    // The agent's frames are longer than the amplifier's; only its link reads them so.
+    void readAgentFrames(bool agent);
     void sendOperatorValue(QAbstractSpinBox *box);
     void revertToAmplifier(QAbstractSpinBox *box);
     void tellNotTaken(const PanelModel::Refusal &refusal);
@@ -90,6 +98,8 @@ private:
     // The lamps, button labels, title and which controls take input, as the model has them.
     void render();
     void showLamp(QLabel *lamp, PanelModel::Link link);
+    // korvane-agent's word on this client's role and the lease, while there is one.
+    void showAgentInfo();
     void showOpenFailures(const QStringList &hints);
     void stopPollUnlessLinkUp();
     void startPoll();
@@ -119,7 +129,7 @@ private:
     void setUpTrends();
     void openTrends();
 
-    friend class tst_Links;     // looks at the links' own state
+    friend class tst_Links; // looks at the links' own state
     friend class tst_Panel; // sets the reply watch's time-out
 
     QTcpSocket m_socket;
@@ -140,6 +150,11 @@ private:
     // The same with its port always: "127.0.0.1:2101".
     QString m_tcpEndpoint;
     QString m_serialPortName;
+    // The link being opened or open leads to korvane-agent, as --agent said; the panel has
+    // sent it "@hello", and its frames are read at their own length.
+    bool m_tcpAgent = false;
+    bool m_agentHelloSent = false;
+    bool m_agentFrames = false;
     QString m_silenceMessage;
     ConnectAttempt *m_connectAttempt = nullptr;
     TrendRecorder *m_trends = nullptr;

@@ -3,6 +3,7 @@
 
 #include "appstate.h"
 #include "commands.h"
+#include "extension.h"
 #include "mainwindowform.h"
 #include "pendingedits.h"
 #include "serialports.h"
@@ -60,6 +61,14 @@ void MainWindow::askStatus()
 {
     send(QLatin1String(Command::Status));
     m_model->statusAsked();
+}
+
+void MainWindow::sendToAgent(const QString &verb)
+{
+    if (!App::tcpLinkUp || !m_tcpAgent)
+        return;
+    m_socket.write(Extension::line(verb) + Command::LineEnd);
+    m_socket.flush();
 }
 
 void MainWindow::SendPeriodicCmd()

@@ -6,6 +6,7 @@
 #include "appstate.h"
 #include "commands.h"
 #include "connectattempt.h"
+#include "extension.h"
 #include "ipv4address.h"
 #include "mainwindowform.h"
 #include "replies.h"
@@ -113,14 +114,16 @@ void MainWindow::connectTcp()
         statusBar()->showMessage(m_connectMessage, ConnectMessageMs);
         return;
     }
+    // A typed address is the amplifier's, as far as anyone has said.
     connectTo(QHostAddress(host.address).toString(), App::amplifierTcpPort);
 }
 
-void MainWindow::connectTo(const QString &host, quint16 port)
+void MainWindow::connectTo(const QString &host, quint16 port, bool agent)
 {
     if (App::tcpLinkUp || m_connectAttempt->isPending())
         return;
     m_tcpCloseRequested = false;
+    m_tcpAgent = agent;
     // The amplifier's own port goes without saying; another one (an agent's) is named.
     const bool v6 = host.contains(QLatin1Char(':'));
     m_tcpEndpoint = QStringLiteral("%1:%2")
@@ -151,6 +154,8 @@ void MainWindow::socketConnected()
         statusBar()->clearMessage();
     m_connectMessage.clear();
     App::tcpLinkUp = 1;
+    m_agentHelloSent = false;
+    readAgentFrames(m_tcpAgent);
     m_model->opened(PanelModel::Link::Tcp, m_tcpAddress);
     linkUp();
     send(QLatin1String(Command::Identify));
@@ -168,6 +173,7 @@ void MainWindow::socketDisconnected()
     if (!App::tcpLinkUp)
         return;
     App::tcpLinkUp = 0;
+    readAgentFrames(false);
     // A peer that closes leaves the poll running, ready for the next link; a close the
     // operator asked for stops it once no link is left.
     const bool asked = m_tcpCloseRequested;
@@ -180,6 +186,15 @@ void MainWindow::socketDisconnected()
     }
     linkDown(asked ? tr("Disconnected from %1 at %2").arg(m_tcpAddress, clockText())
                    : tr("Link to %1 closed at %2").arg(m_tcpAddress, clockText()));
+}
+
+void MainWindow::readAgentFrames(bool agent)
+{
+    if (agent == m_agentFrames)
+        return;
+    m_agentFrames = agent;
+    App::receiveBuffer = FrameAssembler(agent ? Extension::MaxFrameSize
+                                              : FrameAssembler::MaxFrameSize);
 }
 
 void MainWindow::linkUp()

@@ -4,6 +4,7 @@
 
 #include "appstate.h"
 #include "displaylooks.h"
+#include "extension.h"
 #include "mainwindowform.h"
 #include "pendingedits.h"
 #include "replies.h"
@@ -146,8 +147,27 @@ void MainWindow::applyFrame(const QByteArray &frame)
         applyMeasurement(frame);
         break;
     case Reply::Kind::Unknown:
+        applyAgentFrame(frame);
         break;
     }
+}
+
+void MainWindow::applyAgentFrame(const QByteArray &frame)
+{
+    // Only the agent's link carries its frames, and only once the panel has opted in.
+    if (!m_agentHelloSent || !App::tcpLinkUp || m_model->readLink() != PanelModel::Link::Tcp)
+        return;
+    const Extension::Message message = Extension::parseFrame(frame);
+    if (message.verb.isEmpty())
+        return;
+    const bool greeted = message.verb == QLatin1String(Extension::Verb::Hello);
+    m_model->agentSaid(PanelModel::Link::Tcp, message);
+    if (message.verb == QLatin1String(Extension::Verb::Error))
+        m_form->DebugOut->appendPlainText(
+            tr("The agent refused: %1").arg(message.body.value(QStringLiteral("reason")).toString()));
+    // The lease is asked for at once, and with each Status poll from then on.
+    if (greeted)
+        sendToAgent(QLatin1String(Extension::Verb::Lease));
 }
 
 void MainWindow::applyIdentification(const QByteArray &frame)
@@ -159,6 +179,10 @@ void MainWindow::applyIdentification(const QByteArray &frame)
     m_trends->setAmplifier(identity.modelText,
                            link == PanelModel::Link::Tcp ? m_tcpEndpoint : m_serialPortName);
     m_model->identified(link, Reply::windowTitle(frame), identity);
+    if (link == PanelModel::Link::Tcp && m_tcpAgent && !m_agentHelloSent) {
+        m_agentHelloSent = true;
+        sendToAgent(QLatin1String(Extension::Verb::Hello));
+    }
     m_form->Linearity->setVisible(identity.hasLinearity());
     m_form->LinearityLabel->setVisible(!m_form->Linearity->isHidden());
 }

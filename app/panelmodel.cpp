@@ -1,5 +1,9 @@
 #include "panelmodel.h"
 
+#include "commands.h"
+
+#include <QDateTime>
+
 #include <cmath>
 
 namespace {
@@ -24,6 +28,12 @@ void PanelModel::setPhase(Link link, Phase phase)
         s.title.clear();
         s.identity = Reply::Identity();
         s.answering = false;
+        // What the agent said held for that connection only; the next far end may be
+        // another, or no agent at all.
+        if (link == m_agent.link && !m_agent.role.isEmpty()) {
+            m_agent = AgentState();
+            m_mayChange = true;
+        }
     }
     // Whatever was read before belongs to another link, or to the link as it was before it
     // opened again: the settings are read afresh.
@@ -189,6 +199,7 @@ void PanelModel::settingSent(Reply::StatusField field, double value)
     wanted.pending = true;
     wanted.value = value;
     wanted.status = m_statusAsked;
+    wanted.reason.clear();
 }
 
 void PanelModel::statusRead(const Reply::Status &status)
@@ -204,7 +215,7 @@ void PanelModel::statusRead(const Reply::Status &status)
         const double kept = status.value(field);
         if (std::fabs(kept - wanted.value) <= SameValue)
             continue;
-        m_lastRefusal = Refusal{field, wanted.value, kept, QString()};
+        m_lastRefusal = Refusal{field, wanted.value, kept, wanted.reason};
         emit settingNotTaken(m_lastRefusal);
     }
     // Only a whole Status tells every control's value; a short one changes what the controls
@@ -229,6 +240,96 @@ void PanelModel::setMayChange(bool may)
         return;
     m_mayChange = may;
     emit changed();
+}
+
+void PanelModel::agentSaid(Link link, const Extension::Message &message)
+{
+    if (!isOpen(link))
+        return;
+    const QJsonObject &body = message.body;
+    if (message.verb == QLatin1String(Extension::Verb::Hello)) {
+        m_agent = AgentState();
+        m_agent.link = link;
+        m_agent.role = body.value(QStringLiteral("role")).toString();
+        if (m_agent.role.isEmpty())
+            m_agent.role = tr("unknown role");
+        // Only a controller's settings are passed on.
+        m_mayChange = m_agent.role == QLatin1String("controller");
+        emit changed();
+    } else if (message.verb == QLatin1String(Extension::Verb::Lease)) {
+        if (m_agent.role.isEmpty() || link != m_agent.link)
+            return;
+        m_agent.leaseKnown = true;
+        m_agent.leaseHeld = body.value(QStringLiteral("held")).toBool();
+        m_agent.leaseYours = body.value(QStringLiteral("yours")).toBool();
+        m_agent.leaseHolder = body.value(QStringLiteral("holder")).toString();
+        m_agent.leaseUntil = body.value(QStringLiteral("until")).toString();
+        emit changed();
+    } else if (message.verb == QLatin1String(Extension::Verb::Refused)) {
+        settingRefused(body.value(QStringLiteral("command")).toString(),
+                       body.value(QStringLiteral("reason")).toString());
+    }
+}
+
+void PanelModel::settingRefused(const QString &command, const QString &reason)
+{
+    const Command::Parsed parsed = Command::parse(command.toUtf8(), Command::ErrorText::Skipped);
+    int field = -1;
+    switch (parsed.kind) {
+    case Command::Parsed::SetRf:
+        field = int(Reply::StatusField::Rf);
+        break;
+    case Command::Parsed::SetGain:
+        field = int(Reply::StatusField::GainA) + parsed.channel;
+        break;
+    case Command::Parsed::SetLinearity:
+        field = int(Reply::StatusField::Linearity);
+        break;
+    case Command::Parsed::SetMaxPower:
+        field = int(Reply::StatusField::MaxPower);
+        break;
+    case Command::Parsed::SetMaxCellTemp:
+        field = int(Reply::StatusField::MaxCellTemp);
+        break;
+    case Command::Parsed::SetMaxDrvTemp:
+        field = int(Reply::StatusField::MaxDriverTemp);
+        break;
+    default:
+        break;
+    }
+    // A setting's read-back, still to come, tells what the amplifier kept, with these words.
+    if (field >= 0 && m_wanted[field].pending) {
+        m_wanted[field].reason = reason;
+        return;
+    }
+    emit commandRefused(command, reason);
+}
+
+QString PanelModel::agentText() const
+{
+    if (m_agent.role.isEmpty() || !isOpen(m_agent.link))
+        return QString();
+    // This client's role at the agent: the label's accessible name says whose.
+    QString text = m_agent.role == QLatin1String("observer")     ? tr("Observer (read only)")
+                   : m_agent.role == QLatin1String("controller") ? tr("Controller")
+                                                                 : m_agent.role;
+    // The lease is told only while the link answers: an old answer may be over by now.
+    if (!m_agent.leaseKnown || phase(m_agent.link) != Phase::Identified)
+        return text;
+    if (!m_agent.leaseHeld)
+        return text + tr(", lease free");
+    // The agent's times are local, with milliseconds and offset; the clock time says it.
+    const QDateTime until = QDateTime::fromString(m_agent.leaseUntil, Qt::ISODateWithMs);
+    QString when = m_agent.leaseUntil;
+    if (until.isValid()) {
+        const QDateTime local = until.toLocalTime();
+        when = local.date() == QDate::currentDate()
+                   ? local.toString(QStringLiteral("HH:mm:ss"))
+                   : local.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    }
+    if (m_agent.leaseYours)
+        return text + tr(", lease ours until %1").arg(when);
+    return text + tr(", lease: %1 until %2").arg(m_agent.leaseHolder, when);
 }
 
 bool PanelModel::settingsEditable() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "extension.h"
 #include "fields.h"
 #include "models.h"
 #include "replies.h"
@@ -102,10 +103,22 @@ public:
     bool settingsEditable() const;
     const Refusal &lastRefusal() const { return m_lastRefusal; }
 
+    // --- korvane-agent, on a link known to lead to one -----------------------------------
+    // One of the agent's own frames on `link`: "@hello" tells this client's role (an
+    // observer may not change settings), "@lease" who holds the control lease, "@refused"
+    // why a setting was not passed on. All of it is forgotten when the link ends.
+    void agentSaid(Link link, const Extension::Message &message);
+    // "observer" or "controller" once the agent has said; empty before and elsewhere.
+    QString agentRole() const { return m_agent.role; }
+    // The role and the lease in words, for the status bar; empty when no agent has said.
+    QString agentText() const;
+
 signals:
     // Anything the window draws from has changed.
     void changed();
     void settingNotTaken(const PanelModel::Refusal &refusal);
+    // A command that no control shows the value of (calibrate, reset) was not passed on.
+    void commandRefused(const QString &command, const QString &reason);
 
 private:
     struct LinkState
@@ -121,6 +134,17 @@ private:
         bool pending = false;
         double value = 0;
         int status = 0; // the number of the Status asked for to read it back
+        QString reason; // the agent's words, when it did not pass the setting on
+    };
+    struct AgentState
+    {
+        Link link = Link::Tcp;
+        QString role;
+        bool leaseKnown = false;
+        bool leaseHeld = false;
+        bool leaseYours = false;
+        QString leaseHolder;
+        QString leaseUntil;
     };
 
     static int index(Link link) { return link == Link::Tcp ? 1 : 0; }
@@ -128,6 +152,7 @@ private:
     void setPhase(Link link, Phase phase);
     // The link read from changed, or was opened afresh: what was read before is not its.
     void forgetSettings();
+    void settingRefused(const QString &command, const QString &reason);
 
     LinkState m_links[2];
     Link m_lastReadLink = Link::Serial;
@@ -140,6 +165,7 @@ private:
     int m_statusAnswered = 0;
     Wanted m_wanted[Reply::SettingCount];
     Refusal m_lastRefusal;
+    AgentState m_agent;
 };
 
 Q_DECLARE_METATYPE(PanelModel::Refusal)

@@ -1,7 +1,10 @@
 #include "commandline.h"
 
 #include "commands.h"
+#include "duration.h"
 #include "exitstatus.h"
+#include "extension.h"
+#include "linesplitter.h"
 #include "linkoptions.h"
 #include "optionnumber.h"
 #include "output.h"
@@ -9,9 +12,11 @@
 #include "tlsclientoptions.h"
 
 #include <QCoreApplication>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 #include <climits>
+#include <iterator>
 #include <cstdio>
 
 namespace {
@@ -95,7 +100,65 @@ const CommandInfo Commands[] = {
      "\"PORT: OK, Match: MODEL\". --probe scans the ports given, each with the description\n"
      "given (none if left out), instead of the system's: a pseudo-terminal, for instance.\n"
      "Status 0 when an amplifier was found, 1 when none was."},
+    {"alarms",
+     Invocation::Alarms,
+     "alarms [--json]",
+     "Prints korvane-agent's alarms as a table: each alarm's name, its severity now\n"
+     "(NO_ALARM, MINOR, MAJOR or INVALID), the highest severity not yet acknowledged,\n"
+     "since when, whether it is shelved and who acknowledged it last.\n"
+     "--json prints the agent's answer as it came: one object with the keys\n"
+     "worst_severity and alarms."},
+    {"ack",
+     Invocation::Ack,
+     "ack ALARM|all [--comment TEXT]",
+     "Acknowledges an alarm, or every one with 'all', with an optional comment kept\n"
+     "beside it. ALARM is one of cell1_temperature, cell2_temperature,\n"
+     "driver_temperature, power_a, power_b, power_c, fault or link.\n"
+     "Observers may not acknowledge; the agent's refusal ends with status 1."},
+    {"shelve",
+     Invocation::Shelve,
+     "shelve ALARM --for DURATION|--until-clear --reason TEXT",
+     "Shelves an alarm for DURATION (90s, 30m, 8h, 1h30m; a bare number is seconds)\n"
+     "or until it next clears. The agent keeps the reason; it refuses a shelf longer\n"
+     "than its --max-shelve, and the fault alarm cannot be shelved at all."},
+    {"unshelve", Invocation::Unshelve, "unshelve ALARM", "Ends an alarm's shelf."},
+    {"lease",
+     Invocation::LeaseShow,
+     "lease take --for DURATION [--note TEXT]\n"
+     "lease renew --for DURATION\n"
+     "lease release\n"
+     "lease show [--json]\n"
+     "lease break --reason TEXT",
+     "The exclusive control lease: while a controller holds it, every other client's\n"
+     "settings are refused, except switching RF off.\n"
+     "take prints the lease's end and, as its last line alone, the token:\n"
+     "  TOKEN=$(korvane-ctl --host H lease take --for 10m | tail -n1)\n"
+     "Give it with --lease TOKEN to any later command, set and this one's renew and\n"
+     "release too: a new connection holds the lease only with its token.\n"
+     "renew makes it end DURATION from now; release ends it.\n"
+     "show prints who holds it and until when (--json: the agent's answer as it came).\n"
+     "break ends another's lease; only the agent's admins may."},
 };
+
+// The alarms korvane-agent keeps, by the names it gives them.
+const char *const AlarmNames[] = {"cell1_temperature",
+                                  "cell2_temperature",
+                                  "driver_temperature",
+                                  "power_a",
+                                  "power_b",
+                                  "power_c",
+                                  "fault",
+                                  "link"};
+
+const char *const LeaseActions[] = {"take", "renew", "release", "show", "break"};
+
+QString joined(const char *const *names, int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list << QLatin1String(names[i]);
+    return list.join(QLatin1String(", "));
+}
 
 const CommandInfo *commandNamed(const QString &name)
 {
@@ -126,13 +189,22 @@ QString overview()
         "  reset                clear a latched fault\n"
         "  scan                 probe the serial ports as the panel does\n"
         "  help [COMMAND]       help on a command, with its ranges and output\n\n"
+        "Through korvane-agent only (--host):\n"
+        "  alarms               print the alarms (--json: as the agent sent them)\n"
+        "  ack ALARM|all        acknowledge an alarm, or all\n"
+        "  shelve ALARM         shelve an alarm --for a while or --until-clear\n"
+        "  unshelve ALARM       end an alarm's shelf\n"
+        "  lease ACTION         take, renew, release, show or break the control lease\n"
+        "--lease TOKEN presents a lease taken before, for any command.\n\n"
         "Exit status: 0 success; 1 link could not be opened or was lost, no reply,\n"
-        "or a setting did not take; 2 bad command line or value (nothing sent).");
+        "the far end is no korvane-agent, the agent refused, or a setting did not take;\n"
+        "2 bad command line or value (nothing sent).");
 }
 
 QString commandHelp(const CommandInfo &info)
 {
     const bool needsLink = info.command != Invocation::Scan;
+    const bool agent = info.command >= Invocation::Alarms;
     const QString prefix = needsLink ? QStringLiteral("korvane-ctl LINK [options] ")
                                      : QStringLiteral("korvane-ctl [options] ");
     QString text;
@@ -141,7 +213,10 @@ QString commandHelp(const CommandInfo &info)
                 + synopsis + QLatin1Char('\n');
     if (needsLink)
         text += QStringLiteral("LINK: --host ADDRESS [--port PORT] [--tls [--tls-ca FILE] "
-                               "[--tls-cert FILE --tls-key FILE]]\n      or --serial PATH\n");
+                               "[--tls-cert FILE --tls-key FILE]]\n")
+                + (agent ? QStringLiteral("      to korvane-agent; [--lease TOKEN]\n")
+                         : QStringLiteral("      or --serial PATH; [--lease TOKEN] through "
+                                          "korvane-agent\n"));
     text += QLatin1Char('\n') + QString::fromUtf8(info.details) + QLatin1Char('\n');
     if (needsLink)
         text += QStringLiteral("\nEach reply is waited for --timeout ms (default 1000). "
@@ -166,7 +241,13 @@ CommandLine::CommandLine()
                          m_count,
                          m_csv,
                          m_noConfirm,
-                         m_probe});
+                         m_probe,
+                         m_lease,
+                         m_for,
+                         m_untilClear,
+                         m_reason,
+                         m_comment,
+                         m_note});
     m_parser.addOptions(TlsClientOptions::options());
     m_parser.addPositionalArgument(QStringLiteral("command"),
                                    QStringLiteral("One of the commands above, with its "
@@ -196,7 +277,8 @@ bool CommandLine::parse(const QStringList &arguments, int *exitStatus)
     }
     QString error;
     if (!checkNotRepeated(&error) || !readCommand(words, &error)
-        || !checkOptionsApply(words.first(), &error) || !readLink(&error) || !readOptions(&error)) {
+        || !checkOptionsApply(m_commandKey, &error) || !readLink(&error) || !readOptions(&error)
+        || !readAgentRequest(&error)) {
         usageError(error);
         return false;
     }
@@ -235,7 +317,30 @@ bool CommandLine::readCommand(const QStringList &words, QString *error)
         return false;
     }
     m_invocation.command = info->command;
-    const QStringList arguments = words.mid(1);
+    m_commandKey = words.first();
+    QStringList arguments = words.mid(1);
+    if (info->command == Invocation::LeaseShow) {
+        const QString action = arguments.value(0);
+        const int count = int(std::size(LeaseActions));
+        int i = 0;
+        while (i < count && action != QLatin1String(LeaseActions[i]))
+            ++i;
+        if (i == count) {
+            *error = action.isEmpty()
+                         ? QStringLiteral("lease takes one of %1").arg(joined(LeaseActions, count))
+                         : QStringLiteral("no lease %1: lease takes one of %2")
+                               .arg(action, joined(LeaseActions, count));
+            return false;
+        }
+        const Invocation::Command actions[] = {Invocation::LeaseTake,
+                                               Invocation::LeaseRenew,
+                                               Invocation::LeaseRelease,
+                                               Invocation::LeaseShow,
+                                               Invocation::LeaseBreak};
+        m_invocation.command = actions[i];
+        m_commandKey = QStringLiteral("lease ") + action;
+        arguments.removeFirst();
+    }
     switch (info->command) {
     case Invocation::Set:
         if (!Setting::parse(arguments, &m_invocation.setting, error))
@@ -256,12 +361,150 @@ bool CommandLine::readCommand(const QStringList &words, QString *error)
     case Invocation::Reset:
         m_invocation.line = QLatin1String(Command::Reset);
         break;
+    case Invocation::Ack:
+        return readAlarmName(arguments, true, error);
+    case Invocation::Shelve:
+    case Invocation::Unshelve:
+        return readAlarmName(arguments, false, error);
     default:
         break;
     }
     if (!arguments.isEmpty()) {
         *error = QStringLiteral("%1 takes no arguments, got '%2'")
-                     .arg(words.first(), arguments.join(QLatin1Char(' ')));
+                     .arg(m_commandKey, arguments.join(QLatin1Char(' ')));
+        return false;
+    }
+    return true;
+}
+
+bool CommandLine::readAlarmName(const QStringList &arguments, bool allowAll, QString *error)
+{
+    const int count = int(std::size(AlarmNames));
+    const QString names = joined(AlarmNames, count)
+                          + (allowAll ? QStringLiteral(" or all") : QString());
+    if (arguments.size() != 1) {
+        *error = QStringLiteral("%1 takes one alarm: %2").arg(m_commandKey, names);
+        return false;
+    }
+    m_alarm = arguments.first();
+    for (const char *name : AlarmNames) {
+        if (m_alarm == QLatin1String(name))
+            return true;
+    }
+    if (allowAll && m_alarm == QLatin1String("all"))
+        return true;
+    *error = QStringLiteral("no alarm '%1': %2 takes %3").arg(m_alarm, m_commandKey, names);
+    return false;
+}
+
+bool CommandLine::readDuration(int *seconds, QString *error) const
+{
+    if (!Duration::parse(m_parser.value(m_for), seconds, error)) {
+        *error = QStringLiteral("--for: ") + *error;
+        return false;
+    }
+    return true;
+}
+
+// The agent's line for the command, checked as the agent will read it: options that the
+// command needs are there, and the line fits the agent's bound.
+bool CommandLine::readAgentRequest(QString *error)
+{
+    m_invocation.leaseToken = m_parser.value(m_lease);
+    if (m_parser.isSet(m_lease) && m_invocation.leaseToken.isEmpty()) {
+        *error = QStringLiteral("empty --lease");
+        return false;
+    }
+    if (!m_invocation.leaseToken.isEmpty() && m_invocation.watch) {
+        *error = QStringLiteral("--lease does not go with meas --watch");
+        return false;
+    }
+    const auto needs = [&](const QCommandLineOption &option) {
+        if (m_parser.isSet(option) && !m_parser.value(option).isEmpty())
+            return true;
+        *error = QStringLiteral("%1 needs --%2").arg(m_commandKey, option.names().constLast());
+        return false;
+    };
+    const auto optional = [&](QJsonObject *body, const char *key, const QCommandLineOption &option) {
+        if (!m_parser.value(option).isEmpty())
+            body->insert(QLatin1String(key), m_parser.value(option));
+    };
+    QString verb;
+    QJsonObject body;
+    int seconds = 0;
+    switch (m_invocation.command) {
+    case Invocation::Alarms:
+        verb = QLatin1String(Extension::Verb::Alarms);
+        break;
+    case Invocation::Ack:
+        verb = QLatin1String(Extension::Verb::Ack);
+        body.insert(QStringLiteral("alarm"), m_alarm);
+        optional(&body, "comment", m_comment);
+        break;
+    case Invocation::Shelve:
+        verb = QLatin1String(Extension::Verb::Shelve);
+        if (m_parser.isSet(m_for) == m_parser.isSet(m_untilClear)) {
+            *error = QStringLiteral("shelve takes either --for DURATION or --until-clear");
+            return false;
+        }
+        if (!needs(m_reason) || (m_parser.isSet(m_for) && !readDuration(&seconds, error)))
+            return false;
+        body.insert(QStringLiteral("alarm"), m_alarm);
+        if (m_parser.isSet(m_for))
+            body.insert(QStringLiteral("for"), seconds);
+        else
+            body.insert(QStringLiteral("until_clear"), true);
+        body.insert(QStringLiteral("reason"), m_parser.value(m_reason));
+        break;
+    case Invocation::Unshelve:
+        verb = QLatin1String(Extension::Verb::Unshelve);
+        body.insert(QStringLiteral("alarm"), m_alarm);
+        break;
+    case Invocation::LeaseTake:
+    case Invocation::LeaseRenew: {
+        const bool take = m_invocation.command == Invocation::LeaseTake;
+        verb = QLatin1String(take ? Extension::Verb::LeaseTake : Extension::Verb::LeaseRenew);
+        if (!needs(m_for) || !readDuration(&seconds, error))
+            return false;
+        body.insert(QStringLiteral("for"), seconds);
+        if (take)
+            optional(&body, "note", m_note);
+        break;
+    }
+    case Invocation::LeaseRelease:
+        verb = QLatin1String(Extension::Verb::LeaseRelease);
+        break;
+    case Invocation::LeaseShow:
+        verb = QLatin1String(Extension::Verb::Lease);
+        break;
+    case Invocation::LeaseBreak:
+        verb = QLatin1String(Extension::Verb::LeaseBreak);
+        if (!needs(m_reason))
+            return false;
+        body.insert(QStringLiteral("reason"), m_parser.value(m_reason));
+        break;
+    default:
+        break;
+    }
+    // A new connection is the holder only with the token.
+    if ((m_invocation.command == Invocation::LeaseRenew
+         || m_invocation.command == Invocation::LeaseRelease)
+        && m_invocation.leaseToken.isEmpty()) {
+        *error = QStringLiteral("%1 needs --lease TOKEN: only the lease's holder may %2 it")
+                     .arg(m_commandKey, m_commandKey.section(QLatin1Char(' '), 1));
+        return false;
+    }
+    if (!verb.isEmpty())
+        m_invocation.agentLine = Extension::line(verb, body);
+    const QByteArray tokenLine = Extension::line(QLatin1String(Extension::Verb::LeaseUse),
+                                                 {{QStringLiteral("token"),
+                                                   m_invocation.leaseToken}});
+    if (m_invocation.agentLine.size() > LineSplitter::MaxLineLength
+        || tokenLine.size() > LineSplitter::MaxLineLength) {
+        *error = QStringLiteral("korvane-agent takes lines of at most %1 bytes; this one "
+                                "would be %2: shorten the text given")
+                     .arg(LineSplitter::MaxLineLength)
+                     .arg(qMax(m_invocation.agentLine.size(), tokenLine.size()));
         return false;
     }
     return true;
@@ -274,13 +517,29 @@ bool CommandLine::checkOptionsApply(const QString &command, QString *error) cons
         const QCommandLineOption *option;
         QStringList commands;
     };
-    const QStringList linked{"identify", "status", "meas", "set", "calibrate", "reset"};
+    const QStringList amplifier{"identify", "status", "meas", "set", "calibrate", "reset"};
+    const QStringList agent{"alarms",
+                            "ack",
+                            "shelve",
+                            "unshelve",
+                            "lease take",
+                            "lease renew",
+                            "lease release",
+                            "lease show",
+                            "lease break"};
+    const QStringList linked = amplifier + agent;
     const Rule rules[] = {
         {&m_host, linked},
         {&m_port, linked},
-        {&m_serial, linked},
+        {&m_serial, amplifier},
         {&m_timeout, linked},
-        {&m_json, {"identify", "status", "meas"}},
+        {&m_lease, linked},
+        {&m_json, {"identify", "status", "meas", "alarms", "lease show"}},
+        {&m_comment, {"ack"}},
+        {&m_for, {"shelve", "lease take", "lease renew"}},
+        {&m_untilClear, {"shelve"}},
+        {&m_reason, {"shelve", "lease break"}},
+        {&m_note, {"lease take"}},
         {&m_watch, {"meas"}},
         {&m_csv, {"meas"}},
         {&m_interval, {"meas"}},
@@ -315,6 +574,13 @@ bool CommandLine::readLink(QString *error)
     if (m_invocation.command == Invocation::Scan)
         return true;
     const bool tcp = m_parser.isSet(m_host);
+    // korvane-agent serves over TCP only: what is at the end of a serial line is an
+    // amplifier, to which the agent's lines are junk.
+    if (m_parser.isSet(m_lease) && !tcp) {
+        *error = QStringLiteral("--lease needs --host: only korvane-agent takes a lease, "
+                                "over TCP");
+        return false;
+    }
     AmplifierLink::Target &target = m_invocation.target;
     if (!LinkOptions::read(m_parser, &target, &m_invocation.timeoutMs, error))
         return false;
@@ -373,8 +639,19 @@ QStringList CommandLine::keepNegativeNumbers(const QStringList &arguments) const
         }
         result.append(argument);
         optionValue = false;
-        for (const QCommandLineOption *option :
-             {&m_host, &m_port, &m_serial, &m_timeout, &m_interval, &m_count, &m_csv, &m_probe}) {
+        for (const QCommandLineOption *option : {&m_host,
+                                                 &m_port,
+                                                 &m_serial,
+                                                 &m_timeout,
+                                                 &m_interval,
+                                                 &m_count,
+                                                 &m_csv,
+                                                 &m_probe,
+                                                 &m_lease,
+                                                 &m_for,
+                                                 &m_reason,
+                                                 &m_comment,
+                                                 &m_note}) {
             if (argument == QLatin1String("--") + option->names().constLast())
                 optionValue = true;
         }
@@ -395,7 +672,8 @@ QStringList CommandLine::positionalWords() const
 bool CommandLine::checkNotRepeated(QString *error) const
 {
     // The link's options are checked where they are read.
-    for (const QCommandLineOption *option : {&m_interval, &m_count, &m_csv}) {
+    for (const QCommandLineOption *option :
+         {&m_interval, &m_count, &m_csv, &m_lease, &m_for, &m_reason, &m_comment, &m_note}) {
         if (m_parser.values(*option).size() > 1) {
             *error = QStringLiteral("--%1 given more than once").arg(option->names().constLast());
             return false;

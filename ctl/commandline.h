@@ -22,6 +22,9 @@ public:
 private:
     bool showHelp(const QStringList &words, int *exitStatus);
     bool readCommand(const QStringList &words, QString *error);
+    bool readAlarmName(const QStringList &arguments, bool allowAll, QString *error);
+    bool readAgentRequest(QString *error);
+    bool readDuration(int *seconds, QString *error) const;
     bool readLink(QString *error);
     bool readOptions(QString *error);
     bool checkOptionsApply(const QString &command, QString *error) const;
@@ -52,7 +55,8 @@ private:
                               QStringLiteral("How long to wait for each reply (default %1).")
                                   .arg(LinkOptions::DefaultTimeoutMs));
     QCommandLineOption m_json{QStringLiteral("json"),
-                              QStringLiteral("identify, status, meas: print JSON.")};
+                              QStringLiteral(
+                                  "identify, status, meas, alarms, lease show: print JSON.")};
     QCommandLineOption m_watch{QStringLiteral("watch"),
                                QStringLiteral("meas: keep reading until interrupted.")};
     QCommandLineOption m_interval{QStringLiteral("interval"),
@@ -69,6 +73,26 @@ private:
     QCommandLineOption m_noConfirm{QStringLiteral("no-confirm"),
                                    QStringLiteral("set, calibrate, reset: send the line only, "
                                                   "without reading Status back.")};
+    QCommandLineOption m_lease{QStringLiteral("lease"),
+                               QStringLiteral("Present the control lease's <token> to "
+                                              "korvane-agent before the command (--host only)."),
+                               QStringLiteral("token")};
+    QCommandLineOption m_for{QStringLiteral("for"),
+                             QStringLiteral("shelve, lease take, lease renew: for <duration> "
+                                            "(90s, 30m, 8h, 1h30m; a bare number is seconds)."),
+                             QStringLiteral("duration")};
+    QCommandLineOption m_untilClear{QStringLiteral("until-clear"),
+                                    QStringLiteral("shelve: until the alarm next clears.")};
+    QCommandLineOption m_reason{QStringLiteral("reason"),
+                                QStringLiteral("shelve, lease break: why, for the journal."),
+                                QStringLiteral("text")};
+    QCommandLineOption m_comment{QStringLiteral("comment"),
+                                 QStringLiteral("ack: a comment kept with the acknowledgement."),
+                                 QStringLiteral("text")};
+    QCommandLineOption m_note{QStringLiteral("note"),
+                              QStringLiteral("lease take: what the lease is for, shown to "
+                                             "others."),
+                              QStringLiteral("text")};
     QCommandLineOption m_probe{QStringLiteral("probe"),
                                QStringLiteral("scan: probe <path> instead of the system's ports, "
                                               "taking <description> as its description "
@@ -76,4 +100,7 @@ private:
                                QStringLiteral("path[=description]")};
 
     Invocation m_invocation;
+    // The command as the option rules name it: "lease take" for the lease's.
+    QString m_commandKey;
+    QString m_alarm;
 };

@@ -16,7 +16,11 @@ CommandRunner::CommandRunner(const Invocation &invocation, QObject *parent)
     , m_invocation(invocation)
     , m_link(invocation.target)
     , m_requester(&m_link, invocation.timeoutMs)
-{}
+    , m_agent(&m_link, invocation.timeoutMs)
+{
+    if (m_invocation.talksToAgent())
+        m_link.setMaxFrameSize(Extension::MaxFrameSize);
+}
 
 void CommandRunner::start()
 {
@@ -42,6 +46,16 @@ void CommandRunner::start()
     });
     connect(&m_link, &AmplifierLink::allWritten, this, [this] { finish(ExitStatus::Success); });
     connect(&m_requester, &Requester::answered, this, &CommandRunner::onAnswered);
+    connect(&m_agent, &AgentExchange::answered, this, &CommandRunner::onAgentAnswered);
+    connect(&m_agent, &AgentExchange::timedOut, this, &CommandRunner::onAgentTimedOut);
+    connect(&m_agent,
+            &AgentExchange::refused,
+            this,
+            [this](const QString &command, const QString &reason) {
+                m_agentRefusal = tr("'%1' refused by korvane-agent: %2")
+                                     .arg(Output::printable(command.toUtf8()),
+                                          Output::printable(reason.toUtf8()));
+            });
     connect(&m_requester, &Requester::timedOut, this, [this](const QString &command) {
         const QString after = m_invocation.line.isEmpty()
                                   ? QString()
@@ -87,6 +101,116 @@ void CommandRunner::startWatch()
 }
 
 void CommandRunner::onOpened()
+{
+    // Nothing of the agent's goes out unless the command is the agent's, or a lease is
+    // given: a plain command sends the amplifier's lines alone.
+    if (m_invocation.talksToAgent()) {
+        m_link.discardInput();
+        m_agentStep = AgentStep::Hello;
+        askAgent(Extension::line(QLatin1String(Extension::Verb::Hello)));
+        return;
+    }
+    askAmplifier();
+}
+
+void CommandRunner::askAgent(const QByteArray &line)
+{
+    m_agentAsked = line.left(line.indexOf(' '));
+    m_agent.ask(line);
+}
+
+void CommandRunner::onAgentAnswered(const Extension::Message &message)
+{
+    const bool error = message.verb == QLatin1String(Extension::Verb::Error);
+    switch (m_agentStep) {
+    case AgentStep::Hello:
+        if (message.verb != QLatin1String(Extension::Verb::Hello)) {
+            fail(tr("%1: not a korvane-agent").arg(m_link.target().text()));
+            return;
+        }
+        if (!m_invocation.leaseToken.isEmpty()) {
+            m_agentStep = AgentStep::LeaseUse;
+            askAgent(Extension::line(QLatin1String(Extension::Verb::LeaseUse),
+                                     {{QStringLiteral("token"), m_invocation.leaseToken}}));
+            return;
+        }
+        afterHello();
+        return;
+    case AgentStep::LeaseUse:
+        if (!error && message.verb != QLatin1String(Extension::Verb::Ok))
+            break;
+        if (error) {
+            finish(agentOutput(message));
+            return;
+        }
+        afterHello();
+        return;
+    case AgentStep::Command:
+        finish(agentOutput(message));
+        return;
+    case AgentStep::None:
+        return;
+    }
+    fail(tr("unexpected answer '@%1' to '%2' from %3")
+             .arg(message.verb, QString::fromUtf8(m_agentAsked), m_link.target().text()));
+}
+
+void CommandRunner::onAgentTimedOut()
+{
+    if (m_agentStep == AgentStep::Hello) {
+        fail(tr("%1: not a korvane-agent").arg(m_link.target().text()));
+        return;
+    }
+    fail(tr("no answer to '%1' from %2 within %3 ms")
+             .arg(QString::fromUtf8(m_agentAsked), m_link.target().text())
+             .arg(m_agent.timeoutMs()));
+}
+
+void CommandRunner::afterHello()
+{
+    if (m_invocation.isAgentCommand()) {
+        m_agentStep = AgentStep::Command;
+        askAgent(m_invocation.agentLine);
+        return;
+    }
+    m_agentStep = AgentStep::None;
+    askAmplifier();
+}
+
+// What the agent answered the command, for the person or script that asked.
+int CommandRunner::agentOutput(const Extension::Message &message)
+{
+    const QJsonObject &body = message.body;
+    if (message.verb == QLatin1String(Extension::Verb::Error)) {
+        const QString command = body.value(QStringLiteral("command")).toString();
+        Output::printError(
+            tr("%1 refused: %2")
+                .arg(Output::printable(
+                         (command.isEmpty() ? QString::fromUtf8(m_agentAsked.mid(1)) : command)
+                             .toUtf8()),
+                     Output::printable(body.value(QStringLiteral("reason")).toString().toUtf8())));
+        return ExitStatus::Failure;
+    }
+    const Invocation::Command command = m_invocation.command;
+    const char *expected = command == Invocation::Alarms      ? Extension::Verb::Alarms
+                           : command == Invocation::LeaseShow ? Extension::Verb::Lease
+                                                              : Extension::Verb::Ok;
+    if (message.verb != QLatin1String(expected)) {
+        Output::printError(tr("unexpected answer '@%1' to '%2' from %3")
+                               .arg(Output::printable(message.verb.toUtf8()),
+                                    QString::fromUtf8(m_agentAsked),
+                                    m_link.target().text()));
+        return ExitStatus::Failure;
+    }
+    if (m_invocation.json) {
+        Output::print(QString::fromUtf8(Output::json(body, true)));
+        return ExitStatus::Success;
+    }
+    Output::print(Output::agentAnswer(command, body));
+    return ExitStatus::Success;
+}
+
+void CommandRunner::askAmplifier()
 {
     switch (m_invocation.command) {
     case Invocation::Identify:
@@ -217,6 +341,10 @@ int CommandRunner::meas(const QByteArray &frame)
 int CommandRunner::confirm(const QByteArray &frame)
 {
     const Setting &setting = m_invocation.setting;
+    if (!m_agentRefusal.isEmpty()) {
+        Output::printError(m_agentRefusal);
+        return ExitStatus::Failure;
+    }
     if (m_invocation.command != Invocation::Set)
         return ExitStatus::Success;
     const Reply::Status status = Reply::decodeStatus(frame);
@@ -244,6 +372,7 @@ void CommandRunner::finish(int exitStatus)
         return;
     m_finished = true;
     m_requester.cancel();
+    m_agent.cancel();
     m_link.close();
     emit finished(exitStatus);
 }

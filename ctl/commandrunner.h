@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agentexchange.h"
 #include "amplifierlink.h"
 #include "rowfile.h"
 #include "invocation.h"
@@ -31,6 +32,13 @@ private:
     void scan();
     void startWatch();
     void onOpened();
+    void askAmplifier();
+    // korvane-agent's part: "@hello", the lease's token, the command's own line.
+    void askAgent(const QByteArray &line);
+    void onAgentAnswered(const Extension::Message &message);
+    void onAgentTimedOut();
+    void afterHello();
+    int agentOutput(const Extension::Message &message);
     void onAnswered(const QByteArray &frame);
     int identify(const QByteArray &frame);
     int status(const QByteArray &frame);
@@ -45,6 +53,12 @@ private:
     Invocation m_invocation;
     AmplifierLink m_link;
     Requester m_requester;
+    AgentExchange m_agent;
+    enum class AgentStep { None, Hello, LeaseUse, Command };
+    AgentStep m_agentStep = AgentStep::None;
+    QByteArray m_agentAsked;
+    // The agent's words on the setting it did not pass on.
+    QString m_agentRefusal;
     RowFile m_log;
     MeasWatch *m_watch = nullptr;
     bool m_finished = false;

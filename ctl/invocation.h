@@ -5,13 +5,32 @@
 #include "serialports.h"
 #include "setting.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
 // Everything one run of korvane-ctl is asked to do, every value already checked.
 struct Invocation
 {
-    enum Command { Identify, Status, Meas, Set, Calibrate, Reset, Scan };
+    enum Command {
+        Identify,
+        Status,
+        Meas,
+        Set,
+        Calibrate,
+        Reset,
+        Scan,
+        // korvane-agent's own commands, kept last: isAgentCommand() goes by the order
+        Alarms,
+        Ack,
+        Shelve,
+        Unshelve,
+        LeaseTake,
+        LeaseRenew,
+        LeaseRelease,
+        LeaseShow,
+        LeaseBreak,
+    };
 
     static constexpr int DefaultIntervalMs = 100;
 
@@ -33,4 +52,13 @@ struct Invocation
 
     // scan: replaces the system's port list when not empty
     QList<Platform::SerialPortEntry> probePorts;
+
+    // The agent's commands: the line to send, without its line end.
+    QByteArray agentLine;
+    // --lease: presented to the agent before the command's own lines.
+    QString leaseToken;
+
+    bool isAgentCommand() const { return command >= Alarms; }
+    // Only then does the far end get a line of the agent's own, "@hello" first.
+    bool talksToAgent() const { return isAgentCommand() || !leaseToken.isEmpty(); }
 };

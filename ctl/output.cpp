@@ -4,6 +4,7 @@
 #include "frameassembler.h"
 #include "readingformat.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cerrno>
@@ -143,6 +144,138 @@ QJsonObject watchObject(const QDateTime &time, const Reply::Measurement &meas)
     QJsonObject object = measObject(meas);
     object.insert(QStringLiteral("time"), timeText(time));
     return object;
+}
+
+namespace {
+
+// A value of the agent's as text a terminal shows as it is: strings escaped, numbers and
+// truth values plain.
+QString agentText(const QJsonValue &value)
+{
+    if (value.isString())
+        return printable(value.toString().toUtf8());
+    if (value.isBool())
+        return QLatin1String(value.toBool() ? "yes" : "no");
+    if (value.isDouble())
+        return QString::number(value.toDouble());
+    return QString();
+}
+
+// Columns as wide as their widest cell, two blanks apart; "-" for an empty cell.
+QString textTable(const QList<QStringList> &rows)
+{
+    QVector<int> widths;
+    for (const QStringList &row : rows) {
+        widths.resize(qMax(widths.size(), row.size()));
+        for (int i = 0; i < row.size(); ++i)
+            widths[i] = qMax(widths[i], qMax(1, row[i].size()));
+    }
+    QString table;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int i = 0; i < row.size(); ++i) {
+            const QString cell = row[i].isEmpty() ? QStringLiteral("-") : row[i];
+            line += i + 1 < row.size() ? cell.leftJustified(widths[i] + 2) : cell;
+        }
+        table += line + QLatin1Char('\n');
+    }
+    return table;
+}
+
+} // namespace
+
+QString alarmsTable(const QJsonObject &answer)
+{
+    QList<QStringList> rows{{QStringLiteral("alarm"),
+                             QStringLiteral("severity"),
+                             QStringLiteral("unacknowledged"),
+                             QStringLiteral("since"),
+                             QStringLiteral("shelved"),
+                             QStringLiteral("acknowledged by")}};
+    const QJsonArray alarms = answer.value(QStringLiteral("alarms")).toArray();
+    for (const QJsonValue &value : alarms) {
+        const QJsonObject alarm = value.toObject();
+        const auto text = [&alarm](const char *key) {
+            return agentText(alarm.value(QLatin1String(key)));
+        };
+        QString shelved = text("shelved_until");
+        if (shelved == QLatin1String("until_clear"))
+            shelved = QStringLiteral("until clear");
+        else if (!shelved.isEmpty())
+            shelved = QStringLiteral("until ") + shelved;
+        rows.append({text("name"),
+                     text("severity"),
+                     text("unacknowledged"),
+                     text("since"),
+                     shelved,
+                     text("acknowledged_by")});
+    }
+    QString table = textTable(rows);
+    const QString worst = agentText(answer.value(QStringLiteral("worst_severity")));
+    if (!worst.isEmpty())
+        table += QStringLiteral("worst severity: ") + worst + QLatin1Char('\n');
+    return table;
+}
+
+QString leaseTable(const QJsonObject &lease)
+{
+    if (!lease.value(QStringLiteral("held")).toBool())
+        return textTable({{QStringLiteral("held"), QStringLiteral("no")}});
+    QList<QStringList> rows;
+    const struct
+    {
+        const char *key;
+        const char *label;
+    } fields[] = {{"holder", "holder"},
+                  {"note", "note"},
+                  {"until", "until"},
+                  {"seconds_left", "seconds left"},
+                  {"yours", "yours"}};
+    rows.append({QStringLiteral("held"), QStringLiteral("yes")});
+    for (const auto &field : fields)
+        rows.append({QLatin1String(field.label), agentText(lease.value(QLatin1String(field.key)))});
+    return textTable(rows);
+}
+
+QString agentAnswer(Invocation::Command command, const QJsonObject &answer)
+{
+    const auto text = [&answer](const char *key) {
+        return agentText(answer.value(QLatin1String(key)));
+    };
+    // "acknowledged: fault, power_a": the alarms the agent names in its answer.
+    const auto done = [&answer](const char *what, const char *key) {
+        QStringList names;
+        const QJsonArray alarms = answer.value(QLatin1String(key)).toArray();
+        for (const QJsonValue &name : alarms)
+            names << agentText(name);
+        return QLatin1String(what) + (names.isEmpty() ? QString() : QStringLiteral(": "))
+               + names.join(QLatin1String(", ")) + QLatin1Char('\n');
+    };
+    switch (command) {
+    case Invocation::Alarms:
+        return alarmsTable(answer);
+    case Invocation::LeaseShow:
+        return leaseTable(answer);
+    case Invocation::Ack:
+        return answer.value(QStringLiteral("acknowledged")).toArray().isEmpty()
+                   ? QStringLiteral("nothing to acknowledge\n")
+                   : done("acknowledged", "acknowledged");
+    case Invocation::Shelve:
+        return done("shelved", "alarms");
+    case Invocation::Unshelve:
+        return done("unshelved", "alarms");
+    case Invocation::LeaseTake:
+        // The token alone on the last line, for `| tail -n1`.
+        return QStringLiteral("lease held until %1\n%2\n").arg(text("until"), text("token"));
+    case Invocation::LeaseRenew:
+        return QStringLiteral("lease held until %1\n").arg(text("until"));
+    case Invocation::LeaseRelease:
+        return QStringLiteral("lease released\n");
+    case Invocation::LeaseBreak:
+        return QStringLiteral("lease broken\n");
+    default:
+        return QString();
+    }
 }
 
 QByteArray json(const QJsonObject &object, bool compact)

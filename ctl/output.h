@@ -1,5 +1,6 @@
 #pragma once
 
+#include "invocation.h"
 #include "readingformat.h"
 #include "replies.h"
 
@@ -34,6 +35,12 @@ QJsonObject watchObject(const QDateTime &time, const Reply::Measurement &meas);
 // The --csv rows, the same as the panel exports.
 using ReadingFormat::csvHeader;
 using ReadingFormat::csvRow;
+
+// korvane-agent's answers, for people: the alarms and the lease as tables, the rest as a
+// line of what was done. The agent's texts are escaped as the amplifier's are.
+QString alarmsTable(const QJsonObject &answer);
+QString leaseTable(const QJsonObject &lease);
+QString agentAnswer(Invocation::Command command, const QJsonObject &answer);
 
 QByteArray json(const QJsonObject &object, bool compact);
 

@@ -53,6 +53,8 @@ public:
     void discardInput();
     // Emits allWritten() once everything sent so far has left the program.
     void notifyWhenWritten();
+    // Frames may be this long: korvane-agent's own are longer than the amplifier's.
+    void setMaxFrameSize(int bytes) { m_assembler = FrameAssembler(bytes); }
 
 signals:
     void opened();

@@ -28,8 +28,8 @@ expect()
     fi
 }
 
-expect "korvane-ctl " "calibrate help identify meas reset scan set status"
-expect "korvane-ctl --host 192.0.2.10 s" "scan set status"
+expect "korvane-ctl " "ack alarms calibrate help identify lease meas reset scan set shelve status unshelve"
+expect "korvane-ctl --host 192.0.2.10 s" "scan set shelve status"
 expect "korvane-ctl --host 192.0.2.10 set " "gain linearity max-cell-temp max-driver-temp max-power rf"
 expect "korvane-ctl --serial /dev/ttyACM0 set gain " "A B C"
 expect "korvane-ctl --host h set rf o" "off on"
@@ -39,6 +39,13 @@ expect "korvane-ctl --host h meas --w" "--watch"
 expect "korvane-ctl help m" "meas"
 expect "korvane-ctl --host h --tls-ca ca.pem --tls st" "status"
 expect "korvane-ctl --host h status --tls-" "--tls-ca --tls-cert --tls-key"
+expect "korvane-ctl --host h ack " "all cell1_temperature cell2_temperature driver_temperature fault link power_a power_b power_c"
+expect "korvane-ctl --host h shelve power_" "power_a power_b power_c"
+expect "korvane-ctl --host h shelve power_a --" "--for --help --host --lease --port --reason --timeout --tls --tls-ca --tls-cert --tls-key --until-clear --version"
+expect "korvane-ctl --host h lease " "break release renew show take"
+expect "korvane-ctl --host h lease take --n" "--note"
+expect "korvane-ctl --host h --lease abc lease re" "release renew"
+expect "korvane-ctl --host h --lease abc set " "gain linearity max-cell-temp max-driver-temp max-power rf"
 
 # Serial paths: every offer is a /dev/tty* device that exists.
 complete_line "korvane-ctl --serial /dev/tty"

@@ -1,3 +1,4 @@
+#include "agentpair.h"
 #include "badupstream.h"
 #include "childprocess.h"
 #include "replies.h"
@@ -7,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -192,6 +194,8 @@ private slots:
     void staleRepliesDiscarded();
     void fullFileKeepsWholeRows();
     void headerWrittenOnce();
+    // Needs korvane-agent's own commands (@hello and after).
+    void agentExtensionCommands();
 
 private:
     QTemporaryDir m_dir;
@@ -242,6 +246,14 @@ void tst_Ctl::linesOnWire_data()
                                  << QString();
     QTest::newRow("calibrate C") << "calibrate C" << QString("Calibrate 2|Status|") << QString();
     QTest::newRow("reset") << "reset" << QString("Reset|Status|") << QString();
+    // The agent's commands and a lease say "@hello" first and nothing more to a far end that
+    // does not answer it as the agent.
+    const QString notAgent("not a korvane-agent");
+    QTest::newRow("alarms, no agent") << "alarms" << QString("@hello|") << notAgent;
+    QTest::newRow("lease take, no agent")
+        << "lease take --for 10m" << QString("@hello|") << notAgent;
+    QTest::newRow("lease, no agent")
+        << "--lease abc set gain A 1" << QString("@hello|") << notAgent;
 }
 
 void tst_Ctl::linesOnWire()
@@ -396,6 +408,27 @@ void tst_Ctl::badInvocation_data()
     QTest::newRow("timeout of an hour")
         << "status --timeout 3600000"
         << QString("--timeout must be a whole number from 10 to 60000");
+    // The agent's commands.
+    QTest::newRow("unknown alarm") << "ack fan" << QString("no alarm 'fan'");
+    QTest::newRow("all shelved") << "shelve all --for 1h --reason x" << QString("no alarm 'all'");
+    QTest::newRow("shelve, no reason") << "shelve power_a --for 1h" << QString("needs --reason");
+    QTest::newRow("shelve, for and until clear")
+        << "shelve power_a --for 1h --until-clear --reason x" << QString("either --for");
+    QTest::newRow("duration without its unit")
+        << "lease take --for 1h30" << QString("'1h30' is no duration");
+    QTest::newRow("duration of nothing") << "lease take --for 0s" << QString("from 1 s");
+    QTest::newRow("duration in days") << "lease take --for 2d" << QString("'2d' is no duration");
+    QTest::newRow("lease, no action") << "lease" << QString("lease takes one of");
+    QTest::newRow("renew, no token") << "lease renew --for 5m" << QString("needs --lease TOKEN");
+    QTest::newRow("note on a renewal")
+        << "--lease abc lease renew --for 5m --note x" << QString("--note does not go with");
+    QTest::newRow("break, no reason") << "lease break" << QString("needs --reason");
+    QTest::newRow("line over the agent's bound")
+        << "ack all --comment " + QString(250, 'x') << QString("at most 256 bytes");
+    QTest::newRow("alarms on a serial line")
+        << "alarms --serial /dev/null" << QString("--serial does not go with alarms");
+    QTest::newRow("lease on a serial line")
+        << "--lease abc --serial /dev/null status" << QString("--serial");
     // The fake amplifier's own link is left out when a row gives the address itself.
     QTest::newRow("address above 255")
         << "--host 127.0.0.256 --port 1 status" << QString("--host 127.0.0.256: 256 is above 255");
@@ -683,6 +716,77 @@ void tst_Ctl::headerWrittenOnce()
     const QStringList lines = csvLines(path);
     QCOMPARE(lines.size(), 2);
     QVERIFY2(WholeRow.match(lines.value(1)).hasMatch(), qPrintable(lines.join('\n')));
+}
+
+// Needs korvane-agent's own commands (@hello and after): the alarms, shelving, and the lease
+// from taking it to releasing it, with a setting refused to others and passed on for its
+// holder.
+void tst_Ctl::agentExtensionCommands()
+{
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<SimProcess> agent;
+    QVERIFY(AgentPair::start(&sim, &agent, QStringLiteral(KORVANE_AGENT_PATH), {}));
+    const QStringList link = words("--host 127.0.0.1 --port") << QString::number(agent->port());
+    const auto alarm = [&link](const QString &name) {
+        const QJsonArray alarms
+            = jsonOf(ctl(link + words("alarms --json")).out).value("alarms").toArray();
+        for (const QJsonValue &value : alarms) {
+            if (value.toObject().value("name") == name)
+                return value.toObject();
+        }
+        return QJsonObject();
+    };
+
+    const Run alarms = ctl(link + words("alarms --json"));
+    QCOMPARE(alarms.exitCode, 0);
+    QStringList names;
+    for (const QJsonValue &value : jsonOf(alarms.out).value("alarms").toArray())
+        names << value.toObject().value("name").toString();
+    names.sort();
+    QCOMPARE(names,
+             words("cell1_temperature cell2_temperature driver_temperature fault link power_a "
+                   "power_b power_c"));
+    const Run table = ctl(link + words("alarms"));
+    QCOMPARE(table.exitCode, 0);
+    QVERIFY2(table.out.startsWith("alarm ") && table.out.contains("\npower_c "),
+             qPrintable(table.out));
+
+    QCOMPARE(ctl(link + words("ack all --comment seen")).exitCode, 0);
+    QCOMPARE(ctl(link + words("shelve power_a --for 10m --reason probe")).exitCode, 0);
+    QCOMPARE(alarm("power_a").value("shelve_reason"), QJsonValue("probe"));
+    const Run fault = ctl(link + words("shelve fault --until-clear --reason x"));
+    QCOMPARE(fault.exitCode, 1);
+    QVERIFY2(fault.err.startsWith("korvane-ctl: shelve refused: "), qPrintable(fault.err));
+    QCOMPARE(ctl(link + words("unshelve power_a")).exitCode, 0);
+    QVERIFY(!alarm("power_a").contains("shelve_reason"));
+
+    const Run take = ctl(link + words("lease take --for 10m --note calibration"));
+    QCOMPARE(take.exitCode, 0);
+    const QString token = take.out.trimmed().section('\n', -1);
+    QVERIFY2(!token.isEmpty() && !token.contains(' '), qPrintable(take.out));
+    const QStringList holder = link + QStringList{"--lease", token};
+    const QJsonObject lease = jsonOf(ctl(link + words("lease show --json")).out);
+    QCOMPARE(lease.value("held"), QJsonValue(true));
+    QCOMPARE(lease.value("yours"), QJsonValue(false));
+    QCOMPARE(lease.value("note"), QJsonValue("calibration"));
+    QCOMPARE(jsonOf(ctl(holder + words("lease show --json")).out).value("yours"), QJsonValue(true));
+    // Another client's setting is refused; the holder's is passed on.
+    QCOMPARE(ctl(link + words("set gain A 12")).exitCode, 1);
+    const Run set = ctl(holder + words("set gain A 12"));
+    QCOMPARE(set.exitCode, 0);
+    QCOMPARE(set.err, QString());
+    QVERIFY(ctl(link + words("status")).out.contains("\ngain A            12.0 dB\n"));
+    QCOMPARE(ctl(holder + words("lease renew --for 20m")).exitCode, 0);
+    const Run stranger = ctl(link + words("--lease nothing set gain A 13"));
+    QCOMPARE(stranger.exitCode, 1);
+    QVERIFY2(stranger.err.startsWith("korvane-ctl: lease-use refused: "), qPrintable(stranger.err));
+    // Only the agent's admins break a lease; this run has none.
+    const Run broken = ctl(link + words("lease break --reason x"));
+    QCOMPARE(broken.exitCode, 1);
+    QVERIFY2(broken.err.startsWith("korvane-ctl: lease-break refused: "), qPrintable(broken.err));
+    QVERIFY(ctl(link + words("lease show")).out.contains(QRegularExpression("^held +yes\n")));
+    QCOMPARE(ctl(holder + words("lease release")).exitCode, 0);
+    QCOMPARE(jsonOf(ctl(link + words("lease show --json")).out).value("held"), QJsonValue(false));
 }
 
 QTEST_GUILESS_MAIN(tst_Ctl)

@@ -1,4 +1,6 @@
+#include "agentpair.h"
 #include "appstate.h"
+#include "extension.h"
 #include "findwidget.h"
 #include "mainwindow.h"
 #include "replies.h"
@@ -81,6 +83,37 @@ private:
     QTcpSocket m_filler;
 };
 
+// Passes a client's bytes on to the simulator and its replies back, and keeps what the
+// client sent: the panel's lines exactly as the amplifier gets them.
+class RecordingRelay : public QObject
+{
+public:
+    explicit RecordingRelay(quint16 upstreamPort)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this, upstreamPort] {
+            m_client.reset(m_server.nextPendingConnection());
+            m_client->setParent(nullptr);
+            m_upstream.connectToHost(QHostAddress::LocalHost, upstreamPort);
+            connect(m_client.get(), &QTcpSocket::readyRead, this, [this] {
+                const QByteArray bytes = m_client->readAll();
+                received += bytes;
+                m_upstream.write(bytes);
+            });
+            connect(&m_upstream, &QTcpSocket::readyRead, this, [this] {
+                m_client->write(m_upstream.readAll());
+            });
+        });
+    }
+    quint16 port() const { return m_server.serverPort(); }
+    QByteArray received;
+
+private:
+    QTcpServer m_server;
+    std::unique_ptr<QTcpSocket> m_client;
+    QTcpSocket m_upstream;
+};
+
 } // namespace
 
 // Opening, closing and losing the serial and TCP links, and the poll they share.
@@ -113,6 +146,11 @@ private slots:
     void acceptedThenClosed();
     void rfBoxFollowsTheAmplifier_data();
     void rfBoxFollowsTheAmplifier();
+    void amplifierLinesOnlyWithoutAgent();
+    void agentLinesWithAgent_data();
+    void agentLinesWithAgent();
+    // Needs korvane-agent's own commands (@hello and after).
+    void agentExtensionRoleAndLease();
 
 private:
     template<typename T>
@@ -125,6 +163,12 @@ private:
         return widget<QLabel>(name)->pixmap(Qt::ReturnByValue).toImage();
     }
     QTimer *pollTimer() const { return m_window->m_pollTimer; }
+    QString agentInfo() const
+    {
+        // In full: the label itself may show it cut short.
+        auto *label = widget<QLabel>("AgentInfo");
+        return label->isVisible() ? label->accessibleDescription() : QString();
+    }
     QString statusMessage() const { return m_window->statusBar()->currentMessage(); }
     // Opens the device's terminal and the panel's serial link to it.
     bool openSerial(ScriptedPty &device);
@@ -728,6 +772,114 @@ void tst_Links::rfBoxFollowsTheAmplifier()
         QCOMPARE(statusMessage(),
                  QStringLiteral("RF stays on: this model's RF follows its fault state"));
     }
+}
+
+// Without --agent the panel sends the amplifier's own lines and nothing else, even to a far
+// end that would answer more.
+void tst_Links::amplifierLinesOnlyWithoutAgent()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    RecordingRelay relay(sim.port());
+    m_window->connectTo(QStringLiteral("127.0.0.1"), relay.port());
+    QTRY_COMPARE(lampOf("TCPLED"), lamp("Green"));
+    // Past the first periodic read-back, when an agent's link asks for its lease.
+    QTRY_VERIFY_WITH_TIMEOUT(relay.received.count("Status\r\n") >= 2, 10000);
+    const QByteArray sent = relay.received;
+    QVERIFY(sent.startsWith("?\r\nStatus\r\n"));
+    QVERIFY(sent.endsWith("\r\n"));
+    QList<QByteArray> lines = sent.split('\n');
+    lines.removeLast();
+    for (const QByteArray &line : lines)
+        QVERIFY2(line == "?\r" || line == "Status\r" || line == "Meas\r", line.constData());
+    QCOMPARE(agentInfo(), QString());
+}
+
+// With --agent: "@hello" once the amplifier is identified, then "@lease" with the read-backs;
+// the role and the lease are shown, in frames longer than the amplifier's, and a setting
+// the agent did not pass on is told with its reason.
+void tst_Links::agentLinesWithAgent_data()
+{
+    QTest::addColumn<QString>("role");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("observer") << "observer"
+                              << "Observer (read only)";
+    QTest::newRow("controller") << "controller"
+                                << "Controller";
+}
+
+void tst_Links::agentLinesWithAgent()
+{
+    QFETCH(QString, role);
+    QFETCH(QString, shown);
+    ScriptedPeer peer;
+    QVERIFY(peer.listen());
+    m_window->connectTo(QStringLiteral("127.0.0.1"), peer.port(), true);
+    QVERIFY(peer.waitForClient() && peer.waitForLine("Status"));
+    QVERIFY(peer.waitForPolls(3));
+    QVERIFY(!peer.received().contains('@'));
+    peer.send(frame("?\r\n700136A"));
+    QVERIFY(peer.waitForLine("@hello"));
+    const QByteArray settings = Reply::statusFrame({65, 55, 60, true, 10, {21, 21, 21}});
+    peer.send(settings);
+    peer.send(
+        Extension::frame("hello", {{"agent", "korvane-agent"}, {"role", role}, {"extension", 1}}));
+    QVERIFY(peer.waitForLine("@lease"));
+    QTRY_COMPARE(agentInfo(), shown);
+    QCOMPARE(widget<QLabel>("AgentInfo")->text(), agentInfo());
+    auto *gain = widget<QDoubleSpinBox>("GainA");
+    QCOMPARE(gain->isEnabled(), role == "controller");
+    peer.send(Extension::frame("lease",
+                               {{"held", true},
+                                {"holder", "ops-desk"},
+                                {"note", QString(3000, 'n')},
+                                {"until", "2001-02-03T12:00:00.000+00:00"},
+                                {"yours", false}}));
+    QTRY_VERIFY2(agentInfo().startsWith(shown + ", lease: ops-desk until 2001-02-03 "),
+                 qPrintable(agentInfo()));
+    QVERIFY(peer.waitForLine("@lease", 2));
+    QCOMPARE(peer.count("@hello"), 1);
+
+    if (gain->isEnabled()) {
+        QTest::keyClick(gain, Qt::Key_Up);
+        QVERIFY(peer.waitForLine("SetGain 0 22"));
+        QTRY_VERIFY(peer.lines().lastIndexOf("Status") > peer.lines().indexOf("SetGain 0 22"));
+        peer.send(
+            Extension::frame("refused", {{"command", "SetGain 0 22"}, {"reason", "lease held"}}));
+        peer.send(settings.repeated(peer.count("Status") - 1));
+        QTRY_COMPARE(statusMessage(),
+                     QString("Gain channel A not taken: the amplifier still reports 10.5 dB "
+                             "(lease held)"));
+    }
+    // What the agent said goes with its link.
+    widget<QPushButton>("EthernetConnect")->click();
+    QTRY_COMPARE(App::tcpLinkUp, 0);
+    QCOMPARE(agentInfo(), QString());
+}
+
+// Needs korvane-agent's own commands (@hello and after): the panel shows its role and the
+// lease another client takes, and the agent's reason when a setting of its own is refused.
+void tst_Links::agentExtensionRoleAndLease()
+{
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<SimProcess> agent;
+    QVERIFY(AgentPair::start(&sim, &agent, QStringLiteral(KORVANE_AGENT_PATH), {}));
+    m_window->connectTo(QStringLiteral("127.0.0.1"), agent->port(), true);
+    QTRY_COMPARE_WITH_TIMEOUT(agentInfo(), QString("Controller, lease free"), 10000);
+    auto *gain = widget<QDoubleSpinBox>("GainA");
+    QTRY_VERIFY(gain->isEnabled());
+
+    QTcpSocket other;
+    other.connectToHost(QHostAddress::LocalHost, agent->port());
+    QVERIFY(other.waitForConnected(5000));
+    other.write("@hello\r\n@lease-take {\"for\":600,\"note\":\"calibration\"}\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(agentInfo().contains(", lease: "), 10000);
+
+    QTest::keyClick(gain, Qt::Key_Up);
+    QTRY_VERIFY_WITH_TIMEOUT(statusMessage().startsWith("Gain channel A not taken: the amplifier "
+                                                        "still reports 10.5 dB ("),
+                             10000);
+    QVERIFY2(statusMessage().endsWith(')'), qPrintable(statusMessage()));
 }
 
 QTEST_MAIN(tst_Links)

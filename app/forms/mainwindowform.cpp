@@ -283,6 +283,12 @@ void MainWindowForm::setup(QMainWindow *window)
     statusBar = new QStatusBar(window);
     statusBar->setObjectName(QStringLiteral("statusBar"));
     window->setStatusBar(statusBar);
+    AgentInfo = new QLabel(statusBar);
+    AgentInfo->setObjectName(QStringLiteral("AgentInfo"));
+    AgentInfo->setAccessibleName(tr("Agent role and control lease"));
+    AgentInfo->setTextFormat(Qt::PlainText);
+    statusBar->addPermanentWidget(AgentInfo);
+    AgentInfo->hide();
     window->resize(StartWidth, windowHeight());
 
     auto *wheelGuard = new WheelGuard(window);

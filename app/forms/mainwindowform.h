@@ -91,6 +91,8 @@ public:
     QToolBar *mainToolBar = nullptr;
     QAction *actionTrends = nullptr;
     QStatusBar *statusBar = nullptr;
+    // korvane-agent's word on this client's role and the control lease; hidden elsewhere.
+    QLabel *AgentInfo = nullptr;
 
 private:
     void setTabOrder(QMainWindow *window);

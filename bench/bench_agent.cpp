@@ -3,7 +3,8 @@
 // phase adds a client that never reads; a third, where mosquitto is installed, runs an agent
 // with its telemetry on: /metrics scraped every second and MQTT at 10 messages a second; a
 // fourth puts the same clients before a simulator that keeps a 9600-baud line's pace.
-// Usage: bench_agent [seconds per phase] [clients] (default 30 and 50).
+// Usage: bench_agent [seconds per phase] [clients] [agent] (default 30, 50 and the agent
+// built here; another build's agent to compare the two on the same machine).
 #include "agentclients.h"
 #include "frameassembler.h"
 #include "procstats.h"
@@ -181,6 +182,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int seconds = argc > 1 ? QByteArray(argv[1]).toInt() : 30;
     const int clients = argc > 2 ? QByteArray(argv[2]).toInt() : 50;
+    const QString agentPath = argc > 3 ? QString::fromLocal8Bit(argv[3])
+                                       : QStringLiteral(KORVANE_AGENT_PATH);
 
     SimProcess sim;
     if (!sim.start()) {
@@ -191,7 +194,7 @@ int main(int argc, char *argv[])
     if (!proxy.listen(sim.port()))
         return 1;
     SimProcess agent;
-    if (!agent.startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+    if (!agent.startProgram(agentPath,
                             {QStringLiteral("--host"),
                              QStringLiteral("127.0.0.1"),
                              QStringLiteral("--port"),
@@ -241,7 +244,7 @@ int main(int argc, char *argv[])
                                   QStringLiteral("-t"),
                                   QStringLiteral("korvane/bench/state")},
                                  QStringLiteral("SUBACK"))
-            || !watched.startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+            || !watched.startProgram(agentPath,
                                      {QStringLiteral("--host"),
                                       QStringLiteral("127.0.0.1"),
                                       QStringLiteral("--port"),
@@ -287,7 +290,7 @@ int main(int argc, char *argv[])
     SimProcess slowAgent;
     if (!slowSim.start({QStringLiteral("--baud"), QString::number(Baud)})
         || !slowProxy.listen(slowSim.port())
-        || !slowAgent.startProgram(QStringLiteral(KORVANE_AGENT_PATH),
+        || !slowAgent.startProgram(agentPath,
                                    {QStringLiteral("--host"),
                                     QStringLiteral("127.0.0.1"),
                                     QStringLiteral("--port"),

@@ -18,7 +18,7 @@ from .errors import (BadReply, Error, LinkError, ModelChanged, NoReply, OutOfRan
 from .protocol import Identity, Measurement, Status
 from .table import READINGS, SETTINGS
 
-__version__ = "0.8.0"
+__version__ = "0.9.0"
 
 __all__ = ["Amplifier", "Identity", "Status", "Measurement", "Error", "LinkError", "NoReply",
            "BadReply", "OutOfRange", "Refused", "SettingNotTaken", "ModelChanged",

@@ -357,7 +357,10 @@ void tst_AgentTelemetry::metricsFollowTheDevice()
     QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
     const quint16 simPort = m_sim->port();
 
-    // A setting made through the agent shows at once: the agent reads the settings back.
+    // Once the reads at connect and after the first reading are done, a setting made through
+    // the agent shows at once: the agent reads the settings back.
+    QTRY_VERIFY(!sample(scrape(), "korvane_output_power_watts{channel=\"A\"}").isNull());
+    QVERIFY(!ask(m_agent->port(), "Status").isEmpty());
     QVERIFY(!ask(m_agent->port(), "SetGain 0 25\r\n?").isEmpty());
     QTRY_COMPARE(sample(scrape(), "korvane_gain_decibels{channel=\"A\"}"), QByteArray("12.5"));
 

@@ -2,6 +2,7 @@
 #include "findwidget.h"
 #include "mainwindow.h"
 #include "replies.h"
+#include "replywatch.h"
 #include "scratchsettings.h"
 #include "scriptedpeer.h"
 #include "scriptedpty.h"
@@ -106,6 +107,7 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void bothLinksUp();
+    void silenceWatchedAcrossLinks();
     void reconnectsKeepOneMeasPerTick();
     void refreshEndsSerialLink();
     void closingTheWindowEndsLinksQuietly();
@@ -551,6 +553,37 @@ void tst_Links::bothLinksUp()
     widget<QPushButton>("EthernetConnect")->click();
     QTRY_COMPARE(App::tcpLinkUp, 0);
     QVERIFY(!pollTimer()->isActive());
+}
+
+// The reply watch spans the links: a link that opens beside one already read does not
+// restart the silence, and one that closes does not end the watch of the other.
+void tst_Links::silenceWatchedAcrossLinks()
+{
+    // Replies dated by a clock of the test's, which the links' opening and closing move on.
+    QDateTime now(QDate(2026, 3, 1), QTime(7, 0, 5), Qt::UTC);
+    m_window->m_replyWatch->setClock([&now] { return now; });
+    m_window->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
+    const auto silentSince = [](const QDateTime &time) {
+        return QStringLiteral("No reply from the amplifier since ")
+               + time.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+    };
+    ScriptedPeer peer;
+    QVERIFY(connectTcp(peer));
+    peer.send(frame("Meas, 0, 0253, 0248, 0301, 123, 118, 120"));
+    QTRY_COMPARE(widget<QTextEdit>("TempAVal")->toPlainText(), QStringLiteral("25.3"));
+    const QDateTime firstReply = now;
+    now = now.addSecs(10);
+    ScriptedPty device;
+    QVERIFY(openSerial(device));
+    QTRY_COMPARE_WITH_TIMEOUT(statusMessage(), silentSince(firstReply), 10000);
+
+    peer.send(frame("Meas, 0, 0260, 0248, 0301, 123, 118, 120"));
+    QTRY_COMPARE(widget<QTextEdit>("TempAVal")->toPlainText(), QStringLiteral("26.0"));
+    const QDateTime secondReply = now;
+    now = now.addSecs(10);
+    widget<QPushButton>("SerialConnect")->click();
+    QCOMPARE(App::serialLinkUp, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(statusMessage(), silentSince(secondReply), 10000);
 }
 
 void tst_Links::reconnectsKeepOneMeasPerTick()

@@ -797,6 +797,10 @@ void tst_Agent::connectionsClosed_data()
     QTest::newRow("junk lines") << QStringList()
                                 << QByteArray("a\r\nb\r\nc\r\nd\r\ne\r\nSetGain 0 7\r\n")
                                 << QStringLiteral("more than 4 junk lines");
+    // An overlong line is junk too, however much of it there is.
+    QTest::newRow("overlong lines")
+        << QStringList() << (QByteArray(300, 'S') + "\r\n").repeated(5) + "SetGain 0 7\r\n"
+        << QStringLiteral("more than 4 junk lines");
 }
 
 void tst_Agent::connectionsClosed()

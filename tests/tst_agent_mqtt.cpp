@@ -129,6 +129,16 @@ void tst_AgentMqtt::subscribeAndReceive()
 // has held, the next try after it goes comes after the shortest pause again.
 void tst_AgentMqtt::pauseBetweenTries()
 {
+    // The pauses as documented: from half a second, twice as long each time, up to ten
+    // seconds; the shortest again after a reset. The broker below sees the first of them.
+    ReconnectBackoff backoff;
+    QList<int> pauses;
+    for (int i = 0; i < 7; ++i)
+        pauses << backoff.next();
+    QCOMPARE(pauses, (QList<int>{500, 1000, 2000, 4000, 8000, 10000, 10000}));
+    backoff.reset();
+    QCOMPARE(backoff.next(), 500);
+
     constexpr int Refused = 3; // pauses of 0.5, 1 and 2 s after them; 4 s would come next
     QTcpServer broker;
     QVERIFY(broker.listen(QHostAddress::LocalHost));

@@ -584,6 +584,17 @@ void tst_Links::silenceWatchedAcrossLinks()
     widget<QPushButton>("SerialConnect")->click();
     QCOMPARE(App::serialLinkUp, 0);
     QTRY_COMPARE_WITH_TIMEOUT(statusMessage(), silentSince(secondReply), 10000);
+
+    // The watch ends with the last link: a silence that was under way is not said after it.
+    peer.send(frame("Meas, 0, 0270, 0248, 0301, 123, 118, 120"));
+    QTRY_COMPARE(widget<QTextEdit>("TempAVal")->toPlainText(), QStringLiteral("27.0"));
+    QSignalSpy silences(m_window->m_replyWatch, &ReplyWatch::silent);
+    QVERIFY(silences.isValid());
+    widget<QPushButton>("EthernetConnect")->click();
+    QTRY_COMPARE(App::tcpLinkUp, 0);
+    QVERIFY(!silences.wait(2 * ReplyWatch::DefaultTimeoutMs));
+    QVERIFY2(statusMessage().startsWith(QLatin1String("Disconnected from 127.0.0.1 at ")),
+             qPrintable(statusMessage()));
 }
 
 void tst_Links::reconnectsKeepOneMeasPerTick()
@@ -681,6 +692,10 @@ void tst_Links::connectingIsVisible()
     QVERIFY(peer.waitForPolls(2));
     QCOMPARE(App::tcpLinkUp, 1);
     QVERIFY(peer.isConnected());
+    // Nor does it start connecting again beside the open link.
+    QVERIFY2(statusMessage().isEmpty(), qPrintable(statusMessage()));
+    QCOMPARE(widget<QLabel>("TCPLED")->accessibleDescription(),
+             QStringLiteral("Link open, waiting for the amplifier"));
 
     // Another port (an agent's), as --connect opens it: named with its port, and the typed
     // address, which is saved for the next run, stays as it was.

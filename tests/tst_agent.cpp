@@ -123,6 +123,7 @@ private slots:
     void clientsFollowTheDevice();
     void badUpstream_data();
     void badUpstream();
+    void readBackAfterSetting_data();
     void readBackAfterSetting();
     void lateReplyAnswersNothingElse();
     void droppedSettingKeepsMeasShared();
@@ -585,20 +586,38 @@ void tst_Agent::clientThatNeverReadsIsDropped()
     QVERIFY(reader.waitForFrames(served + 1));
 }
 
+void tst_Agent::readBackAfterSetting_data()
+{
+    QTest::addColumn<QByteArray>("query");
+    QTest::newRow("Status") << QByteArray("Status");
+    // Asked while the agent's own poll keeps a reading fresh: the one from before the setting
+    // is not the answer.
+    QTest::newRow("Meas") << QByteArray("Meas");
+}
+
 void tst_Agent::readBackAfterSetting()
 {
+    QFETCH(QByteArray, query);
     // A slow amplifier, so that queries wait in line behind each other.
     QVERIFY(startPair({QStringLiteral("--delay"), QStringLiteral("20")}));
     Client other(m_agent->port());
     Client client(m_agent->port());
     QVERIFY(other.status().fieldCount > 0);
     for (int i = 0; i < 20; ++i) {
-        // A Status asked before the setting, and one after it.
-        other.send("Status\r\n");
-        const int halfSteps = 30 + i;
-        client.send("SetGain 0 " + QByteArray::number(halfSteps) + "\r\nStatus\r\n");
+        // The same asked before the setting, and after it.
+        other.send(query + "\r\n");
+        // Gain A 0 dB and 20 dB by turns: power A some 0.1 W, and several watts.
+        const int halfSteps = query == "Meas" ? (i % 2) * 40 : 30 + i;
+        client.send("SetGain 0 " + QByteArray::number(halfSteps) + "\r\n" + query + "\r\n");
         QVERIFY(client.waitForFrames(i + 1));
-        QCOMPARE(Reply::decodeStatus(client.frames().last()).gainDb[0], halfSteps / 2.0);
+        if (query == "Status") {
+            QCOMPARE(Reply::decodeStatus(client.frames().last()).gainDb[0], halfSteps / 2.0);
+        } else {
+            const double powerA = Reply::decodeMeasurement(client.frames().last()).powerTenths[0];
+            QVERIFY2(halfSteps == 0 ? powerA <= 5 : powerA >= 50,
+                     qPrintable(
+                         QStringLiteral("%1 W at %2 dB").arg(powerA / 10).arg(halfSteps / 2)));
+        }
     }
 }
 
@@ -794,6 +813,10 @@ void tst_Agent::connectionsClosed_data()
     QTest::newRow("junk lines") << QStringList()
                                 << QByteArray("a\r\nb\r\nc\r\nd\r\ne\r\nSetGain 0 7\r\n")
                                 << QStringLiteral("more than 4 junk lines");
+    // An overlong line is junk too, however much of it there is.
+    QTest::newRow("overlong lines")
+        << QStringList() << (QByteArray(300, 'S') + "\r\n").repeated(5) + "SetGain 0 7\r\n"
+        << QStringLiteral("more than 4 junk lines");
 }
 
 void tst_Agent::connectionsClosed()

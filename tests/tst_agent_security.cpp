@@ -6,6 +6,7 @@
 #include "simprocess.h"
 #include "testcertificates.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <crypt.h>
 #include <memory>
 #include <vector>
@@ -608,6 +610,13 @@ void tst_AgentSecurity::webConfigChecked_data()
         << QByteArray("basic_auth_users:\n  - alice\n") << "basic_auth_users is not a mapping";
     QTest::newRow("bad TLS version") << tls + "  min_version: SSL3\n"
                                      << "min_version 'SSL3' is none of";
+    QTest::newRow("bad TLS max version") << tls + "  max_version: TLS14\n"
+                                         << "max_version 'TLS14' is none of";
+    QTest::newRow("TLS versions the wrong way round")
+        << tls + "  min_version: TLS13\n  max_version: TLS12\n"
+        << "min_version is above max_version";
+    QTest::newRow("one TLS version") << tls + "  min_version: TLS13\n  max_version: TLS13\n"
+                                     << QString();
     // Of a bcrypt hash's shape, and yet no password would match them.
     const QByteArray hash = "$2b$10$i6LuC/AifYy5g6VXpLo6meviKJVpyiWZ.qAWJmLQiee4PbHjR0W4W";
     const auto withHash = [](const QByteArray &bad) {
@@ -703,6 +712,22 @@ void tst_AgentSecurity::metricsOverHttps_data()
     // curl does not trust the agent's certificate without the lab's authority.
     QTest::newRow("an untrusted server")
         << QByteArray() << QStringList{QStringLiteral("--user"), login, url} << 0 << QString();
+    // The versions offered are those of the range configured, both ends included.
+    const QStringList scrape = trusted + QStringList{QStringLiteral("--user"), login, url};
+    const QStringList upTo12 = QStringList{QStringLiteral("--tls-max"), QStringLiteral("1.2")};
+    const QStringList only13 = QStringList{QStringLiteral("--tlsv1.3")};
+    QTest::newRow("TLS 1.3 only, a client of 1.2")
+        << QByteArray("  min_version: TLS13\n") << upTo12 + scrape << 0 << QString();
+    QTest::newRow("TLS 1.3 only, a client of 1.3")
+        << QByteArray("  min_version: TLS13\n") << only13 + scrape << 200 << QString();
+    QTest::newRow("up to TLS 1.2, a client of 1.3 only")
+        << QByteArray("  max_version: TLS12\n") << only13 + scrape << 0 << QString();
+    QTest::newRow("TLS 1.2 alone, a client of 1.2")
+        << QByteArray("  min_version: TLS12\n  max_version: TLS12\n") << upTo12 + scrape << 200
+        << QString();
+    QTest::newRow("TLS 1.0 to 1.2, a client of 1.2")
+        << QByteArray("  min_version: TLS10\n  max_version: TLS12\n") << upTo12 + scrape << 200
+        << QString();
 
     const QByteArray verify = "  client_auth_type: RequireAndVerifyClientCert\n"
                               "  client_ca_file: LABCA\n";
@@ -728,7 +753,6 @@ void tst_AgentSecurity::metricsOverHttps_data()
     QTest::newRow("a server's certificate")
         << verify << withCertificate("server-only") << 403 << QString();
     // The scraper has been served before; strangers keep trying to get in beside it.
-    const QStringList scrape = trusted + QStringList{QStringLiteral("--user"), login, url};
     QTest::newRow("a flood of wrong logins") << QByteArray() << scrape << 200 << "wrong logins";
     QTest::newRow("idle connections") << QByteArray() << scrape << 200 << "idle connections";
 }
@@ -958,11 +982,18 @@ void tst_AgentSecurity::clientPortTls()
         return arguments;
     };
     // From addresses of their own, so that the address's share does not keep the client out.
+    // (When each was dropped, kept beyond the sockets, which may still say so as they go.)
+    QElapsedTimer sinceHogs;
+    sinceHogs.start();
+    std::vector<qint64> hogDropped(size_t(hog), -1);
     std::vector<std::unique_ptr<QTcpSocket>> hogs;
     for (int i = 0; i < hog; ++i) {
         hogs.push_back(std::make_unique<QTcpSocket>());
         QVERIFY(hogs.back()->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(20 + i % 16))));
         hogs.back()->connectToHost(QHostAddress::LocalHost, m_agent->port());
+        connect(hogs.back().get(), &QAbstractSocket::disconnected, this, [&, i] {
+            hogDropped[size_t(i)] = sinceHogs.elapsed();
+        });
     }
     for (const auto &socket : hogs)
         QVERIFY(socket->state() == QAbstractSocket::ConnectedState
@@ -996,6 +1027,18 @@ void tst_AgentSecurity::clientPortTls()
                         + QStringList{QStringLiteral("status")},
                     &errors),
              0);
+    // Those that never start a handshake are dropped at its deadline, and not before.
+    if (hog > 0) {
+        const QString dropped = QStringLiteral("reason=no TLS handshake within 10 s");
+        QVERIFY2(m_agent->waitForReport(dropped, 1, 60000), qPrintable(m_agent->stderrText()));
+        for (const auto &socket : hogs)
+            QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 30000);
+        // Some were refused at once, for want of places; the last held out to the deadline,
+        // less the little a coarse timer may fire early.
+        const qint64 last = *std::max_element(hogDropped.begin(), hogDropped.end());
+        QVERIFY2(last >= 9000,
+                 qPrintable(QStringLiteral("the last hog dropped after %1 ms").arg(last)));
+    }
     QVERIFY(!m_agent->stderrText().contains(QLatin1String("link_down")));
     QVERIFY(m_agent->stop());
 }

@@ -354,9 +354,20 @@ void tst_AgentTelemetry::silentDeviceShowsNothingStale()
 
 void tst_AgentTelemetry::metricsFollowTheDevice()
 {
-    QVERIFY(startPair({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:0")}));
+    // Settings are read again only an hour apart, or when something says they changed.
+    QVERIFY(startPair({QStringLiteral("--metrics"),
+                       QStringLiteral("127.0.0.1:0"),
+                       QStringLiteral("--status-interval"),
+                       QStringLiteral("3600000")}));
     QTRY_COMPARE(sample(scrape(), "korvane_up"), QByteArray("1"));
     const quint16 simPort = m_sim->port();
+
+    // Once the reads at connect and after the first reading are done, a setting made through
+    // the agent shows at once: the agent reads the settings back.
+    QTRY_VERIFY(!sample(scrape(), "korvane_output_power_watts{channel=\"A\"}").isNull());
+    QVERIFY(!ask(m_agent->port(), "Status").isEmpty());
+    QVERIFY(!ask(m_agent->port(), "SetGain 0 25\r\n?").isEmpty());
+    QTRY_COMPARE(sample(scrape(), "korvane_gain_decibels{channel=\"A\"}"), QByteArray("12.5"));
 
     // A limit set on another path latches a fault that switches RF off: the settings
     // follow within the status interval.
@@ -747,6 +758,10 @@ void tst_AgentTelemetry::brokerAbuses_data()
     // A PUBLISH announcing 256 MiB, and megabytes of it.
     QTest::newRow("huge packet") << connack + QByteArray("\x30\xff\xff\xff\x7f", 5) << (16 << 20)
                                  << QStringLiteral("more than a publisher is owed");
+    // More at once than the guard looks at, even in packets of two bytes (PINGRESP).
+    QTest::newRow("a flood of small packets")
+        << connack + QByteArray("\xd0\x00", 2).repeated(64 * 1024) << 0
+        << QStringLiteral("more than a publisher is owed");
     // Then a packet of the reserved type 0.
     QTest::newRow("acknowledges, then garbage")
         << connack + QByteArray(2, '\0') << 0 << QStringLiteral("mqtt_lost");
@@ -784,7 +799,7 @@ void tst_AgentTelemetry::brokerAbuses()
                                  10000);
         QVERIFY(!m_agent->stderrText().contains(QLatin1String("mqtt_lost")));
     } else {
-        QVERIFY(m_agent->waitForReport(report, 1, 20000));
+        QVERIFY2(m_agent->waitForReport(report, 1, 20000), qPrintable(m_agent->stderrText()));
     }
     if (report == QLatin1String("mqtt_lost")) {
         // Each connection breaks at once; the pause before the next still grows.

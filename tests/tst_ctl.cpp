@@ -2,6 +2,7 @@
 #include "badupstream.h"
 #include "childprocess.h"
 #include "replies.h"
+#include "rowfile.h"
 #include "scriptedpty.h"
 #include "simprocess.h"
 
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -24,6 +26,7 @@
 #include <csignal>
 #include <cstring>
 #include <sys/file.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -193,6 +196,8 @@ private slots:
     void peerTextEscaped();
     void staleRepliesDiscarded();
     void fullFileKeepsWholeRows();
+    void partRowCutOff_data();
+    void partRowCutOff();
     void headerWrittenOnce();
     // Needs korvane-agent's own commands (@hello and after).
     void agentExtensionCommands();
@@ -687,6 +692,58 @@ void tst_Ctl::fullFileKeepsWholeRows()
     QVERIFY(lines.size() > 2);
     for (const QString &row : lines.mid(1))
         QVERIFY2(WholeRow.match(row).hasMatch(), qPrintable(row));
+}
+
+void tst_Ctl::partRowCutOff_data()
+{
+    // Room left on the "disk" after the header and a row, for the next rows.
+    QTest::addColumn<int>("room");
+    const int row = 29; // a row of the test's below
+    QTest::newRow("none") << 0;
+    QTest::newRow("one byte") << 1;
+    QTest::newRow("all of a row but one byte") << row - 1;
+    QTest::newRow("just one row") << row;
+}
+
+// Where the disk fills up in the middle of a row, the part of it written is cut off again:
+// the file ends with the last whole row, and the failure is said.
+void tst_Ctl::partRowCutOff()
+{
+    QFETCH(int, room);
+    const QByteArray header = "time,power_a_w\n";
+    const QByteArray row = "2026-03-01T07:00:05.000Z,1.5\n";
+    const QString path = m_dir.filePath(QStringLiteral("part-%1.csv").arg(room));
+    RowFile file;
+    QVERIFY(file.open(path, header));
+    QVERIFY(file.append(row));
+    // A file size limit plays the full disk: a write past it takes what fits, the next one
+    // fails (EFBIG), and the signal that would end the test is ignored meanwhile.
+    rlimit before = {};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const rlimit limit = {rlim_t(header.size() + row.size() + room), before.rlim_max};
+    const auto signalBefore = ::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    bool written[2] = {};
+    {
+        const auto restore = qScopeGuard([&] {
+            ::setrlimit(RLIMIT_FSIZE, &before);
+            ::signal(SIGXFSZ, signalBefore);
+        });
+        written[0] = file.append(row);
+        written[1] = file.append(row);
+    }
+    const int rows = room >= row.size() ? 2 : 1;
+    QCOMPARE(written[0], rows == 2);
+    QVERIFY(!written[1]);
+    QVERIFY2(file.errorString().endsWith(QString::fromLocal8Bit(std::strerror(EFBIG))),
+             qPrintable(file.errorString()));
+    QFile kept(path);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), header + row.repeated(rows));
+    // With room again, the next row follows the last whole one.
+    QVERIFY(file.append(row));
+    kept.seek(0);
+    QCOMPARE(kept.readAll(), header + row.repeated(rows + 1));
 }
 
 // Two tools starting on one new file: the one that comes second finds the header there.

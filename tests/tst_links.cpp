@@ -4,6 +4,7 @@
 #include "findwidget.h"
 #include "mainwindow.h"
 #include "replies.h"
+#include "replywatch.h"
 #include "scratchsettings.h"
 #include "scriptedpeer.h"
 #include "scriptedpty.h"
@@ -139,6 +140,7 @@ private slots:
     void connectFailures_data();
     void connectFailures();
     void bothLinksUp();
+    void silenceWatchedAcrossLinks();
     void reconnectsKeepOneMeasPerTick();
     void refreshEndsSerialLink();
     void closingTheWindowEndsLinksQuietly();
@@ -597,6 +599,48 @@ void tst_Links::bothLinksUp()
     QVERIFY(!pollTimer()->isActive());
 }
 
+// The reply watch spans the links: a link that opens beside one already read does not
+// restart the silence, and one that closes does not end the watch of the other.
+void tst_Links::silenceWatchedAcrossLinks()
+{
+    // Replies dated by a clock of the test's, which the links' opening and closing move on.
+    QDateTime now(QDate(2026, 3, 1), QTime(7, 0, 5), Qt::UTC);
+    m_window->m_replyWatch->setClock([&now] { return now; });
+    m_window->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
+    const auto silentSince = [](const QDateTime &time) {
+        return QStringLiteral("No reply from the amplifier since ")
+               + time.toLocalTime().toString(QStringLiteral("HH:mm:ss"));
+    };
+    ScriptedPeer peer;
+    QVERIFY(connectTcp(peer));
+    peer.send(frame("Meas, 0, 0253, 0248, 0301, 123, 118, 120"));
+    QTRY_COMPARE(widget<QTextEdit>("TempAVal")->toPlainText(), QStringLiteral("25.3"));
+    const QDateTime firstReply = now;
+    now = now.addSecs(10);
+    ScriptedPty device;
+    QVERIFY(openSerial(device));
+    QTRY_COMPARE_WITH_TIMEOUT(statusMessage(), silentSince(firstReply), 10000);
+
+    peer.send(frame("Meas, 0, 0260, 0248, 0301, 123, 118, 120"));
+    QTRY_COMPARE(widget<QTextEdit>("TempAVal")->toPlainText(), QStringLiteral("26.0"));
+    const QDateTime secondReply = now;
+    now = now.addSecs(10);
+    widget<QPushButton>("SerialConnect")->click();
+    QCOMPARE(App::serialLinkUp, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(statusMessage(), silentSince(secondReply), 10000);
+
+    // The watch ends with the last link: a silence that was under way is not said after it.
+    peer.send(frame("Meas, 0, 0270, 0248, 0301, 123, 118, 120"));
+    QTRY_COMPARE(widget<QTextEdit>("TempAVal")->toPlainText(), QStringLiteral("27.0"));
+    QSignalSpy silences(m_window->m_replyWatch, &ReplyWatch::silent);
+    QVERIFY(silences.isValid());
+    widget<QPushButton>("EthernetConnect")->click();
+    QTRY_COMPARE(App::tcpLinkUp, 0);
+    QVERIFY(!silences.wait(2 * ReplyWatch::DefaultTimeoutMs));
+    QVERIFY2(statusMessage().startsWith(QLatin1String("Disconnected from 127.0.0.1 at ")),
+             qPrintable(statusMessage()));
+}
+
 void tst_Links::reconnectsKeepOneMeasPerTick()
 {
     ScriptedPty device;
@@ -692,6 +736,10 @@ void tst_Links::connectingIsVisible()
     QVERIFY(peer.waitForPolls(2));
     QCOMPARE(App::tcpLinkUp, 1);
     QVERIFY(peer.isConnected());
+    // Nor does it start connecting again beside the open link.
+    QVERIFY2(statusMessage().isEmpty(), qPrintable(statusMessage()));
+    QCOMPARE(widget<QLabel>("TCPLED")->accessibleDescription(),
+             QStringLiteral("Link open, waiting for the amplifier"));
 
     // Another port (an agent's), as --connect opens it: named with its port, and the typed
     // address, which is saved for the next run, stays as it was.

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -847,12 +848,31 @@ void tst_Panel::silenceMakesReadingsStale()
             qputenv("TZ", zone);
         ::tzset();
     });
-    // The last reply is said by its own time, not the link's start: a clock of the test's,
-    // hours off now, tells them apart.
-    const QDateTime lastReply(QDate(2026, 3, 1), QTime(7, 0, 5), Qt::UTC);
-    m_panel.window()->m_replyWatch->setClock([lastReply] { return lastReply; });
-    m_panel.window()->m_replyWatch->setTimeout(ReplyWatch::DefaultTimeoutMs);
+    // The last reply is said by its own time, not the link's start nor an earlier reply's: a
+    // clock of the test's, hours off now and moved on at each reply, tells them apart.
+    QDateTime now(QDate(2026, 3, 1), QTime(7, 0, 0), Qt::UTC);
+    ReplyWatch *watch = m_panel.window()->m_replyWatch;
+    watch->setClock([&now] { return now; });
+    watch->setTimeout(ReplyWatch::DefaultTimeoutMs);
+    // Replies each well within the timeout, for longer than it, keep the readings live:
+    // each starts the silence over.
+    QSignalSpy silences(watch, &ReplyWatch::silent);
+    QElapsedTimer replying;
+    replying.start();
+    QElapsedTimer sinceReply;
+    sinceReply.start();
+    qint64 longestGap = 0;
+    while (replying.elapsed() < 3 * ReplyWatch::DefaultTimeoutMs) {
+        now = now.addMSecs(100);
+        deliver(MeasExample);
+        longestGap = qMax(longestGap, sinceReply.restart());
+    }
+    QVERIFY2(silences.isEmpty() || longestGap >= ReplyWatch::DefaultTimeoutMs,
+             qPrintable(QStringLiteral("silent with replies at most %1 ms apart").arg(longestGap)));
+    QCOMPARE(style("TempAVal"), QLatin1String(LiveStyle));
+    now = QDateTime(QDate(2026, 3, 1), QTime(7, 0, 5), Qt::UTC);
     deliver(MeasExample);
+    now = now.addSecs(1);
     const auto lampIs = [this](const char *colour) {
         return widget<QLabel>("TCPLED")->pixmap(Qt::ReturnByValue).toImage()
                == QPixmap(QStringLiteral(":/images/LED_%1.png").arg(QLatin1String(colour))).toImage();

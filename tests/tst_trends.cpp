@@ -109,6 +109,7 @@ private slots:
     void gaps();
     void limitsFromStatus();
     void burstSharesOneSample();
+    void ringKeepsAnHour_data();
     void ringKeepsAnHour();
     void clockStep();
     void windowShowsTheHistory();
@@ -415,8 +416,36 @@ void tst_Trends::burstSharesOneSample()
     QVERIFY(ring.last().fault);
 }
 
+void tst_Trends::ringKeepsAnHour_data()
+{
+    // A span of the history, as the export asks for it, in polls of the ring filled below:
+    // reading n (its power A n % 1000 tenths) came at n polls; the ring has pushed out reading
+    // 0 and holds 1 to Capacity.
+    QTest::addColumn<double>("from");
+    QTest::addColumn<double>("to");
+    QTest::addColumn<int>("first"); // the first reading exported
+    QTest::addColumn<int>("count"); // of readings exported
+
+    const int newest = TrendRecorder::Capacity;
+    // Both ends are included.
+    QTest::newRow("from one reading to the next") << 10.0 << 11.0 << 10 << 2;
+    QTest::newRow("one reading's moment") << 10.0 << 10.0 << 10 << 1;
+    QTest::newRow("between two readings") << 10.01 << 10.99 << 0 << 0;
+    QTest::newRow("from between two readings") << 9.5 << 10.5 << 10 << 1;
+    QTest::newRow("from before the oldest kept") << 0.0 << 1.0 << 1 << 1;
+    QTest::newRow("the oldest kept") << 1.0 << 1.0 << 1 << 1;
+    QTest::newRow("the newest") << double(newest) << newest + 0.5 << newest << 1;
+    QTest::newRow("after the newest") << newest + 0.01 << newest + 1.0 << 0 << 0;
+    QTest::newRow("all of it") << 0.0 << double(newest) << 1 << newest;
+}
+
 void tst_Trends::ringKeepsAnHour()
 {
+    QFETCH(double, from);
+    QFETCH(double, to);
+    QFETCH(int, first);
+    QFETCH(int, count);
+
     TrendRecorder recorder;
     qint64 now = 0;
     recorder.setClocks([&now] { return now; }, [&now] { return now; });
@@ -432,13 +461,18 @@ void tst_Trends::ringKeepsAnHour()
     QCOMPARE(ring.at(0).timeMs, qint64(MainWindow::PollIntervalMs));
     QCOMPARE(ring.last().timeMs, qint64(TrendRecorder::Capacity) * MainWindow::PollIntervalMs);
     QCOMPARE(ring.at(0).value(0), 0.1);
-    QCOMPARE(ring.lowerBound(MainWindow::PollIntervalMs * 10 - 1), 9);
-    QCOMPARE(ring.lowerBound(now + 1), ring.size());
-    // A span from one reading's time to the next one's holds both: both ends are included,
-    // as an exported CSV's first and last rows show.
-    const qint64 from = ring.at(9).timeMs;
-    const QList<QByteArray> rows = recorder.csv(from, from + MainWindow::PollIntervalMs).split('\n');
-    QCOMPARE(rows.size(), 1 + 2 + 1); // header, two rows, and the end of the last line
+
+    // The exported CSV: its header, a row a reading, and the end of the last line.
+    const auto poll = [](double polls) {
+        return qint64(std::llround(polls * MainWindow::PollIntervalMs));
+    };
+    const QList<QByteArray> rows = recorder.csv(poll(from), poll(to)).split('\n');
+    QCOMPARE(rows.size(), 1 + count + 1);
+    for (int i = 0; i < count; ++i) {
+        const int reading = first + i;
+        QCOMPARE(rows.at(1 + i).split(',').value(1),
+                 Reply::displayTenths((reading % 1000)).toUtf8());
+    }
 }
 
 void tst_Trends::clockStep()

@@ -522,6 +522,10 @@ void tst_AgentTelemetry::mqttTelemetry()
     QCOMPARE(last.value(QStringLiteral("model")).toString(), QStringLiteral("700136A"));
     QCOMPARE(last.value(QStringLiteral("up")).toBool(), true);
     QCOMPARE(last.value(QStringLiteral("status")).toString(), QStringLiteral("0"));
+    // How often another follows, and where clients reach the agent: the bound listen address.
+    QCOMPARE(last.value(QStringLiteral("interval_ms")).toInt(), 1000);
+    QCOMPARE(last.value(QStringLiteral("advertise")).toString(),
+             QStringLiteral("127.0.0.1:%1").arg(m_agent->port()));
     const QJsonObject readings = last.value(QStringLiteral("readings")).toObject();
     QCOMPARE(readings.size(), 6);
     QVERIFY(readings.value(QStringLiteral("cell1_c")).toDouble() > 15);

@@ -96,6 +96,10 @@ bool readAlarms(const QJsonObject &message, AmplifierState *state)
                                             .toString(),
                                         &unacknowledged))
             return false;
+        const QJsonValue name = alarm.toObject().value(QLatin1String("name"));
+        if (!name.isString())
+            return false;
+        state->alarmNames.append(name.toString());
         if (unacknowledged != Alarm::Severity::None)
             ++state->unacknowledged;
     }

@@ -3,6 +3,7 @@
 #include "extension.h"
 
 #include <QString>
+#include <QStringList>
 
 // One amplifier's state message as its agent publishes it (PREFIX/NAME/state), read in full
 // or not at all: a message with a key of the wrong kind, a time that is no time or a
@@ -37,7 +38,8 @@ struct AmplifierState
     Alarm::Severity worst = Alarm::Severity::None;
     bool alarmsKnown = false;
     int unacknowledged = 0;
-    QString leaseHolder; // empty: nobody holds the lease
+    QStringList alarmNames; // those the state lists: not normal, or not acknowledged
+    QString leaseHolder;    // empty: nobody holds the lease
 
     // False, with `error`, when `payload` is no state message this can read in full.
     static bool parse(const QByteArray &payload, AmplifierState *state, QString *error);

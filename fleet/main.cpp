@@ -2,6 +2,7 @@
 #include "fleetmodel.h"
 #include "fleetoptions.h"
 #include "fleetwindow.h"
+#include "screenscaling.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -20,9 +21,7 @@ int main(int argc, char *argv[])
     }
 
     // The tiles are laid out in the font's units: the toolkit scales them with the screen.
-    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    App::enableHighDpiScaling();
     QApplication application(argc, argv);
     QString error;
     if (!options.mqtt.loadFiles(&error)) {

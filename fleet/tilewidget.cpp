@@ -59,7 +59,7 @@ QLabel *TileWidget::addLine(bool large)
     label->setWordWrap(true);
     if (large) {
         QFont font = label->font();
-        font.setPointSizeF(font.pointSizeF() * 1.4);
+        font.setPointSizeF(font.pointSizeF() * 1.6);
         font.setBold(true);
         label->setFont(font);
     }

@@ -1,3 +1,4 @@
+#include "agentcommand.h"
 #include "agentpair.h"
 #include "fleetfeed.h"
 #include "fleetmodel.h"
@@ -7,6 +8,7 @@
 #include "waiting.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QSignalSpy>
@@ -30,6 +32,8 @@ private slots:
     void stoppedStateGoesStale();
     void brokerAwayAndBack();
     void retainedFromLongAgoIsStale();
+    void commandsToAgent_data();
+    void commandsToAgent();
     void manyRetainedAtOnce();
     void badPayloads_data();
     void badPayloads();
@@ -259,6 +263,58 @@ void tst_Fleet::retainedFromLongAgoIsStale()
         [&] { return tile(QStringLiteral("gone")) && tile(QStringLiteral("gone"))->hasState; }));
     QCOMPARE(tile(QStringLiteral("gone"))->staleness, FleetModel::Staleness::TooOld);
     QVERIFY(!everLive);
+}
+
+void tst_Fleet::commandsToAgent_data()
+{
+    QTest::addColumn<QStringList>("agentArguments");
+    QTest::addColumn<QString>("verb");
+    QTest::addColumn<QJsonObject>("body");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("text"); // the start of it
+
+    QTest::newRow("acknowledge all")
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << true << "";
+    QTest::newRow("shelve for an hour")
+        << QStringList() << "shelve"
+        << QJsonObject{{"alarm", "power_a"}, {"for", 3600}, {"reason", "probe on A"}} << true
+        << "done";
+    QTest::newRow("the fault cannot be shelved")
+        << QStringList() << "shelve"
+        << QJsonObject{{"alarm", "fault"}, {"for", 60}, {"reason", "x"}} << false
+        << "refused: fault cannot be shelved";
+    QTest::newRow("an observer may not")
+        << QStringList{"--allow", "127.0.0.1"} << "ack" << QJsonObject{{"alarm", "all"}} << false
+        << "refused: observers may not acknowledge or shelve alarms";
+}
+
+void tst_Fleet::commandsToAgent()
+{
+    QFETCH(QStringList, agentArguments);
+    QFETCH(QString, verb);
+    QFETCH(QJsonObject, body);
+    QFETCH(bool, ok);
+    QFETCH(QString, text);
+    Pair pair;
+    QVERIFY(AgentPair::start(&pair.sim,
+                             &pair.agent,
+                             QStringLiteral(KORVANE_AGENT_PATH),
+                             agentArguments));
+    AgentCommand command(QStringLiteral("127.0.0.1"), pair.agent->port(), verb, body);
+    QSignalSpy finished(&command, &AgentCommand::finished);
+    command.start();
+    QVERIFY(finished.wait(AgentCommand::TimeoutMs + 5000));
+    QCOMPARE(finished.first().at(0).toBool(), ok);
+    QVERIFY2(finished.first().at(1).toString().startsWith(text),
+             qPrintable(finished.first().at(1).toString()));
+
+    // Nobody at the address: said as such.
+    AgentCommand nobody(QStringLiteral("127.0.0.1"), ServerProcess::freePort(), verb, body);
+    QSignalSpy failed(&nobody, &AgentCommand::finished);
+    nobody.start();
+    QVERIFY(failed.wait(AgentCommand::TimeoutMs + 5000));
+    QCOMPARE(failed.first().at(0).toBool(), false);
+    QVERIFY(failed.first().at(1).toString().startsWith(QLatin1String("cannot reach the agent")));
 }
 
 // What a subscriber is sent on subscribing comes at once: a lab's worth of retained states is

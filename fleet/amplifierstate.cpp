@@ -88,6 +88,8 @@ bool readAlarms(const QJsonObject &message, AmplifierState *state)
     if (!alarms.isArray())
         return false;
     state->alarmsKnown = true;
+    if (alarms.toArray().size() > AmplifierState::MaxAlarms)
+        return false;
     for (const QJsonValue &alarm : alarms.toArray()) {
         Alarm::Severity unacknowledged = Alarm::Severity::None;
         if (!alarm.isObject()
@@ -166,6 +168,13 @@ bool AmplifierState::parse(const QByteArray &payload, AmplifierState *state, QSt
     if (!readAlarms(message, &read)) {
         *error = QStringLiteral("the alarms or the lease are of the wrong kind");
         return false;
+    }
+    for (const QString &text :
+         QStringList{read.model, read.advertise, read.leaseHolder} + read.alarmNames) {
+        if (text.size() > MaxTextLength) {
+            *error = QStringLiteral("a text longer than %1 characters").arg(MaxTextLength);
+            return false;
+        }
     }
     *state = read;
     return true;

@@ -15,6 +15,9 @@ struct AmplifierState
     static constexpr int DefaultIntervalMs = 1000;
     static constexpr int MinIntervalMs = 100;
     static constexpr int MaxIntervalMs = 3600000;
+    // What one tile keeps: texts of at most this many characters, this many alarms.
+    static constexpr int MaxTextLength = 256;
+    static constexpr int MaxAlarms = 64;
 
     struct Value
     {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
+#include <vector>
 
 Alarm::Severity FleetModel::Tile::severity() const
 {
@@ -166,14 +168,16 @@ void FleetModel::refresh(const QString &name, bool changed)
 
 void FleetModel::reorder()
 {
-    QStringList order = m_order;
-    std::stable_sort(order.begin(), order.end(), [this](const QString &a, const QString &b) {
-        const int severityA = int(m_tiles.value(a).severity());
-        const int severityB = int(m_tiles.value(b).severity());
-        if (severityA != severityB)
-            return severityA > severityB;
-        return a < b;
-    });
+    // Each tile's severity once, not once a comparison.
+    std::vector<std::pair<int, QString>> keyed;
+    keyed.reserve(size_t(m_order.size()));
+    for (const QString &name : qAsConst(m_order))
+        keyed.emplace_back(-int(m_tiles.constFind(name)->severity()), name);
+    std::sort(keyed.begin(), keyed.end());
+    QStringList order;
+    order.reserve(int(keyed.size()));
+    for (const auto &entry : keyed)
+        order.append(entry.second);
     if (order == m_order)
         return;
     m_order = order;

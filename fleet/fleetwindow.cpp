@@ -220,8 +220,14 @@ void FleetWindow::openPanel(const QString &name)
 {
     const FleetModel::Tile *tile = m_model->tile(name);
     TileWidget *widget = m_tiles.value(name);
-    if (!tile || !widget || tile->state.advertise.isEmpty())
+    if (!tile || !widget)
         return;
+    QString host;
+    quint16 port = 0;
+    if (!HostPort::parse(tile->state.advertise, &host, &port) || port == 0) {
+        widget->showResult(tr("The agent says no address for clients"));
+        return;
+    }
     const QStringList arguments = panelArguments(tile->state.advertise);
     if (QProcess::startDetached(m_panelProgram, arguments))
         widget->showResult(

@@ -121,6 +121,8 @@ void TileWidget::show(const FleetModel::Tile &tile, qint64 nowMs)
     const QString why = reachable ? QString() : tr("the agent says no address for clients");
     m_open->setToolTip(why);
     setAccessibleName(TileText::summary(tile, nowMs));
+    // Its width is fixed: it grows downward to hold every line, wrapped.
+    setMinimumHeight(layout()->totalHeightForWidth(width()));
     update();
 }
 

@@ -2,6 +2,7 @@
 #include "fleetmodel.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -124,6 +125,14 @@ void tst_FleetModel::parseState_data()
         << state(t, json(R"({"alarms":["fault"]})")) << false << QString();
     QTest::newRow("a holder that is no text")
         << state(t, json(R"({"lease":{"held":true,"holder":7}})")) << false << QString();
+    QTest::newRow("a model of 257 characters")
+        << state(t, {{QStringLiteral("model"), QString(257, QLatin1Char('m'))}}) << false
+        << QString();
+    QJsonArray many;
+    for (int i = 0; i < 65; ++i)
+        many.append(QJsonObject{{"name", "a"}, {"unacknowledged", "NO_ALARM"}});
+    QTest::newRow("65 alarms") << state(t, {{QStringLiteral("alarms"), many}}) << false
+                               << QString();
     QTest::newRow("a model as a number") << state(t, json(R"({"model":7})")) << false << QString();
 }
 

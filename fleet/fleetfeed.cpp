@@ -33,6 +33,7 @@ FleetFeed::FleetFeed(const MqttConnection::Settings &broker, FleetModel *model, 
             &MqttConnection::messageReceived,
             m_model,
             [this](const QString &topic, const QByteArray &payload) {
+                emit received(topic);
                 m_model->take(topic, payload);
             });
     m_status = tr("connecting to %1").arg(m_connection.brokerText());

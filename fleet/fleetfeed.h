@@ -29,6 +29,8 @@ public:
 
 signals:
     void statusChanged(const QString &text);
+    // A message came, about to be handed to the model.
+    void received(const QString &topic);
 
 private:
     static MqttConnection::Settings subscriberSettings(MqttConnection::Settings broker);

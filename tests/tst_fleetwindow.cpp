@@ -1,10 +1,17 @@
 #include "fleetmodel.h"
 #include "fleetwindow.h"
 #include "screenscaling.h"
+#include "shelvedialog.h"
+#include "extension.h"
 #include "tilewidget.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -32,6 +39,9 @@ private slots:
     void markupShownAsText();
     void filter();
     void keyboardWalk();
+    void openPanel();
+    void refusalShownWithReason();
+    void shelveDialog();
     void darkPalette();
     void atScale();
 
@@ -227,6 +237,91 @@ void tst_FleetWindow::keyboardWalk()
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QTRY_VERIFY(tile("amp1")->hasFocus());
+}
+
+void tst_FleetWindow::openPanel()
+{
+    // A stand-in for the panel that writes down how it was started.
+    QTemporaryDir folder;
+    const QString panel = folder.filePath(QStringLiteral("panel"));
+    const QString said = folder.filePath(QStringLiteral("arguments"));
+    QFile script(panel);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho \"$@\" > " + said.toUtf8() + ".part && mv " + said.toUtf8()
+                 + ".part " + said.toUtf8() + "\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    FleetWindow window(m_model.get(), panel);
+    publish(QStringLiteral("lab1"), stateJson(m_now, "NO_ALARM"));
+    QPushButton *open = nullptr;
+    for (QPushButton *button :
+         window.tileWidget(QStringLiteral("lab1"))->findChildren<QPushButton *>()) {
+        if (button->text() == QLatin1String("Open panel"))
+            open = button;
+    }
+    QVERIFY(open && open->isEnabled());
+    open->click();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(said), 10000);
+    QFile arguments(said);
+    QVERIFY(arguments.open(QIODevice::ReadOnly));
+    QCOMPARE(arguments.readAll(), QByteArray("--connect 127.0.0.1:1\n"));
+}
+
+// Acknowledging at an agent that refuses: the tile says so, with the agent's reason.
+void tst_FleetWindow::refusalShownWithReason()
+{
+    QTcpServer agent;
+    QVERIFY(agent.listen(QHostAddress::LocalHost));
+    QByteArray asked;
+    connect(&agent, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *client = agent.nextPendingConnection();
+        connect(client, &QTcpSocket::readyRead, client, [&asked, client] {
+            asked += client->readAll();
+            if (asked.count('\n') == 2)
+                client->write(
+                    Extension::frame(QStringLiteral("hello"))
+                    + Extension::frame(QStringLiteral("error"),
+                                       {{QStringLiteral("command"), QStringLiteral("ack")},
+                                        {QStringLiteral("reason"),
+                                         QStringLiteral("observers may not <b>ack</b>")}}));
+        });
+    });
+    QJsonObject state = QJsonDocument::fromJson(stateJson(m_now, "MAJOR")).object();
+    state.insert(QStringLiteral("advertise"),
+                 QStringLiteral("127.0.0.1:%1").arg(agent.serverPort()));
+    publish(QStringLiteral("lab1"), QJsonDocument(state).toJson(QJsonDocument::Compact));
+    TileWidget *widget = tile("lab1");
+    QPushButton *acknowledge = nullptr;
+    for (QPushButton *button : widget->findChildren<QPushButton *>()) {
+        if (button->text() == QLatin1String("Acknowledge"))
+            acknowledge = button;
+    }
+    QVERIFY(acknowledge && acknowledge->isEnabled());
+    acknowledge->click();
+    const auto said = [widget] {
+        for (QLabel *label : widget->findChildren<QLabel *>()) {
+            if (label->text().startsWith(QLatin1String("ack failed")))
+                return label->text();
+        }
+        return QString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(said(),
+                              QStringLiteral("ack failed: refused: observers may not <b>ack</b>"),
+                              10000);
+    QCOMPARE(asked, QByteArray("@hello\r\n@ack {\"alarm\":\"all\"}\r\n"));
+}
+
+void tst_FleetWindow::shelveDialog()
+{
+    ShelveDialog dialog(QStringLiteral("lab1"),
+                        {QStringLiteral("power_a"), QStringLiteral("fault")});
+    auto *ok = dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+    // No reason, no shelve: the agent journals why.
+    QVERIFY(!ok->isEnabled());
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(), QStringLiteral("probe on A"));
+    QVERIFY(ok->isEnabled());
+    QCOMPARE(dialog.request(),
+             (QJsonObject{{"alarm", "power_a"}, {"for", 3600}, {"reason", "probe on A"}}));
 }
 
 void tst_FleetWindow::darkPalette()

@@ -14,9 +14,9 @@ bool readArguments(const QStringList &arguments, FleetOptions *options, bool *do
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Shows every Korvane Amplifier of the lab in one window, as their "
-                       "korvane-agent publish\nthem to the lab's MQTT broker. It only reads "
-                       "the broker: it publishes nothing."));
+        QStringLiteral("Shows every Korvane Amplifier of the lab in one window, from what "
+                       "their agents publish\nto the lab's MQTT broker. It only reads the "
+                       "broker: it publishes nothing."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption mqtt(QStringLiteral("mqtt"),

@@ -1,5 +1,6 @@
 #include "amplifierstate.h"
 #include "fleetmodel.h"
+#include "fleetoptions.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -25,6 +26,8 @@ private slots:
     void boundedTiles();
     void clearedRetainedRemovesTile();
     void printable();
+    void options_data();
+    void options();
 
 private:
     qint64 m_now = QDateTime::fromString(QStringLiteral("2026-12-08T11:00:00.000Z"),
@@ -338,6 +341,63 @@ void tst_FleetModel::printable()
 {
     QCOMPARE(FleetModel::printable(QStringLiteral("lab\n1\x1b\u202e<b>")),
              QStringLiteral("lab\uFFFD1\uFFFD\uFFFD<b>"));
+}
+
+void tst_FleetModel::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitStatus"); // -1: runs
+    QTest::addColumn<QString>("broker");
+    QTest::addColumn<QString>("prefix");
+
+    QTest::newRow("defaults") << QStringList() << -1 << "127.0.0.1:1883"
+                              << "korvane";
+    QTest::newRow("a broker") << QStringList{"--mqtt", "broker.lab.example:1884"} << -1
+                              << "broker.lab.example:1884"
+                              << "korvane";
+    QTest::newRow("TLS: port 8883")
+        << QStringList{"--mqtt", "broker", "--mqtt-cafile", "ca.pem"} << -1 << "broker:8883"
+        << "korvane";
+    QTest::newRow("a prefix") << QStringList{"--mqtt-prefix", "site2/korvane"} << -1
+                              << "127.0.0.1:1883"
+                              << "site2/korvane";
+    QTest::newRow("a prefix with a wildcard")
+        << QStringList{"--mqtt-prefix", "korvane/#"} << 2 << ""
+        << "";
+    QTest::newRow("a broker without a port number") << QStringList{"--mqtt", "broker:x"} << 2 << ""
+                                                    << "";
+    QTest::newRow("a password without a user")
+        << QStringList{"--mqtt-password-file", "p"} << 2 << ""
+        << "";
+    QTest::newRow("a certificate without its key")
+        << QStringList{"--mqtt-cafile", "ca", "--mqtt-cert", "c"} << 2 << ""
+        << "";
+    QTest::newRow("two brokers") << QStringList{"--mqtt", "a", "--mqtt", "b"} << 2 << ""
+                                 << "";
+    QTest::newRow("a stray argument") << QStringList{"lab1"} << 2 << ""
+                                      << "";
+    QTest::newRow("an option of the agent's") << QStringList{"--mqtt-interval", "1000"} << 2 << ""
+                                              << "";
+}
+
+void tst_FleetModel::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitStatus);
+    QFETCH(QString, broker);
+    QFETCH(QString, prefix);
+    FleetOptions options;
+    int status = -1;
+    const bool runs = options.parse(QStringList{QStringLiteral("korvane-fleet")} + arguments,
+                                    &status);
+    QCOMPARE(runs ? -1 : status, exitStatus);
+    if (!runs)
+        return;
+    const MqttConnection::Settings settings = options.brokerSettings();
+    QCOMPARE(QStringLiteral("%1:%2").arg(settings.host).arg(settings.port), broker);
+    QCOMPARE(options.prefix, prefix);
+    // Only reads: no will to say anything on its behalf.
+    QVERIFY(settings.willTopic.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_FleetModel)

@@ -34,6 +34,27 @@ bool readArguments(const QStringList &arguments, FleetOptions *options, bool *do
     parser.addOptions({mqtt, prefix});
     parser.addOptions(MqttClientOptions::options());
     parser.addOption(panel);
+    // The toolkit's own options are its to read, as it does once the window is made: taken
+    // here without a word, with a single dash as the toolkit writes them.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    for (const char *name : {"platform",
+                             "display",
+                             "style",
+                             "stylesheet",
+                             "platformtheme",
+                             "qwindowgeometry",
+                             "qwindowtitle",
+                             "qwindowicon",
+                             "session"}) {
+        QCommandLineOption toolkit(QLatin1String(name), QString(), QStringLiteral("value"));
+        toolkit.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(toolkit);
+    }
+    for (const char *name : {"reverse", "nograb", "dograb", "sync"}) {
+        QCommandLineOption toolkit{QLatin1String(name)};
+        toolkit.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(toolkit);
+    }
 
     *done = false;
     if (!parser.parse(arguments)) {

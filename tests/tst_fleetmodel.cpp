@@ -361,6 +361,10 @@ void tst_FleetModel::options_data()
     QTest::newRow("a prefix") << QStringList{"--mqtt-prefix", "site2/korvane"} << -1
                               << "127.0.0.1:1883"
                               << "site2/korvane";
+    QTest::newRow("the toolkit's options are the toolkit's")
+        << QStringList{"-platform", "offscreen", "-reverse", "--mqtt", "broker:1884"} << -1
+        << "broker:1884"
+        << "korvane";
     QTest::newRow("a prefix with a wildcard")
         << QStringList{"--mqtt-prefix", "korvane/#"} << 2 << ""
         << "";

@@ -31,7 +31,8 @@ foreach(path
         share/doc/korvane-amplifier/examples/korvane-alerts-test.yml
         share/doc/korvane-amplifier/examples/korvane-alarms.yml
         share/bash-completion/completions/korvane-ctl
-        share/metainfo/example.orvane.KorvanePanel.metainfo.xml)
+        share/metainfo/example.orvane.KorvanePanel.metainfo.xml
+        share/metainfo/example.orvane.KorvaneFleet.metainfo.xml)
     if(NOT EXISTS "${PREFIX}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
     endif()

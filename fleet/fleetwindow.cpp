@@ -9,12 +9,10 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
 

@@ -32,6 +32,7 @@ int main(int argc, char *argv[])
     FleetModel model(options.prefix);
     FleetWindow window(&model, options.panelProgram);
     FleetFeed feed(options.brokerSettings(), &model);
+    window.setWindowTitle(QStringLiteral("Korvane fleet – %1").arg(feed.brokerText()));
     window.setBrokerStatus(feed.statusText(), false);
     QObject::connect(&feed, &FleetFeed::statusChanged, &window, [&](const QString &text) {
         window.setBrokerStatus(text, model.brokerConnected());

@@ -112,6 +112,8 @@ void FleetModel::setBrokerConnected(bool connected)
     if (m_brokerConnected == connected)
         return;
     m_brokerConnected = connected;
+    if (connected)
+        m_connectedSinceMs = m_clock();
     recheck();
 }
 
@@ -142,6 +144,10 @@ FleetModel::Staleness FleetModel::stalenessOf(const Tile &tile) const
         return Staleness::AgentOffline;
     if (!tile.hasState)
         return Staleness::NoState;
+    // What the agent said before the broker went away may have changed while it was: its
+    // will, say, which comes again with the rest.
+    if (tile.receivedMs < m_connectedSinceMs)
+        return Staleness::NotSinceReconnect;
     // The agent's clock says when it was made, ours when it came: a retained state of an
     // agent long gone comes at once, and a state from a clock behind ours is no younger
     // than its arrival.

@@ -34,7 +34,9 @@ public:
 
     enum class Agent { Unknown, Online, Offline };
     // Why a tile is not live; Live when it is.
-    enum class Staleness { Live, NoState, AgentOffline, TooOld, BrokerDown };
+    // NotSinceReconnect: the state was read over an earlier connection to the broker and has
+    // not come again over this one (it comes at once, retained, unless it is gone).
+    enum class Staleness { Live, NoState, AgentOffline, TooOld, BrokerDown, NotSinceReconnect };
 
     struct Tile
     {
@@ -98,6 +100,7 @@ private:
     QHash<QString, Tile> m_tiles;
     QStringList m_order;
     bool m_brokerConnected = false;
+    qint64 m_connectedSinceMs = 0;
     int m_ignored = 0;
     QString m_lastIgnored;
     QTimer m_recheckTimer;

@@ -42,6 +42,7 @@ QString headline(const FleetModel::Tile &tile)
     case S::NoState:
         return tr("NO STATE");
     case S::TooOld:
+    case S::NotSinceReconnect:
         return tr("STALE");
     case S::Live:
         break;
@@ -78,6 +79,8 @@ QString staleness(const FleetModel::Tile &tile, qint64 nowMs)
         return tr("Not live: %1").arg(last);
     case S::TooOld:
         return tr("Not live: %1, expected every %2 ms").arg(last).arg(tile.state.intervalMs);
+    case S::NotSinceReconnect:
+        return tr("Not live: nothing from its agent since the broker came back; %1").arg(last);
     }
     return QString();
 }

@@ -271,9 +271,14 @@ void tst_FleetModel::staleness()
     QCOMPARE(model.tile(QStringLiteral("lab1"))->severity() == Alarm::Severity::Invalid, !live);
     // Said once, when it turned.
     QCOMPARE(changed.count(), (laterMs > 0 && !live && status != "offline") || !brokerUp ? 1 : 0);
-    // Back once the broker is.
+    // Back once the broker is, and the state has come again over the new connection.
     if (!brokerUp) {
+        now += 100;
         model.setBrokerConnected(true);
+        QCOMPARE(model.tile(QStringLiteral("lab1"))->staleness,
+                 FleetModel::Staleness::NotSinceReconnect);
+        QVERIFY(model.take(QStringLiteral("korvane/lab1/state"),
+                           state(now, {{QStringLiteral("interval_ms"), intervalMs}})));
         QCOMPARE(model.tile(QStringLiteral("lab1"))->staleness, FleetModel::Staleness::Live);
     }
 }

@@ -180,6 +180,11 @@ struct TelemetryGroup
     QCommandLineOption interval{QStringLiteral("mqtt-interval"),
                                 QStringLiteral("Publish the state every <ms> (default 1000)."),
                                 QStringLiteral("ms")};
+    QCommandLineOption advertise{QStringLiteral("advertise"),
+                                 QStringLiteral("Tell MQTT readers that clients reach the agent "
+                                                "at <address:port> (default the --listen "
+                                                "address, unless it is 0.0.0.0 or ::)."),
+                                 QStringLiteral("address:port")};
 
     // The addresses, before the security options that depend on them.
     bool readAddresses(const QCommandLineParser &parser,
@@ -187,7 +192,7 @@ struct TelemetryGroup
                        quint16 *brokerPort,
                        QString *error) const
     {
-        if (!onlyOnce(parser, {&metrics, &mqtt, &name, &prefix, &interval}, error))
+        if (!onlyOnce(parser, {&metrics, &mqtt, &name, &prefix, &interval, &advertise}, error))
             return false;
         if (parser.isSet(metrics)
             && !parseListen(parser.value(metrics), &options->metricsAddress, &options->metricsPort)) {
@@ -226,6 +231,20 @@ struct TelemetryGroup
         if (options->mqttHost.isEmpty()
             && (parser.isSet(name) || parser.isSet(prefix) || parser.isSet(interval))) {
             *error = QStringLiteral("--name, --mqtt-prefix and --mqtt-interval go with --mqtt");
+            return false;
+        }
+        if (!parser.isSet(advertise))
+            return true;
+        if (options->mqttHost.isEmpty()) {
+            *error = QStringLiteral("--advertise goes with --mqtt");
+            return false;
+        }
+        options->advertisePort = 0;
+        if (!HostPort::parse(parser.value(advertise),
+                             &options->advertiseHost,
+                             &options->advertisePort)
+            || options->advertisePort == 0) {
+            *error = QStringLiteral("--advertise takes ADDRESS:PORT, such as 192.0.2.21:2101");
             return false;
         }
         return true;
@@ -300,13 +319,28 @@ bool readArguments(const QStringList &arguments, AgentOptions *options, bool *do
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Only check the options and print them."));
     // In the order --help has always listed them.
-    parser.addOptions({link.serial,         link.host,           link.port,
-                       serving.listen,      serving.allow,       serving.control,
-                       serving.events,      link.timeout,        serving.maxClients,
-                       serving.idleTimeout, link.statusInterval, telemetry.metrics,
-                       telemetry.mqtt,      telemetry.name,      telemetry.prefix,
-                       telemetry.interval,  alarmGroup.alarms,   alarmGroup.maxShelve,
-                       alarmGroup.admin,    alarmGroup.adminCn,  check});
+    parser.addOptions({link.serial,
+                       link.host,
+                       link.port,
+                       serving.listen,
+                       serving.allow,
+                       serving.control,
+                       serving.events,
+                       link.timeout,
+                       serving.maxClients,
+                       serving.idleTimeout,
+                       link.statusInterval,
+                       telemetry.metrics,
+                       telemetry.mqtt,
+                       telemetry.name,
+                       telemetry.prefix,
+                       telemetry.interval,
+                       telemetry.advertise,
+                       alarmGroup.alarms,
+                       alarmGroup.maxShelve,
+                       alarmGroup.admin,
+                       alarmGroup.adminCn,
+                       check});
     options->security.addOptions(&parser);
 
     *done = false;
@@ -394,6 +428,10 @@ QString AgentOptions::describe() const
             << mqttPort << '\n';
         out << "mqtt-prefix " << topicPrefix(QStringLiteral("MODEL")) << '\n';
         out << "mqtt-interval " << mqttIntervalMs << " ms\n";
+        out << "advertise "
+            << (advertiseHost.isEmpty() ? QStringLiteral("the listen address")
+                                        : advertise(QHostAddress(), 0))
+            << '\n';
     }
     security.describe(out);
     out << "alarms " << (alarmsPath.isEmpty() ? QStringLiteral("built in") : alarmsPath) << '\n';
@@ -411,4 +449,21 @@ QString AgentOptions::topicPrefix(const QString &model) const
     if (!mqttPrefix.isEmpty())
         return mqttPrefix;
     return QStringLiteral("korvane/") + (name.isEmpty() ? model : name);
+}
+
+QString AgentOptions::advertise(const QHostAddress &bound, quint16 boundPort) const
+{
+    QString host = advertiseHost;
+    quint16 port = advertisePort;
+    if (host.isEmpty()) {
+        // Every address is no address a client can be sent to.
+        if (bound.isNull() || bound == QHostAddress::Any || bound == QHostAddress::AnyIPv6
+            || bound == QHostAddress::AnyIPv4)
+            return QString();
+        host = bound.toString();
+        port = boundPort;
+    }
+    if (host.contains(QLatin1Char(':')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    return host + QLatin1Char(':') + QString::number(port);
 }

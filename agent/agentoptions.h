@@ -37,6 +37,10 @@ struct AgentOptions
     QString name;       // empty: the model, once identified
     QString mqttPrefix; // empty: korvane/NAME
     int mqttIntervalMs = DefaultMqttIntervalMs;
+    // Where clients should reach the agent, said in the MQTT state; empty: the listen address
+    // where that is one a client can use.
+    QString advertiseHost;
+    quint16 advertisePort = 0;
     SecurityOptions security;
     AlarmConfig alarms;
     QString alarmsPath; // empty: the built-in levels
@@ -52,4 +56,7 @@ struct AgentOptions
     QString describe() const;
     // The topic prefix for an amplifier of `model`.
     QString topicPrefix(const QString &model) const;
+    // "ADDRESS:PORT" for clients, given the address and port the agent is bound to; empty when
+    // it listens on every address and none was given to advertise.
+    QString advertise(const QHostAddress &bound, quint16 boundPort) const;
 };

@@ -145,6 +145,7 @@ int main(int argc, char *argv[])
         options.security.applyTo(&settings.broker);
         settings.prefix = options.topicPrefix(model);
         settings.intervalMs = options.mqttIntervalMs;
+        settings.advertise = options.advertise(server.address(), server.port());
         mqtt = std::make_unique<MqttPublisher>(settings, &telemetry, &journal);
         QObject::connect(mqtt.get(), &MqttPublisher::eventDropped, &telemetry, [&] {
             telemetry.countDroppedMqttEvent();

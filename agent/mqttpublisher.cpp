@@ -157,7 +157,9 @@ void MqttPublisher::publishState()
 {
     if (m_connection.isConnected())
         publish(QStringLiteral("state"),
-                TelemetryState::stateMessage(m_state->snapshot(), Journal::now()),
+                TelemetryState::stateMessage(m_state->snapshot(),
+                                             Journal::now(),
+                                             {m_settings.intervalMs, m_settings.advertise}),
                 true);
 }
 

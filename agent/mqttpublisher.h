@@ -38,6 +38,7 @@ public:
         MqttConnection::Settings broker; // its will is set here
         QString prefix;                  // topics are PREFIX/status, PREFIX/state and PREFIX/events
         int intervalMs = 1000;
+        QString advertise; // where clients reach the agent, ADDRESS:PORT, said in the state
     };
 
     MqttPublisher(const Settings &settings,

@@ -1,6 +1,5 @@
 #include "securityoptions.h"
 
-#include "secretfile.h"
 #include "tlsclientoptions.h"
 
 #include <QCommandLineOption>
@@ -11,39 +10,14 @@
 namespace {
 
 // The options given once at most, and never empty.
-const char *const SingleOptions[] = {"mqtt-user",
-                                     "mqtt-password-file",
-                                     "mqtt-cafile",
-                                     "mqtt-cert",
-                                     "mqtt-key",
-                                     "web-config",
-                                     "tls-cert",
-                                     "tls-key",
-                                     "tls-client-ca"};
+const char *const SingleOptions[] = {"web-config", "tls-cert", "tls-key", "tls-client-ca"};
 
 } // namespace
 
 void SecurityOptions::addOptions(QCommandLineParser *parser) const
 {
+    parser->addOptions(MqttClientOptions::options());
     parser->addOptions({
-        {QStringLiteral("mqtt-user"),
-         QStringLiteral("Log in to the MQTT broker as <name>."),
-         QStringLiteral("name")},
-        {QStringLiteral("mqtt-password-file"),
-         QStringLiteral("The MQTT password is the first line of <file> (readable by its owner "
-                        "alone)."),
-         QStringLiteral("file")},
-        {QStringLiteral("mqtt-cafile"),
-         QStringLiteral("Speak TLS to the broker and verify it against the authorities in "
-                        "<file> (port 8883 by default then)."),
-         QStringLiteral("file")},
-        {QStringLiteral("mqtt-cert"),
-         QStringLiteral("Show the broker the client certificate in <file>."),
-         QStringLiteral("file")},
-        {QStringLiteral("mqtt-key"),
-         QStringLiteral("The private key of --mqtt-cert, in <file> (readable by its owner "
-                        "alone)."),
-         QStringLiteral("file")},
         {QStringLiteral("tls-cert"),
          QStringLiteral("Serve TLS on --listen with the certificate in <file>."),
          QStringLiteral("file")},
@@ -66,8 +40,10 @@ void SecurityOptions::addOptions(QCommandLineParser *parser) const
 }
 
 bool SecurityOptions::read(
-    const QCommandLineParser &parser, bool mqtt, bool metrics, bool tcp, QString *error)
+    const QCommandLineParser &parser, bool broker, bool metrics, bool tcp, QString *error)
 {
+    if (!mqtt.read(parser, broker, error))
+        return false;
     for (const char *name : SingleOptions) {
         const QString option = QLatin1String(name);
         if (parser.values(option).size() > 1) {
@@ -78,12 +54,8 @@ bool SecurityOptions::read(
             *error = QStringLiteral("--%1 is empty").arg(option);
             return false;
         }
-        const bool web = option == QLatin1String("web-config");
-        if (option.startsWith(QLatin1String("tls-")))
-            continue;
-        if (parser.isSet(option) && !(web ? metrics : mqtt)) {
-            *error = QStringLiteral("--%1 goes with --%2")
-                         .arg(option, QLatin1String(web ? "metrics" : "mqtt"));
+        if (option == QLatin1String("web-config") && parser.isSet(option) && !metrics) {
+            *error = QStringLiteral("--web-config goes with --metrics");
             return false;
         }
     }
@@ -110,36 +82,18 @@ bool SecurityOptions::read(
     }
     if (!TlsClientOptions::read(parser, QStringLiteral("host-"), tcp, &hostTls, &hostTlsFiles, error))
         return false;
-    mqttUser = parser.value(QStringLiteral("mqtt-user"));
-    mqttPasswordFile = parser.value(QStringLiteral("mqtt-password-file"));
-    mqttTls.caFile = parser.value(QStringLiteral("mqtt-cafile"));
-    mqttTls.certFile = parser.value(QStringLiteral("mqtt-cert"));
-    mqttTls.keyFile = parser.value(QStringLiteral("mqtt-key"));
-    if (!mqttPasswordFile.isEmpty() && mqttUser.isEmpty()) {
-        *error = QStringLiteral("--mqtt-password-file goes with --mqtt-user");
-        return false;
-    }
-    if (mqttTls.certFile.isEmpty() != mqttTls.keyFile.isEmpty()) {
-        *error = QStringLiteral("--mqtt-cert and --mqtt-key go together");
-        return false;
-    }
-    if (!mqttTls.certFile.isEmpty() && !mqttUsesTls()) {
-        *error = QStringLiteral("--mqtt-cert goes with --mqtt-cafile, which turns TLS on");
-        return false;
-    }
     return true;
 }
 
 bool SecurityOptions::loadFiles(QString *error)
 {
-    if (!mqttPasswordFile.isEmpty()
-        && !SecretFile::readPassword(mqttPasswordFile, &mqttPassword, error))
+    if (!mqtt.loadFiles(error))
         return false;
     if (!webConfigFile.isEmpty() && !webConfig.load(webConfigFile, error))
         return false;
     if ((servesTls() || hostTls) && !TlsFiles::available(error))
         return false;
-    return mqttTls.load(error) && serverTls.load(error) && (!hostTls || hostTlsFiles.load(error));
+    return serverTls.load(error) && (!hostTls || hostTlsFiles.load(error));
 }
 
 void SecurityOptions::describe(QTextStream &out) const
@@ -162,27 +116,12 @@ void SecurityOptions::describe(QTextStream &out) const
             << '\n';
     if (!webConfigFile.isEmpty())
         out << "web-config " << webConfigFile << ": " << webConfig.summary() << '\n';
-    if (!mqttUser.isEmpty()) {
-        out << "mqtt-user " << mqttUser;
-        if (!mqttPasswordFile.isEmpty())
-            out << " (password from " << mqttPasswordFile << ')';
-        out << '\n';
-    }
-    if (mqttUsesTls()) {
-        out << "mqtt-tls verify with " << mqttTls.caFile;
-        if (!mqttTls.certFile.isEmpty())
-            out << ", certificate " << mqttTls.certFile;
-        out << '\n';
-    }
+    mqtt.describe(out);
 }
 
 void SecurityOptions::applyTo(MqttConnection::Settings *settings) const
 {
-    settings->user = mqttUser;
-    settings->password = mqttPassword;
-    settings->caFile = mqttTls.caFile;
-    settings->certFile = mqttTls.certFile;
-    settings->keyFile = mqttTls.keyFile;
+    mqtt.applyTo(settings);
 }
 
 void SecurityOptions::applyTo(AmplifierLink::Target *device) const

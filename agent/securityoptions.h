@@ -9,23 +9,20 @@
 #include <QStringList>
 
 #include "amplifierlink.h"
+#include "mqttclientoptions.h"
 #include "mqttconnection.h"
 
 class QCommandLineParser;
 class QTextStream;
 
-// The options that secure the agent's transports: the MQTT broker's login and TLS, the
-// metrics' web configuration, TLS on the client port and to the amplifier. Secrets
-// come from files (a command line is for everyone to see in `ps`), and those files are
-// read, and refused when other users may read them, before anything starts.
+// The options that secure the agent's transports: the MQTT broker's login and TLS (as every
+// program that speaks to the broker reads them), the metrics' web configuration, TLS on the
+// client port and to the amplifier. Secrets come from files (a command line is for everyone
+// to see in `ps`), and those files are read, and refused when other users may read them,
+// before anything starts.
 struct SecurityOptions
 {
-    static constexpr quint16 DefaultMqttTlsPort = 8883;
-
-    QString mqttUser;
-    QString mqttPasswordFile;
-    QByteArray mqttPassword; // read from mqttPasswordFile by loadFiles()
-    TlsFiles mqttTls;        // the broker's authority turns TLS on
+    MqttClientOptions mqtt;
 
     QString webConfigFile;
     WebConfig webConfig; // read from webConfigFile by loadFiles()
@@ -46,17 +43,13 @@ struct SecurityOptions
                                                          : QSslSocket::VerifyNone);
     }
 
-    bool mqttUsesTls() const { return !mqttTls.caFile.isEmpty(); }
-    quint16 defaultMqttPort(quint16 plainPort) const
-    {
-        return mqttUsesTls() ? DefaultMqttTlsPort : plainPort;
-    }
+    quint16 defaultMqttPort(quint16 plainPort) const { return mqtt.defaultPort(plainPort); }
 
     void addOptions(QCommandLineParser *parser) const;
     // Takes the options from a parsed command line; false with `error` set on a mistake.
-    // `mqtt`, `metrics` and `tcp` tell whether a broker, a metrics address and an amplifier
+    // `broker`, `metrics` and `tcp` tell whether a broker, a metrics address and an amplifier
     // on TCP are given.
-    bool read(const QCommandLineParser &parser, bool mqtt, bool metrics, bool tcp, QString *error);
+    bool read(const QCommandLineParser &parser, bool broker, bool metrics, bool tcp, QString *error);
     // Reads and checks the files named; false with `error` naming the file.
     bool loadFiles(QString *error);
     void describe(QTextStream &out) const;

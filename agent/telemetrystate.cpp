@@ -114,11 +114,16 @@ void TelemetryState::forgetReadings()
     m_snapshot.readings = Reply::Measurement();
 }
 
-QByteArray TelemetryState::stateMessage(const Snapshot &snapshot, const QString &time)
+QByteArray TelemetryState::stateMessage(const Snapshot &snapshot,
+                                        const QString &time,
+                                        const Publication &publication)
 {
     QJsonObject message{{QStringLiteral("time"), time},
+                        {QStringLiteral("interval_ms"), publication.intervalMs},
                         {QStringLiteral("model"), snapshot.model},
                         {QStringLiteral("up"), snapshot.up}};
+    if (!publication.advertise.isEmpty())
+        message.insert(QStringLiteral("advertise"), publication.advertise);
     if (snapshot.hasReadings()) {
         const Reply::Measurement &meas = snapshot.readings;
         message.insert(QStringLiteral("status"), QString(QLatin1Char(meas.statusChar)));

@@ -68,9 +68,19 @@ public:
     void watch(const AlarmWatch *alarms, const ControlLease *lease);
 
     const Snapshot &snapshot() const { return m_snapshot; }
+    // What a state message says of its publisher besides the amplifier: how often another
+    // follows, so that a reader can tell a stale one, and where clients reach the agent.
+    struct Publication
+    {
+        int intervalMs = 0;
+        QString advertise; // ADDRESS:PORT; empty: not said
+    };
+
     // The MQTT state message of `snapshot`, stamped with `time`: what is known of the
     // amplifier, its readings and settings only while they are live.
-    static QByteArray stateMessage(const Snapshot &snapshot, const QString &time);
+    static QByteArray stateMessage(const Snapshot &snapshot,
+                                   const QString &time,
+                                   const Publication &publication);
     // An event the MQTT publisher could not pass on.
     void countDroppedMqttEvent() { count(&m_snapshot.droppedMqttEvents); }
 

@@ -410,6 +410,11 @@ void MqttConnection::watchSocket()
     if (socket != m_socket) {
         dropNotifiers();
         m_socket = socket;
+        // The kernel doubles what it is given, for its own bookkeeping besides the bytes.
+        if (socket >= 0 && m_guard.capacity() > MqttPacketGuard::PeekBytes) {
+            const int bytes = m_guard.capacity() / 4;
+            ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+        }
         if (socket >= 0) {
             m_readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
             connect(m_readNotifier, &QSocketNotifier::activated, this, &MqttConnection::onReadable);

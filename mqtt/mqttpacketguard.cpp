@@ -45,10 +45,10 @@ MqttPacketGuard::Verdict MqttPacketGuard::inspect(int socket) const
     int available = 0;
     if (::ioctl(socket, FIONREAD, &available) != 0 || available <= 0)
         return Verdict::Whole;
-    if (available > PeekBytes)
+    if (available > capacity())
         return Verdict::TooMuch;
-    const ssize_t got = ::recv(socket, m_peek, sizeof(m_peek), MSG_PEEK | MSG_DONTWAIT);
+    const ssize_t got = ::recv(socket, m_peek.data(), m_peek.size(), MSG_PEEK | MSG_DONTWAIT);
     if (got <= 0)
         return Verdict::Whole;
-    return check(m_peek, got, ::hungUp(socket));
+    return check(m_peek.data(), got, ::hungUp(socket));
 }

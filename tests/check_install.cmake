@@ -7,7 +7,9 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 foreach(path
-        bin/korvane-panel bin/korvane-sim bin/korvane-ctl bin/korvane-agent
+        bin/korvane-panel bin/korvane-sim bin/korvane-ctl bin/korvane-agent bin/korvane-fleet
+        share/applications/example.orvane.KorvaneFleet.desktop
+        share/man/man1/korvane-fleet.1.gz
         share/applications/example.orvane.KorvanePanel.desktop
         share/pixmaps/korvane-panel.png
         share/doc/korvane-amplifier/README.md
@@ -29,7 +31,8 @@ foreach(path
         share/doc/korvane-amplifier/examples/korvane-alerts-test.yml
         share/doc/korvane-amplifier/examples/korvane-alarms.yml
         share/bash-completion/completions/korvane-ctl
-        share/metainfo/example.orvane.KorvanePanel.metainfo.xml)
+        share/metainfo/example.orvane.KorvanePanel.metainfo.xml
+        share/metainfo/example.orvane.KorvaneFleet.metainfo.xml)
     if(NOT EXISTS "${PREFIX}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
     endif()
@@ -37,5 +40,9 @@ endforeach()
 file(STRINGS "${PREFIX}/share/applications/example.orvane.KorvanePanel.desktop" exec REGEX "^Exec=")
 if(NOT exec STREQUAL "Exec=korvane-panel")
     message(FATAL_ERROR "desktop entry does not start the panel: ${exec}")
+endif()
+file(STRINGS "${PREFIX}/share/applications/example.orvane.KorvaneFleet.desktop" exec REGEX "^Exec=")
+if(NOT exec STREQUAL "Exec=korvane-fleet")
+    message(FATAL_ERROR "desktop entry does not start korvane-fleet: ${exec}")
 endif()
 message(STATUS "install layout complete")

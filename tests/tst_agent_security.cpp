@@ -414,6 +414,11 @@ void tst_AgentSecurity::optionMistakes_data()
     QTest::newRow("a client certificate without TLS")
         << QStringList{"--mqtt", "127.0.0.1", "--mqtt-cert", file, "--mqtt-key", file}
         << "--mqtt-cert goes with --mqtt-cafile";
+    QTest::newRow("an advertised address without a broker")
+        << QStringList{"--advertise", "192.0.2.21:2101"} << "--advertise goes with --mqtt";
+    QTest::newRow("an advertised address without a port")
+        << QStringList{"--mqtt", "127.0.0.1", "--advertise", "192.0.2.21"}
+        << "--advertise takes ADDRESS:PORT";
     QTest::newRow("a web configuration without metrics")
         << QStringList{"--web-config", file} << "--web-config goes with --metrics";
     QTest::newRow("two web configurations")

@@ -1,3 +1,4 @@
+#include "agentoptions.h"
 #include "agentpair.h"
 #include "event.h"
 #include "frameassembler.h"
@@ -217,6 +218,8 @@ private slots:
     void slowRequestIsCutOff_data();
     void slowRequestIsCutOff();
     void prometheusScrapesTheAgent();
+    void advertisedAddress_data();
+    void advertisedAddress();
     void mqttTelemetry();
     void brokerStoppedAndRestarted();
     void mqttEventsEndWithStopped();
@@ -496,6 +499,48 @@ void tst_AgentTelemetry::prometheusScrapesTheAgent()
     QTRY_COMPARE_WITH_TIMEOUT(server.value(korvaneUp), QStringLiteral("0"), 60000);
 }
 
+void tst_AgentTelemetry::advertisedAddress_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // after --host and --mqtt
+    QTest::addColumn<QString>("bound");         // the address the agent is bound to
+    QTest::addColumn<QString>("advertised");
+
+    QTest::newRow("the listen address")
+        << QStringList{"--listen", "192.0.2.21:2101"} << "192.0.2.21"
+        << "192.0.2.21:2101";
+    QTest::newRow("port 0: the port bound") << QStringList{"--listen", "127.0.0.1:0"} << "127.0.0.1"
+                                            << "127.0.0.1:40123";
+    QTest::newRow("every IPv4 address: none")
+        << QStringList{"--listen", "0.0.0.0:2101"} << "0.0.0.0"
+        << "";
+    QTest::newRow("every IPv6 address: none") << QStringList{"--listen", "[::]:2101"} << "::"
+                                              << "";
+    QTest::newRow("IPv6 in brackets") << QStringList{"--listen", "[::1]:2101"} << "::1"
+                                      << "[::1]:2101";
+    QTest::newRow("given, over every address")
+        << QStringList{"--listen", "0.0.0.0:2101", "--advertise", "amp1.lab.example:2101"}
+        << "0.0.0.0"
+        << "amp1.lab.example:2101";
+    QTest::newRow("given, an IPv6 address")
+        << QStringList{"--advertise", "[2001:db8::21]:2102"} << "127.0.0.1"
+        << "[2001:db8::21]:2102";
+}
+
+void tst_AgentTelemetry::advertisedAddress()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, bound);
+    QFETCH(QString, advertised);
+    AgentOptions options;
+    int status = -1;
+    QVERIFY(options.parse(QStringList{"korvane-agent", "--host", "127.0.0.1", "--mqtt", "127.0.0.1"}
+                              + arguments,
+                          &status));
+    // The server reports the port it is bound to: the one asked for, or the system's pick.
+    const quint16 port = options.listenPort ? options.listenPort : 40123;
+    QCOMPARE(options.advertise(QHostAddress(bound), port), advertised);
+}
+
 void tst_AgentTelemetry::mqttTelemetry()
 {
     if (!mosquittoInstalled())
@@ -533,6 +578,10 @@ void tst_AgentTelemetry::mqttTelemetry()
     QCOMPARE(last.value(QStringLiteral("model")).toString(), QStringLiteral("700136A"));
     QCOMPARE(last.value(QStringLiteral("up")).toBool(), true);
     QCOMPARE(last.value(QStringLiteral("status")).toString(), QStringLiteral("0"));
+    // How often another follows, and where clients reach the agent: the bound listen address.
+    QCOMPARE(last.value(QStringLiteral("interval_ms")).toInt(), 1000);
+    QCOMPARE(last.value(QStringLiteral("advertise")).toString(),
+             QStringLiteral("127.0.0.1:%1").arg(m_agent->port()));
     const QJsonObject readings = last.value(QStringLiteral("readings")).toObject();
     QCOMPARE(readings.size(), 6);
     QVERIFY(readings.value(QStringLiteral("cell1_c")).toDouble() > 15);

@@ -67,7 +67,8 @@ FleetWindow::FleetWindow(FleetModel *model, const QString &panelProgram, QWidget
 
 QStringList FleetWindow::panelArguments(const QString &advertise)
 {
-    return {QStringLiteral("--connect"), advertise};
+    // Every tile is an agent's: the panel may ask it for its role and lease.
+    return {QStringLiteral("--connect"), advertise, QStringLiteral("--agent")};
 }
 
 void FleetWindow::setBrokerStatus(const QString &text, bool connected)

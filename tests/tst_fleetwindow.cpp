@@ -264,7 +264,7 @@ void tst_FleetWindow::openPanel()
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(said), 10000);
     QFile arguments(said);
     QVERIFY(arguments.open(QIODevice::ReadOnly));
-    QCOMPARE(arguments.readAll(), QByteArray("--connect 127.0.0.1:1\n"));
+    QCOMPARE(arguments.readAll(), QByteArray("--connect 127.0.0.1:1 --agent\n"));
 }
 
 // Acknowledging at an agent that refuses: the tile says so, with the agent's reason.

@@ -1,5 +1,6 @@
 #include "agentoptions.h"
 
+#include "commandlinestart.h"
 #include "hostport.h"
 #include "linkoptions.h"
 #include "optionnumber.h"
@@ -343,25 +344,8 @@ bool readArguments(const QStringList &arguments, AgentOptions *options, bool *do
                        check});
     options->security.addOptions(&parser);
 
-    *done = false;
-    if (!parser.parse(arguments)) {
-        *error = parser.errorText();
+    if (!CommandLineStart::parse(&parser, arguments, help, version, done, error))
         return false;
-    }
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        *done = true;
-        return false;
-    }
-    if (parser.isSet(version)) {
-        std::printf("korvane-agent %s\n", qPrintable(QCoreApplication::applicationVersion()));
-        *done = true;
-        return false;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
-        return false;
-    }
     quint16 brokerPort = 0;
     if (!link.read(parser, options, error) || !serving.read(parser, options, error)
         || !telemetry.readAddresses(parser, options, &brokerPort, error)

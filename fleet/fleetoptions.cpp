@@ -1,5 +1,6 @@
 #include "fleetoptions.h"
 
+#include "commandlinestart.h"
 #include "hostport.h"
 
 #include <QCommandLineParser>
@@ -56,25 +57,8 @@ bool readArguments(const QStringList &arguments, FleetOptions *options, bool *do
         parser.addOption(toolkit);
     }
 
-    *done = false;
-    if (!parser.parse(arguments)) {
-        *error = parser.errorText();
+    if (!CommandLineStart::parse(&parser, arguments, help, version, done, error))
         return false;
-    }
-    if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        *done = true;
-        return false;
-    }
-    if (parser.isSet(version)) {
-        std::printf("korvane-fleet %s\n", qPrintable(QCoreApplication::applicationVersion()));
-        *done = true;
-        return false;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
-        return false;
-    }
     for (const QCommandLineOption *option : {&mqtt, &prefix, &panel}) {
         if (parser.values(*option).size() > 1) {
             *error = QStringLiteral("--%1 given more than once").arg(option->names().first());

@@ -156,6 +156,12 @@ void tst_Alarms::steps_data()
         << cell << ""
         << "limit55@0 down@0 up@100 20@200"
         << "NO_ALARM/NO_ALARM INVALID/NO_ALARM INVALID/NO_ALARM NO_ALARM/NO_ALARM";
+    QTest::newRow("raised anew after a link loss")
+        << cell << "" << "limit55@0 down@0 up@100 56@200"
+        << "NO_ALARM/NO_ALARM INVALID/NO_ALARM INVALID/NO_ALARM MAJOR/MAJOR";
+    QTest::newRow("a lower raise keeps the higher severity not acknowledged")
+        << cell << "latch: []" << "limit55@0 56@0 20@100 50@200 50@5200"
+        << "NO_ALARM/NO_ALARM MAJOR/MAJOR NO_ALARM/MAJOR NO_ALARM/MAJOR MINOR/MAJOR";
     QTest::newRow("latched alarm held through a link loss")
         << cell << ""
         << "limit55@0 56@0 down@100 ack@200"

@@ -1322,6 +1322,9 @@ void tst_Agent::leaseAndAlarms()
     QVERIFY(refused.body.value("reason").toString().startsWith("lease held by 127.0.0.1"));
 
     // The token makes another connection a holder; the holder's settings go through.
+    QString wrong = token;
+    wrong[0] = wrong[0] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
+    QCOMPARE(command(&other, "lease-use", {{"token", wrong}}).verb, QStringLiteral("error"));
     QVERIFY(ok(command(&other, "lease-use", {{"token", token}})));
     other.send("SetGain 1 " + QByteArray::number(int(gain * 2) + 2) + "\r\n");
     QCOMPARE(other.status().gainDb[1], gain + 1);

@@ -5,6 +5,7 @@
 #include "mqttconnection.h"
 #include "serverprocess.h"
 #include "simprocess.h"
+#include "testcertificates.h"
 #include "waiting.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,6 +27,7 @@ class tst_Fleet : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void tilesFollowAgents();
@@ -58,6 +61,7 @@ private:
     std::unique_ptr<FleetModel> m_model;
     std::unique_ptr<FleetFeed> m_feed;
     std::unique_ptr<MqttConnection> m_publisher;
+    TestCertificates m_certificates;
 };
 
 namespace {
@@ -66,6 +70,21 @@ namespace {
 constexpr int IntervalMs = 500;
 
 } // namespace
+
+void tst_Fleet::initTestCase()
+{
+    if (!TestCertificates::available())
+        QSKIP("openssl is not installed (Debian package openssl)");
+    QVERIFY2(m_certificates.makeAuthority(QStringLiteral("lab-ca"))
+                 && m_certificates.makeAuthority(QStringLiteral("foreign-ca"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("server"),
+                                         QStringLiteral("localhost"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("operator"),
+                                         QStringLiteral("ops-desk")),
+             qPrintable(m_certificates.errorString()));
+}
 
 void tst_Fleet::init()
 {
@@ -271,21 +290,58 @@ void tst_Fleet::commandsToAgent_data()
     QTest::addColumn<QString>("verb");
     QTest::addColumn<QJsonObject>("body");
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("text"); // the start of it
+    QTest::addColumn<QString>("text"); // in what it says, a '*' standing for anything
+    // TLS to an agent that serves it and lets ops-desk control: the fleet's certificate
+    // ("-": plain TCP, "": none) and the authority it trusts the agent's with.
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("authority");
+    QTest::addColumn<QString>("journalled"); // in the agent's journal, with a fault latched
 
     QTest::newRow("acknowledge all")
-        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << true << "";
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << true << ""
+        << "-"
+        << ""
+        << "";
     QTest::newRow("shelve for an hour")
         << QStringList() << "shelve"
         << QJsonObject{{"alarm", "power_a"}, {"for", 3600}, {"reason", "probe on A"}} << true
-        << "done";
+        << "done"
+        << "-"
+        << ""
+        << "";
     QTest::newRow("the fault cannot be shelved")
         << QStringList() << "shelve"
         << QJsonObject{{"alarm", "fault"}, {"for", 60}, {"reason", "x"}} << false
-        << "refused: fault cannot be shelved";
+        << "refused: fault cannot be shelved"
+        << "-"
+        << ""
+        << "";
     QTest::newRow("an observer may not")
         << QStringList{"--allow", "127.0.0.1"} << "ack" << QJsonObject{{"alarm", "all"}} << false
-        << "refused: observers may not acknowledge or shelve alarms";
+        << "refused: observers may not acknowledge or shelve alarms"
+        << "-"
+        << ""
+        << "";
+    // The operator's certificate names who acknowledged.
+    QTest::newRow("over TLS as ops-desk")
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << true << "acknowledged *fault"
+        << "operator"
+        << "lab-ca"
+        << "alarm_acknowledged *who=ops-desk";
+    QTest::newRow("over TLS without a certificate")
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << false
+        << "cannot reach the agent"
+        << ""
+        << "lab-ca"
+        << "client_refused client=127.0.0.1:* reason=TLS handshake failed: The peer did not "
+           "present any certificate";
+    QTest::newRow("over TLS to an agent not trusted")
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << false
+        << "cannot reach the agent at 127.0.0.1:*: The root certificate of the certificate "
+           "chain is self-signed, and untrusted"
+        << "operator"
+        << "foreign-ca"
+        << "client_refused client=127.0.0.1:* reason=TLS";
 }
 
 void tst_Fleet::commandsToAgent()
@@ -295,18 +351,61 @@ void tst_Fleet::commandsToAgent()
     QFETCH(QJsonObject, body);
     QFETCH(bool, ok);
     QFETCH(QString, text);
+    QFETCH(QString, certificate);
+    QFETCH(QString, authority);
+    QFETCH(QString, journalled);
+    const bool tls = certificate != QLatin1String("-");
+    if (tls)
+        agentArguments << QStringLiteral("--tls-cert")
+                       << m_certificates.certificate(QStringLiteral("server"))
+                       << QStringLiteral("--tls-key")
+                       << m_certificates.key(QStringLiteral("server"))
+                       << QStringLiteral("--tls-client-ca")
+                       << m_certificates.certificate(QStringLiteral("lab-ca"))
+                       << QStringLiteral("--control-cn") << QStringLiteral("ops-desk");
     Pair pair;
     QVERIFY(AgentPair::start(&pair.sim,
                              &pair.agent,
                              QStringLiteral(KORVANE_AGENT_PATH),
                              agentArguments));
+    if (!journalled.isEmpty()) {
+        // A fault latched on the simulator, which the agent raises as its MAJOR alarm.
+        QTcpSocket simulator;
+        simulator.connectToHost(QHostAddress::LocalHost, pair.sim->port());
+        QVERIFY(simulator.waitForConnected(5000));
+        simulator.write("SetMaxCellT 20\r\n");
+        QVERIFY2(pair.agent->waitForReport(QStringLiteral("alarm_raised"), 1, 20000),
+                 qPrintable(pair.agent->stderrText()));
+    }
+    // `pattern` somewhere in `text`, a '*' in it standing for anything.
+    const auto matches = [](const QString &text, const QString &pattern) {
+        return QRegularExpression(QRegularExpression::escape(pattern).replace(QLatin1String("\\*"),
+                                                                              QLatin1String(".*")))
+            .match(text)
+            .hasMatch();
+    };
     AgentCommand command(QStringLiteral("127.0.0.1"), pair.agent->port(), verb, body);
+    if (tls) {
+        TlsFiles files;
+        files.caFile = m_certificates.certificate(authority);
+        if (!certificate.isEmpty()) {
+            files.certFile = m_certificates.certificate(certificate);
+            files.keyFile = m_certificates.key(certificate);
+        }
+        QString error;
+        QVERIFY2(files.load(&error), qPrintable(error));
+        command.useTls(files);
+    }
     QSignalSpy finished(&command, &AgentCommand::finished);
     command.start();
     QVERIFY(finished.wait(AgentCommand::TimeoutMs + 5000));
     QCOMPARE(finished.first().at(0).toBool(), ok);
-    QVERIFY2(finished.first().at(1).toString().startsWith(text),
+    QVERIFY2(matches(finished.first().at(1).toString(), text),
              qPrintable(finished.first().at(1).toString()));
+    if (!journalled.isEmpty())
+        QTRY_VERIFY2_WITH_TIMEOUT(matches(pair.agent->stderrText(), journalled),
+                                  qPrintable(pair.agent->stderrText()),
+                                  20000);
 
     // Nobody at the address: said as such.
     AgentCommand nobody(QStringLiteral("127.0.0.1"), ServerProcess::freePort(), verb, body);

@@ -2,7 +2,9 @@
 #include "agentpair.h"
 #include "fleetfeed.h"
 #include "fleetmodel.h"
+#include "fleetoptions.h"
 #include "mqttconnection.h"
+#include "securebroker.h"
 #include "serverprocess.h"
 #include "simprocess.h"
 #include "testcertificates.h"
@@ -34,6 +36,8 @@ private slots:
     void killedAgentGoesOffline();
     void stoppedStateGoesStale();
     void brokerAwayAndBack();
+    void securedBroker_data();
+    void securedBroker();
     void retainedFromLongAgoIsStale();
     void commandsToAgent_data();
     void commandsToAgent();
@@ -251,6 +255,115 @@ void tst_Fleet::brokerAwayAndBack()
     QVERIFY(startBroker());
     QVERIFY(waitFor([&] { return allLive(true); }, 60000));
     QVERIFY(m_feed->statusText().startsWith(QLatin1String("connected to")));
+}
+
+void tst_Fleet::securedBroker_data()
+{
+    QTest::addColumn<QString>("listener"); // plain, tls, or tls wanting a client certificate
+    QTest::addColumn<QString>("password"); // the fleet's
+    QTest::addColumn<QString>("reason");   // empty: the tile is live; else in the status bar
+
+    QTest::newRow("a login over TLS") << "tls" << SecureBroker::WatcherPassword << QString();
+    QTest::newRow("a login and a client certificate")
+        << "certificate" << SecureBroker::WatcherPassword << QString();
+    QTest::newRow("a login without TLS") << "plain" << SecureBroker::WatcherPassword << QString();
+    QTest::newRow("a wrong password") << "tls"
+                                      << "guess"
+                                      << "not authori";
+}
+
+// The fleet and an agent logged in to a broker that takes no anonymous clients and keeps
+// each to its topics; the fleet as korvane-fleet's command line sets it up.
+void tst_Fleet::securedBroker()
+{
+    QFETCH(QString, listener);
+    QFETCH(QString, password);
+    QFETCH(QString, reason);
+    if (ServerProcess::find(QStringLiteral("mosquitto_passwd")).isEmpty())
+        QSKIP("mosquitto_passwd is not installed (Debian package mosquitto)");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const quint16 plainPort = ServerProcess::freePort();
+    const quint16 tlsPort = ServerProcess::freePort();
+    const quint16 certificatePort = ServerProcess::freePort();
+    ServerProcess broker;
+    QVERIFY(SecureBroker::start(&broker,
+                                folder.path(),
+                                m_certificates,
+                                QStringLiteral("lab-ca"),
+                                QStringLiteral("server"),
+                                plainPort,
+                                tlsPort,
+                                certificatePort));
+    const QString agentPassword = folder.filePath(QStringLiteral("agent-password"));
+    const QString fleetPassword = folder.filePath(QStringLiteral("fleet-password"));
+    QVERIFY(SecureBroker::writeFile(agentPassword, SecureBroker::AgentPassword.toUtf8() + '\n'));
+    QVERIFY(SecureBroker::writeFile(fleetPassword, password.toUtf8() + '\n'));
+    Pair &pair = m_pairs[QStringLiteral("lab1")];
+    QVERIFY(AgentPair::start(&pair.sim,
+                             &pair.agent,
+                             QStringLiteral(KORVANE_AGENT_PATH),
+                             {QStringLiteral("--mqtt"),
+                              QStringLiteral("127.0.0.1:%1").arg(plainPort),
+                              QStringLiteral("--name"),
+                              QStringLiteral("lab1"),
+                              QStringLiteral("--mqtt-user"),
+                              SecureBroker::AgentUser,
+                              QStringLiteral("--mqtt-password-file"),
+                              agentPassword,
+                              QStringLiteral("--mqtt-interval"),
+                              QString::number(IntervalMs)},
+                             QStringLiteral("mqtt_connected"),
+                             30000));
+
+    const quint16 port = listener == QLatin1String("plain") ? plainPort
+                         : listener == QLatin1String("tls") ? tlsPort
+                                                            : certificatePort;
+    QStringList arguments{QStringLiteral("korvane-fleet"),
+                          QStringLiteral("--mqtt"),
+                          QStringLiteral("127.0.0.1:%1").arg(port),
+                          QStringLiteral("--mqtt-user"),
+                          SecureBroker::WatcherUser,
+                          QStringLiteral("--mqtt-password-file"),
+                          fleetPassword};
+    if (listener != QLatin1String("plain"))
+        arguments << QStringLiteral("--mqtt-cafile")
+                  << m_certificates.certificate(QStringLiteral("lab-ca"));
+    if (listener == QLatin1String("certificate"))
+        arguments << QStringLiteral("--mqtt-cert")
+                  << m_certificates.certificate(QStringLiteral("operator"))
+                  << QStringLiteral("--mqtt-key") << m_certificates.key(QStringLiteral("operator"));
+    FleetOptions options;
+    int exitStatus = -1;
+    QVERIFY(options.parse(arguments, &exitStatus));
+    QString error;
+    QVERIFY2(options.loadFiles(&error), qPrintable(error));
+    m_model = std::make_unique<FleetModel>(options.prefix);
+    m_feed = std::make_unique<FleetFeed>(options.brokerSettings(), m_model.get());
+    m_feed->start();
+
+    if (reason.isEmpty()) {
+        QVERIFY(waitFor([&] {
+            return tile(QStringLiteral("lab1")) && tile(QStringLiteral("lab1"))->isLive()
+                   && tile(QStringLiteral("lab1"))->state.up;
+        }));
+        QVERIFY(m_feed->statusText().startsWith(QLatin1String("connected to")));
+        return;
+    }
+    // Refused: the broker's reason in the status bar, and no tile live.
+    QVERIFY2(waitUntil(
+                 m_feed.get(),
+                 &FleetFeed::statusChanged,
+                 [&] { return m_feed->statusText().contains(reason); },
+                 20000),
+             qPrintable(m_feed->statusText()));
+    QVERIFY(m_feed->statusText().startsWith(
+        QStringLiteral("no connection to 127.0.0.1:%1: ").arg(port)));
+    QVERIFY(!m_model->brokerConnected());
+    for (const QString &name : m_model->order())
+        QVERIFY(!tile(name)->isLive());
+    // The agent is publishing all the while.
+    QVERIFY(pair.agent->stderrText().contains(QLatin1String("mqtt_connected")));
 }
 
 void tst_Fleet::retainedFromLongAgoIsStale()

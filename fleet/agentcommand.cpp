@@ -56,6 +56,15 @@ void AgentCommand::start()
         QString reason = m_socket->errorString();
         if (!m_tlsErrors.isEmpty() && !reason.contains(m_tlsErrors))
             reason += QLatin1String(": ") + m_tlsErrors;
+        // An agent that refuses the operator's certificate hangs up once the handshake is
+        // done, as TLS 1.3 goes, with no word of why: its journal says it.
+        if (m_tls && !m_helloAnswered && m_socket->error() == QAbstractSocket::RemoteHostClosedError)
+            reason = m_tlsFiles.certFile.isEmpty()
+                         ? tr("it closed the TLS connection; it may want the operator's "
+                              "certificate (--tls-cert and --tls-key)")
+                         : tr("it closed the TLS connection; it may not accept the "
+                              "certificate in %1")
+                               .arg(m_tlsFiles.certFile);
         finish(false, tr("cannot reach the agent at %1:%2: %3").arg(m_host).arg(m_port).arg(reason));
     });
     m_timeout.start();

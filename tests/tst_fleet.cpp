@@ -443,7 +443,8 @@ void tst_Fleet::commandsToAgent_data()
         << "alarm_acknowledged *who=ops-desk";
     QTest::newRow("over TLS without a certificate")
         << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << false
-        << "cannot reach the agent"
+        << "cannot reach the agent at 127.0.0.1:*: it closed the TLS connection; it may want the "
+           "operator's certificate (--tls-cert and --tls-key)"
         << ""
         << "lab-ca"
         << "client_refused client=127.0.0.1:* reason=TLS handshake failed: The peer did not "

@@ -3,6 +3,7 @@
 #include "extension.h"
 
 #include <QJsonArray>
+#include <QSslSocket>
 #include <QStringList>
 
 AgentCommand::AgentCommand(const QString &host,
@@ -22,29 +23,68 @@ AgentCommand::AgentCommand(const QString &host,
     connect(&m_timeout, &QTimer::timeout, this, [this] {
         finish(false, tr("the agent at %1:%2 did not answer").arg(m_host).arg(m_port));
     });
-    connect(&m_socket, &QTcpSocket::connected, this, [this] {
-        m_socket.write(Extension::line(QLatin1String(Extension::Verb::Hello)) + "\r\n"
-                       + Extension::line(m_verb, m_body) + "\r\n");
-    });
-    connect(&m_socket, &QTcpSocket::readyRead, this, &AgentCommand::onReadable);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, [this] {
-        finish(false,
-               tr("cannot reach the agent at %1:%2: %3")
-                   .arg(m_host)
-                   .arg(m_port)
-                   .arg(m_socket.errorString()));
-    });
+}
+
+void AgentCommand::useTls(const TlsFiles &files)
+{
+    m_tls = true;
+    m_tlsFiles = files;
 }
 
 void AgentCommand::start()
 {
+    // A plain link does without the TLS library, which takes megabytes once loaded.
+    m_socket.reset(m_tls ? new QSslSocket : new QTcpSocket);
+    // With TLS the agent is asked once the handshake is done, not at the TCP connection.
+    if (auto *secure = qobject_cast<QSslSocket *>(m_socket.get())) {
+        connect(secure, &QSslSocket::encrypted, this, &AgentCommand::onConnected);
+        connect(secure,
+                QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors),
+                this,
+                [this](const QList<QSslError> &errors) {
+                    QStringList texts;
+                    for (const QSslError &error : errors)
+                        texts.append(error.errorString());
+                    m_tlsErrors = texts.join(QLatin1String("; "));
+                });
+    } else {
+        connect(m_socket.get(), &QTcpSocket::connected, this, &AgentCommand::onConnected);
+    }
+    connect(m_socket.get(), &QTcpSocket::readyRead, this, &AgentCommand::onReadable);
+    connect(m_socket.get(), &QTcpSocket::errorOccurred, this, [this] {
+        // The certificate checks' findings, where the socket's own error does not say them.
+        QString reason = m_socket->errorString();
+        if (!m_tlsErrors.isEmpty() && !reason.contains(m_tlsErrors))
+            reason += QLatin1String(": ") + m_tlsErrors;
+        // An agent that refuses the operator's certificate hangs up once the handshake is
+        // done, as TLS 1.3 goes, with no word of why: its journal says it.
+        if (m_tls && !m_helloAnswered && m_socket->error() == QAbstractSocket::RemoteHostClosedError)
+            reason = m_tlsFiles.certFile.isEmpty()
+                         ? tr("it closed the TLS connection; it may want the operator's "
+                              "certificate (--tls-cert and --tls-key)")
+                         : tr("it closed the TLS connection; it may not accept the "
+                              "certificate in %1")
+                               .arg(m_tlsFiles.certFile);
+        finish(false, tr("cannot reach the agent at %1:%2: %3").arg(m_host).arg(m_port).arg(reason));
+    });
     m_timeout.start();
-    m_socket.connectToHost(m_host, m_port);
+    if (auto *secure = qobject_cast<QSslSocket *>(m_socket.get())) {
+        secure->setSslConfiguration(m_tlsFiles.configuration());
+        secure->connectToHostEncrypted(m_host, m_port);
+        return;
+    }
+    m_socket->connectToHost(m_host, m_port);
+}
+
+void AgentCommand::onConnected()
+{
+    m_socket->write(Extension::line(QLatin1String(Extension::Verb::Hello)) + "\r\n"
+                    + Extension::line(m_verb, m_body) + "\r\n");
 }
 
 void AgentCommand::onReadable()
 {
-    const QByteArray bytes = m_socket.readAll();
+    const QByteArray bytes = m_socket->readAll();
     for (const char byte : bytes) {
         if (m_done || !m_frames.push(byte))
             continue;
@@ -81,6 +121,7 @@ void AgentCommand::finish(bool ok, const QString &text)
         return;
     m_done = true;
     m_timeout.stop();
-    m_socket.abort();
+    if (m_socket)
+        m_socket->abort();
     emit finished(ok, text);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frameassembler.h"
+#include "tlsfiles.h"
 
 #include <QJsonObject>
 #include <QObject>
@@ -8,9 +9,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <memory>
+
 // One of the agent's own commands (docs/protocol.md, "The agent's own commands") sent to it
 // on its client port: opts in with @hello, sends the command and reads its @ok or @error,
-// then hangs up. Plain TCP: an agent that serves TLS is reached by korvane-ctl instead.
+// then hangs up. Plain TCP, or TLS as korvane-ctl speaks it: the agent's certificate verified,
+// the operator's own shown as who asks.
 class AgentCommand : public QObject
 {
     Q_OBJECT
@@ -24,6 +28,8 @@ public:
                  const QJsonObject &body,
                  QObject *parent = nullptr);
 
+    // Speak TLS, with the authorities, certificate and key `files` has loaded. Before start().
+    void useTls(const TlsFiles &files);
     void start();
 
 signals:
@@ -31,6 +37,7 @@ signals:
     void finished(bool ok, const QString &text);
 
 private:
+    void onConnected();
     void onReadable();
     void finish(bool ok, const QString &text);
 
@@ -38,7 +45,10 @@ private:
     quint16 m_port;
     QString m_verb;
     QJsonObject m_body;
-    QTcpSocket m_socket;
+    bool m_tls = false;
+    TlsFiles m_tlsFiles;
+    std::unique_ptr<QTcpSocket> m_socket;
+    QString m_tlsErrors;
     FrameAssembler m_frames;
     QTimer m_timeout;
     bool m_helloAnswered = false;

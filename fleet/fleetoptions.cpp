@@ -2,6 +2,7 @@
 
 #include "commandlinestart.h"
 #include "hostport.h"
+#include "tlsclientoptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,6 +35,12 @@ bool readArguments(const QStringList &arguments, FleetOptions *options, bool *do
                                    QStringLiteral("program"));
     parser.addOptions({mqtt, prefix});
     parser.addOptions(MqttClientOptions::options());
+    // korvane-ctl's options, said of the agents that "Acknowledge" and "Shelve" go to.
+    QList<QCommandLineOption> agentTls = TlsClientOptions::options();
+    agentTls.first().setDescription(
+        QStringLiteral("Send \"Acknowledge\" and \"Shelve\" to the agents over TLS, "
+                       "verifying their certificates and names."));
+    parser.addOptions(agentTls);
     parser.addOption(panel);
     // The toolkit's own options are its to read, as it does once the window is made: taken
     // here without a word, with a single dash as the toolkit writes them.
@@ -67,6 +74,14 @@ bool readArguments(const QStringList &arguments, FleetOptions *options, bool *do
     }
     // The login and TLS options go with a broker, which always is one here.
     if (!options->mqtt.read(parser, true, error))
+        return false;
+    // The TLS options go with the agents' client ports, which always are TCP ones.
+    if (!TlsClientOptions::read(parser,
+                                QString(),
+                                true,
+                                &options->agentTls,
+                                &options->agentTlsFiles,
+                                error))
         return false;
     quint16 port = 0;
     if (parser.isSet(mqtt) && !HostPort::parse(parser.value(mqtt), &options->mqttHost, &port)) {
@@ -118,4 +133,10 @@ MqttConnection::Settings FleetOptions::brokerSettings() const
     settings.port = mqttPort;
     mqtt.applyTo(&settings);
     return settings;
+}
+
+bool FleetOptions::loadFiles(QString *error)
+{
+    return mqtt.loadFiles(error)
+           && (!agentTls || (TlsFiles::available(error) && agentTlsFiles.load(error)));
 }

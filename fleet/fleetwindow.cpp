@@ -236,6 +236,12 @@ void FleetWindow::openPanel(const QString &name)
         widget->showResult(tr("Cannot start %1").arg(m_panelProgram));
 }
 
+void FleetWindow::useAgentTls(const TlsFiles &files)
+{
+    m_agentTls = true;
+    m_agentTlsFiles = files;
+}
+
 void FleetWindow::sendCommand(const QString &name, const QString &verb, const QJsonObject &body)
 {
     const FleetModel::Tile *tile = m_model->tile(name);
@@ -251,6 +257,8 @@ void FleetWindow::sendCommand(const QString &name, const QString &verb, const QJ
     widget->showResult(
         tr("Asking the agent at %1…").arg(FleetModel::printable(tile->state.advertise)));
     auto *command = new AgentCommand(host, port, verb, body, this);
+    if (m_agentTls)
+        command->useTls(m_agentTlsFiles);
     connect(command,
             &AgentCommand::finished,
             this,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tlsfiles.h"
+
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
@@ -23,6 +25,9 @@ class FleetWindow : public QMainWindow
 public:
     FleetWindow(FleetModel *model, const QString &panelProgram, QWidget *parent = nullptr);
 
+    // "Acknowledge" and "Shelve" reach the agents over TLS with these files: the operator's
+    // certificate, and the authorities the agents' are verified against.
+    void useAgentTls(const TlsFiles &files);
     // The connection to the broker in words; `connected` false: every tile is stale.
     void setBrokerStatus(const QString &text, bool connected);
     TileWidget *tileWidget(const QString &name) const { return m_tiles.value(name); }
@@ -48,6 +53,8 @@ private:
 
     FleetModel *m_model;
     QString m_panelProgram;
+    bool m_agentTls = false;
+    TlsFiles m_agentTlsFiles;
     QLineEdit *m_filter;
     QCheckBox *m_onlyAlarms;
     QScrollArea *m_scroll;

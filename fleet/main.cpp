@@ -24,13 +24,15 @@ int main(int argc, char *argv[])
     App::enableHighDpiScaling();
     QApplication application(argc, argv);
     QString error;
-    if (!options.mqtt.loadFiles(&error)) {
+    if (!options.loadFiles(&error)) {
         QTextStream(stderr) << "korvane-fleet: " << error << '\n';
         return 1;
     }
 
     FleetModel model(options.prefix);
     FleetWindow window(&model, options.panelProgram);
+    if (options.agentTls)
+        window.useAgentTls(options.agentTlsFiles);
     FleetFeed feed(options.brokerSettings(), &model);
     window.setWindowTitle(QStringLiteral("Korvane fleet – %1").arg(feed.brokerText()));
     window.setBrokerStatus(feed.statusText(), false);

@@ -2,6 +2,7 @@
 #include "childprocess.h"
 #include "prometheusserver.h"
 #include "replies.h"
+#include "securebroker.h"
 #include "serverprocess.h"
 #include "simprocess.h"
 #include "testcertificates.h"
@@ -22,25 +23,18 @@
 
 namespace {
 
-const QString AgentUser = QStringLiteral("lab1-agent");
-const QString AgentPassword = QStringLiteral("s3cret agent");
-const QString WatcherUser = QStringLiteral("watcher");
-const QString WatcherPassword = QStringLiteral("watch it");
-
-bool writeFile(const QString &path, const QByteArray &contents, QFile::Permissions permissions)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && file.write(contents) == contents.size() && file.setPermissions(permissions);
-}
+using SecureBroker::AgentPassword;
+using SecureBroker::AgentUser;
+using SecureBroker::OwnerOnly;
+using SecureBroker::WatcherPassword;
+using SecureBroker::WatcherUser;
+using SecureBroker::writeFile;
 
 bool mosquittoInstalled()
 {
     return !ServerProcess::find(QStringLiteral("mosquitto")).isEmpty()
            && !ServerProcess::find(QStringLiteral("mosquitto_sub")).isEmpty();
 }
-
-constexpr QFile::Permissions OwnerOnly = QFile::ReadOwner | QFile::WriteOwner;
 
 const QString ScraperUser = QStringLiteral("prometheus");
 const QString ScraperPassword = QStringLiteral("scrape me");
@@ -181,47 +175,14 @@ bool tst_AgentSecurity::startBroker(ServerProcess *broker,
                                     quint16 tlsPort,
                                     quint16 certificatePort)
 {
-    const QString passwords = m_folder.filePath(QStringLiteral("mosquitto.passwd"));
-    QFile::remove(passwords);
-    for (const auto &[user, password] :
-         {std::pair{AgentUser, AgentPassword}, std::pair{WatcherUser, WatcherPassword}}) {
-        QProcess add;
-        const QStringList create = QFile::exists(passwords) ? QStringList()
-                                                            : QStringList{QStringLiteral("-c")};
-        add.start(ServerProcess::find(QStringLiteral("mosquitto_passwd")),
-                  create + QStringList{QStringLiteral("-b"), passwords, user, password});
-        if (!add.waitForFinished(30000) || add.exitCode() != 0) {
-            qWarning("mosquitto_passwd: %s", add.readAllStandardError().constData());
-            return false;
-        }
-    }
-    const QString acl = m_folder.filePath(QStringLiteral("mosquitto.acl"));
-    const QByteArray serverFiles = "cafile "
-                                   + m_certificates.certificate(QStringLiteral("lab-ca")).toUtf8()
-                                   + "\ncertfile "
-                                   + m_certificates.certificate(QStringLiteral("broker")).toUtf8()
-                                   + "\nkeyfile "
-                                   + m_certificates.key(QStringLiteral("broker")).toUtf8() + '\n';
-    QByteArray listeners = "listener " + QByteArray::number(plainPort) + " 127.0.0.1\nlistener "
-                           + QByteArray::number(tlsPort) + " 127.0.0.1\n" + serverFiles;
-    if (certificatePort)
-        listeners += "listener " + QByteArray::number(certificatePort) + " 127.0.0.1\n"
-                     + serverFiles + "require_certificate true\n";
-    if (!writeFile(acl,
-                   "user " + AgentUser.toUtf8()
-                       + "\ntopic write korvane/lab1/#\n"
-                         "user "
-                       + WatcherUser.toUtf8() + "\ntopic read korvane/#\n",
-                   OwnerOnly)
-        || !broker->startMosquitto(m_folder.filePath(QStringLiteral("mosquitto.conf")),
-                                   "per_listener_settings false\nallow_anonymous false\n"
-                                   "password_file "
-                                       + passwords.toUtf8() + "\nacl_file " + acl.toUtf8() + '\n'
-                                       + listeners)) {
-        qWarning("%s", qPrintable(broker->errorString()));
-        return false;
-    }
-    return true;
+    return SecureBroker::start(broker,
+                               m_folder.path(),
+                               m_certificates,
+                               QStringLiteral("lab-ca"),
+                               QStringLiteral("broker"),
+                               plainPort,
+                               tlsPort,
+                               certificatePort);
 }
 
 QString tst_AgentSecurity::retainedStatus(const QStringList &connection)

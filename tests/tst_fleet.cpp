@@ -2,9 +2,12 @@
 #include "agentpair.h"
 #include "fleetfeed.h"
 #include "fleetmodel.h"
+#include "fleetoptions.h"
 #include "mqttconnection.h"
+#include "securebroker.h"
 #include "serverprocess.h"
 #include "simprocess.h"
+#include "testcertificates.h"
 #include "waiting.h"
 
 #include <QDateTime>
@@ -12,6 +15,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -25,12 +29,15 @@ class tst_Fleet : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void tilesFollowAgents();
     void killedAgentGoesOffline();
     void stoppedStateGoesStale();
     void brokerAwayAndBack();
+    void securedBroker_data();
+    void securedBroker();
     void retainedFromLongAgoIsStale();
     void commandsToAgent_data();
     void commandsToAgent();
@@ -58,6 +65,7 @@ private:
     std::unique_ptr<FleetModel> m_model;
     std::unique_ptr<FleetFeed> m_feed;
     std::unique_ptr<MqttConnection> m_publisher;
+    TestCertificates m_certificates;
 };
 
 namespace {
@@ -66,6 +74,21 @@ namespace {
 constexpr int IntervalMs = 500;
 
 } // namespace
+
+void tst_Fleet::initTestCase()
+{
+    if (!TestCertificates::available())
+        QSKIP("openssl is not installed (Debian package openssl)");
+    QVERIFY2(m_certificates.makeAuthority(QStringLiteral("lab-ca"))
+                 && m_certificates.makeAuthority(QStringLiteral("foreign-ca"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("server"),
+                                         QStringLiteral("localhost"))
+                 && m_certificates.issue(QStringLiteral("lab-ca"),
+                                         QStringLiteral("operator"),
+                                         QStringLiteral("ops-desk")),
+             qPrintable(m_certificates.errorString()));
+}
 
 void tst_Fleet::init()
 {
@@ -234,6 +257,115 @@ void tst_Fleet::brokerAwayAndBack()
     QVERIFY(m_feed->statusText().startsWith(QLatin1String("connected to")));
 }
 
+void tst_Fleet::securedBroker_data()
+{
+    QTest::addColumn<QString>("listener"); // plain, tls, or tls wanting a client certificate
+    QTest::addColumn<QString>("password"); // the fleet's
+    QTest::addColumn<QString>("reason");   // empty: the tile is live; else in the status bar
+
+    QTest::newRow("a login over TLS") << "tls" << SecureBroker::WatcherPassword << QString();
+    QTest::newRow("a login and a client certificate")
+        << "certificate" << SecureBroker::WatcherPassword << QString();
+    QTest::newRow("a login without TLS") << "plain" << SecureBroker::WatcherPassword << QString();
+    QTest::newRow("a wrong password") << "tls"
+                                      << "guess"
+                                      << "not authori";
+}
+
+// The fleet and an agent logged in to a broker that takes no anonymous clients and keeps
+// each to its topics; the fleet as korvane-fleet's command line sets it up.
+void tst_Fleet::securedBroker()
+{
+    QFETCH(QString, listener);
+    QFETCH(QString, password);
+    QFETCH(QString, reason);
+    if (ServerProcess::find(QStringLiteral("mosquitto_passwd")).isEmpty())
+        QSKIP("mosquitto_passwd is not installed (Debian package mosquitto)");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const quint16 plainPort = ServerProcess::freePort();
+    const quint16 tlsPort = ServerProcess::freePort();
+    const quint16 certificatePort = ServerProcess::freePort();
+    ServerProcess broker;
+    QVERIFY(SecureBroker::start(&broker,
+                                folder.path(),
+                                m_certificates,
+                                QStringLiteral("lab-ca"),
+                                QStringLiteral("server"),
+                                plainPort,
+                                tlsPort,
+                                certificatePort));
+    const QString agentPassword = folder.filePath(QStringLiteral("agent-password"));
+    const QString fleetPassword = folder.filePath(QStringLiteral("fleet-password"));
+    QVERIFY(SecureBroker::writeFile(agentPassword, SecureBroker::AgentPassword.toUtf8() + '\n'));
+    QVERIFY(SecureBroker::writeFile(fleetPassword, password.toUtf8() + '\n'));
+    Pair &pair = m_pairs[QStringLiteral("lab1")];
+    QVERIFY(AgentPair::start(&pair.sim,
+                             &pair.agent,
+                             QStringLiteral(KORVANE_AGENT_PATH),
+                             {QStringLiteral("--mqtt"),
+                              QStringLiteral("127.0.0.1:%1").arg(plainPort),
+                              QStringLiteral("--name"),
+                              QStringLiteral("lab1"),
+                              QStringLiteral("--mqtt-user"),
+                              SecureBroker::AgentUser,
+                              QStringLiteral("--mqtt-password-file"),
+                              agentPassword,
+                              QStringLiteral("--mqtt-interval"),
+                              QString::number(IntervalMs)},
+                             QStringLiteral("mqtt_connected"),
+                             30000));
+
+    const quint16 port = listener == QLatin1String("plain") ? plainPort
+                         : listener == QLatin1String("tls") ? tlsPort
+                                                            : certificatePort;
+    QStringList arguments{QStringLiteral("korvane-fleet"),
+                          QStringLiteral("--mqtt"),
+                          QStringLiteral("127.0.0.1:%1").arg(port),
+                          QStringLiteral("--mqtt-user"),
+                          SecureBroker::WatcherUser,
+                          QStringLiteral("--mqtt-password-file"),
+                          fleetPassword};
+    if (listener != QLatin1String("plain"))
+        arguments << QStringLiteral("--mqtt-cafile")
+                  << m_certificates.certificate(QStringLiteral("lab-ca"));
+    if (listener == QLatin1String("certificate"))
+        arguments << QStringLiteral("--mqtt-cert")
+                  << m_certificates.certificate(QStringLiteral("operator"))
+                  << QStringLiteral("--mqtt-key") << m_certificates.key(QStringLiteral("operator"));
+    FleetOptions options;
+    int exitStatus = -1;
+    QVERIFY(options.parse(arguments, &exitStatus));
+    QString error;
+    QVERIFY2(options.loadFiles(&error), qPrintable(error));
+    m_model = std::make_unique<FleetModel>(options.prefix);
+    m_feed = std::make_unique<FleetFeed>(options.brokerSettings(), m_model.get());
+    m_feed->start();
+
+    if (reason.isEmpty()) {
+        QVERIFY(waitFor([&] {
+            return tile(QStringLiteral("lab1")) && tile(QStringLiteral("lab1"))->isLive()
+                   && tile(QStringLiteral("lab1"))->state.up;
+        }));
+        QVERIFY(m_feed->statusText().startsWith(QLatin1String("connected to")));
+        return;
+    }
+    // Refused: the broker's reason in the status bar, and no tile live.
+    QVERIFY2(waitUntil(
+                 m_feed.get(),
+                 &FleetFeed::statusChanged,
+                 [&] { return m_feed->statusText().contains(reason); },
+                 20000),
+             qPrintable(m_feed->statusText()));
+    QVERIFY(m_feed->statusText().startsWith(
+        QStringLiteral("no connection to 127.0.0.1:%1: ").arg(port)));
+    QVERIFY(!m_model->brokerConnected());
+    for (const QString &name : m_model->order())
+        QVERIFY(!tile(name)->isLive());
+    // The agent is publishing all the while.
+    QVERIFY(pair.agent->stderrText().contains(QLatin1String("mqtt_connected")));
+}
+
 void tst_Fleet::retainedFromLongAgoIsStale()
 {
     // An agent that died with a broker that kept its messages: "online" and a state of
@@ -271,21 +403,59 @@ void tst_Fleet::commandsToAgent_data()
     QTest::addColumn<QString>("verb");
     QTest::addColumn<QJsonObject>("body");
     QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("text"); // the start of it
+    QTest::addColumn<QString>("text"); // in what it says, a '*' standing for anything
+    // TLS to an agent that serves it and lets ops-desk control: the fleet's certificate
+    // ("-": plain TCP, "": none) and the authority it trusts the agent's with.
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("authority");
+    QTest::addColumn<QString>("journalled"); // in the agent's journal, with a fault latched
 
     QTest::newRow("acknowledge all")
-        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << true << "";
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << true << ""
+        << "-"
+        << ""
+        << "";
     QTest::newRow("shelve for an hour")
         << QStringList() << "shelve"
         << QJsonObject{{"alarm", "power_a"}, {"for", 3600}, {"reason", "probe on A"}} << true
-        << "done";
+        << "done"
+        << "-"
+        << ""
+        << "";
     QTest::newRow("the fault cannot be shelved")
         << QStringList() << "shelve"
         << QJsonObject{{"alarm", "fault"}, {"for", 60}, {"reason", "x"}} << false
-        << "refused: fault cannot be shelved";
+        << "refused: fault cannot be shelved"
+        << "-"
+        << ""
+        << "";
     QTest::newRow("an observer may not")
         << QStringList{"--allow", "127.0.0.1"} << "ack" << QJsonObject{{"alarm", "all"}} << false
-        << "refused: observers may not acknowledge or shelve alarms";
+        << "refused: observers may not acknowledge or shelve alarms"
+        << "-"
+        << ""
+        << "";
+    // The operator's certificate names who acknowledged.
+    QTest::newRow("over TLS as ops-desk")
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << true << "acknowledged *fault"
+        << "operator"
+        << "lab-ca"
+        << "alarm_acknowledged *who=ops-desk";
+    QTest::newRow("over TLS without a certificate")
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << false
+        << "cannot reach the agent at 127.0.0.1:*: it closed the TLS connection; it may want the "
+           "operator's certificate (--tls-cert and --tls-key)"
+        << ""
+        << "lab-ca"
+        << "client_refused client=127.0.0.1:* reason=TLS handshake failed: The peer did not "
+           "present any certificate";
+    QTest::newRow("over TLS to an agent not trusted")
+        << QStringList() << "ack" << QJsonObject{{"alarm", "all"}} << false
+        << "cannot reach the agent at 127.0.0.1:*: The root certificate of the certificate "
+           "chain is self-signed, and untrusted"
+        << "operator"
+        << "foreign-ca"
+        << "client_refused client=127.0.0.1:* reason=TLS";
 }
 
 void tst_Fleet::commandsToAgent()
@@ -295,18 +465,61 @@ void tst_Fleet::commandsToAgent()
     QFETCH(QJsonObject, body);
     QFETCH(bool, ok);
     QFETCH(QString, text);
+    QFETCH(QString, certificate);
+    QFETCH(QString, authority);
+    QFETCH(QString, journalled);
+    const bool tls = certificate != QLatin1String("-");
+    if (tls)
+        agentArguments << QStringLiteral("--tls-cert")
+                       << m_certificates.certificate(QStringLiteral("server"))
+                       << QStringLiteral("--tls-key")
+                       << m_certificates.key(QStringLiteral("server"))
+                       << QStringLiteral("--tls-client-ca")
+                       << m_certificates.certificate(QStringLiteral("lab-ca"))
+                       << QStringLiteral("--control-cn") << QStringLiteral("ops-desk");
     Pair pair;
     QVERIFY(AgentPair::start(&pair.sim,
                              &pair.agent,
                              QStringLiteral(KORVANE_AGENT_PATH),
                              agentArguments));
+    if (!journalled.isEmpty()) {
+        // A fault latched on the simulator, which the agent raises as its MAJOR alarm.
+        QTcpSocket simulator;
+        simulator.connectToHost(QHostAddress::LocalHost, pair.sim->port());
+        QVERIFY(simulator.waitForConnected(5000));
+        simulator.write("SetMaxCellT 20\r\n");
+        QVERIFY2(pair.agent->waitForReport(QStringLiteral("alarm_raised"), 1, 20000),
+                 qPrintable(pair.agent->stderrText()));
+    }
+    // `pattern` somewhere in `text`, a '*' in it standing for anything.
+    const auto matches = [](const QString &text, const QString &pattern) {
+        return QRegularExpression(QRegularExpression::escape(pattern).replace(QLatin1String("\\*"),
+                                                                              QLatin1String(".*")))
+            .match(text)
+            .hasMatch();
+    };
     AgentCommand command(QStringLiteral("127.0.0.1"), pair.agent->port(), verb, body);
+    if (tls) {
+        TlsFiles files;
+        files.caFile = m_certificates.certificate(authority);
+        if (!certificate.isEmpty()) {
+            files.certFile = m_certificates.certificate(certificate);
+            files.keyFile = m_certificates.key(certificate);
+        }
+        QString error;
+        QVERIFY2(files.load(&error), qPrintable(error));
+        command.useTls(files);
+    }
     QSignalSpy finished(&command, &AgentCommand::finished);
     command.start();
     QVERIFY(finished.wait(AgentCommand::TimeoutMs + 5000));
     QCOMPARE(finished.first().at(0).toBool(), ok);
-    QVERIFY2(finished.first().at(1).toString().startsWith(text),
+    QVERIFY2(matches(finished.first().at(1).toString(), text),
              qPrintable(finished.first().at(1).toString()));
+    if (!journalled.isEmpty())
+        QTRY_VERIFY2_WITH_TIMEOUT(matches(pair.agent->stderrText(), journalled),
+                                  qPrintable(pair.agent->stderrText()),
+                                  20000);
 
     // Nobody at the address: said as such.
     AgentCommand nobody(QStringLiteral("127.0.0.1"), ServerProcess::freePort(), verb, body);

@@ -383,6 +383,15 @@ void tst_FleetModel::options_data()
         << "";
     QTest::newRow("two brokers") << QStringList{"--mqtt", "a", "--mqtt", "b"} << 2 << ""
                                  << "";
+    QTest::newRow("TLS towards the agents")
+        << QStringList{"--tls", "--tls-ca", "ca", "--tls-cert", "c", "--tls-key", "k"} << -1
+        << "127.0.0.1:1883"
+        << "korvane";
+    QTest::newRow("an agents' authority without --tls") << QStringList{"--tls-ca", "ca"} << 2 << ""
+                                                        << "";
+    QTest::newRow("an operator's certificate without its key")
+        << QStringList{"--tls", "--tls-cert", "c"} << 2 << ""
+        << "";
     QTest::newRow("a stray argument") << QStringList{"lab1"} << 2 << ""
                                       << "";
     QTest::newRow("an option of the agent's") << QStringList{"--mqtt-interval", "1000"} << 2 << ""

@@ -1,6 +1,7 @@
 #include "agentcommand.h"
 
 #include "extension.h"
+#include "readysocket.h"
 
 #include <QJsonArray>
 #include <QSslSocket>
@@ -33,29 +34,13 @@ void AgentCommand::useTls(const TlsFiles &files)
 
 void AgentCommand::start()
 {
-    // A plain link does without the TLS library, which takes megabytes once loaded.
-    m_socket.reset(m_tls ? new QSslSocket : new QTcpSocket);
+    m_socket.reset(ReadySocket::create(m_tls));
     // With TLS the agent is asked once the handshake is done, not at the TCP connection.
-    if (auto *secure = qobject_cast<QSslSocket *>(m_socket.get())) {
-        connect(secure, &QSslSocket::encrypted, this, &AgentCommand::onConnected);
-        connect(secure,
-                QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors),
-                this,
-                [this](const QList<QSslError> &errors) {
-                    QStringList texts;
-                    for (const QSslError &error : errors)
-                        texts.append(error.errorString());
-                    m_tlsErrors = texts.join(QLatin1String("; "));
-                });
-    } else {
-        connect(m_socket.get(), &QTcpSocket::connected, this, &AgentCommand::onConnected);
-    }
+    ReadySocket::whenReady(
+        m_socket.get(), this, [this] { onConnected(); }, &m_tlsErrors);
     connect(m_socket.get(), &QTcpSocket::readyRead, this, &AgentCommand::onReadable);
     connect(m_socket.get(), &QTcpSocket::errorOccurred, this, [this] {
-        // The certificate checks' findings, where the socket's own error does not say them.
-        QString reason = m_socket->errorString();
-        if (!m_tlsErrors.isEmpty() && !reason.contains(m_tlsErrors))
-            reason += QLatin1String(": ") + m_tlsErrors;
+        QString reason = ReadySocket::withTlsErrors(m_socket->errorString(), m_tlsErrors);
         // An agent that refuses the operator's certificate hangs up once the handshake is
         // done, as TLS 1.3 goes, with no word of why: its journal says it.
         if (m_tls && !m_helloAnswered && m_socket->error() == QAbstractSocket::RemoteHostClosedError)

@@ -1,6 +1,7 @@
 #include "amplifierlink.h"
 
 #include "commands.h"
+#include "readysocket.h"
 #include "serialports.h"
 
 #include <QSslSocket>
@@ -13,29 +14,14 @@ QString AmplifierLink::Target::text() const
 AmplifierLink::AmplifierLink(const Target &target, QObject *parent)
     : QObject(parent)
     , m_target(target)
-    // A plain link does without the TLS library, which takes megabytes once loaded.
-    , m_socket(target.tls ? new QSslSocket : new QTcpSocket)
+    , m_socket(ReadySocket::create(target.tls))
 {
     m_connectTimer.setSingleShot(true);
     m_connectTimer.setInterval(ConnectTimeoutMs);
     connect(&m_connectTimer, &QTimer::timeout, this, &AmplifierLink::onConnectTimeout);
 
-    // With TLS the link is up once the handshake is done, not at the TCP connection.
-    // With TLS the link is up once the handshake is done, not at the TCP connection.
-    if (auto *secure = qobject_cast<QSslSocket *>(m_socket.get())) {
-        connect(secure, &QSslSocket::encrypted, this, &AmplifierLink::onConnected);
-        connect(secure,
-                QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors),
-                this,
-                [this](const QList<QSslError> &errors) {
-                    QStringList texts;
-                    for (const QSslError &error : errors)
-                        texts.append(error.errorString());
-                    m_tlsErrors = texts.join(QLatin1String("; "));
-                });
-    } else {
-        connect(m_socket.get(), &QTcpSocket::connected, this, &AmplifierLink::onConnected);
-    }
+    ReadySocket::whenReady(
+        m_socket.get(), this, [this] { onConnected(); }, &m_tlsErrors);
     connect(m_socket.get(), &QTcpSocket::errorOccurred, this, &AmplifierLink::onSocketError);
     connect(m_socket.get(), &QTcpSocket::disconnected, this, [this] {
         lose(tr("the amplifier closed the connection"));
@@ -158,11 +144,7 @@ void AmplifierLink::onSocketError()
         lose(m_socket->errorString());
     } else if (m_connectTimer.isActive()) {
         m_connectTimer.stop();
-        // The certificate checks' findings, where the socket's own error does not say them.
-        const QString reason = m_socket->errorString();
-        emit openFailed(m_tlsErrors.isEmpty() || reason.contains(m_tlsErrors)
-                            ? reason
-                            : reason + QLatin1String(": ") + m_tlsErrors);
+        emit openFailed(ReadySocket::withTlsErrors(m_socket->errorString(), m_tlsErrors));
     }
 }
 

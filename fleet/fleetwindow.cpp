@@ -215,19 +215,28 @@ void FleetWindow::moveFocus(TileWidget *from, int key)
     m_scroll->ensureWidgetVisible(widget);
 }
 
+FleetWindow::AgentAddress FleetWindow::agentAddress(const QString &name)
+{
+    AgentAddress address;
+    const FleetModel::Tile *tile = m_model->tile(name);
+    address.widget = m_tiles.value(name);
+    if (!tile || !address.widget)
+        return {};
+    address.text = tile->state.advertise;
+    if (!HostPort::parse(address.text, &address.host, &address.port) || address.port == 0) {
+        address.widget->showResult(tr("The agent says no address for clients"));
+        return {};
+    }
+    return address;
+}
+
 void FleetWindow::openPanel(const QString &name)
 {
-    const FleetModel::Tile *tile = m_model->tile(name);
-    TileWidget *widget = m_tiles.value(name);
-    if (!tile || !widget)
+    const AgentAddress agent = agentAddress(name);
+    TileWidget *widget = agent.widget;
+    if (!widget)
         return;
-    QString host;
-    quint16 port = 0;
-    if (!HostPort::parse(tile->state.advertise, &host, &port) || port == 0) {
-        widget->showResult(tr("The agent says no address for clients"));
-        return;
-    }
-    const QStringList arguments = panelArguments(tile->state.advertise);
+    const QStringList arguments = panelArguments(agent.text);
     if (QProcess::startDetached(m_panelProgram, arguments))
         widget->showResult(
             tr("Started %1 %2")
@@ -244,19 +253,12 @@ void FleetWindow::useAgentTls(const TlsFiles &files)
 
 void FleetWindow::sendCommand(const QString &name, const QString &verb, const QJsonObject &body)
 {
-    const FleetModel::Tile *tile = m_model->tile(name);
-    TileWidget *widget = m_tiles.value(name);
-    if (!tile || !widget)
+    const AgentAddress agent = agentAddress(name);
+    TileWidget *widget = agent.widget;
+    if (!widget)
         return;
-    QString host;
-    quint16 port = 0;
-    if (!HostPort::parse(tile->state.advertise, &host, &port) || port == 0) {
-        widget->showResult(tr("The agent says no address for clients"));
-        return;
-    }
-    widget->showResult(
-        tr("Asking the agent at %1…").arg(FleetModel::printable(tile->state.advertise)));
-    auto *command = new AgentCommand(host, port, verb, body, this);
+    widget->showResult(tr("Asking the agent at %1…").arg(FleetModel::printable(agent.text)));
+    auto *command = new AgentCommand(agent.host, agent.port, verb, body, this);
     if (m_agentTls)
         command->useTls(m_agentTlsFiles);
     connect(command,

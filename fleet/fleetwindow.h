@@ -46,6 +46,16 @@ private:
     void updateCounts();
     void refreshStale();
     void moveFocus(TileWidget *from, int key);
+    // Where a tile's agent takes clients; no widget when the tile is gone or its agent names
+    // no address (which the tile is told).
+    struct AgentAddress
+    {
+        TileWidget *widget = nullptr;
+        QString text;
+        QString host;
+        quint16 port = 0;
+    };
+    AgentAddress agentAddress(const QString &name);
     void openPanel(const QString &name);
     void sendCommand(const QString &name, const QString &verb, const QJsonObject &body);
     void shelve(const QString &name);
